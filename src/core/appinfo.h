@@ -1,0 +1,66 @@
+#pragma once
+
+#include "core/aliases.h"
+#include "core/inifile.h"
+
+#include <QStringList>
+
+#include <functional>
+
+// The configuration object of the run: the ini file beside the executable and the two local
+// database aliases. Created first at start-up and never replaced.
+class TAppInfo : public TIniFile
+{
+public:
+    // What CheckDatabases needs from the user interface; the shell supplies real windows, tests
+    // their stand-ins.
+    struct Ui
+    {
+        std::function<void(const QString &message)> ShowErrorBox;
+        // Shows the settings dialog; true when the user saved.
+        std::function<bool()> ShowSettingsDialog;
+    };
+
+    // exePath: full path of the executable; its ini file is the same path with ".ini".
+    // Switches the alias store to persistent mode and loads the table list.
+    TAppInfo(const QString &exePath, TAliasStore &aliases);
+
+    TAliasStore &Aliases() const { return m_aliases; }
+
+    // The folder of the executable with a trailing separator. Safe on any thread.
+    QString AppFolder() const { return m_appFolder; }
+    bool IsServer() const;
+    // Raises EAppInfoException when the key is absent or empty.
+    QString ReadRequired(const QString &section, const QString &key) const;
+    QString SrvDBAlias() const;
+    QString ESVSDBAlias() const;
+    const QStringList &SrvToWstTables() const { return m_srvToWstTables; }
+
+    void RegisterAliases();
+    // Validates the four folders; shows the settings dialog when they are wrong. False when the
+    // user cancelled it and the program must end.
+    bool CheckDatabases(const Ui &ui);
+    void SaveSettings();
+
+    QString PolyDBPath;
+    QString MainDBPath;
+    QString ImportPath;
+    QString ExportPath;
+
+    const QString MainAliasName;
+    const QString ImportKey;
+    const QString ExportKey;
+    const QString PolyAliasName;
+
+private:
+    QString aliasPath(const QString &alias);
+    void setAliasPath(const QString &alias, const QString &path);
+
+    TAliasStore &m_aliases;
+    QString m_appFolder;
+    QStringList m_srvToWstTables;
+    QStringList m_params; // scratch list of an alias's NAME=value lines
+};
+
+// The configuration object of this run; set by the start-up sequence (and by tests).
+inline TAppInfo *AppInfo = nullptr;

@@ -1,0 +1,249 @@
+#include "engine/database.h"
+
+#include "core/errors.h"
+#include "core/paths.h"
+
+#include <QAtomicInt>
+#include <QFileInfo>
+#include <QMutex>
+#include <QSqlError>
+#include <QSqlQuery>
+
+namespace {
+
+QMutex handlerMutex;
+TDatabase::LoginHandler &loginHandler()
+{
+    static TDatabase::LoginHandler handler;
+    return handler;
+}
+
+QString nextConnectionName(const QString &databaseName)
+{
+    static QAtomicInt counter;
+    return QStringLiteral("zoru_%1_%2").arg(databaseName).arg(counter.fetchAndAddRelaxed(1) + 1);
+}
+
+} // namespace
+
+QString engineMessage(const QSqlError &error)
+{
+    QString text = error.databaseText().trimmed();
+    if (text.isEmpty())
+        text = error.driverText().trimmed();
+    if (text.isEmpty())
+        text = error.text().trimmed();
+    return text;
+}
+
+void TDatabase::SetLoginHandler(LoginHandler handler)
+{
+    QMutexLocker lock(&handlerMutex);
+    loginHandler() = std::move(handler);
+}
+
+TDatabase::TDatabase(QString databaseName, TAliasStore *aliases)
+    : DatabaseName(std::move(databaseName)), m_aliases(aliases ? aliases : &TAliasStore::Session())
+{
+}
+
+TDatabase::~TDatabase()
+{
+    Close();
+}
+
+QString TDatabase::param(const QString &name) const
+{
+    for (const QString &line : Params)
+        if (paramName(line).compare(name, Qt::CaseInsensitive) == 0)
+            return paramValue(line);
+    return {};
+}
+
+bool TDatabase::IsFolder() const
+{
+    return m_driver == QLatin1String("PARADOX") || m_driver == QLatin1String("DBASE");
+}
+
+QSqlDatabase TDatabase::Sql() const
+{
+    if (m_connectionName.isEmpty())
+        return {};
+    return QSqlDatabase::database(m_connectionName, false);
+}
+
+void TDatabase::Open()
+{
+    if (m_connected)
+        return;
+    if (AliasName.isEmpty())
+        throw EDBEngineError(QStringLiteral("Не задан псевдоним базы данных %1").arg(DatabaseName));
+    if (!m_aliases->IsAlias(AliasName))
+        throw EDBEngineError(QStringLiteral("Неизвестный псевдоним: %1").arg(AliasName));
+    const QString driver = m_aliases->GetAliasDriverName(AliasName).toUpper();
+
+    if (driver == QLatin1String("PARADOX") || driver == QLatin1String("DBASE")) {
+        const QString path = m_aliases->GetAliasParam(AliasName, QStringLiteral("PATH"));
+        if (path.isEmpty() || !QFileInfo(path).isDir())
+            throw EDBEngineError(QStringLiteral("Папка базы данных не найдена: %1").arg(path));
+        m_driver = driver;
+        m_folder = paths::includeTrailing(path);
+        m_connected = true;
+        return;
+    }
+    if (driver != QLatin1String("SQLITE") && driver != QLatin1String("POSTGRESQL"))
+        throw EDBEngineError(QStringLiteral("Неизвестный драйвер базы данных: %1").arg(driver));
+
+    QString user = param(QStringLiteral("USER NAME"));
+    QString password = param(QStringLiteral("PASSWORD"));
+    const bool hasPassword = [&] {
+        for (const QString &line : Params)
+            if (paramName(line).compare(QLatin1String("PASSWORD"), Qt::CaseInsensitive) == 0)
+                return true;
+        return false;
+    }();
+    if (LoginPrompt && !hasPassword) {
+        LoginHandler handler;
+        {
+            QMutexLocker lock(&handlerMutex);
+            handler = loginHandler();
+        }
+        if (handler && !handler(DatabaseName, user, password))
+            throw EDatabaseError(QStringLiteral("Вход в базу данных %1 отменён").arg(DatabaseName));
+    }
+    m_userName = user;
+    m_password = password;
+    m_driver = driver;
+    openSql(driver == QLatin1String("SQLITE") ? QStringLiteral("QSQLITE") : QStringLiteral("QPSQL"));
+}
+
+void TDatabase::openSql(const QString &qtDriver)
+{
+    m_connectionName = nextConnectionName(DatabaseName);
+    bool ok = false;
+    QString failure;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(qtDriver, m_connectionName);
+        if (!db.isValid()) {
+            failure = QStringLiteral("Драйвер %1 недоступен").arg(qtDriver);
+        } else if (qtDriver == QLatin1String("QSQLITE")) {
+            const QString file = m_aliases->GetAliasParam(AliasName, QStringLiteral("DATABASE NAME"));
+            // SQLite would silently create a missing file: an alias to nothing is an error.
+            if (file.isEmpty() || !QFileInfo(file).isFile()) {
+                failure = QStringLiteral("Файл базы данных не найден: %1").arg(file);
+            } else {
+                db.setDatabaseName(file);
+                QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000");
+                if (ReadOnly)
+                    options += QStringLiteral(";QSQLITE_OPEN_READONLY");
+                db.setConnectOptions(options);
+                ok = db.open();
+                if (!ok)
+                    failure = engineMessage(db.lastError());
+                else {
+                    QSqlQuery q(db);
+                    q.exec(QStringLiteral("PRAGMA foreign_keys=OFF"));
+                }
+            }
+        } else {
+            db.setHostName(m_aliases->GetAliasParam(AliasName, QStringLiteral("SERVER NAME")));
+            const int port = m_aliases->GetAliasParam(AliasName, QStringLiteral("PORT")).toInt();
+            if (port > 0)
+                db.setPort(port);
+            db.setDatabaseName(m_aliases->GetAliasParam(AliasName, QStringLiteral("DATABASE NAME")));
+            db.setUserName(m_userName);
+            db.setPassword(m_password);
+            db.setConnectOptions(QStringLiteral("connect_timeout=15"));
+            ok = db.open();
+            if (!ok) {
+                failure = engineMessage(db.lastError());
+            } else {
+                QSqlQuery q(db);
+                q.exec(QStringLiteral("SET client_encoding TO 'UTF8'"));
+                if (ReadOnly)
+                    q.exec(QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY"));
+            }
+        }
+    }
+    if (!ok) {
+        QSqlDatabase::removeDatabase(m_connectionName);
+        m_connectionName.clear();
+        throw EDBEngineError(failure);
+    }
+    m_connected = true;
+}
+
+void TDatabase::Close()
+{
+    if (!m_connected)
+        return;
+    m_connected = false;
+    m_inTransaction = false;
+    if (!m_connectionName.isEmpty()) {
+        {
+            QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(m_connectionName);
+        m_connectionName.clear();
+    }
+}
+
+void TDatabase::StartTransaction()
+{
+    if (!m_connected)
+        throw EDatabaseError(QStringLiteral("База данных %1 не подключена").arg(DatabaseName));
+    if (m_inTransaction)
+        throw EDBEngineError(QStringLiteral("Транзакция уже начата"));
+    if (!IsFolder()) {
+        QSqlDatabase db = Sql();
+        if (!db.transaction())
+            throw EDBEngineError(engineMessage(db.lastError()));
+    }
+    m_inTransaction = true;
+}
+
+void TDatabase::Commit()
+{
+    if (!m_inTransaction)
+        throw EDBEngineError(QStringLiteral("Транзакция не начата"));
+    if (!IsFolder()) {
+        QSqlDatabase db = Sql();
+        if (!db.commit())
+            throw EDBEngineError(engineMessage(db.lastError()));
+    }
+    m_inTransaction = false;
+}
+
+void TDatabase::Rollback()
+{
+    if (!m_inTransaction)
+        throw EDBEngineError(QStringLiteral("Транзакция не начата"));
+    m_inTransaction = false;
+    if (!IsFolder()) {
+        QSqlDatabase db = Sql();
+        if (!db.rollback())
+            throw EDBEngineError(engineMessage(db.lastError()));
+    }
+}
+
+std::unique_ptr<TDatabase> TDatabase::CloneForThread() const
+{
+    auto copy = std::make_unique<TDatabase>(DatabaseName, m_aliases);
+    copy->AliasName = AliasName;
+    copy->Params = Params;
+    copy->ReadOnly = ReadOnly;
+    copy->Exclusive = Exclusive;
+    copy->LoginPrompt = false;
+    if (m_connected && !IsFolder()) {
+        copy->Params.erase(std::remove_if(copy->Params.begin(), copy->Params.end(),
+                                          [](const QString &l) {
+                                              const QString n = paramName(l);
+                                              return n.compare(QLatin1String("USER NAME"), Qt::CaseInsensitive) == 0 ||
+                                                     n.compare(QLatin1String("PASSWORD"), Qt::CaseInsensitive) == 0;
+                                          }),
+                           copy->Params.end());
+        copy->Params << QStringLiteral("USER NAME=") + m_userName << QStringLiteral("PASSWORD=") + m_password;
+    }
+    return copy;
+}

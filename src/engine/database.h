@@ -1,0 +1,91 @@
+#pragma once
+
+#include "core/aliases.h"
+
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+// A database connection reached by alias, in the manner of the engine the system was built for:
+// a database name by which tables and queries refer to it, an alias, NAME=value parameters
+// ("USER NAME=...", optionally "PASSWORD=..."), a log-in prompt, read-only and exclusive flags
+// and explicit transactions.
+//
+// A Qt SQL connection belongs to the thread that opened it: a TDatabase is used on one thread
+// only. A job that needs the same database on its worker thread opens its own connection with
+// CloneForThread(), which reuses the alias and the credentials given at log-in.
+//
+// Drivers (from the alias): "SQLITE" (DATABASE NAME = file), "POSTGRESQL" (SERVER NAME, PORT,
+// DATABASE NAME), "PARADOX" and "DBASE" (PATH = folder of table files).
+class TDatabase
+{
+public:
+    // Asks for user name and password before a connection opens; false when cancelled. Installed
+    // by the user interface; without one the connection opens with the password it has.
+    using LoginHandler =
+        std::function<bool(const QString &databaseName, QString &userName, QString &password)>;
+    static void SetLoginHandler(LoginHandler handler);
+
+    explicit TDatabase(QString databaseName, TAliasStore *aliases = nullptr);
+    ~TDatabase();
+    TDatabase(const TDatabase &) = delete;
+    TDatabase &operator=(const TDatabase &) = delete;
+
+    QString DatabaseName;
+    QString AliasName;
+    QStringList Params;
+    bool LoginPrompt = true;
+    bool ReadOnly = false;
+    // Kept for the configuration's sake; a server connection is never locked for others, since
+    // a job opens its own connection to the same database.
+    bool Exclusive = false;
+
+    // Opens the connection (showing the log-in prompt when due). Throws EDBEngineError for what
+    // the engine refuses (unknown alias, wrong password, unreachable server, missing file) and a
+    // plain EDatabaseError when the log-in prompt was cancelled.
+    void Open();
+    void Close();
+    bool Connected() const { return m_connected; }
+
+    void StartTransaction();
+    void Commit();
+    void Rollback();
+    bool InTransaction() const { return m_inTransaction; }
+
+    // Driver of the alias ("SQLITE", "POSTGRESQL", "PARADOX", "DBASE"); valid once connected.
+    QString Driver() const { return m_driver; }
+    bool IsFolder() const;
+    // Folder of a PARADOX or DBASE database, with a trailing separator.
+    QString Folder() const { return m_folder; }
+    // The Qt connection of an SQL database (invalid for folder databases).
+    QSqlDatabase Sql() const;
+
+    // Credentials used for the connection that stands.
+    QString UserName() const { return m_userName; }
+    QString Password() const { return m_password; }
+
+    // A new, unopened connection with the same alias, flags and credentials and no log-in prompt,
+    // to be opened and used on the calling thread.
+    std::unique_ptr<TDatabase> CloneForThread() const;
+
+    TAliasStore &Aliases() const { return *m_aliases; }
+
+private:
+    QString param(const QString &name) const;
+    void openSql(const QString &qtDriver);
+
+    TAliasStore *m_aliases;
+    QString m_connectionName;
+    QString m_driver;
+    QString m_folder;
+    QString m_userName;
+    QString m_password;
+    bool m_connected = false;
+    bool m_inTransaction = false;
+};
+
+// The engine's message for a failed Qt SQL call.
+QString engineMessage(const QSqlError &error);
