@@ -145,14 +145,16 @@ void TAliasStore::AddStandardAlias(const QString &name, const QString &path, con
 {
     const QString d = driver.toUpper();
     if (d != QLatin1String("PARADOX") && d != QLatin1String("DBASE"))
-        throw EDBEngineError(QStringLiteral("Недопустимый драйвер стандартного псевдонима: %1").arg(driver));
+        throw EDBEngineError(
+            QStringLiteral("Недопустимый драйвер стандартного псевдонима: %1").arg(driver));
     AddAlias(name, d, {QStringLiteral("PATH=") + path});
 }
 
 void TAliasStore::AddAlias(const QString &name, const QString &driver, const QStringList &params)
 {
     QMutexLocker lock(&m_mutex);
-    if (name.trimmed().isEmpty() || name.contains(QLatin1Char('[')) || name.contains(QLatin1Char(']')))
+    if (name.trimmed().isEmpty() || name.contains(QLatin1Char('[')) ||
+        name.contains(QLatin1Char(']')))
         throw EDBEngineError(QStringLiteral("Недопустимое имя псевдонима: %1").arg(name));
     if (find(name))
         throw EDBEngineError(QStringLiteral("Псевдоним уже существует: %1").arg(name));
@@ -173,7 +175,8 @@ void TAliasStore::DeleteAlias(const QString &name)
     QMutexLocker lock(&m_mutex);
     if (!find(name))
         throw EDBEngineError(unknownAlias(name));
-    std::erase_if(m_aliases, [&](const Alias &a) { return a.name.compare(name, Qt::CaseInsensitive) == 0; });
+    std::erase_if(m_aliases,
+                  [&](const Alias &a) { return a.name.compare(name, Qt::CaseInsensitive) == 0; });
 }
 
 void TAliasStore::SaveConfigFile()

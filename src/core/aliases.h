@@ -3,7 +3,6 @@
 #include <QMutex>
 #include <QString>
 #include <QStringList>
-
 #include <vector>
 
 // The engine's alias configuration: a name stands for a driver and its parameters.
@@ -18,7 +17,11 @@
 class TAliasStore
 {
 public:
-    enum class ConfigMode { Persistent, RunOnly };
+    enum class ConfigMode
+    {
+        Persistent,
+        RunOnly
+    };
 
     TAliasStore() = default;
     // Reads the persistent aliases from fileName (a missing file holds none).

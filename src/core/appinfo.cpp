@@ -84,8 +84,10 @@ bool TAppInfo::CheckDatabases(const Ui &ui)
 {
     MainDBPath = paths::includeTrailing(aliasPath(MainAliasName));
     PolyDBPath = paths::includeTrailing(aliasPath(PolyAliasName));
-    ImportPath = paths::includeTrailing(ReadString(StrConst::SettingsSection, ImportKey, QString()));
-    ExportPath = paths::includeTrailing(ReadString(StrConst::SettingsSection, ExportKey, QString()));
+    ImportPath =
+        paths::includeTrailing(ReadString(StrConst::SettingsSection, ImportKey, QString()));
+    ExportPath =
+        paths::includeTrailing(ReadString(StrConst::SettingsSection, ExportKey, QString()));
 
     const QString root = QString(paths::separator());
     const auto exists = [](const QString &folder) { return QFileInfo(folder).isDir(); };

@@ -4,7 +4,6 @@
 #include "core/inifile.h"
 
 #include <QStringList>
-
 #include <functional>
 
 // The configuration object of the run: the ini file beside the executable and the two local

@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <optional>
 
 // The one place where text crosses between the program (UTF-8 / QString) and the files of the

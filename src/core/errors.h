@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <exception>
 #include <string>
 
@@ -9,7 +8,10 @@
 class Exception : public std::exception
 {
 public:
-    explicit Exception(QString message) : m_message(std::move(message)), m_utf8(m_message.toStdString()) {}
+    explicit Exception(QString message)
+        : m_message(std::move(message)), m_utf8(m_message.toStdString())
+    {
+    }
     const QString &Message() const noexcept { return m_message; }
     const char *what() const noexcept override { return m_utf8.c_str(); }
 

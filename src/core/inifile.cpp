@@ -107,13 +107,15 @@ void TIniFile::writeLines(const QStringList &lines)
 {
     QSaveFile f(m_fileName);
     if (!f.open(QIODevice::WriteOnly))
-        throw EFileError(QStringLiteral("Невозможно записать файл %1: %2").arg(m_fileName, f.errorString()));
+        throw EFileError(
+            QStringLiteral("Невозможно записать файл %1: %2").arg(m_fileName, f.errorString()));
     QString text;
     for (const QString &l : lines)
         text += l + QLatin1String("\r\n");
     f.write(cp1251::encode(text));
     if (!f.commit())
-        throw EFileError(QStringLiteral("Невозможно записать файл %1: %2").arg(m_fileName, f.errorString()));
+        throw EFileError(
+            QStringLiteral("Невозможно записать файл %1: %2").arg(m_fileName, f.errorString()));
 }
 
 QString TIniFile::ReadString(const QString &section, const QString &key, const QString &def) const
@@ -199,7 +201,10 @@ void TIniFile::WriteString(const QString &section, const QString &key, const QSt
             lines << QString();
         lines << QLatin1Char('[') + section + QLatin1Char(']') << line;
     } else if (const qsizetype i = findKey(lines, r, key); i >= 0) {
-        lines[i] = line;
+        // The key keeps the spelling it has in the file.
+        QString existing, old;
+        splitKey(lines[i], &existing, &old);
+        lines[i] = existing + QLatin1Char('=') + value;
     } else {
         // After the section's last non-blank line, so a blank separator line stays in place.
         qsizetype at = r.end;

@@ -114,7 +114,8 @@ void TDatabase::Open()
     m_userName = user;
     m_password = password;
     m_driver = driver;
-    openSql(driver == QLatin1String("SQLITE") ? QStringLiteral("QSQLITE") : QStringLiteral("QPSQL"));
+    openSql(driver == QLatin1String("SQLITE") ? QStringLiteral("QSQLITE")
+                                              : QStringLiteral("QPSQL"));
 }
 
 void TDatabase::openSql(const QString &qtDriver)
@@ -127,7 +128,8 @@ void TDatabase::openSql(const QString &qtDriver)
         if (!db.isValid()) {
             failure = QStringLiteral("Драйвер %1 недоступен").arg(qtDriver);
         } else if (qtDriver == QLatin1String("QSQLITE")) {
-            const QString file = m_aliases->GetAliasParam(AliasName, QStringLiteral("DATABASE NAME"));
+            const QString file =
+                m_aliases->GetAliasParam(AliasName, QStringLiteral("DATABASE NAME"));
             // SQLite would silently create a missing file: an alias to nothing is an error.
             if (file.isEmpty() || !QFileInfo(file).isFile()) {
                 failure = QStringLiteral("Файл базы данных не найден: %1").arg(file);
@@ -150,7 +152,8 @@ void TDatabase::openSql(const QString &qtDriver)
             const int port = m_aliases->GetAliasParam(AliasName, QStringLiteral("PORT")).toInt();
             if (port > 0)
                 db.setPort(port);
-            db.setDatabaseName(m_aliases->GetAliasParam(AliasName, QStringLiteral("DATABASE NAME")));
+            db.setDatabaseName(
+                m_aliases->GetAliasParam(AliasName, QStringLiteral("DATABASE NAME")));
             db.setUserName(m_userName);
             db.setPassword(m_password);
             db.setConnectOptions(QStringLiteral("connect_timeout=15"));
@@ -239,11 +242,14 @@ std::unique_ptr<TDatabase> TDatabase::CloneForThread() const
         copy->Params.erase(std::remove_if(copy->Params.begin(), copy->Params.end(),
                                           [](const QString &l) {
                                               const QString n = paramName(l);
-                                              return n.compare(QLatin1String("USER NAME"), Qt::CaseInsensitive) == 0 ||
-                                                     n.compare(QLatin1String("PASSWORD"), Qt::CaseInsensitive) == 0;
+                                              return n.compare(QLatin1String("USER NAME"),
+                                                               Qt::CaseInsensitive) == 0 ||
+                                                     n.compare(QLatin1String("PASSWORD"),
+                                                               Qt::CaseInsensitive) == 0;
                                           }),
                            copy->Params.end());
-        copy->Params << QStringLiteral("USER NAME=") + m_userName << QStringLiteral("PASSWORD=") + m_password;
+        copy->Params << QStringLiteral("USER NAME=") + m_userName
+                     << QStringLiteral("PASSWORD=") + m_password;
     }
     return copy;
 }

@@ -5,7 +5,6 @@
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
-
 #include <functional>
 #include <memory>
 

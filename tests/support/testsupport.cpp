@@ -37,7 +37,8 @@ namespace {
 
 void runOnAdmin(const PgServer &server, const QString &sql)
 {
-    const QString conn = QStringLiteral("zoru_test_admin_") + QUuid::createUuid().toString(QUuid::Id128);
+    const QString conn =
+        QStringLiteral("zoru_test_admin_") + QUuid::createUuid().toString(QUuid::Id128);
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), conn);
         db.setHostName(server.host);
@@ -46,7 +47,8 @@ void runOnAdmin(const PgServer &server, const QString &sql)
         db.setPassword(server.password);
         db.setDatabaseName(server.database);
         if (!db.open())
-            qFatal("cannot connect to the test PostgreSQL server: %s", qPrintable(db.lastError().text()));
+            qFatal("cannot connect to the test PostgreSQL server: %s",
+                   qPrintable(db.lastError().text()));
         QSqlQuery q(db);
         if (!q.exec(sql))
             qFatal("%s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
@@ -58,15 +60,17 @@ void runOnAdmin(const PgServer &server, const QString &sql)
 
 QString createPgDatabase(const PgServer &server, const QString &prefix)
 {
-    const QString name = prefix.toLower() + QLatin1Char('_') +
-                         QUuid::createUuid().toString(QUuid::Id128).left(12);
-    runOnAdmin(server, QStringLiteral("CREATE DATABASE ") + name + QStringLiteral(" ENCODING 'UTF8' TEMPLATE template0"));
+    const QString name =
+        prefix.toLower() + QLatin1Char('_') + QUuid::createUuid().toString(QUuid::Id128).left(12);
+    runOnAdmin(server, QStringLiteral("CREATE DATABASE ") + name +
+                           QStringLiteral(" ENCODING 'UTF8' TEMPLATE template0"));
     return name;
 }
 
 void dropPgDatabase(const PgServer &server, const QString &name)
 {
-    runOnAdmin(server, QStringLiteral("DROP DATABASE IF EXISTS ") + name + QStringLiteral(" WITH (FORCE)"));
+    runOnAdmin(server,
+               QStringLiteral("DROP DATABASE IF EXISTS ") + name + QStringLiteral(" WITH (FORCE)"));
 }
 
 QByteArray readFile(const QString &path)
@@ -89,7 +93,8 @@ QString testDataDir()
     const QString fromEnv = qEnvironmentVariable("ZORU_TESTDATA_DIR");
     if (!fromEnv.isEmpty())
         return fromEnv;
-    return QDir(qEnvironmentVariable("ZORU_SOURCE_DIR")).absoluteFilePath(QStringLiteral("../shared/testdata"));
+    return QDir(qEnvironmentVariable("ZORU_SOURCE_DIR"))
+        .absoluteFilePath(QStringLiteral("../shared/testdata"));
 }
 
 } // namespace testsupport

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Builds with AddressSanitizer and UndefinedBehaviorSanitizer and runs every test, against a
+# throwaway PostgreSQL server on loopback that lives only as long as this script.
+#   scripts/test.sh [ctest arguments...]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${ZORU_TEST_BUILD_DIR:-$root/build-test}
+jobs=$(nproc)
+
+"$root/scripts/deps.sh"
+
+pgdir=$(mktemp -d /tmp/zoru-test-pg.XXXXXX)
+chmod 755 "$pgdir"
+cleanup() {
+    "$root/scripts/pg-test-server.sh" stop "$pgdir/srv" || true
+    rm -rf "$pgdir"
+}
+trap cleanup EXIT
+eval "$("$root/scripts/pg-test-server.sh" start "$pgdir/srv")"
+export ZORU_REQUIRE_PG=1
+
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZORU_SANITIZE=ON
+cmake --build "$build" -j"$jobs"
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:strict_string_checks=1}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/scripts/lsan.supp:print_suppressions=0}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+status=0
+ctest --test-dir "$build" --output-on-failure -j"$jobs" "$@" || status=$?
+
+# The Paradox reader is fuzzed for a bounded time on every run.
+if [ $status -eq 0 ] && [ -x "$root/scripts/fuzz-paradox.sh" ] && [ $# -eq 0 ]; then
+    "$root/scripts/fuzz-paradox.sh" "${ZORU_FUZZ_SECONDS:-60}" || status=$?
+fi
+exit $status

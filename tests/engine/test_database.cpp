@@ -1,0 +1,216 @@
+#include "core/errors.h"
+#include "engine/database.h"
+#include "testsupport.h"
+
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+namespace {
+
+// Scripted answers of the log-in prompt, recording what it was offered.
+struct LoginScript
+{
+    struct Answer
+    {
+        bool ok;
+        QString password;
+    };
+    QList<Answer> answers;
+    QStringList offeredUsers;
+    QStringList databases;
+
+    void install()
+    {
+        TDatabase::SetLoginHandler([this](const QString &db, QString &user, QString &password) {
+            databases << db;
+            offeredUsers << user;
+            if (answers.isEmpty())
+                return false;
+            const Answer a = answers.takeFirst();
+            password = a.password;
+            return a.ok;
+        });
+    }
+    ~LoginScript() { TDatabase::SetLoginHandler({}); }
+};
+
+QString makeSqliteFile(const QTemporaryDir &dir)
+{
+    const QString file = dir.filePath(QStringLiteral("центр.db"));
+    {
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("setup"));
+        db.setDatabaseName(file);
+        db.open();
+        QSqlQuery(db).exec(
+            QStringLiteral("CREATE TABLE T (ID INTEGER PRIMARY KEY, NAME VARCHAR(20))"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("setup"));
+    return file;
+}
+
+int countRows(TDatabase &db)
+{
+    QSqlQuery q(db.Sql());
+    q.exec(QStringLiteral("SELECT COUNT(*) FROM T"));
+    q.next();
+    return q.value(0).toInt();
+}
+
+} // namespace
+
+class TestDatabase : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+private Q_SLOTS:
+    void openFailures_data()
+    {
+        QTest::addColumn<QString>("driver");
+        QTest::addColumn<QStringList>("params");
+        QTest::newRow("sqlite file missing")
+            << "SQLITE" << QStringList{QStringLiteral("DATABASE NAME=/no/such/file.db")};
+        QTest::newRow("paradox folder missing")
+            << "PARADOX" << QStringList{QStringLiteral("PATH=/no/such/folder/")};
+        QTest::newRow("unknown driver") << "ORACLE" << QStringList{};
+    }
+    void openFailures()
+    {
+        QFETCH(QString, driver);
+        QFETCH(QStringList, params);
+        TAliasStore store;
+        store.AddAlias(QStringLiteral("A"), driver, params);
+        TDatabase db(QStringLiteral("KZCenter"), &store);
+        db.AliasName = QStringLiteral("A");
+        db.LoginPrompt = false;
+        QVERIFY_THROWS_EXCEPTION(EDBEngineError, db.Open());
+        QVERIFY(!db.Connected());
+    }
+
+    void unknownAlias()
+    {
+        TAliasStore store;
+        TDatabase db(QStringLiteral("KZCenter"), &store);
+        db.AliasName = QStringLiteral("NOPE");
+        QVERIFY_THROWS_EXCEPTION(EDBEngineError, db.Open());
+    }
+
+    // SQLite checks no password; the prompt is still offered with the configured user name.
+    void sqlitePromptAndTransactions()
+    {
+        const QString file = makeSqliteFile(m_dir);
+        TAliasStore store;
+        store.AddAlias(QStringLiteral("KZ"), QStringLiteral("SQLITE"),
+                       {QStringLiteral("DATABASE NAME=") + file});
+        LoginScript login;
+        login.answers = {{true, QStringLiteral("anything")}};
+        login.install();
+
+        TDatabase db(QStringLiteral("KZCenter"), &store);
+        db.AliasName = QStringLiteral("kz");
+        db.Params = {QStringLiteral("USER NAME=Иванов")};
+        db.Open();
+        QVERIFY(db.Connected());
+        QCOMPARE(login.offeredUsers, QStringList{QStringLiteral("Иванов")});
+        QCOMPARE(login.databases, QStringList{QStringLiteral("KZCenter")});
+
+        db.StartTransaction();
+        QSqlQuery(db.Sql()).exec(QStringLiteral("INSERT INTO T VALUES (1, 'a')"));
+        db.Rollback();
+        QCOMPARE(countRows(db), 0);
+        db.StartTransaction();
+        QSqlQuery(db.Sql()).exec(QStringLiteral("INSERT INTO T VALUES (1, 'a')"));
+        db.Commit();
+        QCOMPARE(countRows(db), 1);
+        QVERIFY_THROWS_EXCEPTION(EDBEngineError, db.Commit());
+    }
+
+    void cancelledPromptIsNotAnEngineError()
+    {
+        const QString file = makeSqliteFile(m_dir);
+        TAliasStore store;
+        store.AddAlias(QStringLiteral("KZ"), QStringLiteral("SQLITE"),
+                       {QStringLiteral("DATABASE NAME=") + file});
+        LoginScript login;
+        login.answers = {{false, {}}};
+        login.install();
+        TDatabase db(QStringLiteral("KZCenter"), &store);
+        db.AliasName = QStringLiteral("KZ");
+        try {
+            db.Open();
+            QFAIL("opened although the prompt was cancelled");
+        } catch (const EDBEngineError &) {
+            QFAIL("a cancelled prompt must not look like an engine error");
+        } catch (const EDatabaseError &) {
+        }
+        QVERIFY(!db.Connected());
+    }
+
+    void readOnlyRefusesWrites()
+    {
+        const QString file = makeSqliteFile(m_dir);
+        TAliasStore store;
+        store.AddAlias(QStringLiteral("KZ"), QStringLiteral("SQLITE"),
+                       {QStringLiteral("DATABASE NAME=") + file});
+        TDatabase db(QStringLiteral("ImportFromWst"), &store);
+        db.AliasName = QStringLiteral("KZ");
+        db.LoginPrompt = false;
+        db.ReadOnly = true;
+        db.Open();
+        QSqlQuery q(db.Sql());
+        QVERIFY(!q.exec(QStringLiteral("INSERT INTO T VALUES (2, 'b')")));
+    }
+
+    // PostgreSQL checks the password: a wrong one is an engine error, the right one connects,
+    // and a job's connection on another thread reuses the credentials without asking.
+    void postgresLogin()
+    {
+        ZORU_REQUIRE_PG_OR_SKIP(pg);
+        TAliasStore store;
+        store.SetConfigMode(TAliasStore::ConfigMode::RunOnly);
+        store.AddAlias(QStringLiteral("PG"), QStringLiteral("POSTGRESQL"),
+                       {QStringLiteral("SERVER NAME=") + pg.host,
+                        QStringLiteral("PORT=%1").arg(pg.port),
+                        QStringLiteral("DATABASE NAME=") + pg.database});
+        LoginScript login;
+        login.answers = {{true, QStringLiteral("wrong")}, {true, pg.password}};
+        login.install();
+
+        TDatabase db(QStringLiteral("KZCenter"), &store);
+        db.AliasName = QStringLiteral("PG");
+        db.Params = {QStringLiteral("USER NAME=") + pg.user};
+        db.Exclusive = true;
+        QVERIFY_THROWS_EXCEPTION(EDBEngineError, db.Open());
+        QVERIFY(!db.Connected());
+        db.Open();
+        QVERIFY(db.Connected());
+        QCOMPARE(login.offeredUsers, (QStringList{pg.user, pg.user}));
+
+        bool workerOk = false;
+        QString workerError;
+        std::unique_ptr<TDatabase> clone = db.CloneForThread();
+        std::unique_ptr<QThread> worker(QThread::create([&] {
+            try {
+                clone->Open();
+                QSqlQuery q(clone->Sql());
+                workerOk =
+                    q.exec(QStringLiteral("SELECT 1")) && q.next() && q.value(0).toInt() == 1;
+                clone->Close();
+            } catch (const Exception &e) {
+                workerError = e.Message();
+            }
+        }));
+        worker->start();
+        worker->wait();
+        QVERIFY2(workerOk, qPrintable(workerError));
+        QCOMPARE(login.offeredUsers.size(), 2); // no prompt for the job's connection
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDatabase)
+#include "test_database.moc"
