@@ -1,0 +1,36 @@
+#pragma once
+
+// Cursors over a Qt SQL connection (SQLite or PostgreSQL). Used by TTable and TQuery for SQL
+// databases, and usable by a folder backend that runs SQL on an SQLite copy of its tables.
+
+#include "engine/cursor.h"
+
+#include <QSqlDatabase>
+
+namespace engine {
+
+// A table by name ("CITY", "kzcenter.city"; case-insensitive, resolved against the catalogue).
+// Reads a page of rows at a time in primary-key order (SQLite rowid or PostgreSQL ctid for a
+// table without a primary key), so memory does not depend on the table's size; Locate/Lookup
+// are prepared, cached SELECT ... WHERE key = ? statements; Insert leaves Null columns out and
+// re-reads the stored row (RETURNING on PostgreSQL, the rowid on SQLite); Update and Delete
+// address the row by its primary key.
+std::unique_ptr<TCursor> MakeSqlTableCursor(const QSqlDatabase &db, const QString &tableName,
+                                            bool readOnly);
+
+// The rows of a SELECT with "?" placeholders bound to params in order. On SQLite the rows
+// stream (forward-only); on PostgreSQL the result is fetched whole, because Qt's streaming mode
+// there loses the rows as soon as any other statement runs on the connection.
+std::unique_ptr<TCursor> MakeSqlQueryCursor(const QSqlDatabase &db, const QString &sql,
+                                            const TBoundValues &params);
+
+// Runs a statement without result; returns the rows affected (-1 when unknown).
+int ExecSql(const QSqlDatabase &db, const QString &sql, const TBoundValues &params);
+
+// Whether a table of that name exists (same resolution as MakeSqlTableCursor).
+bool SqlTableExists(const QSqlDatabase &db, const QString &tableName);
+
+// Column kind of an SQL declared type ("VARCHAR(50)", "numeric(10,2)", "timestamp", ...).
+TColumn ColumnFromDeclaredType(const QString &name, const QString &declaredType);
+
+} // namespace engine
