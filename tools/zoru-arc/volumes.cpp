@@ -1,0 +1,191 @@
+#include "volumes.h"
+
+#include "arcerror.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+
+namespace arc {
+
+namespace {
+
+struct PartName
+{
+    QString prefix; // everything up to and including "part"
+    int number = 0;
+    int width = 0;
+    QString suffix; // ".ext" or empty
+};
+
+bool parsePartName(const QString &path, PartName &out)
+{
+    static const QRegularExpression re(QStringLiteral("^(.*\\.part)(\\d{1,9})(\\.[^./\\\\]*)?$"),
+                                       QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = re.match(path);
+    if (!m.hasMatch())
+        return false;
+    out.prefix = m.captured(1);
+    out.number = m.captured(2).toInt();
+    out.width = int(m.captured(2).size());
+    out.suffix = m.captured(3);
+    return true;
+}
+
+// Splits "dir/base.ext" into "dir/base" and "ext" (the extension is empty when the file name has
+// no dot).
+void splitExtension(const QString &path, QString &base, QString &ext)
+{
+    const QString fileName = QFileInfo(path).fileName();
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    if (dot <= 0) {
+        base = path;
+        ext.clear();
+        return;
+    }
+    ext = fileName.mid(dot + 1);
+    base = path.left(path.size() - ext.size() - 1);
+}
+
+QChar volumeLetter(const QString &ext)
+{
+    return ext.isEmpty() ? QLatin1Char('r') : ext.at(0);
+}
+
+QString twoDigits(int n)
+{
+    return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0'));
+}
+
+// Candidate names of volume `index` (>= 1); the first one is the name this program writes.
+QStringList volumeCandidates(const QString &firstVolume, int index)
+{
+    PartName part;
+    if (parsePartName(firstVolume, part)) {
+        return {part.prefix +
+                QStringLiteral("%1").arg(part.number + index, part.width, 10, QLatin1Char('0')) +
+                part.suffix};
+    }
+    QString base;
+    QString ext;
+    splitExtension(firstVolume, base, ext);
+    const QChar letter = volumeLetter(ext);
+    const int n = index - 1;
+    if (n < 100)
+        return {base + QLatin1Char('.') + letter + twoDigits(n)};
+    QStringList names{base + QLatin1Char('.') + letter + QString::number(n)};
+    const int shifted = letter.unicode() + n / 100;
+    if (QChar(shifted).isLetter())
+        names << base + QLatin1Char('.') + QChar(shifted) + twoDigits(n % 100);
+    return names;
+}
+
+QString existingVolume(const QString &firstVolume, int index)
+{
+    for (const QString &name : volumeCandidates(firstVolume, index)) {
+        if (QFileInfo(name).isFile())
+            return name;
+    }
+    return {};
+}
+
+} // namespace
+
+QString VolumeName(const QString &firstVolume, int index)
+{
+    if (index == 0)
+        return firstVolume;
+    return volumeCandidates(firstVolume, index).constFirst();
+}
+
+QStringList FindVolumes(const QString &firstVolume)
+{
+    if (!QFileInfo(firstVolume).isFile())
+        throw ArcError(ExitOpen, QStringLiteral("Архив не найден: ") + firstVolume);
+    QStringList volumes{firstVolume};
+    for (int index = 1;; ++index) {
+        const QString name = existingVolume(firstVolume, index);
+        if (name.isEmpty()) {
+            // A later volume without this one means the set is incomplete, not finished.
+            for (int ahead = index + 1; ahead <= index + 2; ++ahead) {
+                if (!existingVolume(firstVolume, ahead).isEmpty()) {
+                    throw ArcError(ExitOpen, QStringLiteral("Не найден том архива: ") +
+                                                 VolumeName(firstVolume, index));
+                }
+            }
+            break;
+        }
+        if (volumes.contains(name))
+            throw ArcError(ExitUsage, QStringLiteral("Недопустимое имя архива: ") + firstVolume);
+        volumes << name;
+    }
+    return volumes;
+}
+
+VolumeWriter::VolumeWriter(QString firstVolume, qint64 volumeSize)
+    : m_first(std::move(firstVolume)), m_volumeSize(volumeSize)
+{
+}
+
+VolumeWriter::~VolumeWriter()
+{
+    if (m_finished)
+        return;
+    m_file.reset();
+    for (const QString &name : std::as_const(m_volumes))
+        QFile::remove(name);
+}
+
+void VolumeWriter::OpenNext()
+{
+    if (m_file)
+        CloseCurrent();
+    const QString name = VolumeName(m_first, int(m_volumes.size()));
+    if (m_volumes.contains(name))
+        throw ArcError(ExitUsage, QStringLiteral("Недопустимое имя архива: ") + m_first);
+    m_file = std::make_unique<QFile>(name);
+    if (!m_file->open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        const bool exists = QFileInfo::exists(name);
+        m_file.reset();
+        throw ArcError(ExitCreate, (exists ? QStringLiteral("Файл уже существует: ")
+                                           : QStringLiteral("Не удалось создать файл ")) +
+                                       name);
+    }
+    m_volumes << name;
+    m_inVolume = 0;
+}
+
+void VolumeWriter::Write(const char *data, qint64 size)
+{
+    while (size > 0) {
+        if (!m_file || m_inVolume == m_volumeSize)
+            OpenNext();
+        const qint64 chunk = std::min(size, m_volumeSize - m_inVolume);
+        if (m_file->write(data, chunk) != chunk)
+            throw ArcError(ExitWrite, QStringLiteral("Ошибка записи в файл ") + m_file->fileName() +
+                                          QStringLiteral(": ") + m_file->errorString());
+        m_inVolume += chunk;
+        data += chunk;
+        size -= chunk;
+    }
+}
+
+void VolumeWriter::CloseCurrent()
+{
+    const QString name = m_file->fileName();
+    const bool flushed = m_file->flush();
+    m_file->close();
+    const bool ok = flushed && m_file->error() == QFileDevice::NoError;
+    m_file.reset();
+    if (!ok)
+        throw ArcError(ExitWrite, QStringLiteral("Ошибка записи в файл ") + name);
+}
+
+void VolumeWriter::Finish()
+{
+    if (!m_file)
+        OpenNext();
+    CloseCurrent();
+    m_finished = true;
+}
+
+} // namespace arc
