@@ -1,0 +1,233 @@
+#include "replication/rplthread.h"
+
+#include "core/appinfo.h"
+#include "core/cp1251.h"
+#include "core/paths.h"
+#include "core/strconst.h"
+#include "engine/dataset.h"
+#include "replication/archive.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+
+namespace {
+
+// Closes a dataset when leaving a scope, whatever happened.
+class CloseOnExit
+{
+public:
+    explicit CloseOnExit(TDataSet &ds) : m_ds(ds) {}
+    ~CloseOnExit()
+    {
+        try {
+            m_ds.Close();
+        } catch (...) {
+            // Closing never hides the error that brought us here.
+        }
+    }
+    CloseOnExit(const CloseOnExit &) = delete;
+    CloseOnExit &operator=(const CloseOnExit &) = delete;
+
+private:
+    TDataSet &m_ds;
+};
+
+} // namespace
+
+TRplThread::TRplThread(TJobWindow &window) : m_window(window)
+{
+    const QString logName = AppInfo->AppFolder() + StrConst::LogFileName;
+    m_logFile.setFileName(logName);
+    const bool existed = m_logFile.exists();
+    if (!m_logFile.open(QIODevice::WriteOnly | QIODevice::Append))
+        throw EFileError(
+            QStringLiteral("Невозможно открыть файл %1: %2").arg(logName, m_logFile.errorString()));
+    if (existed) {
+        m_logFile.write("\r\n\r\n");
+        m_logFile.flush();
+    }
+    connect(this, &QThread::finished, this, &TRplThread::ThreadDone);
+    m_window.PrepareForJob();
+    Position = 0;
+    Total = 100;
+    m_window.SetGauge(ProgressPercent());
+}
+
+TRplThread::~TRplThread()
+{
+    if (isRunning()) {
+        Terminate();
+        wait();
+    }
+    m_logFile.close();
+}
+
+void TRplThread::Launch()
+{
+    PrepareWindow();
+    start();
+}
+
+int TRplThread::ProgressPercent() const
+{
+    if (Total == 0)
+        return 100;
+    return static_cast<int>(static_cast<qint64>(Position) * 100 / Total);
+}
+
+void TRplThread::Synchronize(const std::function<void()> &fn)
+{
+    if (QThread::currentThread() == thread()) {
+        fn();
+        return;
+    }
+    QMetaObject::invokeMethod(this, fn, Qt::BlockingQueuedConnection);
+}
+
+void TRplThread::writeLogLine(const QString &message)
+{
+    // The Russian convention, unambiguous whatever the machine's locale.
+    const QString stamp =
+        QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy hh:mm:ss"));
+    const QString line = stamp + StrConst::LogLineSeparator + message + QLatin1String("\r\n");
+    const QByteArray bytes = cp1251::encode(line);
+    if (m_logFile.write(bytes) != bytes.size() || !m_logFile.flush())
+        throw EFileError(QStringLiteral("Ошибка записи в файл %1: %2")
+                             .arg(m_logFile.fileName(), m_logFile.errorString()));
+}
+
+void TRplThread::Log(const QString &message)
+{
+    Synchronize([this, message] { m_window.AddMessage(message); });
+    writeLogLine(message);
+}
+
+void TRplThread::UpdateGauge()
+{
+    const int percent = ProgressPercent();
+    Synchronize([this, percent] { m_window.SetGauge(percent); });
+}
+
+void TRplThread::CheckTerminated()
+{
+    if (Terminated())
+        throw ERplException(StrConst::Interrupted);
+}
+
+void TRplThread::RunGuarded(const QString &title, const QString &completion,
+                            const std::function<void()> &work)
+{
+    try {
+        Log(title);
+        Log(StrConst::Separator);
+        work();
+        Log(StrConst::Separator);
+        Log(completion);
+        SetReturnCode(1);
+    } catch (const std::exception &e) {
+        const QString message = dynamic_cast<const Exception *>(&e)
+                                    ? static_cast<const Exception &>(e).Message()
+                                    : QString::fromLocal8Bit(e.what());
+        try {
+            Log(StrConst::Separator);
+            Log(StrConst::ErrorPrefix + message);
+        } catch (...) {
+            // The log itself failed; the window still shows the job ended with an error.
+        }
+    } catch (...) {
+        try {
+            Log(StrConst::Separator);
+            Log(StrConst::ErrorPrefix + QStringLiteral("Неизвестная ошибка"));
+        } catch (...) {
+        }
+    }
+}
+
+void TRplThread::run()
+{
+    try {
+        Execute();
+    } catch (...) {
+        // Execute guards its own work; nothing may escape the thread.
+    }
+    try {
+        ThreadCleanup();
+    } catch (...) {
+    }
+}
+
+void TRplThread::ThreadDone()
+{
+    m_window.JobFinished(ReturnCode());
+}
+
+int TRplThread::CopyRecords(TDataSet &source, TDataSet &dest, const QString &keyFields)
+{
+    CloseOnExit closeSource(source);
+    CloseOnExit closeDest(dest);
+
+    int result = 0;
+    Position = 0;
+    UpdateGauge();
+
+    // The caller's filter applies only to sources that carry a LastUpdate column.
+    const QString filter = source.Filter();
+    source.SetFiltered(false);
+    source.SetFilter(QString());
+    source.Open();
+    if (source.FindField(QStringLiteral("LastUpdate"))) {
+        source.SetFilter(filter);
+        source.SetFiltered(true);
+    }
+
+    source.First();
+    dest.Open();
+    Total = source.RecordCount();
+
+    const QStringList keys =
+        keyFields.isEmpty() ? QStringList() : keyFields.split(QLatin1Char(';'));
+    while (!source.Eof()) {
+        if (!keys.isEmpty()) {
+            QVariantList values;
+            values.reserve(keys.size());
+            for (const QString &k : keys)
+                values << source.FieldByName(k.trimmed())->AsVariant();
+            if (dest.Locate(keyFields, values, TLocateOption::loCaseInsensitive))
+                dest.Edit();
+            else
+                dest.Append();
+        } else {
+            dest.Append();
+        }
+        for (int i = 0; i < dest.FieldCount(); ++i) {
+            TField *target = dest.Fields(i);
+            if (target->IsLookup())
+                continue;
+            if (i >= source.FieldCount())
+                throw EDBEngineError(
+                    QStringLiteral("Поле с номером %1 отсутствует в источнике данных %2")
+                        .arg(i + 1)
+                        .arg(source.Name));
+            target->Assign(*source.Fields(i));
+        }
+        dest.Post();
+
+        ++result;
+        source.Next();
+        ++Position;
+        UpdateGauge();
+        CheckTerminated();
+    }
+    return result;
+}
+
+int TRplThread::PackFolder(const QString &folder, const QString &comment,
+                           const QString &archiveName)
+{
+    return ::PackFolder(AppInfo->AppFolder(), folder, comment, archiveName);
+}
+
+int TRplThread::UnpackArchive(const QString &folder, const QString &archiveName)
+{
+    return ::UnpackArchive(AppInfo->AppFolder(), folder, archiveName);
+}

@@ -1,0 +1,91 @@
+#pragma once
+
+#include "core/errors.h"
+#include "replication/jobwindow.h"
+
+#include <QFile>
+#include <QThread>
+#include <atomic>
+#include <functional>
+
+class TDataSet;
+
+// Base of every long data operation (export, import, synchronisation): a worker thread whose
+// body Execute() reports through Log and the progress fields to a TJobWindow and polls a stop
+// flag at its cancellation points.
+//
+// Thread rules: the object is created, started and destroyed on the user-interface thread;
+// Execute() and everything it calls run on the worker thread, which reaches the window only
+// through Synchronize() (a blocking queued call into the user-interface thread). Database
+// connections used by Execute() must be opened on the worker thread.
+class TRplThread : public QThread
+{
+    Q_OBJECT
+public:
+    // Opens the log file (two empty lines when it already exists), prepares the window with the
+    // gauge at 0. Throws EFileError when the log cannot be opened.
+    explicit TRplThread(TJobWindow &window);
+    // Requests a stop and waits if the body still runs.
+    ~TRplThread() override;
+
+    // Sets the job's caption and clears the messages, then starts the body.
+    void Launch();
+
+    // The stop request of the window's button; the body ends at its next cancellation point.
+    void Terminate() { m_stop.store(true); }
+    bool Terminated() const { return m_stop.load(); }
+
+    // 2 (cancel) until the body has completed its work, then 1 (OK).
+    int ReturnCode() const { return m_returnCode.load(); }
+
+    // Position * 100 / Total (integer division), 100 when Total is 0.
+    int ProgressPercent() const;
+
+protected:
+    // The job's title on the window and its messages cleared.
+    virtual void PrepareWindow() = 0;
+    // The body; must not let an error escape (use RunGuarded).
+    virtual void Execute() = 0;
+    // Runs on the worker thread after Execute(): the place to release what the body opened
+    // there (database connections belong to the thread that opened them).
+    virtual void ThreadCleanup() {}
+
+    TJobWindow &Window() const { return m_window; }
+
+    // The frame of a job: title and separator, then the work; on success a separator, the
+    // completion message and ReturnCode 1; on any error a separator and "ОШИБКА!!! " + message.
+    void RunGuarded(const QString &title, const QString &completion,
+                    const std::function<void()> &work);
+
+    // Appends a line to the window and to the log file (flushed at once).
+    void Log(const QString &message);
+    // Shows ProgressPercent() on the gauge.
+    void UpdateGauge();
+    // Raises ERplException "Прервано пользователем" once a stop was requested.
+    void CheckTerminated();
+    // Copies every row of source into dest (see the implementation for the rules); returns the
+    // number of rows written. Both datasets are closed in every case.
+    int CopyRecords(TDataSet &source, TDataSet &dest, const QString &keyFields);
+
+    // The archiver (exit code; 0 is success).
+    int PackFolder(const QString &folder, const QString &comment, const QString &archiveName);
+    int UnpackArchive(const QString &folder, const QString &archiveName);
+
+    // Runs fn on the user-interface thread and waits for it (directly when already there).
+    void Synchronize(const std::function<void()> &fn);
+
+    void SetReturnCode(int code) { m_returnCode.store(code); }
+
+    int Position = 0;
+    int Total = 100;
+
+private:
+    void run() final;
+    void ThreadDone();
+    void writeLogLine(const QString &message);
+
+    TJobWindow &m_window;
+    QFile m_logFile;
+    std::atomic_bool m_stop{false};
+    std::atomic_int m_returnCode{2};
+};
