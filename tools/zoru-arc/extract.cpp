@@ -166,7 +166,8 @@ void writeEntry(archive *a, archive_entry *entry, const QString &target, const Q
         const int r = archive_read_data_block(a, &block, &size, &offset);
         if (r == ARCHIVE_EOF)
             break;
-        if (r != ARCHIVE_OK && r != ARCHIVE_WARN)
+        // A checksum mismatch is only a warning to libarchive; here it is damage.
+        if (r != ARCHIVE_OK)
             failCorrupt(a, archivePath);
         if (out.pos() != offset && !out.seek(offset))
             throw ArcError(ExitWrite, QStringLiteral("Ошибка записи в файл ") + target);
@@ -198,7 +199,7 @@ void drainData(archive *a, const QString &archivePath)
         const int r = archive_read_data_block(a, &block, &size, &offset);
         if (r == ARCHIVE_EOF)
             return;
-        if (r != ARCHIVE_OK && r != ARCHIVE_WARN)
+        if (r != ARCHIVE_OK)
             failCorrupt(a, archivePath);
     }
 }
