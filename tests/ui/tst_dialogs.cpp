@@ -1,0 +1,340 @@
+#include "core/aliases.h"
+#include "core/errors.h"
+#include "engine/database.h"
+#include "ui/dialogs.h"
+#include "ui/logindialog.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <stdexcept>
+
+using Kind = TDialogs::Kind;
+using Button = TDialogs::Button;
+
+Q_DECLARE_METATYPE(Kind)
+Q_DECLARE_METATYPE(Button)
+
+class TestDialogs : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void messageBoxAnswers_data();
+    void messageBoxAnswers();
+    void answersComeInQueueOrder();
+    void browsersReturnPresetOrEmpty();
+    void loginPresets();
+    void wrongKindOfAnswerFails_data();
+    void wrongKindOfAnswerFails();
+    void unexpectedDialogInTestModeFails();
+    void showErrorTakesTheMessage_data();
+    void showErrorTakesTheMessage();
+    void loginHandlerAsksForTheDatabase();
+    void realConfirmationBox_data();
+    void realConfirmationBox();
+    void realLoginDialog_data();
+    void realLoginDialog();
+
+private:
+    QStringList m_failures;
+};
+
+void TestDialogs::init()
+{
+    TDialogs::Reset();
+    TDialogs::SetTestMode(true);
+    m_failures.clear();
+    TDialogs::SetFailureHandler([this](const QString &d) { m_failures << d; });
+}
+
+void TestDialogs::cleanup()
+{
+    QCOMPARE(TDialogs::PendingAnswers(), 0);
+    TDialogs::SetFailureHandler({});
+    TDialogs::Reset();
+}
+
+// Asks the question of the given kind; the result in the terms of that kind.
+static bool ask(Kind kind, const QString &text)
+{
+    switch (kind) {
+    case Kind::Error:
+        TDialogs::Error(text);
+        return true;
+    case Kind::Information:
+        TDialogs::Information(text);
+        return true;
+    case Kind::Question:
+        return TDialogs::Question(text);
+    case Kind::Confirmation:
+        return TDialogs::Confirmation(text);
+    default:
+        return false;
+    }
+}
+
+void TestDialogs::messageBoxAnswers_data()
+{
+    QTest::addColumn<Kind>("kind");
+    QTest::addColumn<Button>("button");
+    QTest::addColumn<bool>("result");
+    QTest::newRow("error OK") << Kind::Error << Button::Ok << true;
+    QTest::newRow("information OK") << Kind::Information << Button::Ok << true;
+    QTest::newRow("question yes") << Kind::Question << Button::Yes << true;
+    QTest::newRow("question no") << Kind::Question << Button::No << false;
+    QTest::newRow("confirmation OK") << Kind::Confirmation << Button::Ok << true;
+    QTest::newRow("confirmation cancel") << Kind::Confirmation << Button::Cancel << false;
+}
+
+void TestDialogs::messageBoxAnswers()
+{
+    QFETCH(Kind, kind);
+    QFETCH(Button, button);
+    QFETCH(bool, result);
+    TDialogs::SetNextAnswer(button);
+    QCOMPARE(ask(kind, QStringLiteral("Текст вопроса")), result);
+    const auto asked = TDialogs::AskedSoFar();
+    QCOMPARE(asked.size(), 1);
+    QCOMPARE(asked[0].kind, kind);
+    QCOMPARE(asked[0].text, QStringLiteral("Текст вопроса"));
+    QVERIFY(m_failures.isEmpty());
+}
+
+void TestDialogs::answersComeInQueueOrder()
+{
+    TDialogs::SetNextAnswer(Button::Cancel);
+    TDialogs::SetNextAnswer(Button::Ok);
+    TDialogs::SetNextAnswer(Button::No);
+    QVERIFY(!TDialogs::Confirmation(QStringLiteral("первый")));
+    QVERIFY(TDialogs::Confirmation(QStringLiteral("второй")));
+    QVERIFY(!TDialogs::Question(QStringLiteral("третий")));
+    const auto asked = TDialogs::AskedSoFar();
+    QCOMPARE(asked.size(), 3);
+    QCOMPARE(asked[1].text, QStringLiteral("второй"));
+    QCOMPARE(asked[2].kind, Kind::Question);
+}
+
+void TestDialogs::browsersReturnPresetOrEmpty()
+{
+    TDialogs::SetNextFolder(QStringLiteral("/data/import"));
+    TDialogs::SetNextFolder(QString());
+    TDialogs::SetNextFileName(QStringLiteral("/data/pkg.w2s"));
+    QCOMPARE(TDialogs::BrowseFolder(QStringLiteral("Папка")), QStringLiteral("/data/import"));
+    QCOMPARE(TDialogs::BrowseFolder(QStringLiteral("Ещё")), QString());
+    QCOMPARE(TDialogs::OpenFile(QStringLiteral("Пакет"), QStringLiteral("*.w2s")),
+             QStringLiteral("/data/pkg.w2s"));
+    const auto asked = TDialogs::AskedSoFar();
+    QCOMPARE(asked.size(), 3);
+    QCOMPARE(asked[0].kind, Kind::FolderBrowser);
+    QCOMPARE(asked[1].text, QStringLiteral("Ещё"));
+    QCOMPARE(asked[2].kind, Kind::FileOpen);
+    QCOMPARE(asked[2].detail, QStringLiteral("*.w2s"));
+}
+
+void TestDialogs::loginPresets()
+{
+    TDialogs::SetNextLogin(QStringLiteral("petrov"), QStringLiteral("secret"));
+    TDialogs::SetNextLoginCancel();
+    QString user = QStringLiteral("ivanov");
+    QString password;
+    QVERIFY(TDialogs::Login(QStringLiteral("KZCenter"), user, password));
+    QCOMPARE(user, QStringLiteral("petrov"));
+    QCOMPARE(password, QStringLiteral("secret"));
+    QString user2 = QStringLiteral("ivanov");
+    QString password2;
+    QVERIFY(!TDialogs::Login(QStringLiteral("KZCenter"), user2, password2));
+    QCOMPARE(user2, QStringLiteral("ivanov"));
+    const auto asked = TDialogs::AskedSoFar();
+    QCOMPARE(asked[0].kind, Kind::Login);
+    QCOMPARE(asked[0].text, QStringLiteral("KZCenter"));
+    QCOMPARE(asked[0].detail, QStringLiteral("ivanov"));
+}
+
+void TestDialogs::wrongKindOfAnswerFails_data()
+{
+    QTest::addColumn<Kind>("kind");
+    QTest::addColumn<Button>("button");
+    QTest::newRow("yes for a confirmation") << Kind::Confirmation << Button::Yes;
+    QTest::newRow("OK for a question") << Kind::Question << Button::Ok;
+    QTest::newRow("cancel for an error") << Kind::Error << Button::Cancel;
+}
+
+void TestDialogs::wrongKindOfAnswerFails()
+{
+    QFETCH(Kind, kind);
+    QFETCH(Button, button);
+    TDialogs::SetNextAnswer(button);
+    QVERIFY(!ask(kind, QStringLiteral("Вопрос")) || kind == Kind::Error);
+    QCOMPARE(m_failures.size(), 1);
+    QVERIFY(m_failures[0].contains(QStringLiteral("Вопрос")));
+    // The mismatched answer stays queued for whoever it was meant for.
+    QCOMPARE(TDialogs::PendingAnswers(), 1);
+    TDialogs::Reset();
+}
+
+void TestDialogs::unexpectedDialogInTestModeFails()
+{
+    QVERIFY(!TDialogs::Confirmation(QStringLiteral("Удалить?")));
+    QCOMPARE(TDialogs::BrowseFolder(QStringLiteral("Папка")), QString());
+    QString user, password;
+    QVERIFY(!TDialogs::Login(QStringLiteral("KZCenter"), user, password));
+    QCOMPARE(m_failures.size(), 3);
+    QVERIFY(m_failures[0].contains(QStringLiteral("Удалить?")));
+    QVERIFY(m_failures[2].contains(QStringLiteral("log-in")));
+}
+
+void TestDialogs::showErrorTakesTheMessage_data()
+{
+    QTest::addColumn<int>("which");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("own exception") << 0 << QStringLiteral("Ключ не найден");
+    QTest::newRow("engine error") << 1 << QStringLiteral("password authentication failed");
+    QTest::newRow("standard exception") << 2 << QStringLiteral("Сбой");
+    QTest::newRow("plain text") << 3 << QStringLiteral("Неверный псевдоним: X");
+}
+
+void TestDialogs::showErrorTakesTheMessage()
+{
+    QFETCH(int, which);
+    QFETCH(QString, expected);
+    TDialogs::SetNextAnswer(Button::Ok);
+    switch (which) {
+    case 0:
+        ShowError(EAppInfoException(expected));
+        break;
+    case 1:
+        ShowError(EDBEngineError(expected, QStringLiteral("SELECT 1")));
+        break;
+    case 2:
+        ShowError(std::runtime_error(expected.toStdString()));
+        break;
+    default:
+        ShowError(expected);
+    }
+    const auto asked = TDialogs::AskedSoFar();
+    QCOMPARE(asked.size(), 1);
+    QCOMPARE(asked[0].kind, Kind::Error);
+    QCOMPARE(asked[0].text, expected);
+}
+
+void TestDialogs::loginHandlerAsksForTheDatabase()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("center.db"));
+    {
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("mk"));
+        db.setDatabaseName(file);
+        QVERIFY(db.open());
+        QSqlQuery(db).exec(QStringLiteral("CREATE TABLE t (x INTEGER)"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("mk"));
+
+    TAliasStore aliases;
+    aliases.SetConfigMode(TAliasStore::ConfigMode::RunOnly);
+    aliases.AddAlias(QStringLiteral("CENTER"), QStringLiteral("SQLITE"),
+                     {QStringLiteral("DATABASE NAME=") + file});
+    TDialogs::InstallLoginHandler();
+    TDatabase db(QStringLiteral("KZCenter"), &aliases);
+    db.AliasName = QStringLiteral("CENTER");
+    db.Params << QStringLiteral("USER NAME=sidorov");
+
+    TDialogs::SetNextLoginCancel();
+    QVERIFY_THROWS_EXCEPTION(EDatabaseError, db.Open());
+    QVERIFY(!db.Connected());
+
+    TDialogs::SetNextLogin(QStringLiteral("kozlov"), QStringLiteral("pw"));
+    db.Open();
+    QVERIFY(db.Connected());
+    QCOMPARE(db.UserName(), QStringLiteral("kozlov"));
+    const auto asked = TDialogs::AskedSoFar();
+    QCOMPARE(asked.size(), 2);
+    QCOMPARE(asked[0].text, QStringLiteral("KZCenter"));
+    QCOMPARE(asked[0].detail, QStringLiteral("sidorov"));
+    TDatabase::SetLoginHandler({});
+}
+
+void TestDialogs::realConfirmationBox_data()
+{
+    QTest::addColumn<QMessageBox::StandardButton>("press");
+    QTest::addColumn<bool>("result");
+    QTest::newRow("OK") << QMessageBox::Ok << true;
+    QTest::newRow("Cancel") << QMessageBox::Cancel << false;
+}
+
+void TestDialogs::realConfirmationBox()
+{
+    QFETCH(QMessageBox::StandardButton, press);
+    QFETCH(bool, result);
+    TDialogs::SetTestMode(false);
+    QString seenText;
+    QTimer::singleShot(0, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        seenText = box->text();
+        box->button(press)->click();
+    });
+    // A watchdog, so that a box nobody answers cannot hang the test.
+    QTimer::singleShot(5000, this, [] {
+        if (QWidget *w = QApplication::activeModalWidget())
+            w->close();
+    });
+    QCOMPARE(TDialogs::Confirmation(QStringLiteral("Подтверждаете?")), result);
+    QCOMPARE(seenText, QStringLiteral("Подтверждаете?"));
+    TDialogs::SetTestMode(true);
+}
+
+void TestDialogs::realLoginDialog_data()
+{
+    QTest::addColumn<bool>("accept");
+    QTest::newRow("OK") << true;
+    QTest::newRow("Cancel") << false;
+}
+
+void TestDialogs::realLoginDialog()
+{
+    QFETCH(bool, accept);
+    TDialogs::SetTestMode(false);
+    QString shownName, shownUser, shownPassword;
+    QTimer::singleShot(0, this, [&] {
+        auto *dialog = qobject_cast<TLoginDialog *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        shownName = dialog->findChild<QLabel *>(QStringLiteral("lblDatabaseName"))->text();
+        shownUser = dialog->findChild<QLineEdit *>(QStringLiteral("edUserName"))->text();
+        auto *password = dialog->findChild<QLineEdit *>(QStringLiteral("edPassword"));
+        shownPassword = password->text();
+        password->setText(QStringLiteral("typed"));
+        if (accept)
+            dialog->accept();
+        else
+            dialog->reject();
+    });
+    QTimer::singleShot(5000, this, [] {
+        if (QWidget *w = QApplication::activeModalWidget())
+            w->close();
+    });
+    QString user = QStringLiteral("ivanov");
+    QString password;
+    QCOMPARE(TDialogs::Login(QStringLiteral("KZCenter"), user, password), accept);
+    QCOMPARE(shownName, QStringLiteral("KZCenter"));
+    QCOMPARE(shownUser, QStringLiteral("ivanov"));
+    QCOMPARE(shownPassword, QString());
+    QCOMPARE(password, accept ? QStringLiteral("typed") : QString());
+    TDialogs::SetTestMode(true);
+}
+
+QTEST_MAIN(TestDialogs)
+#include "tst_dialogs.moc"
