@@ -2,6 +2,7 @@
 
 #include "core/errors.h"
 #include "core/paths.h"
+#include "engine/textfold.h"
 
 #include <QAtomicInt>
 #include <QFileInfo>
@@ -118,6 +119,16 @@ void TDatabase::Open()
                                               : QStringLiteral("QPSQL"));
 }
 
+void TDatabase::OpenFolder(const QString &path, const QString &driver)
+{
+    Close();
+    if (path.isEmpty() || !QFileInfo(path).isDir())
+        throw EDBEngineError(QStringLiteral("Папка базы данных не найдена: %1").arg(path));
+    m_driver = driver.toUpper();
+    m_folder = paths::includeTrailing(path);
+    m_connected = true;
+}
+
 void TDatabase::openSql(const QString &qtDriver)
 {
     m_connectionName = nextConnectionName(DatabaseName);
@@ -145,6 +156,13 @@ void TDatabase::openSql(const QString &qtDriver)
                 else {
                     QSqlQuery q(db);
                     q.exec(QStringLiteral("PRAGMA foreign_keys=OFF"));
+                    try {
+                        engine::RegisterSqliteTextFolding(db);
+                    } catch (const Exception &e) {
+                        ok = false;
+                        failure = e.Message();
+                        db.close();
+                    }
                 }
             }
         } else {

@@ -46,6 +46,8 @@ public:
     // the engine refuses (unknown alias, wrong password, unreachable server, missing file) and a
     // plain EDatabaseError when the log-in prompt was cancelled.
     void Open();
+    // Connects straight to a folder of table files, without an alias (a package folder).
+    void OpenFolder(const QString &path, const QString &driver = QStringLiteral("PARADOX"));
     void Close();
     bool Connected() const { return m_connected; }
 

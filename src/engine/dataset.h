@@ -104,9 +104,16 @@ public:
     // Value and null state of another field, converted to this field's type.
     void Assign(const TField &source) { SetAsVariant(source.AsVariant()); }
 
+    // Made by the dataset only (the key's constructor is private to it).
+    class Key
+    {
+        friend class TDataSet;
+        Key() = default;
+    };
+    TField(Key, TDataSet *dataSet, TColumn column, int index, const TLookupFieldDef *lookup);
+
 private:
     friend class TDataSet;
-    TField(TDataSet *dataSet, TColumn column, int index, const TLookupFieldDef *lookup);
 
     TDataSet *m_dataSet;
     TColumn m_column;
@@ -178,6 +185,12 @@ public:
     QVariant Lookup(const QString &keyFields, const QVariantList &values,
                     const QString &resultField);
 
+    // Visits the rows passing the filter, in order, without moving the current row (a second
+    // cursor; stored columns only, described in *columns when given); stops when visit returns
+    // false. A closed dataset is read through a cursor of its own and stays closed.
+    void ScanRows(const std::function<bool(const QVariantList &row)> &visit,
+                  QList<TColumn> *columns = nullptr);
+
     // --- derived columns (declare before Open; they follow the stored columns in Fields)
     void AddLookupField(const TLookupFieldDef &def);
     void ClearLookupFields();
@@ -242,9 +255,11 @@ private:
     std::vector<std::unique_ptr<TField>> m_fields;
     QList<TLookupFieldDef> m_lookupDefs;
     TDataSetState m_state = TDataSetState::dsInactive;
-    engine::TRow m_row;    // current row buffer (stored columns + hidden cursor values)
-    engine::TRow m_oldRow; // row as read before Edit
-    QList<int> m_changed;  // stored columns written since Edit/Append
+    engine::TRow m_row;      // current row buffer (stored columns + hidden cursor values)
+    engine::TRow m_oldRow;   // row as read before Edit
+    engine::TRow m_savedRow; // current row before Append, restored by Cancel
+    bool m_savedHasRow = false;
+    QList<int> m_changed; // stored columns written since Edit/Append
     mutable QList<QVariant> m_lookupCache;
     mutable QList<bool> m_lookupCached;
     mutable int m_lookupDepth = 0;

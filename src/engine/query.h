@@ -83,7 +83,7 @@ public:
     void AddSQL(const QString &line);
     void ClearSQL() { SetSQL(QStringList{}); }
     // The text as it will be prepared: macros expanded, placeholders still as written.
-    QString Text() const;
+    QString Text();
 
     TParams &Params();
     TParam &ParamByName(const QString &name) { return Params().ParamByName(name); }
@@ -105,6 +105,7 @@ protected:
     void MasterChanged() override;
 
 private:
+    friend class TDataSource;
     void reparse();
     QString prepared(engine::TBoundValues &values);
 

@@ -1,0 +1,28 @@
+#include "engine/cursor.h"
+
+#include <QMutex>
+
+namespace engine {
+
+namespace {
+QMutex backendMutex;
+std::shared_ptr<TFolderBackend> &backendSlot()
+{
+    static std::shared_ptr<TFolderBackend> backend;
+    return backend;
+}
+} // namespace
+
+void SetFolderBackend(std::shared_ptr<TFolderBackend> backend)
+{
+    QMutexLocker lock(&backendMutex);
+    backendSlot() = std::move(backend);
+}
+
+std::shared_ptr<TFolderBackend> FolderBackend()
+{
+    QMutexLocker lock(&backendMutex);
+    return backendSlot();
+}
+
+} // namespace engine

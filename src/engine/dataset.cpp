@@ -1,0 +1,799 @@
+#include "engine/dataset.h"
+
+#include "core/errors.h"
+#include "engine/query.h"
+
+#include <cmath>
+
+using engine::IsNullValue;
+using engine::TRow;
+
+namespace {
+
+QStringList splitNames(const QString &names)
+{
+    QStringList result;
+    for (const QString &n : names.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const QString t = n.trimmed();
+        if (!t.isEmpty())
+            result << t;
+    }
+    return result;
+}
+
+QString datasetLabel(const TDataSet &ds)
+{
+    return ds.Name.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(ds.Name);
+}
+
+} // namespace
+
+// ------------------------------------------------------------------------------------------
+// TField
+
+TField::TField(Key, TDataSet *dataSet, TColumn column, int index, const TLookupFieldDef *lookup)
+    : m_dataSet(dataSet), m_column(std::move(column)), m_index(index), m_lookup(lookup)
+{
+}
+
+QVariant TField::AsVariant() const
+{
+    return m_dataSet->fieldValue(*this);
+}
+
+bool TField::IsNull() const
+{
+    return IsNullValue(AsVariant());
+}
+
+QString TField::AsString() const
+{
+    const QVariant v = AsVariant();
+    if (IsNullValue(v))
+        return {};
+    switch (v.typeId()) {
+    case QMetaType::Double:
+        return QString::number(v.toDouble(), 'g', 15);
+    case QMetaType::QDateTime: {
+        const QDateTime dt = v.toDateTime();
+        return dt.time() == QTime(0, 0) ? dt.date().toString(QStringLiteral("dd.MM.yyyy"))
+                                        : dt.toString(QStringLiteral("dd.MM.yyyy hh:mm:ss"));
+    }
+    case QMetaType::QDate:
+        return v.toDate().toString(QStringLiteral("dd.MM.yyyy"));
+    case QMetaType::Bool:
+        return v.toBool() ? QStringLiteral("True") : QStringLiteral("False");
+    default:
+        return v.toString();
+    }
+}
+
+qint64 TField::AsLargeInt() const
+{
+    const QVariant v = AsVariant();
+    if (IsNullValue(v))
+        return 0;
+    return engine::ConvertValue(v, TFieldType::ftLargeint, 0, FieldName()).toLongLong();
+}
+
+int TField::AsInteger() const
+{
+    const QVariant v = AsVariant();
+    if (IsNullValue(v))
+        return 0;
+    return engine::ConvertValue(v, TFieldType::ftInteger, 0, FieldName()).toInt();
+}
+
+double TField::AsFloat() const
+{
+    const QVariant v = AsVariant();
+    if (IsNullValue(v))
+        return 0.0;
+    return engine::ConvertValue(v, TFieldType::ftFloat, 0, FieldName()).toDouble();
+}
+
+QDateTime TField::AsDateTime() const
+{
+    const QVariant v = AsVariant();
+    if (IsNullValue(v))
+        return {};
+    return engine::ConvertValue(v, TFieldType::ftDateTime, 0, FieldName()).toDateTime();
+}
+
+bool TField::AsBoolean() const
+{
+    const QVariant v = AsVariant();
+    if (IsNullValue(v))
+        return false;
+    return engine::ConvertValue(v, TFieldType::ftBoolean, 0, FieldName()).toBool();
+}
+
+void TField::SetAsVariant(const QVariant &value)
+{
+    m_dataSet->setFieldValue(*this, value);
+}
+
+// ------------------------------------------------------------------------------------------
+// TDataSet
+
+TDataSet::TDataSet() = default;
+
+TDataSet::~TDataSet()
+{
+    for (TDataSource *s : m_sources)
+        s->m_dataSet = nullptr;
+    if (m_cursor) {
+        try {
+            m_cursor->Close();
+        } catch (...) {
+        }
+    }
+}
+
+void TDataSet::CheckActive() const
+{
+    if (!Active())
+        throw EDatabaseError(QStringLiteral("Операция не применима к закрытому набору данных%1")
+                                 .arg(datasetLabel(*this)));
+}
+
+void TDataSet::CheckInactive() const
+{
+    if (Active())
+        throw EDatabaseError(QStringLiteral("Операция не применима к открытому набору данных%1")
+                                 .arg(datasetLabel(*this)));
+}
+
+std::unique_ptr<engine::TCursor> TDataSet::CreateLookupCursor()
+{
+    throw EDatabaseError(QStringLiteral("Набор данных закрыт%1").arg(datasetLabel(*this)));
+}
+
+engine::TRowFilter TDataSet::currentFilter() const
+{
+    if (!m_filtered || m_filterText.trimmed().isEmpty())
+        return {};
+    return engine::TRowFilter::Parse(m_filterText,
+                                     m_filterOptions.testFlag(TFilterOption::foCaseInsensitive),
+                                     !m_filterOptions.testFlag(TFilterOption::foNoPartialCompare));
+}
+
+void TDataSet::SetActive(bool active)
+{
+    if (active)
+        Open();
+    else
+        Close();
+}
+
+void TDataSet::Open()
+{
+    if (Active())
+        return;
+    const engine::TRowFilter filter = currentFilter();
+    std::unique_ptr<engine::TCursor> cursor = CreateCursor();
+    cursor->Open(filter);
+    m_cursor = std::move(cursor);
+    m_lookupCursor.reset();
+    try {
+        buildFields();
+    } catch (...) {
+        m_cursor->Close();
+        m_cursor.reset();
+        m_fields.clear();
+        throw;
+    }
+    m_state = TDataSetState::dsBrowse;
+    try {
+        TRow row;
+        const bool found = m_cursor->First(row);
+        takeRow(found, row);
+    } catch (...) {
+        m_state = TDataSetState::dsInactive;
+        m_cursor->Close();
+        m_cursor.reset();
+        m_fields.clear();
+        throw;
+    }
+    if (AfterOpen)
+        AfterOpen(*this);
+    if (Active() && m_hasRow)
+        NotifyScroll();
+    else
+        notifyMasterChange();
+}
+
+void TDataSet::Close()
+{
+    if (!Active())
+        return;
+    if (m_state == TDataSetState::dsEdit || m_state == TDataSetState::dsInsert)
+        Cancel();
+    if (BeforeClose)
+        BeforeClose(*this);
+    m_state = TDataSetState::dsInactive;
+    if (m_cursor) {
+        m_cursor->Close();
+        m_cursor.reset();
+    }
+    m_fields.clear();
+    m_row.clear();
+    m_oldRow.clear();
+    m_savedRow.clear();
+    m_changed.clear();
+    m_hasRow = false;
+    m_eof = m_bof = true;
+    if (AfterClose)
+        AfterClose(*this);
+}
+
+void TDataSet::buildFields()
+{
+    m_fields.clear();
+    const QList<TColumn> &columns = m_cursor->Columns();
+    for (int i = 0; i < columns.size(); ++i) {
+        auto f = std::make_unique<TField>(TField::Key(), this, columns.at(i), i, nullptr);
+        f->m_storedIndex = i;
+        m_fields.push_back(std::move(f));
+    }
+    for (int i = 0; i < m_lookupDefs.size(); ++i) {
+        const TLookupFieldDef &def = m_lookupDefs.at(i);
+        if (FindField(def.FieldName))
+            throw EDatabaseError(QStringLiteral("Поле '%1' уже существует%2")
+                                     .arg(def.FieldName, datasetLabel(*this)));
+        if (!def.LookupDataSet)
+            throw EDatabaseError(
+                QStringLiteral("Не задан набор данных для поля '%1'").arg(def.FieldName));
+        TColumn c;
+        c.Name = def.FieldName;
+        c.ReadOnly = true;
+        if (TField *r = def.LookupDataSet->FindField(def.LookupResultField)) {
+            c.DataType = r->DataType();
+            c.Size = r->Size();
+        }
+        m_fields.push_back(std::make_unique<TField>(
+            TField::Key(), this, c, static_cast<int>(m_fields.size()), &m_lookupDefs.at(i)));
+    }
+    m_lookupCache = QList<QVariant>(m_lookupDefs.size());
+    m_lookupCached = QList<bool>(m_lookupDefs.size(), false);
+}
+
+void TDataSet::takeRow(bool found, TRow &row)
+{
+    m_lookupCached.fill(false);
+    if (found) {
+        m_row = std::move(row);
+        m_hasRow = true;
+        m_eof = m_bof = false;
+    } else {
+        m_row.clear();
+        m_hasRow = false;
+        m_eof = m_bof = true;
+    }
+}
+
+void TDataSet::ResetCursorPosition()
+{
+    CheckActive();
+    TRow row;
+    const bool found = m_cursor->First(row);
+    takeRow(found, row);
+}
+
+void TDataSet::NotifyScroll()
+{
+    if (AfterScroll)
+        AfterScroll(*this);
+    notifyMasterChange();
+}
+
+void TDataSet::notifyMasterChange()
+{
+    if (m_disableCount > 0)
+        return;
+    const QList<TDataSource *> sources = m_sources;
+    for (TDataSource *s : sources)
+        if (m_sources.contains(s))
+            s->masterChanged();
+}
+
+void TDataSet::EnableControls()
+{
+    if (m_disableCount > 0 && --m_disableCount == 0 && Active())
+        notifyMasterChange();
+}
+
+void TDataSet::checkBrowse(const char *)
+{
+    if (m_state == TDataSetState::dsEdit || m_state == TDataSetState::dsInsert) {
+        if (!m_changed.isEmpty())
+            Post();
+        else
+            Cancel();
+    }
+}
+
+void TDataSet::First()
+{
+    CheckActive();
+    checkBrowse("First");
+    TRow row;
+    const bool found = m_cursor->First(row);
+    takeRow(found, row);
+    if (found)
+        NotifyScroll();
+}
+
+void TDataSet::Next()
+{
+    CheckActive();
+    checkBrowse("Next");
+    if (!m_hasRow || m_eof) {
+        m_eof = true;
+        return;
+    }
+    TRow row;
+    if (m_cursor->Next(row)) {
+        m_row = std::move(row);
+        m_lookupCached.fill(false);
+        m_bof = false;
+        NotifyScroll();
+    } else {
+        m_eof = true;
+    }
+}
+
+int TDataSet::RecordCount()
+{
+    CheckActive();
+    return m_cursor->RecordCount();
+}
+
+TField *TDataSet::Fields(int index) const
+{
+    if (index < 0 || index >= FieldCount())
+        throw EDatabaseError(QStringLiteral("Индекс поля %1 вне допустимых пределов%2")
+                                 .arg(index)
+                                 .arg(datasetLabel(*this)));
+    return m_fields.at(static_cast<size_t>(index)).get();
+}
+
+TField *TDataSet::FindField(const QString &name) const
+{
+    const QString n = name.trimmed();
+    for (const auto &f : m_fields)
+        if (f->FieldName().compare(n, Qt::CaseInsensitive) == 0)
+            return f.get();
+    return nullptr;
+}
+
+TField *TDataSet::FieldByName(const QString &name) const
+{
+    TField *f = FindField(name);
+    if (!f)
+        throw EDatabaseError(
+            QStringLiteral("Поле '%1' не найдено%2").arg(name, datasetLabel(*this)));
+    return f;
+}
+
+QStringList TDataSet::FieldNames() const
+{
+    QStringList names;
+    for (const auto &f : m_fields)
+        names << f->FieldName();
+    return names;
+}
+
+QList<TColumn> TDataSet::FieldDefs() const
+{
+    if (m_cursor)
+        return m_cursor->Columns();
+    return {};
+}
+
+bool TDataSet::CanModify() const
+{
+    return m_cursor && m_cursor->CanModify();
+}
+
+QVariant TDataSet::fieldValue(const TField &field) const
+{
+    if (field.m_lookup)
+        return computeLookup(field);
+    if (m_state == TDataSetState::dsInactive)
+        return {};
+    if (!m_hasRow && m_state == TDataSetState::dsBrowse)
+        return {};
+    return m_row.value(field.m_storedIndex);
+}
+
+QVariant TDataSet::computeLookup(const TField &field) const
+{
+    if (!Active())
+        return {};
+    const int idx = static_cast<int>(field.m_lookup - m_lookupDefs.constData());
+    if (m_lookupCached.value(idx))
+        return m_lookupCache.at(idx);
+    if (!m_hasRow && m_state == TDataSetState::dsBrowse)
+        return {};
+    if (m_lookupDepth > m_lookupDefs.size())
+        throw EDatabaseError(
+            QStringLiteral("Циклическая ссылка в поле '%1'").arg(field.FieldName()));
+    ++m_lookupDepth;
+    QVariant result;
+    try {
+        const TLookupFieldDef &def = *field.m_lookup;
+        QVariantList keys;
+        bool anyNull = false;
+        for (const QString &name : splitNames(def.KeyFields)) {
+            const QVariant v = FieldByName(name)->AsVariant();
+            if (IsNullValue(v)) {
+                anyNull = true;
+                break;
+            }
+            keys << v;
+        }
+        if (!anyNull && !keys.isEmpty())
+            result = def.LookupDataSet->Lookup(def.LookupKeyFields, keys, def.LookupResultField);
+    } catch (...) {
+        --m_lookupDepth;
+        throw;
+    }
+    --m_lookupDepth;
+    m_lookupCache[idx] = result;
+    m_lookupCached[idx] = true;
+    return result;
+}
+
+void TDataSet::setFieldValue(TField &field, const QVariant &value)
+{
+    if (m_state != TDataSetState::dsEdit && m_state != TDataSetState::dsInsert)
+        throw EDatabaseError(QStringLiteral("Набор данных не находится в режиме редактирования%1")
+                                 .arg(datasetLabel(*this)));
+    if (field.m_lookup || field.m_storedIndex < 0)
+        throw EDatabaseError(QStringLiteral("Поле '%1' нельзя изменить").arg(field.FieldName()));
+    const QVariant converted =
+        engine::ConvertValue(value, field.DataType(), field.Size(), field.FieldName());
+    while (m_row.size() <= field.m_storedIndex)
+        m_row << QVariant();
+    m_row[field.m_storedIndex] = converted;
+    if (!m_changed.contains(field.m_storedIndex))
+        m_changed << field.m_storedIndex;
+    m_lookupCached.fill(false);
+}
+
+void TDataSet::Append()
+{
+    CheckActive();
+    checkBrowse("Append");
+    if (!CanModify())
+        throw EDatabaseError(
+            QStringLiteral("Набор данных только для чтения%1").arg(datasetLabel(*this)));
+    m_savedRow = m_row;
+    m_savedHasRow = m_hasRow;
+    m_row = TRow(static_cast<qsizetype>(m_cursor->Columns().size()));
+    m_changed.clear();
+    m_state = TDataSetState::dsInsert;
+    m_lookupCached.fill(false);
+}
+
+void TDataSet::Edit()
+{
+    CheckActive();
+    if (m_state == TDataSetState::dsEdit || m_state == TDataSetState::dsInsert)
+        return;
+    if (!CanModify())
+        throw EDatabaseError(
+            QStringLiteral("Набор данных только для чтения%1").arg(datasetLabel(*this)));
+    if (!m_hasRow) {
+        Append();
+        return;
+    }
+    m_oldRow = m_row;
+    m_changed.clear();
+    m_state = TDataSetState::dsEdit;
+}
+
+void TDataSet::Post()
+{
+    CheckActive();
+    if (m_state != TDataSetState::dsEdit && m_state != TDataSetState::dsInsert)
+        throw EDatabaseError(QStringLiteral("Набор данных не находится в режиме редактирования%1")
+                                 .arg(datasetLabel(*this)));
+    if (BeforePost)
+        BeforePost(*this);
+    TRow row = m_row;
+    if (m_state == TDataSetState::dsInsert)
+        m_cursor->Insert(row);
+    else
+        m_cursor->Update(m_oldRow, m_changed, row);
+    m_row = std::move(row);
+    m_hasRow = true;
+    m_eof = m_bof = false;
+    m_state = TDataSetState::dsBrowse;
+    m_changed.clear();
+    m_oldRow.clear();
+    m_savedRow.clear();
+    m_lookupCached.fill(false);
+    if (AfterPost)
+        AfterPost(*this);
+    notifyMasterChange();
+}
+
+void TDataSet::Cancel()
+{
+    if (m_state == TDataSetState::dsInsert) {
+        m_row = m_savedRow;
+        m_hasRow = m_savedHasRow;
+        m_eof = m_bof = !m_hasRow;
+    } else if (m_state == TDataSetState::dsEdit) {
+        m_row = m_oldRow;
+    } else {
+        return;
+    }
+    m_state = TDataSetState::dsBrowse;
+    m_changed.clear();
+    m_oldRow.clear();
+    m_savedRow.clear();
+    m_lookupCached.fill(false);
+}
+
+void TDataSet::Delete()
+{
+    CheckActive();
+    if (m_state == TDataSetState::dsInsert) {
+        Cancel();
+        return;
+    }
+    if (m_state == TDataSetState::dsEdit)
+        Cancel();
+    if (!m_hasRow)
+        throw EDatabaseError(QStringLiteral("Нет текущей записи%1").arg(datasetLabel(*this)));
+    if (!CanModify())
+        throw EDatabaseError(
+            QStringLiteral("Набор данных только для чтения%1").arg(datasetLabel(*this)));
+    m_cursor->Delete(m_row);
+    TRow row;
+    if (m_cursor->Next(row)) {
+        takeRow(true, row);
+    } else {
+        const bool found = m_cursor->First(row);
+        takeRow(found, row);
+    }
+    if (m_hasRow)
+        NotifyScroll();
+}
+
+void TDataSet::AppendRecord(const QVariantList &values)
+{
+    Append();
+    try {
+        const int stored = static_cast<int>(m_cursor->Columns().size());
+        for (int i = 0; i < values.size() && i < stored; ++i)
+            Fields(i)->SetAsVariant(values.at(i));
+        Post();
+    } catch (...) {
+        Cancel();
+        throw;
+    }
+}
+
+void TDataSet::Refresh()
+{
+    CheckActive();
+    checkBrowse("Refresh");
+    TRow row = m_row;
+    if (m_hasRow && m_cursor->Refresh(row)) {
+        takeRow(true, row);
+        return;
+    }
+    const bool found = m_cursor->First(row);
+    takeRow(found, row);
+}
+
+QList<int> TDataSet::resolveColumns(const QString &names, QStringList *split) const
+{
+    const QStringList list = splitNames(names);
+    if (split)
+        *split = list;
+    QList<int> cols;
+    const QList<TColumn> &columns = m_cursor->Columns();
+    for (const QString &n : list) {
+        int found = -1;
+        for (int i = 0; i < columns.size(); ++i)
+            if (columns.at(i).Name.compare(n, Qt::CaseInsensitive) == 0) {
+                found = i;
+                break;
+            }
+        if (found < 0)
+            throw EDatabaseError(
+                QStringLiteral("Поле '%1' не найдено%2").arg(n, datasetLabel(*this)));
+        cols << found;
+    }
+    return cols;
+}
+
+bool TDataSet::Locate(const QString &keyFields, const QVariantList &values, TLocateOptions options)
+{
+    CheckActive();
+    checkBrowse("Locate");
+    const QList<int> cols = resolveColumns(keyFields);
+    if (cols.isEmpty())
+        return false;
+    if (values.size() != cols.size())
+        throw EDatabaseError(
+            QStringLiteral("Число значений не совпадает с числом полей: %1").arg(keyFields));
+    // loPartialKey is accepted and ignored: no caller locates by prefix.
+    TRow row;
+    if (!m_cursor->Locate(cols, values, options.testFlag(TLocateOption::loCaseInsensitive), row))
+        return false;
+    takeRow(true, row);
+    NotifyScroll();
+    return true;
+}
+
+QVariant TDataSet::Lookup(const QString &keyFields, const QVariantList &values,
+                          const QString &resultField)
+{
+    engine::TCursor *cursor = m_cursor.get();
+    if (!cursor) {
+        if (!m_lookupCursor) {
+            std::unique_ptr<engine::TCursor> c = CreateLookupCursor();
+            c->Open(currentFilter());
+            m_lookupCursor = std::move(c);
+        }
+        cursor = m_lookupCursor.get();
+    }
+    const QList<TColumn> &columns = cursor->Columns();
+    auto resolve = [&](const QString &names) {
+        QList<int> cols;
+        for (const QString &n : splitNames(names)) {
+            int found = -1;
+            for (int i = 0; i < columns.size(); ++i)
+                if (columns.at(i).Name.compare(n, Qt::CaseInsensitive) == 0) {
+                    found = i;
+                    break;
+                }
+            if (found < 0)
+                throw EDatabaseError(
+                    QStringLiteral("Поле '%1' не найдено%2").arg(n, datasetLabel(*this)));
+            cols << found;
+        }
+        return cols;
+    };
+    const QList<int> keys = resolve(keyFields);
+    const QList<int> results = resolve(resultField);
+    if (keys.size() != values.size())
+        throw EDatabaseError(
+            QStringLiteral("Число значений не совпадает с числом полей: %1").arg(keyFields));
+    for (const QVariant &v : values)
+        if (IsNullValue(v))
+            return {};
+    QVariantList found;
+    if (!cursor->Lookup(keys, values, results, found))
+        return {};
+    if (results.size() == 1)
+        return found.value(0);
+    return found;
+}
+
+void TDataSet::ScanRows(const std::function<bool(const QVariantList &)> &visit,
+                        QList<TColumn> *columns)
+{
+    std::unique_ptr<engine::TCursor> c = CreateLookupCursor();
+    c->Open(currentFilter());
+    if (columns)
+        *columns = c->Columns();
+    TRow row;
+    bool ok = c->First(row);
+    while (ok) {
+        if (!visit(row))
+            break;
+        ok = c->Next(row);
+    }
+    c->Close();
+}
+
+void TDataSet::AddLookupField(const TLookupFieldDef &def)
+{
+    CheckInactive();
+    m_lookupDefs << def;
+}
+
+void TDataSet::ClearLookupFields()
+{
+    CheckInactive();
+    m_lookupDefs.clear();
+}
+
+void TDataSet::reapplyFilter()
+{
+    if (!Active())
+        return;
+    checkBrowse("Filter");
+    const engine::TRowFilter filter = currentFilter();
+    m_cursor->Close();
+    m_cursor->Open(filter);
+    TRow row;
+    const bool found = m_cursor->First(row);
+    takeRow(found, row);
+    if (found)
+        NotifyScroll();
+    else
+        notifyMasterChange();
+}
+
+void TDataSet::SetFilter(const QString &text)
+{
+    if (text == m_filterText)
+        return;
+    m_filterText = text;
+    m_lookupCursor.reset();
+    if (m_filtered)
+        reapplyFilter();
+}
+
+void TDataSet::SetFiltered(bool on)
+{
+    if (on == m_filtered)
+        return;
+    m_filtered = on;
+    m_lookupCursor.reset();
+    reapplyFilter();
+}
+
+void TDataSet::SetFilterOptions(TFilterOptions options)
+{
+    if (options == m_filterOptions)
+        return;
+    m_filterOptions = options;
+    m_lookupCursor.reset();
+    if (m_filtered)
+        reapplyFilter();
+}
+
+// ------------------------------------------------------------------------------------------
+// TDataSource
+
+TDataSource::TDataSource(TDataSet *dataSet)
+{
+    SetDataSet(dataSet);
+}
+
+TDataSource::~TDataSource()
+{
+    SetDataSet(nullptr);
+    for (TDataSet *d : m_details)
+        static_cast<TQuery *>(d)->m_dataSource = nullptr; // only queries attach
+    m_details.clear();
+}
+
+void TDataSource::SetDataSet(TDataSet *dataSet)
+{
+    if (m_dataSet == dataSet)
+        return;
+    if (m_dataSet)
+        m_dataSet->m_sources.removeAll(this);
+    m_dataSet = dataSet;
+    if (m_dataSet)
+        m_dataSet->m_sources << this;
+}
+
+void TDataSource::masterChanged()
+{
+    const QList<TDataSet *> details = m_details;
+    for (TDataSet *d : details)
+        if (m_details.contains(d))
+            d->MasterChanged();
+}
+
+void TDataSource::attach(TDataSet *detail)
+{
+    if (!m_details.contains(detail))
+        m_details << detail;
+}
+
+void TDataSource::detach(TDataSet *detail)
+{
+    m_details.removeAll(detail);
+}

@@ -1,0 +1,207 @@
+#include "engine/fieldtypes.h"
+
+#include "core/errors.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QLocale>
+#include <cmath>
+#include <limits>
+
+namespace engine {
+
+bool IsTextType(TFieldType type)
+{
+    return type == TFieldType::ftString || type == TFieldType::ftMemo;
+}
+
+bool IsIntegerType(TFieldType type)
+{
+    return type == TFieldType::ftSmallint || type == TFieldType::ftInteger ||
+           type == TFieldType::ftLargeint;
+}
+
+bool IsNumericType(TFieldType type)
+{
+    return IsIntegerType(type) || type == TFieldType::ftFloat;
+}
+
+QString FieldTypeName(TFieldType type)
+{
+    switch (type) {
+    case TFieldType::ftString:
+    case TFieldType::ftMemo:
+        return QStringLiteral("строкой");
+    case TFieldType::ftSmallint:
+    case TFieldType::ftInteger:
+    case TFieldType::ftLargeint:
+        return QStringLiteral("целым числом");
+    case TFieldType::ftFloat:
+        return QStringLiteral("числом");
+    case TFieldType::ftBoolean:
+        return QStringLiteral("логическим значением");
+    case TFieldType::ftDate:
+    case TFieldType::ftDateTime:
+    case TFieldType::ftTime:
+        return QStringLiteral("датой");
+    case TFieldType::ftBlob:
+    case TFieldType::ftUnknown:
+        break;
+    }
+    return QStringLiteral("допустимым значением");
+}
+
+namespace {
+
+[[noreturn]] void badValue(const QVariant &value, TFieldType type, const QString &fieldName)
+{
+    throw EDatabaseError(QStringLiteral("Значение '%1' не является %2 (поле '%3')")
+                             .arg(value.toString(), FieldTypeName(type), fieldName));
+}
+
+bool toDouble(const QVariant &value, double &out)
+{
+    bool ok = false;
+    switch (value.typeId()) {
+    case QMetaType::QString: {
+        QString text = value.toString().trimmed();
+        if (text.isEmpty())
+            return false;
+        text.replace(QLatin1Char(','), QLatin1Char('.'));
+        out = text.toDouble(&ok);
+        return ok;
+    }
+    case QMetaType::Bool:
+        out = value.toBool() ? 1.0 : 0.0;
+        return true;
+    case QMetaType::QDateTime:
+    case QMetaType::QDate:
+        return false;
+    default:
+        out = value.toDouble(&ok);
+        return ok;
+    }
+}
+
+QDateTime toDateTime(const QVariant &value, bool &ok)
+{
+    ok = true;
+    if (value.typeId() == QMetaType::QDateTime)
+        return value.toDateTime();
+    if (value.typeId() == QMetaType::QDate)
+        return value.toDate().startOfDay();
+    if (value.typeId() == QMetaType::QString) {
+        const QString text = value.toString().trimmed();
+        QDateTime dt = QDateTime::fromString(text, Qt::ISODateWithMs);
+        if (!dt.isValid())
+            dt = QDateTime::fromString(text, Qt::ISODate);
+        if (!dt.isValid()) {
+            const QDate d = QDate::fromString(text, Qt::ISODate);
+            if (d.isValid())
+                dt = d.startOfDay();
+        }
+        for (const char *format :
+             {"dd.MM.yyyy hh:mm:ss", "dd.MM.yyyy h:mm:ss", "dd.MM.yyyy", "d.M.yyyy", "dd.MM.yy"}) {
+            if (dt.isValid())
+                break;
+            dt = QDateTime::fromString(text, QLatin1String(format));
+            if (dt.isValid() && dt.date().year() < 1930 &&
+                QLatin1String(format).endsWith(QLatin1String(".yy")))
+                dt = dt.addYears(100);
+        }
+        ok = dt.isValid();
+        return dt;
+    }
+    ok = false;
+    return {};
+}
+
+} // namespace
+
+QVariant ConvertValue(const QVariant &value, TFieldType type, int size, const QString &fieldName)
+{
+    if (IsNullValue(value))
+        return {};
+    switch (type) {
+    case TFieldType::ftString:
+    case TFieldType::ftMemo: {
+        QString text;
+        if (value.typeId() == QMetaType::Double) {
+            text = QString::number(value.toDouble(), 'g', 15);
+        } else if (value.typeId() == QMetaType::QDateTime) {
+            const QDateTime dt = value.toDateTime();
+            text = dt.time() == QTime(0, 0) ? dt.date().toString(QStringLiteral("dd.MM.yyyy"))
+                                            : dt.toString(QStringLiteral("dd.MM.yyyy hh:mm:ss"));
+        } else if (value.typeId() == QMetaType::QDate) {
+            text = value.toDate().toString(QStringLiteral("dd.MM.yyyy"));
+        } else {
+            text = value.toString();
+        }
+        if (type == TFieldType::ftString && size > 0 && text.size() > size)
+            text.truncate(size);
+        return text;
+    }
+    case TFieldType::ftSmallint:
+    case TFieldType::ftInteger:
+    case TFieldType::ftLargeint: {
+        double d = 0;
+        if (!toDouble(value, d) || !std::isfinite(d))
+            badValue(value, type, fieldName);
+        const double r = std::round(d);
+        const double lo = type == TFieldType::ftSmallint  ? -32768.0
+                          : type == TFieldType::ftInteger ? -2147483648.0
+                                                          : -9.2e18;
+        const double hi = type == TFieldType::ftSmallint  ? 32767.0
+                          : type == TFieldType::ftInteger ? 2147483647.0
+                                                          : 9.2e18;
+        if (r < lo || r > hi)
+            badValue(value, type, fieldName);
+        if (type == TFieldType::ftLargeint)
+            return QVariant(static_cast<qint64>(r));
+        return QVariant(static_cast<int>(r));
+    }
+    case TFieldType::ftFloat: {
+        double d = 0;
+        if (!toDouble(value, d))
+            badValue(value, type, fieldName);
+        return d;
+    }
+    case TFieldType::ftBoolean: {
+        if (value.typeId() == QMetaType::Bool)
+            return value.toBool();
+        if (value.typeId() == QMetaType::QString) {
+            const QString t = value.toString().trimmed().toUpper();
+            if (t == QLatin1String("TRUE") || t == QLatin1String("T") || t == QLatin1String("1"))
+                return true;
+            if (t == QLatin1String("FALSE") || t == QLatin1String("F") || t == QLatin1String("0"))
+                return false;
+            badValue(value, type, fieldName);
+        }
+        double d = 0;
+        if (!toDouble(value, d))
+            badValue(value, type, fieldName);
+        return d != 0.0;
+    }
+    case TFieldType::ftDate: {
+        bool ok = false;
+        const QDateTime dt = toDateTime(value, ok);
+        if (!ok)
+            badValue(value, type, fieldName);
+        return dt.date().startOfDay();
+    }
+    case TFieldType::ftDateTime: {
+        bool ok = false;
+        const QDateTime dt = toDateTime(value, ok);
+        if (!ok)
+            badValue(value, type, fieldName);
+        return dt;
+    }
+    case TFieldType::ftTime:
+    case TFieldType::ftBlob:
+    case TFieldType::ftUnknown:
+        break;
+    }
+    return value;
+}
+
+} // namespace engine

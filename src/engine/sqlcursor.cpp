@@ -1,0 +1,981 @@
+#include "engine/sqlcursor.h"
+
+#include "core/errors.h"
+#include "engine/database.h"
+
+#include <QHash>
+#include <QRegularExpression>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlField>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QSqlResult>
+#include <deque>
+#include <sqlite3.h>
+
+namespace engine {
+
+namespace {
+
+constexpr int PageSize = 256;
+
+bool isSqlite(const QSqlDatabase &db)
+{
+    return db.driver() && db.driver()->dbmsType() == QSqlDriver::SQLite;
+}
+
+[[noreturn]] void fail(const QSqlQuery &q, const QString &sql)
+{
+    throw EDBEngineError(engineMessage(q.lastError()), sql);
+}
+
+void prepare(QSqlQuery &q, const QString &sql)
+{
+    if (!q.prepare(sql))
+        fail(q, sql);
+}
+
+void run(QSqlQuery &q, const TBoundValues &params)
+{
+    for (int i = 0; i < params.size(); ++i)
+        q.bindValue(i, IsNullValue(params.at(i)) ? QVariant() : params.at(i));
+    if (!q.exec())
+        fail(q, q.lastQuery());
+}
+
+QVariant normalize(const QVariant &v, const TColumn &c)
+{
+    if (IsNullValue(v))
+        return {};
+    if (c.DataType == TFieldType::ftUnknown || c.DataType == TFieldType::ftBlob ||
+        c.DataType == TFieldType::ftTime)
+        return v;
+    try {
+        return ConvertValue(v, c.DataType, 0, c.Name);
+    } catch (const Exception &) {
+        return v;
+    }
+}
+
+TFieldType typeFromMeta(int typeId)
+{
+    switch (typeId) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+        return TFieldType::ftInteger;
+    case QMetaType::Short:
+    case QMetaType::UShort:
+        return TFieldType::ftSmallint;
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+        return TFieldType::ftLargeint;
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return TFieldType::ftFloat;
+    case QMetaType::Bool:
+        return TFieldType::ftBoolean;
+    case QMetaType::QDate:
+        return TFieldType::ftDate;
+    case QMetaType::QDateTime:
+        return TFieldType::ftDateTime;
+    case QMetaType::QTime:
+        return TFieldType::ftTime;
+    case QMetaType::QByteArray:
+        return TFieldType::ftBlob;
+    case QMetaType::QString:
+        return TFieldType::ftString;
+    default:
+        return TFieldType::ftUnknown;
+    }
+}
+
+// Values for comparison with a column: converted to its type; false when impossible (the
+// comparison then cannot match).
+bool valueForColumn(const QVariant &v, const TColumn &c, QVariant &out)
+{
+    try {
+        if (IsTextType(c.DataType))
+            out = ConvertValue(v, c.DataType, 0, c.Name);
+        else if (c.DataType == TFieldType::ftUnknown)
+            out = v;
+        else
+            out = ConvertValue(v, c.DataType, c.Size, c.Name);
+        return true;
+    } catch (const Exception &) {
+        return false;
+    }
+}
+
+QString q(const QSqlDatabase &db, const QString &name)
+{
+    return db.driver()->escapeIdentifier(name, QSqlDriver::FieldName);
+}
+
+QVariant scalar(const QSqlDatabase &db, const QString &sql, const TBoundValues &params)
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    prepare(query, sql);
+    run(query, params);
+    return query.next() ? query.value(0) : QVariant();
+}
+
+// ------------------------------------------------------------------------------------------
+// Table cursor
+
+class SqlTableCursor : public TCursor
+{
+public:
+    SqlTableCursor(QSqlDatabase db, QString name, bool readOnly)
+        : m_db(std::move(db)), m_name(std::move(name)), m_readOnly(readOnly),
+          m_sqlite(isSqlite(m_db))
+    {
+    }
+
+    void Open(const TRowFilter &filter) override
+    {
+        describe();
+        buildFilter(filter);
+        m_page.clear();
+        m_hasCurrent = false;
+        m_pageEnd = false;
+        m_open = true;
+    }
+
+    void Close() override
+    {
+        m_open = false;
+        m_page.clear();
+        m_cache.clear();
+    }
+
+    const QList<TColumn> &Columns() const override { return m_columns; }
+
+    bool First(TRow &row) override
+    {
+        m_page.clear();
+        m_pageEnd = false;
+        m_hasCurrent = false;
+        fetchPage(false);
+        return take(row);
+    }
+
+    bool Next(TRow &row) override
+    {
+        if (m_page.empty() && !m_pageEnd)
+            fetchPage(m_hasCurrent);
+        return take(row);
+    }
+
+    int RecordCount() override
+    {
+        QString sql = QStringLiteral("SELECT COUNT(*) FROM ") + m_table;
+        if (!m_filterWhere.isEmpty())
+            sql += QStringLiteral(" WHERE ") + m_filterWhere;
+        return scalar(m_db, sql, m_filterParams).toInt();
+    }
+
+    bool Locate(const QList<int> &columns, const QVariantList &values, bool caseInsensitive,
+                TRow &row) override
+    {
+        QStringList conds;
+        TBoundValues params;
+        if (!keyConditions(columns, values, caseInsensitive, conds, params))
+            return false;
+        if (!m_filterWhere.isEmpty()) {
+            conds << QStringLiteral("(") + m_filterWhere + QStringLiteral(")");
+            params << m_filterParams;
+        }
+        const QString sql = m_selectList + QStringLiteral(" WHERE ") +
+                            conds.join(QStringLiteral(" AND ")) + QStringLiteral(" ORDER BY ") +
+                            m_orderBy + QStringLiteral(" LIMIT 1");
+        QSqlQuery &query = cached(sql);
+        run(query, params);
+        if (!query.next()) {
+            query.finish();
+            return false;
+        }
+        row = readRow(query);
+        query.finish();
+        makeCurrent(row);
+        return true;
+    }
+
+    bool Lookup(const QList<int> &keyColumns, const QVariantList &values,
+                const QList<int> &resultColumns, QVariantList &result) override
+    {
+        QStringList conds;
+        TBoundValues params;
+        for (const QVariant &v : values)
+            if (IsNullValue(v))
+                return false;
+        if (!keyConditions(keyColumns, values, false, conds, params))
+            return false;
+        if (!m_filterWhere.isEmpty()) {
+            conds << QStringLiteral("(") + m_filterWhere + QStringLiteral(")");
+            params << m_filterParams;
+        }
+        QStringList cols;
+        for (int c : resultColumns)
+            cols << m_quotedCols.at(c);
+        const QString sql = QStringLiteral("SELECT ") + cols.join(QStringLiteral(", ")) +
+                            QStringLiteral(" FROM ") + m_table + QStringLiteral(" WHERE ") +
+                            conds.join(QStringLiteral(" AND ")) + QStringLiteral(" LIMIT 1");
+        QSqlQuery &query = cached(sql);
+        run(query, params);
+        if (!query.next()) {
+            query.finish();
+            return false;
+        }
+        result.clear();
+        for (int i = 0; i < resultColumns.size(); ++i)
+            result << normalize(query.value(i), m_columns.at(resultColumns.at(i)));
+        query.finish();
+        return true;
+    }
+
+    bool CanModify() const override { return !m_readOnly; }
+
+    void Insert(TRow &row) override
+    {
+        checkWritable();
+        QStringList cols, marks;
+        TBoundValues params;
+        for (int i = 0; i < m_columns.size(); ++i) {
+            const QVariant v = i < row.size() ? row.at(i) : QVariant();
+            if (IsNullValue(v))
+                continue;
+            cols << m_quotedCols.at(i);
+            marks << QStringLiteral("?");
+            params << v;
+        }
+        QString sql = QStringLiteral("INSERT INTO ") + m_table;
+        if (cols.isEmpty())
+            sql += QStringLiteral(" DEFAULT VALUES");
+        else
+            sql += QStringLiteral(" (") + cols.join(QStringLiteral(", ")) +
+                   QStringLiteral(") VALUES (") + marks.join(QStringLiteral(", ")) +
+                   QStringLiteral(")");
+        const bool returning = !m_sqlite || !m_hasRowid;
+        if (returning)
+            sql += QStringLiteral(" RETURNING ") + m_columnList;
+        QSqlQuery &query = cached(sql);
+        run(query, params);
+        if (returning) {
+            if (!query.next())
+                throw EDBEngineError(QStringLiteral("Вставленная запись не найдена"), sql);
+            TRow stored = readRow(query);
+            query.finish();
+            // The key identifies the row; a re-read also shows what AFTER triggers wrote.
+            row = stored;
+            if (!m_sqlite || !reread(row))
+                row = stored;
+        } else {
+            const QVariant rowid = query.lastInsertId();
+            query.finish();
+            TRow probe;
+            const QString sel = m_selectList + QStringLiteral(" WHERE rowid = ?");
+            QSqlQuery &reread = cached(sel);
+            run(reread, {rowid});
+            if (!reread.next())
+                throw EDBEngineError(QStringLiteral("Вставленная запись не найдена"), sql);
+            row = readRow(reread);
+            reread.finish();
+        }
+        makeCurrent(row);
+    }
+
+    void Update(const TRow &oldRow, const QList<int> &changed, TRow &row) override
+    {
+        checkWritable();
+        if (changed.isEmpty()) {
+            row = oldRow;
+            Refresh(row);
+            return;
+        }
+        QStringList sets;
+        TBoundValues params;
+        for (int c : changed) {
+            sets << m_quotedCols.at(c) + QStringLiteral(" = ?");
+            params << (c < row.size() ? row.at(c) : QVariant());
+        }
+        QStringList conds;
+        identify(oldRow, conds, params);
+        QString sql = QStringLiteral("UPDATE ") + m_table + QStringLiteral(" SET ") +
+                      sets.join(QStringLiteral(", ")) + QStringLiteral(" WHERE ") +
+                      conds.join(QStringLiteral(" AND "));
+        if (!m_sqlite)
+            sql += QStringLiteral(" RETURNING ") + m_columnList;
+        QSqlQuery &query = cached(sql);
+        run(query, params);
+        if (!m_sqlite) {
+            if (!query.next())
+                throw EDBEngineError(
+                    QStringLiteral("Запись изменена или удалена другим пользователем"), sql);
+            row = readRow(query);
+            query.finish();
+        } else {
+            if (query.numRowsAffected() == 0)
+                throw EDBEngineError(
+                    QStringLiteral("Запись изменена или удалена другим пользователем"), sql);
+            query.finish();
+            TRow probe = row;
+            if (m_keys.isEmpty() && oldRow.size() > m_columns.size())
+                probe = oldRow; // by rowid, which an update keeps
+            if (!reread(probe))
+                throw EDBEngineError(
+                    QStringLiteral("Запись изменена или удалена другим пользователем"), sql);
+            row = probe;
+        }
+        makeCurrent(row);
+    }
+
+    void Delete(const TRow &row) override
+    {
+        checkWritable();
+        QStringList conds;
+        TBoundValues params;
+        identify(row, conds, params);
+        const QString sql = QStringLiteral("DELETE FROM ") + m_table + QStringLiteral(" WHERE ") +
+                            conds.join(QStringLiteral(" AND "));
+        QSqlQuery &query = cached(sql);
+        run(query, params);
+        query.finish();
+        // Next continues after the deleted row's key.
+        m_current = row;
+        m_hasCurrent = true;
+        m_page.clear();
+        m_pageEnd = false;
+    }
+
+    bool Refresh(TRow &row) override
+    {
+        if (!reread(row))
+            return false;
+        makeCurrent(row);
+        return true;
+    }
+
+private:
+    void checkWritable() const
+    {
+        if (m_readOnly)
+            throw EDatabaseError(
+                QStringLiteral("Таблица %1 открыта только для чтения").arg(m_name));
+    }
+
+    void describe()
+    {
+        m_columns.clear();
+        m_quotedCols.clear();
+        m_keys.clear();
+        m_cache.clear();
+        if (m_sqlite)
+            describeSqlite();
+        else
+            describePg();
+        QStringList cols = m_quotedCols;
+        if (m_keys.isEmpty()) {
+            if (m_sqlite && !m_hasRowid)
+                throw EDBEngineError(
+                    QStringLiteral("Таблица %1 не имеет первичного ключа").arg(m_name));
+            cols << (m_sqlite ? QStringLiteral("rowid") : QStringLiteral("ctid::text"));
+        }
+        m_columnList = cols.join(QStringLiteral(", "));
+        m_selectList =
+            QStringLiteral("SELECT ") + m_columnList + QStringLiteral(" FROM ") + m_table;
+        QStringList order;
+        for (int k : m_keys)
+            order << m_quotedCols.at(k);
+        if (order.isEmpty())
+            order << (m_sqlite ? QStringLiteral("rowid") : QStringLiteral("ctid"));
+        m_orderBy = order.join(QStringLiteral(", "));
+    }
+
+    void describeSqlite()
+    {
+        QString table = m_name.trimmed();
+        if (table.contains(QLatin1Char('.')))
+            table = table.section(QLatin1Char('.'), -1);
+        const QVariant real = scalar(m_db,
+                                     QStringLiteral("SELECT name FROM sqlite_master WHERE type IN "
+                                                    "('table','view') AND lower(name) = lower(?)"),
+                                     {table});
+        if (IsNullValue(real))
+            throw EDBEngineError(QStringLiteral("Таблица не найдена: %1").arg(m_name));
+        const QString realName = real.toString();
+        m_table = q(m_db, realName);
+        QSqlQuery info(m_db);
+        if (!info.exec(QStringLiteral("PRAGMA table_info(") + m_table + QStringLiteral(")")))
+            fail(info, info.lastQuery());
+        QList<QPair<int, int>> pk;
+        while (info.next()) {
+            TColumn c = ColumnFromDeclaredType(info.value(1).toString(), info.value(2).toString());
+            c.Required = info.value(3).toInt() != 0;
+            const int pkOrder = info.value(5).toInt();
+            if (pkOrder > 0)
+                pk << qMakePair(pkOrder, static_cast<int>(m_columns.size()));
+            m_quotedCols << q(m_db, c.Name);
+            m_columns << c;
+        }
+        std::sort(pk.begin(), pk.end());
+        for (const auto &p : pk)
+            m_keys << p.second;
+        QSqlQuery probe(m_db);
+        m_hasRowid =
+            probe.exec(QStringLiteral("SELECT rowid FROM ") + m_table + QStringLiteral(" LIMIT 0"));
+    }
+
+    void describePg()
+    {
+        QString schema, table = m_name.trimmed();
+        if (table.contains(QLatin1Char('.'))) {
+            schema = table.section(QLatin1Char('.'), 0, -2);
+            table = table.section(QLatin1Char('.'), -1);
+        }
+        QSqlQuery find(m_db);
+        prepare(find,
+                QStringLiteral(
+                    "SELECT c.oid::bigint, n.nspname, c.relname FROM pg_class c "
+                    "JOIN pg_namespace n ON n.oid = c.relnamespace "
+                    "WHERE c.relkind IN ('r','v','p','m','f') AND lower(c.relname) = lower(?) "
+                    "AND ((? = '' AND n.nspname = ANY(current_schemas(false))) "
+                    "OR lower(n.nspname) = lower(?)) "
+                    "ORDER BY coalesce(array_position(current_schemas(false), n.nspname), "
+                    "1000) LIMIT 1"));
+        run(find, {table, schema, schema});
+        if (!find.next())
+            throw EDBEngineError(QStringLiteral("Таблица не найдена: %1").arg(m_name));
+        const qint64 oid = find.value(0).toLongLong();
+        m_table = q(m_db, find.value(1).toString()) + QLatin1Char('.') +
+                  q(m_db, find.value(2).toString());
+        find.finish();
+        QSqlQuery cols(m_db);
+        prepare(cols, QStringLiteral("SELECT attname, format_type(atttypid, atttypmod), attnotnull "
+                                     "FROM pg_attribute WHERE attrelid = ? AND attnum > 0 "
+                                     "AND NOT attisdropped ORDER BY attnum"));
+        run(cols, {oid});
+        while (cols.next()) {
+            TColumn c = ColumnFromDeclaredType(cols.value(0).toString(), cols.value(1).toString());
+            c.Required = cols.value(2).toBool();
+            m_quotedCols << q(m_db, c.Name);
+            m_columns << c;
+        }
+        QSqlQuery pk(m_db);
+        prepare(pk, QStringLiteral("SELECT a.attname FROM pg_index i JOIN pg_attribute a "
+                                   "ON a.attrelid = i.indrelid AND a.attnum = ANY(i.indkey) "
+                                   "WHERE i.indrelid = ? AND i.indisprimary "
+                                   "ORDER BY array_position(i.indkey::int2[], a.attnum)"));
+        run(pk, {oid});
+        while (pk.next()) {
+            const QString name = pk.value(0).toString();
+            for (int i = 0; i < m_columns.size(); ++i)
+                if (m_columns.at(i).Name == name)
+                    m_keys << i;
+        }
+        m_hasRowid = false;
+    }
+
+    void buildFilter(const TRowFilter &filter)
+    {
+        m_filterWhere.clear();
+        m_filterParams.clear();
+        if (filter.IsEmpty())
+            return;
+        const QList<int> cols = filter.Resolve(m_columns);
+        QStringList conds;
+        for (int i = 0; i < filter.Conditions.size(); ++i) {
+            const TFilterCondition &f = filter.Conditions.at(i);
+            const TColumn &c = m_columns.at(cols.at(i));
+            const QString col = m_quotedCols.at(cols.at(i));
+            const bool text = IsTextType(c.DataType) || c.DataType == TFieldType::ftUnknown;
+            switch (f.Op) {
+            case TFilterCondition::IsNull:
+                conds << col + QStringLiteral(" IS NULL");
+                break;
+            case TFilterCondition::NotNull:
+                conds << col + QStringLiteral(" IS NOT NULL");
+                break;
+            case TFilterCondition::Prefix: {
+                const QString prefix = f.Value.toString();
+                const QString expr = text ? col : QStringLiteral("CAST(%1 AS TEXT)").arg(col);
+                if (prefix.isEmpty()) {
+                    conds << col + QStringLiteral(" IS NOT NULL");
+                    break;
+                }
+                const QString sub =
+                    QStringLiteral("substr(%1, 1, %2)").arg(expr).arg(prefix.size());
+                conds << (filter.CaseInsensitive ? QStringLiteral("UPPER(%1) = UPPER(?)").arg(sub)
+                                                 : sub + QStringLiteral(" = ?"));
+                m_filterParams << prefix;
+                break;
+            }
+            case TFilterCondition::Equal: {
+                QVariant v;
+                if (!valueForColumn(text ? QVariant(f.Value.toString()) : f.Value, c, v)) {
+                    conds << QStringLiteral("1 = 0");
+                    break;
+                }
+                if (text && filter.CaseInsensitive)
+                    conds << QStringLiteral("UPPER(%1) = UPPER(?)").arg(col);
+                else
+                    conds << col + QStringLiteral(" = ?");
+                m_filterParams << v;
+                break;
+            }
+            }
+        }
+        m_filterWhere = conds.join(QStringLiteral(" AND "));
+    }
+
+    bool keyConditions(const QList<int> &columns, const QVariantList &values, bool ci,
+                       QStringList &conds, TBoundValues &params) const
+    {
+        for (int i = 0; i < columns.size(); ++i) {
+            const TColumn &c = m_columns.at(columns.at(i));
+            const QString col = m_quotedCols.at(columns.at(i));
+            const QVariant raw = i < values.size() ? values.at(i) : QVariant();
+            if (IsNullValue(raw)) {
+                conds << col + QStringLiteral(" IS NULL");
+                continue;
+            }
+            QVariant v;
+            if (!valueForColumn(raw, c, v))
+                return false;
+            if (ci && IsTextType(c.DataType))
+                conds << QStringLiteral("UPPER(%1) = UPPER(?)").arg(col);
+            else
+                conds << col + QStringLiteral(" = ?");
+            params << v;
+        }
+        return true;
+    }
+
+    // Conditions addressing one row: its primary key, else its rowid/ctid.
+    void identify(const TRow &row, QStringList &conds, TBoundValues &params) const
+    {
+        if (m_keys.isEmpty()) {
+            conds << (m_sqlite ? QStringLiteral("rowid = ?") : QStringLiteral("ctid = ?::tid"));
+            params << row.value(m_columns.size());
+            return;
+        }
+        for (int k : m_keys) {
+            conds << m_quotedCols.at(k) + QStringLiteral(" = ?");
+            params << row.value(k);
+        }
+    }
+
+    bool reread(TRow &row)
+    {
+        QStringList conds;
+        TBoundValues params;
+        identify(row, conds, params);
+        const QString sql =
+            m_selectList + QStringLiteral(" WHERE ") + conds.join(QStringLiteral(" AND "));
+        QSqlQuery &query = cached(sql);
+        run(query, params);
+        if (!query.next()) {
+            query.finish();
+            return false;
+        }
+        row = readRow(query);
+        query.finish();
+        return true;
+    }
+
+    void fetchPage(bool after)
+    {
+        QStringList conds;
+        TBoundValues params;
+        if (!m_filterWhere.isEmpty()) {
+            conds << QStringLiteral("(") + m_filterWhere + QStringLiteral(")");
+            params << m_filterParams;
+        }
+        if (after) {
+            if (m_keys.isEmpty()) {
+                conds << (m_sqlite ? QStringLiteral("rowid > ?") : QStringLiteral("ctid > ?::tid"));
+                params << m_current.value(m_columns.size());
+            } else {
+                QStringList cols, marks;
+                for (int k : m_keys) {
+                    cols << m_quotedCols.at(k);
+                    marks << QStringLiteral("?");
+                    params << m_current.value(k);
+                }
+                if (m_keys.size() == 1)
+                    conds << cols.first() + QStringLiteral(" > ?");
+                else
+                    conds << QStringLiteral("(") + cols.join(QStringLiteral(", ")) +
+                                 QStringLiteral(") > (") + marks.join(QStringLiteral(", ")) +
+                                 QStringLiteral(")");
+            }
+        }
+        QString sql = m_selectList;
+        if (!conds.isEmpty())
+            sql += QStringLiteral(" WHERE ") + conds.join(QStringLiteral(" AND "));
+        sql += QStringLiteral(" ORDER BY ") + m_orderBy + QStringLiteral(" LIMIT %1").arg(PageSize);
+        QSqlQuery &query = cached(sql);
+        run(query, params);
+        int n = 0;
+        while (query.next()) {
+            m_page.push_back(readRow(query));
+            ++n;
+        }
+        query.finish();
+        m_pageEnd = n < PageSize;
+    }
+
+    bool take(TRow &row)
+    {
+        if (m_page.empty())
+            return false;
+        row = std::move(m_page.front());
+        m_page.pop_front();
+        m_current = row;
+        m_hasCurrent = true;
+        return true;
+    }
+
+    void makeCurrent(const TRow &row)
+    {
+        m_current = row;
+        m_hasCurrent = true;
+        m_page.clear();
+        m_pageEnd = false;
+    }
+
+    TRow readRow(const QSqlQuery &query) const
+    {
+        TRow row;
+        const int n = static_cast<int>(m_columns.size());
+        row.reserve(n + 1);
+        for (int i = 0; i < n; ++i)
+            row << normalize(query.value(i), m_columns.at(i));
+        if (m_keys.isEmpty())
+            row << query.value(n);
+        return row;
+    }
+
+    QSqlQuery &cached(const QString &sql)
+    {
+        auto it = m_cache.find(sql);
+        if (it == m_cache.end()) {
+            QSqlQuery query(m_db);
+            query.setForwardOnly(true);
+            prepare(query, sql);
+            it = m_cache.insert(sql, query);
+        }
+        return it.value();
+    }
+
+    QSqlDatabase m_db;
+    QString m_name;
+    bool m_readOnly;
+    bool m_sqlite;
+    bool m_open = false;
+    bool m_hasRowid = false;
+    QString m_table;
+    QList<TColumn> m_columns;
+    QStringList m_quotedCols;
+    QList<int> m_keys;
+    QString m_columnList;
+    QString m_selectList;
+    QString m_orderBy;
+    QString m_filterWhere;
+    TBoundValues m_filterParams;
+    std::deque<TRow> m_page;
+    bool m_pageEnd = false;
+    TRow m_current;
+    bool m_hasCurrent = false;
+    QHash<QString, QSqlQuery> m_cache;
+};
+
+// ------------------------------------------------------------------------------------------
+// Query cursor
+
+class SqlQueryCursor : public TCursor
+{
+public:
+    SqlQueryCursor(QSqlDatabase db, QString sql, TBoundValues params)
+        : m_db(std::move(db)), m_sql(std::move(sql)), m_params(std::move(params)),
+          m_sqlite(isSqlite(m_db)), m_query(m_db)
+    {
+    }
+
+    void Open(const TRowFilter &filter) override
+    {
+        m_filter = filter;
+        execute();
+        m_filterCols = m_filter.Resolve(m_columns);
+    }
+
+    void Close() override
+    {
+        m_query.finish();
+        m_query.clear();
+    }
+
+    const QList<TColumn> &Columns() const override { return m_columns; }
+
+    bool First(TRow &row) override
+    {
+        if (m_consumed) {
+            if (m_sqlite)
+                execute();
+            else
+                m_query.seek(QSql::BeforeFirstRow);
+        }
+        return advance(row);
+    }
+
+    bool Next(TRow &row) override { return advance(row); }
+
+    int RecordCount() override
+    {
+        if (m_filter.IsEmpty() && !m_sqlite && m_query.size() >= 0)
+            return m_query.size();
+        if (m_filter.IsEmpty()) {
+            return scalar(m_db,
+                          QStringLiteral("SELECT COUNT(*) FROM (") + m_sql +
+                              QStringLiteral(") zoru_count"),
+                          m_params)
+                .toInt();
+        }
+        int n = 0;
+        scan([&](const TRow &) {
+            ++n;
+            return false;
+        });
+        return n;
+    }
+
+    bool Locate(const QList<int> &columns, const QVariantList &values, bool caseInsensitive,
+                TRow &row) override
+    {
+        // Rows stream forward: start again from the first one.
+        TRow candidate;
+        bool ok = First(candidate);
+        while (ok) {
+            if (keysMatch(candidate, columns, values, caseInsensitive)) {
+                row = candidate;
+                return true;
+            }
+            ok = Next(candidate);
+        }
+        return false;
+    }
+
+    bool Lookup(const QList<int> &keyColumns, const QVariantList &values,
+                const QList<int> &resultColumns, QVariantList &result) override
+    {
+        bool found = false;
+        scan([&](const TRow &r) {
+            if (!keysMatch(r, keyColumns, values, false))
+                return false;
+            result.clear();
+            for (int c : resultColumns)
+                result << r.value(c);
+            found = true;
+            return true;
+        });
+        return found;
+    }
+
+    bool CanModify() const override { return false; }
+    void Insert(TRow &) override { readOnly(); }
+    void Update(const TRow &, const QList<int> &, TRow &) override { readOnly(); }
+    void Delete(const TRow &) override { readOnly(); }
+    bool Refresh(TRow &) override { return true; }
+
+private:
+    [[noreturn]] static void readOnly()
+    {
+        throw EDatabaseError(QStringLiteral("Набор данных только для чтения"));
+    }
+
+    void execute()
+    {
+        m_query = QSqlQuery(m_db);
+        // PostgreSQL loses a streaming result once another statement runs on the connection,
+        // and callers interleave statements freely; SQLite streams safely.
+        m_query.setForwardOnly(m_sqlite);
+        prepare(m_query, m_sql);
+        run(m_query, m_params);
+        m_consumed = false;
+        if (m_columns.isEmpty())
+            describe(m_query);
+    }
+
+    void describe(const QSqlQuery &query)
+    {
+        const QSqlRecord rec = query.record();
+        sqlite3_stmt *stmt = nullptr;
+        if (m_sqlite && query.result()) {
+            const QVariant h = query.result()->handle();
+            if (h.isValid() && qstrcmp(h.typeName(), "sqlite3_stmt*") == 0)
+                stmt = *static_cast<sqlite3_stmt *const *>(h.constData());
+        }
+        for (int i = 0; i < rec.count(); ++i) {
+            const QSqlField f = rec.field(i);
+            TColumn c;
+            const char *decl = stmt ? sqlite3_column_decltype(stmt, i) : nullptr;
+            if (decl) {
+                c = ColumnFromDeclaredType(f.name(), QString::fromUtf8(decl));
+            } else {
+                c.Name = f.name();
+                c.DataType = typeFromMeta(f.metaType().id());
+                if (c.DataType == TFieldType::ftString && f.length() > 0)
+                    c.Size = f.length();
+                if (!m_sqlite && c.DataType == TFieldType::ftString && f.length() < 0)
+                    c.Size = 0;
+            }
+            m_columns << c;
+        }
+    }
+
+    bool advance(TRow &row)
+    {
+        while (m_query.next()) {
+            m_consumed = true;
+            TRow r = read(m_query);
+            if (m_filter.IsEmpty() || m_filter.Matches(m_columns, m_filterCols, r)) {
+                row = std::move(r);
+                return true;
+            }
+        }
+        m_consumed = true;
+        return false;
+    }
+
+    TRow read(const QSqlQuery &query) const
+    {
+        TRow row;
+        row.reserve(m_columns.size());
+        for (int i = 0; i < m_columns.size(); ++i)
+            row << normalize(query.value(i), m_columns.at(i));
+        return row;
+    }
+
+    // Runs the statement once more on its own, leaving the current position alone; stops when
+    // visit returns true.
+    void scan(const std::function<bool(const TRow &)> &visit)
+    {
+        QSqlQuery other(m_db);
+        other.setForwardOnly(true);
+        prepare(other, m_sql);
+        run(other, m_params);
+        // PostgreSQL: this scan is the only statement running until it ends.
+        while (other.next()) {
+            TRow r = read(other);
+            if (!m_filter.IsEmpty() && !m_filter.Matches(m_columns, m_filterCols, r))
+                continue;
+            if (visit(r))
+                break;
+        }
+        other.finish();
+    }
+
+    bool keysMatch(const TRow &r, const QList<int> &cols, const QVariantList &values, bool ci) const
+    {
+        for (int i = 0; i < cols.size(); ++i) {
+            const QVariant want = values.value(i);
+            const TColumn &c = m_columns.at(cols.at(i));
+            QVariant conv;
+            if (!IsNullValue(want) && !valueForColumn(want, c, conv))
+                return false;
+            if (!ValuesEqual(r.value(cols.at(i)), IsNullValue(want) ? QVariant() : conv,
+                             ci && IsTextType(c.DataType)))
+                return false;
+        }
+        return true;
+    }
+
+    QSqlDatabase m_db;
+    QString m_sql;
+    TBoundValues m_params;
+    bool m_sqlite;
+    QSqlQuery m_query;
+    bool m_consumed = false;
+    QList<TColumn> m_columns;
+    TRowFilter m_filter;
+    QList<int> m_filterCols;
+};
+
+} // namespace
+
+TColumn ColumnFromDeclaredType(const QString &name, const QString &declaredType)
+{
+    TColumn c;
+    c.Name = name;
+    const QString t = declaredType.trimmed().toUpper();
+    static const QRegularExpression sizeRe(QStringLiteral("\\(\\s*(\\d+)"));
+    int size = 0;
+    const auto m = sizeRe.match(t);
+    if (m.hasMatch())
+        size = m.captured(1).toInt();
+    if (t.contains(QLatin1String("CHAR")) || t.contains(QLatin1String("TEXT")) ||
+        t.contains(QLatin1String("CLOB")) || t.contains(QLatin1String("STRING"))) {
+        c.DataType = TFieldType::ftString;
+        c.Size = size;
+    } else if (t.startsWith(QLatin1String("BOOL"))) {
+        c.DataType = TFieldType::ftBoolean;
+    } else if (t.startsWith(QLatin1String("TIMESTAMP")) ||
+               t.startsWith(QLatin1String("DATETIME"))) {
+        c.DataType = TFieldType::ftDateTime;
+    } else if (t == QLatin1String("DATE")) {
+        c.DataType = TFieldType::ftDate;
+    } else if (t.startsWith(QLatin1String("TIME"))) {
+        c.DataType = TFieldType::ftTime;
+    } else if (t.contains(QLatin1String("SMALLINT")) || t == QLatin1String("INT2")) {
+        c.DataType = TFieldType::ftSmallint;
+    } else if (t.contains(QLatin1String("BIGINT")) || t == QLatin1String("INT8")) {
+        c.DataType = TFieldType::ftLargeint;
+    } else if (t.contains(QLatin1String("INT"))) {
+        c.DataType = TFieldType::ftInteger;
+    } else if (t.startsWith(QLatin1String("NUMERIC")) || t.startsWith(QLatin1String("DECIMAL")) ||
+               t.contains(QLatin1String("REAL")) || t.contains(QLatin1String("DOUBLE")) ||
+               t.contains(QLatin1String("FLOAT")) || t == QLatin1String("NUMBER") ||
+               t.startsWith(QLatin1String("NUMBER("))) {
+        c.DataType = TFieldType::ftFloat;
+    } else if (t.contains(QLatin1String("BLOB")) || t == QLatin1String("BYTEA")) {
+        c.DataType = TFieldType::ftBlob;
+    }
+    return c;
+}
+
+std::unique_ptr<TCursor> MakeSqlTableCursor(const QSqlDatabase &db, const QString &tableName,
+                                            bool readOnly)
+{
+    return std::make_unique<SqlTableCursor>(db, tableName, readOnly);
+}
+
+std::unique_ptr<TCursor> MakeSqlQueryCursor(const QSqlDatabase &db, const QString &sql,
+                                            const TBoundValues &params)
+{
+    return std::make_unique<SqlQueryCursor>(db, sql, params);
+}
+
+int ExecSql(const QSqlDatabase &db, const QString &sql, const TBoundValues &params)
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    prepare(query, sql);
+    run(query, params);
+    const int n = query.numRowsAffected();
+    query.finish();
+    return n;
+}
+
+bool SqlTableExists(const QSqlDatabase &db, const QString &tableName)
+{
+    try {
+        SqlTableCursor c(db, tableName, true);
+        c.Open(TRowFilter());
+        return true;
+    } catch (const EDBEngineError &) {
+        return false;
+    }
+}
+
+} // namespace engine
