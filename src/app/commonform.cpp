@@ -138,15 +138,17 @@ void TCommonForm::moveFocus(bool forward)
 
 bool TCommonForm::keyDown(QKeyEvent *event)
 {
+    // The focus keys are consumed: a button would otherwise move the focus a second time on an
+    // arrow key, and a dialog press its default button on Enter.
     switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
     case Qt::Key_Down:
         FocusNext();
-        break;
+        return true;
     case Qt::Key_Up:
         FocusPrevious();
-        break;
+        return true;
     case Qt::Key_Escape:
         // Only a dialog has a result to give; Esc in the main window does nothing.
         if (auto *dialog = qobject_cast<QDialog *>(m_window)) {
