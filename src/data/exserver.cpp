@@ -1,0 +1,199 @@
+#include "data/exserver.h"
+
+#include "core/appinfo.h"
+#include "core/paths.h"
+#include "core/strconst.h"
+#include "engine/database.h"
+#include "replication/archive.h"
+#include "replication/replicator.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+const QString kTitle = QStringLiteral("Экспорт справочников");
+const QString kDone = QStringLiteral("Экспорт данных завершен");
+const QString kNoWorkstation = QStringLiteral("Рабочая станция не найдена: WstGID = ");
+const QString kBrokenDatabase = QStringLiteral("Нарушена целостность базы данных");
+const QString kCannotCreate = QStringLiteral("Невозможно создать папку");
+const QString kFolderExists = QStringLiteral("Папка уже существует");
+const QString kExportTable = QStringLiteral("Экспорт данных из таблицы: ");
+const QString kRecords = QStringLiteral(" записей");
+const QString kPacking = QStringLiteral("Архивация...");
+const QString kPackFailed = QStringLiteral("Ошибка при архивации");
+const QString kReadyIn = QStringLiteral("Файлы, готовые к отправке, находятся в папке: ");
+const QString kLineBreak = QStringLiteral("\r\n");
+
+QString decimal(const QVariant &v)
+{
+    return QString::number(v.toLongLong());
+}
+
+// Removes the package folder made by this run, whatever happened to the run.
+class PackageFolderGuard
+{
+public:
+    ~PackageFolderGuard()
+    {
+        if (!m_path.isEmpty())
+            QDir(m_path).removeRecursively();
+    }
+    void Own(const QString &path) { m_path = path; }
+
+private:
+    QString m_path;
+};
+
+} // namespace
+
+TExServerToWorkstation::TExServerToWorkstation(TJobWindow &window, int wstGID)
+    : TSrvRplThread(window), m_wstGID(wstGID)
+{
+}
+
+void TExServerToWorkstation::PrepareWindow()
+{
+    Window().SetCaption(kTitle);
+    Window().ClearMessages();
+}
+
+void TExServerToWorkstation::Execute()
+{
+    RunGuarded(kTitle, kDone, [this] { exportPackage(); });
+}
+
+std::optional<QString> TExServerToWorkstation::SelectionFilter(const QString &u, int w,
+                                                               const QVariant &b, const QVariant &h,
+                                                               const QVariant &y)
+{
+    const bool noB = engine::IsNullValue(b);
+    const bool noH = engine::IsNullValue(h);
+    if (u == QLatin1String("WORKSTATION"))
+        return QStringLiteral("WHERE WSTGID=") + QString::number(w);
+    if (u == QLatin1String("BRIGADE")) {
+        if (noB)
+            return std::nullopt;
+        return QStringLiteral("WHERE Brigade.BrgGID = ") + decimal(b);
+    }
+    if (u == QLatin1String("BRIGHSP")) {
+        if (noB)
+            return std::nullopt;
+        return QStringLiteral("WHERE BrigHsp.BrgGID = ") + decimal(b);
+    }
+    if (u == QLatin1String("HOSPITAL")) {
+        if (!noH)
+            return QStringLiteral("WHERE HSPGID=") + decimal(h);
+        if (noB)
+            return std::nullopt;
+        return QStringLiteral("WHERE EXISTS ( SELECT * FROM BrigHsp  WHERE Hospital.HspGID = "
+                              "BrigHsp.HspGID   AND "
+                              "BrigHsp.BrgGID = ") +
+               decimal(b) + QStringLiteral(")");
+    }
+    if (u == QLatin1String("HOSPTYPE")) {
+        if (!noH)
+            return QStringLiteral("WHERE HTPGID=") +
+                   (engine::IsNullValue(y) ? QString() : decimal(y));
+        if (noB)
+            return std::nullopt;
+        return QStringLiteral("WHERE EXISTS ( SELECT * FROM Hospital   WHERE HospType.HtpGID = "
+                              "Hospital.HtpGID AND    "
+                              "EXISTS    ( SELECT * FROM BrigHsp      WHERE Hospital.HspGID = "
+                              "BrigHsp.HspGID       "
+                              "AND BrigHsp.BrgGID = ") +
+               decimal(b) + QStringLiteral("   ) ") + QStringLiteral(")");
+    }
+    return QString();
+}
+
+void TExServerToWorkstation::exportPackage()
+{
+    TSIEDM &dm = SIEDM();
+    const int w = m_wstGID;
+
+    struct CloseQuery
+    {
+        TQuery &q;
+        ~CloseQuery() { q.Close(); }
+    } closePick{dm.sqlWstPick};
+    // Declared before the folder database so that the folder is removed only after its
+    // tables are closed.
+    PackageFolderGuard packageFolder;
+
+    dm.sqlWstPick.ParamByName(QStringLiteral("WSTGID")).SetAsInteger(w);
+    dm.sqlWstPick.Open();
+    if (dm.sqlWstPick.Eof())
+        throw ERplException(kNoWorkstation + QString::number(w));
+
+    const QVariant b = dm.sqlWstPick.FieldByName(QStringLiteral("BrgGID"))->AsVariant();
+    const QVariant h = dm.sqlWstPick.FieldByName(QStringLiteral("HspGID"))->AsVariant();
+    const QVariant y = dm.sqlWstPick.FieldByName(QStringLiteral("HtpGID"))->AsVariant();
+    QString owner;
+    if (!engine::IsNullValue(h))
+        owner = dm.sqlWstPick.FieldByName(QStringLiteral("MU"))->AsString();
+    else if (!engine::IsNullValue(b))
+        owner = dm.sqlWstPick.FieldByName(QStringLiteral("BrgName"))->AsString();
+    else
+        throw ERplException(kBrokenDatabase);
+    owner = SafeFileName(owner);
+
+    const TPackageNames names =
+        ComposePackageNames(w, dm.sqlWstPick.FieldByName(QStringLiteral("WstName"))->AsString(),
+                            owner, QDateTime::currentDateTime(), AppInfo->ExportPath);
+
+    if (!QFileInfo(names.HospitalFolder).isDir() && !QDir().mkdir(names.HospitalFolder))
+        throw ERplException(kCannotCreate + kLineBreak + names.HospitalFolder);
+    if (QFileInfo::exists(names.PackageFolder))
+        throw ERplException(kFolderExists + kLineBreak + names.PackageFolder);
+    if (!QDir().mkdir(names.PackageFolder))
+        throw ERplException(kCannotCreate + kLineBreak + names.PackageFolder);
+    packageFolder.Own(names.PackageFolder);
+
+    TDatabase folder(QStringLiteral("Package"));
+    folder.OpenFolder(names.PackageFolder);
+    struct DetachTable
+    {
+        TTable &t;
+        ~DetachTable()
+        {
+            try {
+                t.Close();
+            } catch (...) {
+            }
+            t.SetDatabase(nullptr);
+        }
+    } detachExTable{dm.exTable};
+    TSIEDM::RunRplGen(folder);
+
+    for (const QString &t : AppInfo->SrvToWstTables()) {
+        const QString u = t.toUpper();
+        const std::optional<QString> filter = SelectionFilter(u, w, b, h, y);
+        if (!filter)
+            continue;
+        dm.imTable.MacroByName(QStringLiteral("FILTER")).Value = *filter;
+        Log(kExportTable + t);
+        dm.imTable.MacroByName(QStringLiteral("TABLE")).Value = u;
+        dm.exTable.Close();
+        dm.exTable.SetDatabase(&folder);
+        dm.exTable.SetTableName(t + QStringLiteral(".db"));
+        const int copied = CopyRecords(dm.imTable, dm.exTable, QString());
+        Log(QString::number(copied) + kRecords);
+        Log(QString());
+        dm.exTable.Close();
+    }
+
+    Log(StrConst::Separator);
+    Log(kPacking);
+    if (PackFolder(names.PackageFolder, names.Label, names.ArchiveName) != 0)
+        throw ERplException(kPackFailed);
+    Log(StrConst::Separator);
+    Log(kReadyIn + paths::includeTrailing(names.HospitalFolder));
+}
+
+bool ExportToWorkstation(int wstGID)
+{
+    return RunReplication([wstGID](TJobWindow &window) {
+        return std::make_unique<TExServerToWorkstation>(window, wstGID);
+    });
+}

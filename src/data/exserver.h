@@ -1,0 +1,33 @@
+#pragma once
+
+#include "data/srvrplthread.h"
+
+// The export to one workstation: the reference tables it needs, cut down to its hospital or
+// brigade, written as Paradox tables into a package folder and packed into a ".s2w" archive in
+// the folder of its hospital (or brigade) under the export folder.
+class TExServerToWorkstation : public TSrvRplThread
+{
+    Q_OBJECT
+public:
+    TExServerToWorkstation(TJobWindow &window, int wstGID);
+
+    int WstGID() const { return m_wstGID; }
+
+    // The WHERE clause of the central query of table U (upper case) for a workstation with
+    // brigade b, hospital h of type y (each null when absent) and identifier w; nullopt when the
+    // table is not exported to this workstation.
+    static std::optional<QString> SelectionFilter(const QString &u, int w, const QVariant &b,
+                                                  const QVariant &h, const QVariant &y);
+
+protected:
+    void PrepareWindow() override;
+    void Execute() override;
+
+private:
+    void exportPackage();
+
+    int m_wstGID;
+};
+
+// Runs the export for one workstation in the progress window; true only when it succeeded.
+bool ExportToWorkstation(int wstGID);
