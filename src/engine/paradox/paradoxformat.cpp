@@ -250,8 +250,14 @@ QVariant decodeValue(const Field &field, const char *p, const TextDecoder &decod
             msOfDay += kMsPerDay;
             --days;
         }
-        return QDateTime(dateFromDayNumber(days),
-                         QTime::fromMSecsSinceStartOfDay(static_cast<int>(msOfDay)));
+        const QDate date = dateFromDayNumber(days);
+        const QTime time = QTime::fromMSecsSinceStartOfDay(static_cast<int>(msOfDay));
+        QDateTime local(date, time);
+        // A wall-clock time that local time skips (daylight saving) cannot be a valid local
+        // QDateTime; the stored fields are kept, marked as UTC, rather than shifted or lost.
+        if (!local.isValid())
+            return QDateTime(date, time, Qt::UTC);
+        return local;
     }
     case FieldType::Logical: {
         const auto b = static_cast<unsigned char>(p[0]);

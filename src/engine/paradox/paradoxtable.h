@@ -17,7 +17,8 @@ class QIODevice;
 // Values are QVariant; an invalid QVariant() is Null:
 //   Alpha -> QString, Date -> QDate, Short/Long/AutoInc -> int, Number/Money/Bcd -> double,
 //   Logical -> bool, Timestamp -> QDateTime (local time, fields taken as stored, no time-zone
-//   conversion), Time -> QTime, Bytes -> QByteArray.
+//   conversion; a wall-clock time that local time skips for daylight saving comes as a UTC
+//   QDateTime with the same date() and time()), Time -> QTime, Bytes -> QByteArray.
 //   Memo, formatted memo, blob, OLE and graphic fields keep their data in a .MB file that this
 //   module does not read; their values are always Null (the field is still listed so that column
 //   positions stay right). Field::hasReadableValues() tells a caller that wants to refuse them.

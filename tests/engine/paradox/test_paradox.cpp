@@ -9,11 +9,13 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTime>
 #include <cmath>
 #include <cstring>
+#include <ctime>
 #include <limits>
 
 using namespace paradox;
@@ -140,6 +142,7 @@ class TestParadox : public QObject
 private Q_SLOTS:
     void roundTripAllTypes();
     void roundTripFromMemoryAndDevice();
+    void timestampInDaylightSavingGap();
     void pxlibReadsOurTables();
     void sampleFilesMatchPxlib_data();
     void sampleFilesMatchPxlib();
@@ -199,6 +202,34 @@ void TestParadox::roundTripFromMemoryAndDevice()
     Row row;
     QVERIFY(fromMemory.next(row));
     QCOMPARE(row[1].toString(), QStringLiteral("Строка 1"));
+}
+
+void TestParadox::timestampInDaylightSavingGap()
+{
+    // Moscow skipped 02:00-03:00 on 2005-03-27; the stored wall-clock value must come back.
+    const QByteArray oldTz = qgetenv("TZ");
+    qputenv("TZ", "Europe/Moscow");
+    tzset();
+    const auto restore = qScopeGuard([&] {
+        if (oldTz.isEmpty())
+            qunsetenv("TZ");
+        else
+            qputenv("TZ", oldTz);
+        tzset();
+    });
+    if (QDateTime(QDate(2005, 3, 27), QTime(2, 30)).isValid())
+        QSKIP("no time-zone data for Europe/Moscow");
+    Schema s;
+    s.fields = {Field(QStringLiteral("K"), FieldType::Long),
+                Field(QStringLiteral("At"), FieldType::Timestamp)};
+    s.keyFieldCount = 1;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("t.db"));
+    writeTable(path, s, {{1, QDateTime(QDate(2005, 3, 27), QTime(2, 30))}});
+    const QDateTime back = readAllRows(path).at(0).at(1).toDateTime();
+    QVERIFY(back.isValid());
+    QCOMPARE(back.date(), QDate(2005, 3, 27));
+    QCOMPARE(back.time(), QTime(2, 30));
 }
 
 void TestParadox::pxlibReadsOurTables()
