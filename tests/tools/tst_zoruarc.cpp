@@ -501,6 +501,8 @@ void TestZoruArc::hostileArchives_data()
     QTest::newRow("drive letter") << QList<Entry>{good, {"C:\\evil.txt", 'f', "x", {}}} << false;
     QTest::newRow("symbolic link")
         << QList<Entry>{good, {"link", 'l', {}, ".."}, {"link/evil.txt", 'f', "x", {}}} << false;
+    QTest::newRow("file and folder of one name")
+        << QList<Entry>{good, {"x", 'f', "x", {}}, {"x/y.txt", 'f', "y", {}}} << false;
     QTest::newRow("symbolic link in 7z") << QList<Entry>{good, {"link", 'l', {}, "/tmp"}} << true;
     QTest::newRow("parent folder in 7z")
         << QList<Entry>{good, {"../evil.txt", 'f', "x", {}}} << true;

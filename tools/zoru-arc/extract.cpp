@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <archive.h>
 #include <archive_entry.h>
 #include <cstdio>
@@ -148,6 +149,26 @@ void checkNoLinkOnTheWay(const QString &destination, const QString &relative)
     }
 }
 
+// A file that is also needed as a folder (or the other way round) could only be extracted in
+// part; found here, it stops the archive before anything is written.
+void checkNoNameClash(const QString &relative, bool isFolder, QSet<QString> &files,
+                      QSet<QString> &folders)
+{
+    const QStringList parts = relative.split(QLatin1Char('/'));
+    QString prefix;
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        prefix += (i ? QStringLiteral("/") : QString()) + parts[i];
+        const bool last = i + 1 == parts.size();
+        const bool needsFolder = !last || isFolder;
+        if (needsFolder ? files.contains(prefix) : folders.contains(prefix)) {
+            throw ArcError(ExitFatal, QStringLiteral("Архив отвергнут: имя используется и для "
+                                                     "файла, и для папки: \"") +
+                                          prefix + QStringLiteral("\""));
+        }
+        (needsFolder ? folders : files).insert(prefix);
+    }
+}
+
 void writeEntry(archive *a, archive_entry *entry, const QString &target, const QString &archivePath)
 {
     QFileInfo fi(target);
@@ -216,10 +237,15 @@ void Extract(const QString &archivePath, const QString &destinationIn)
     {
         ReaderPtr a = openArchive(archivePath);
         archive_entry *entry = nullptr;
+        QSet<QString> files;
+        QSet<QString> folders;
         while (nextHeader(a.get(), entry, archivePath)) {
             const QString relative = checkedRelativePath(entry);
-            if (!relative.isEmpty())
+            if (!relative.isEmpty()) {
                 checkNoLinkOnTheWay(destination, relative);
+                checkNoNameClash(relative, archive_entry_filetype(entry) == AE_IFDIR, files,
+                                 folders);
+            }
             drainData(a.get(), archivePath);
             ++entries;
         }
