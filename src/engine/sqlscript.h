@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class TDatabase;
+
+namespace engine {
+
+// Splits an SQL script into its statements. A statement ends with ";" outside quotes, comments
+// and dollar-quoted bodies; a CREATE TRIGGER whose body is a BEGIN ... END block ends only with
+// the ";" after its END. Comments and blanks before a statement are dropped, and so are pieces
+// that hold nothing but comments. The terminating ";" is not part of the statement.
+QStringList SplitSqlScript(const QString &script);
+
+// Runs the statements of a script in one transaction (or inside the caller's transaction when
+// one is open). On the first failure everything done by the script is rolled back and
+// EDBEngineError carries the engine's message and the failing statement.
+void ExecuteScript(TDatabase &db, const QString &script);
+
+} // namespace engine
