@@ -3,10 +3,8 @@
 
 -- Address objects. K_ADMN is the administrative (OKATO) code, fixed 13 characters;
 -- one code may stand on several rows, told apart by RAZDEL.
--- The key is declared INT, not INTEGER: an INTEGER key would be the rowid and fill itself in
--- when given NULL, whereas this one must come from the DOCUMENT row.
 CREATE TABLE ADRES (
-    IDADRES INT NOT NULL,
+    IDADRES INTEGER NOT NULL,
     ADRES VARCHAR(255),
     K_ADMN CHAR(13),
     RAZDEL INTEGER,
@@ -14,10 +12,8 @@ CREATE TABLE ADRES (
 );
 
 -- Hospital types.
--- The key is declared INT, not INTEGER: an INTEGER key would be the rowid and fill itself in
--- when given NULL, whereas this one must come from the DOCUMENT row.
 CREATE TABLE TMU (
-    IDTMU INT NOT NULL,
+    IDTMU INTEGER NOT NULL,
     TMU VARCHAR(255),
     CODTMU VARCHAR(20),
     BGDATE TIMESTAMP,
@@ -29,10 +25,8 @@ CREATE TABLE TMU (
 );
 
 -- Hospitals; IDADRES refers to ADRES.
--- The key is declared INT, not INTEGER: an INTEGER key would be the rowid and fill itself in
--- when given NULL, whereas this one must come from the DOCUMENT row.
 CREATE TABLE MU (
-    IDMU INT NOT NULL,
+    IDMU INTEGER NOT NULL,
     MU VARCHAR(255),
     MUFL VARCHAR(500),
     CODMU VARCHAR(20),
