@@ -429,7 +429,7 @@ private:
 
     void describePg()
     {
-        QString schema, table = m_name.trimmed();
+        QString schema = QLatin1String(""), table = m_name.trimmed(); // never bound as Null
         if (table.contains(QLatin1Char('.'))) {
             schema = table.section(QLatin1Char('.'), 0, -2);
             table = table.section(QLatin1Char('.'), -1);

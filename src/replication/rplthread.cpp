@@ -205,9 +205,9 @@ int TRplThread::CopyRecords(TDataSet &source, TDataSet &dest, const QString &key
                 continue;
             if (i >= source.FieldCount())
                 throw EDBEngineError(
-                    QStringLiteral("Поле с номером %1 отсутствует в источнике данных %2")
-                        .arg(i + 1)
-                        .arg(source.Name));
+                    QStringLiteral("В источнике данных %1 нет поля с номером %2")
+                        .arg(source.Name.isEmpty() ? QStringLiteral("копирования") : source.Name)
+                        .arg(i + 1));
             target->Assign(*source.Fields(i));
         }
         dest.Post();

@@ -1,0 +1,504 @@
+#include "core/appinfo.h"
+#include "core/cp1251.h"
+#include "core/strconst.h"
+#include "engine/database.h"
+#include "engine/memtable.h"
+#include "engine/table.h"
+#include "replication/consolejobwindow.h"
+#include "replication/replicator.h"
+#include "replication/rplthread.h"
+#include "testsupport.h"
+#include "ui/dialogs.h"
+
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+// A job whose work is given by the test; exposes the framework's protected operations.
+class ScriptedJob : public TRplThread
+{
+public:
+    using Work = std::function<void(ScriptedJob &)>;
+    ScriptedJob(TJobWindow &window, Work work) : TRplThread(window), m_work(std::move(work)) {}
+
+    void PrepareWindow() override
+    {
+        Window().SetCaption(QStringLiteral("Тестовое задание"));
+        Window().ClearMessages();
+    }
+    void Execute() override
+    {
+        RunGuarded(QStringLiteral("Тестовое задание"), QStringLiteral("Задание завершено"),
+                   [this] { m_work(*this); });
+    }
+
+    using TRplThread::CheckTerminated;
+    using TRplThread::CopyRecords;
+    using TRplThread::Log;
+    using TRplThread::Position;
+    using TRplThread::Total;
+    using TRplThread::UpdateGauge;
+
+private:
+    Work m_work;
+};
+
+TJobFactory scripted(ScriptedJob::Work work, ScriptedJob **created = nullptr)
+{
+    return [work = std::move(work), created](TJobWindow &w) {
+        auto job = std::make_unique<ScriptedJob>(w, work);
+        if (created)
+            *created = job.get();
+        return std::unique_ptr<TRplThread>(std::move(job));
+    };
+}
+
+QPushButton *button()
+{
+    return Replicator ? Replicator->findChild<QPushButton *>(QStringLiteral("Button")) : nullptr;
+}
+
+QStringList memoLines()
+{
+    auto *memo = Replicator->findChild<QPlainTextEdit *>(QStringLiteral("MsgMemo"));
+    return memo->toPlainText().split(QLatin1Char('\n'));
+}
+
+// What the window showed when the job had ended, just before the user pressed "OK".
+struct Seen
+{
+    QString caption;
+    QString captionWhileRunning;
+    QString buttonWhileRunning;
+    QStringList lines;
+    int gauge = -1;
+    bool closableBeforeEnd = true;
+    // Set once the running state was seen; the job waits for it so that it cannot end first.
+    std::atomic_bool running{false};
+    void waitUntilSeen() const
+    {
+        QDeadlineTimer deadline(10000);
+        while (!running.load() && !deadline.hasExpired())
+            QThread::msleep(1);
+    }
+};
+
+// Drives the modal progress window: optionally presses the button while the job runs, then
+// waits for "OK", records what is shown and presses it.
+void drive(Seen &seen, int cancelPresses = 0, std::function<bool()> readyToCancel = {})
+{
+    auto *timer = new QTimer;
+    timer->setInterval(5);
+    QObject::connect(timer, &QTimer::timeout, timer, [=, &seen]() mutable {
+        QPushButton *b = button();
+        if (!b || !Replicator->isVisible())
+            return;
+        if (seen.buttonWhileRunning.isEmpty() && b->text() == StrConst::BtnCancel) {
+            seen.buttonWhileRunning = b->text();
+            seen.captionWhileRunning = Replicator->windowTitle();
+            // Closing by the window manager is refused while the job runs.
+            Replicator->close();
+            seen.closableBeforeEnd = !Replicator->isVisible();
+            seen.running = true;
+        }
+        if (cancelPresses > 0 && b->text() == StrConst::BtnCancel &&
+            (!readyToCancel || readyToCancel())) {
+            while (cancelPresses-- > 0)
+                b->click();
+            return;
+        }
+        if (b->text() == StrConst::BtnOK) {
+            seen.caption = Replicator->windowTitle();
+            seen.lines = memoLines();
+            seen.gauge = Replicator->findChild<QProgressBar *>(QStringLiteral("Gauge"))->value();
+            timer->stop();
+            timer->deleteLater();
+            b->click();
+        }
+    });
+    timer->start();
+}
+
+// A window that remembers what it was shown.
+class RecordingWindow : public TJobWindow
+{
+public:
+    void PrepareForJob() override {}
+    void SetCaption(const QString &) override {}
+    void ClearMessages() override {}
+    void AddMessage(const QString &line) override { lines << line; }
+    void SetGauge(int percent) override { gauge << percent; }
+    void JobFinished(int code) override
+    {
+        returnCode = code;
+        finished = true;
+    }
+    QStringList lines;
+    QList<int> gauge;
+    int returnCode = 0;
+    bool finished = false;
+};
+
+int runWith(RecordingWindow &window, const TJobFactory &factory)
+{
+    std::unique_ptr<TRplThread> job = factory(window);
+    job->Launch();
+    while (!window.finished)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return window.returnCode;
+}
+
+} // namespace
+
+class TestRplThread : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<TAppInfo> m_info;
+    TAliasStore m_aliases;
+
+    QString logPath() const { return m_info->AppFolder() + StrConst::LogFileName; }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        testsupport::writeFile(m_dir.filePath(QStringLiteral("zoru-admin.ini")),
+                               QByteArray("[Settings]\r\nIsServer=1\r\n"));
+        m_info =
+            std::make_unique<TAppInfo>(m_dir.filePath(QStringLiteral("zoru-admin")), m_aliases);
+        AppInfo = m_info.get();
+        TDialogs::SetTestMode(true);
+    }
+    void cleanupTestCase() { AppInfo = nullptr; }
+    void init() { TDialogs::Reset(); }
+
+    void lifeThroughWindow_data()
+    {
+        QTest::addColumn<int>("outcome"); // 0 success, 1 fails at once, 2 cancelled
+        QTest::addColumn<int>("presses");
+        QTest::addColumn<bool>("result");
+        QTest::addColumn<QStringList>("tail");
+        QTest::newRow("success") << 0 << 0 << true
+                                 << QStringList{QStringLiteral("шаг 2"), StrConst::Separator,
+                                                QStringLiteral("Задание завершено")};
+        QTest::newRow("fails at once")
+            << 1 << 0 << false
+            << QStringList{StrConst::Separator, QStringLiteral("ОШИБКА!!! Нет связи")};
+        QTest::newRow("cancelled, one press")
+            << 2 << 1 << false
+            << QStringList{StrConst::Separator, QStringLiteral("ОШИБКА!!! Прервано пользователем")};
+        QTest::newRow("cancelled, three presses")
+            << 2 << 3 << false
+            << QStringList{StrConst::Separator, QStringLiteral("ОШИБКА!!! Прервано пользователем")};
+    }
+    void lifeThroughWindow()
+    {
+        QFETCH(int, outcome);
+        QFETCH(int, presses);
+        QFETCH(bool, result);
+        QFETCH(QStringList, tail);
+
+        std::atomic_bool looping{false};
+        Seen seen;
+        const auto work = [outcome, &looping, &seen](ScriptedJob &job) {
+            seen.waitUntilSeen();
+            if (outcome == 1)
+                throw ERplException(QStringLiteral("Нет связи"));
+            job.Log(QStringLiteral("шаг 1"));
+            job.Position = 40;
+            job.UpdateGauge();
+            if (outcome == 2) {
+                for (;;) {
+                    looping = true;
+                    job.CheckTerminated();
+                    QThread::msleep(2);
+                }
+            }
+            job.Log(QStringLiteral("шаг 2"));
+            job.Position = 100;
+            job.UpdateGauge();
+        };
+        drive(seen, presses, [&] { return looping.load(); });
+        const bool ok = RunReplication(scripted(work));
+
+        QCOMPARE(ok, result);
+        QVERIFY(Replicator == nullptr);
+        QCOMPARE(seen.caption, QStringLiteral("Тестовое задание"));
+        QCOMPARE(seen.buttonWhileRunning, StrConst::BtnCancel);
+        QVERIFY(!seen.closableBeforeEnd);
+        QCOMPARE(seen.lines.mid(0, 2),
+                 (QStringList{QStringLiteral("Тестовое задание"), StrConst::Separator}));
+        QCOMPARE(seen.lines.mid(seen.lines.size() - tail.size()), tail);
+        QCOMPARE(seen.gauge, outcome == 0 ? 100 : outcome == 2 ? 40 : 0);
+        // The message of an interrupted job appears once, however often the button was pressed.
+        QCOMPARE(seen.lines.count(QStringLiteral("ОШИБКА!!! Прервано пользователем")),
+                 outcome == 2 ? 1 : 0);
+        QVERIFY(TDialogs::AskedSoFar().isEmpty());
+    }
+
+    // An error while creating the job is shown in an error box, and no window stays.
+    void creationFailureShownByLauncher()
+    {
+        TDialogs::SetNextAnswer(TDialogs::Button::Ok);
+        const bool ok = RunReplication([](TJobWindow &) -> std::unique_ptr<TRplThread> {
+            throw ERplException(StrConst::NotAvailable);
+        });
+        QVERIFY(!ok);
+        QCOMPARE(TDialogs::AskedSoFar().size(), 1);
+        QCOMPARE(TDialogs::AskedSoFar().first().kind, TDialogs::Kind::Error);
+        QCOMPARE(TDialogs::AskedSoFar().first().text, StrConst::NotAvailable);
+        QVERIFY(Replicator == nullptr);
+    }
+
+    void logFileAppendsInCp1251()
+    {
+        QFile::remove(logPath());
+        testsupport::writeFile(logPath(), QByteArray("старое")); // bytes of an earlier run
+        QByteArray whileRunning;
+        const int code = RunJobInConsole(scripted([&](ScriptedJob &job) {
+            job.Log(QStringLiteral("Проверка журнала"));
+            job.Log(QString());
+            // Flushed at once: visible to a reader while the job still runs.
+            whileRunning = testsupport::readFile(logPath());
+        }));
+        QCOMPARE(code, 1);
+        const QByteArray expectedLine = cp1251::encode(QStringLiteral("> Проверка журнала\r\n"));
+        QVERIFY(whileRunning.startsWith(QByteArray("старое\r\n\r\n")));
+        QVERIFY(whileRunning.contains(expectedLine));
+        QVERIFY(whileRunning.endsWith(QByteArray("> \r\n")));
+        const QByteArray all = testsupport::readFile(logPath());
+        QVERIFY(all.endsWith(cp1251::encode(QStringLiteral("> Задание завершено\r\n"))));
+        // Every line starts with the local date and time.
+        const QList<QByteArray> lines = all.mid(QByteArray("старое\r\n\r\n").size()).split('\n');
+        for (const QByteArray &line : lines) {
+            if (line.isEmpty())
+                continue;
+            QVERIFY2(QDateTime::fromString(QString::fromLatin1(line.left(19)),
+                                           QStringLiteral("dd.MM.yyyy hh:mm:ss"))
+                         .isValid(),
+                     line.constData());
+        }
+    }
+
+    void logFileCreatedWithoutBlankLines()
+    {
+        QFile::remove(logPath());
+        QCOMPARE(
+            RunJobInConsole(scripted([](ScriptedJob &job) { job.Log(QStringLiteral("первая")); })),
+            1);
+        const QByteArray all = testsupport::readFile(logPath());
+        QVERIFY(!all.startsWith("\r\n"));
+        QVERIFY(all.contains(cp1251::encode(QStringLiteral("> первая\r\n"))));
+    }
+
+    void progressPercent_data()
+    {
+        QTest::addColumn<int>("position");
+        QTest::addColumn<int>("total");
+        QTest::addColumn<int>("percent");
+        QTest::newRow("start") << 0 << 100 << 0;
+        QTest::newRow("integer division") << 2 << 3 << 66;
+        QTest::newRow("total zero") << 0 << 0 << 100;
+        QTest::newRow("total zero, position moved") << 7 << 0 << 100;
+        QTest::newRow("large") << 1500000 << 2000000 << 75;
+    }
+    void progressPercent()
+    {
+        QFETCH(int, position);
+        QFETCH(int, total);
+        QFETCH(int, percent);
+        TConsoleJobWindow window;
+        ScriptedJob job(window, {});
+        job.Position = position;
+        job.Total = total;
+        QCOMPARE(job.ProgressPercent(), percent);
+    }
+
+    // The caller's filter applies only to a source with a LastUpdate column (in any case).
+    void copyRecordsLastUpdateRule_data()
+    {
+        QTest::addColumn<QString>("dateColumn");
+        QTest::addColumn<int>("copied");
+        QTest::newRow("LastUpdate") << "LastUpdate" << 2;
+        QTest::newRow("LASTUPDATE") << "LASTUPDATE" << 2;
+        QTest::newRow("lastupdate") << "lastupdate" << 2;
+        QTest::newRow("no such column") << "CrDate" << 3;
+    }
+    void copyRecordsLastUpdateRule()
+    {
+        QFETCH(QString, dateColumn);
+        QFETCH(int, copied);
+        TMemoryTable source;
+        source.AddFieldDef(QStringLiteral("CityLID"), TFieldType::ftInteger);
+        source.AddFieldDef(QStringLiteral("CityName"), TFieldType::ftString, 50);
+        source.AddFieldDef(dateColumn, TFieldType::ftDateTime);
+        source.Open();
+        const QDateTime t(QDate(2005, 6, 1), QTime(9, 30));
+        source.AppendRecord({1, QStringLiteral("Омск"), t});
+        source.AppendRecord({2, QStringLiteral("Тара"), t});
+        source.AppendRecord({3, QStringLiteral("Омутинск"), t});
+        source.Close();
+        source.SetFilter(QStringLiteral("CityName = 'ом*'"));
+        source.SetFilterOptions(TFilterOption::foCaseInsensitive);
+        source.SetFiltered(true);
+
+        TMemoryTable dest;
+        dest.AddFieldDef(QStringLiteral("CityLID"), TFieldType::ftInteger);
+        dest.AddFieldDef(QStringLiteral("CityName"), TFieldType::ftString, 50);
+        dest.AddFieldDef(QStringLiteral("Stamp"), TFieldType::ftDateTime);
+
+        int result = -1;
+        QCOMPARE(RunJobInConsole(scripted(
+                     [&](ScriptedJob &job) { result = job.CopyRecords(source, dest, {}); })),
+                 1);
+        QCOMPARE(result, copied);
+        QVERIFY(!source.Active());
+        QVERIFY(!dest.Active());
+        dest.Open();
+        QCOMPARE(dest.RecordCount(), copied);
+        dest.First();
+        QCOMPARE(dest.FieldByName(QStringLiteral("Stamp"))->AsDateTime(), t);
+    }
+
+    void copyRecordsEmptySource()
+    {
+        TMemoryTable source;
+        source.AddFieldDef(QStringLiteral("A"), TFieldType::ftInteger);
+        TMemoryTable dest;
+        dest.AddFieldDef(QStringLiteral("A"), TFieldType::ftInteger);
+        int result = -1;
+        RecordingWindow window;
+        QCOMPARE(runWith(window, scripted([&](ScriptedJob &job) {
+                             job.Position = 77;
+                             job.UpdateGauge();
+                             result = job.CopyRecords(source, dest, QStringLiteral("A"));
+                         })),
+                 1);
+        QCOMPARE(result, 0);
+        // The gauge was last set by the copy's start, to 0 %.
+        QCOMPARE(window.gauge.mid(window.gauge.size() - 2), (QList<int>{77, 0}));
+        QVERIFY(!source.Active());
+        QVERIFY(!dest.Active());
+    }
+
+    void copyRecordsFewerSourceColumnsFails()
+    {
+        TMemoryTable source;
+        source.AddFieldDef(QStringLiteral("A"), TFieldType::ftInteger);
+        source.Open();
+        source.AppendRecord({1});
+        source.Close();
+        TMemoryTable dest;
+        dest.AddFieldDef(QStringLiteral("A"), TFieldType::ftInteger);
+        dest.AddFieldDef(QStringLiteral("B"), TFieldType::ftInteger);
+        QCOMPARE(
+            RunJobInConsole(scripted([&](ScriptedJob &job) { job.CopyRecords(source, dest, {}); })),
+            2);
+        QVERIFY(!source.Active());
+        QVERIFY(!dest.Active());
+    }
+
+    // Cancelling stops after the row being written: that row is posted, no further one.
+    void copyRecordsCancelAfterPostedRow()
+    {
+        TMemoryTable source;
+        source.AddFieldDef(QStringLiteral("A"), TFieldType::ftInteger);
+        source.Open();
+        for (int i = 1; i <= 50; ++i)
+            source.AppendRecord({i});
+        source.Close();
+        TMemoryTable dest;
+        dest.AddFieldDef(QStringLiteral("A"), TFieldType::ftInteger);
+        ScriptedJob *job = nullptr;
+        int posted = 0;
+        dest.AfterPost = [&](TDataSet &) {
+            if (++posted == 3)
+                job->Terminate();
+        };
+        QCOMPARE(RunJobInConsole(
+                     scripted([&](ScriptedJob &j) { j.CopyRecords(source, dest, {}); }, &job)),
+                 2);
+        dest.Open();
+        QCOMPARE(dest.RecordCount(), 3);
+        QVERIFY(!source.Active());
+    }
+
+    // A destination row whose key differs only in letter case is updated, not duplicated; on
+    // both database backends.
+    void copyRecordsKeyedUpdate_data()
+    {
+        QTest::addColumn<QString>("backend");
+        QTest::newRow("sqlite") << "SQLITE";
+        QTest::newRow("postgresql") << "POSTGRESQL";
+    }
+    void copyRecordsKeyedUpdate()
+    {
+        QFETCH(QString, backend);
+        TAliasStore store;
+        QString pgDatabase;
+        std::optional<testsupport::PgServer> pg;
+        if (backend == QLatin1String("SQLITE")) {
+            const QString file = m_dir.filePath(QStringLiteral("copy.db"));
+            QFile::remove(file);
+            QFile(file).open(QIODevice::WriteOnly);
+            store.AddAlias(QStringLiteral("DEST"), backend,
+                           {QStringLiteral("DATABASE NAME=") + file});
+        } else {
+            ZORU_REQUIRE_PG_OR_SKIP(server);
+            pg = server;
+            pgDatabase = testsupport::createPgDatabase(server, QStringLiteral("zoru_copy"));
+            store.AddAlias(QStringLiteral("DEST"), backend,
+                           {QStringLiteral("SERVER NAME=") + server.host,
+                            QStringLiteral("PORT=%1").arg(server.port),
+                            QStringLiteral("DATABASE NAME=") + pgDatabase});
+        }
+
+        TMemoryTable source;
+        source.AddFieldDef(QStringLiteral("POSNAME"), TFieldType::ftString, 50);
+        source.AddFieldDef(QStringLiteral("POSCODE"), TFieldType::ftInteger);
+        source.Open();
+        source.AppendRecord({QStringLiteral("ВРАЧ"), 2});
+        source.AppendRecord({QStringLiteral("Фельдшер"), 3});
+        source.Close();
+
+        QStringList names;
+        QList<int> codes;
+        QString failure;
+        QCOMPARE(RunJobInConsole(scripted([&](ScriptedJob &job) {
+                     TDatabase db(QStringLiteral("Dest"), &store);
+                     db.AliasName = QStringLiteral("DEST");
+                     db.LoginPrompt = false;
+                     if (pg)
+                         db.Params = {QStringLiteral("USER NAME=") + pg->user,
+                                      QStringLiteral("PASSWORD=") + pg->password};
+                     db.Open();
+                     QSqlQuery q(db.Sql());
+                     q.exec(QStringLiteral(
+                         "CREATE TABLE POSTS (POSNAME VARCHAR(50) PRIMARY KEY, POSCODE INTEGER)"));
+                     q.exec(QStringLiteral("INSERT INTO POSTS VALUES ('Врач', 1)"));
+                     TTable dest(&db, QStringLiteral("POSTS"));
+                     job.CopyRecords(source, dest, QStringLiteral("POSNAME"));
+                     QSqlQuery r(db.Sql());
+                     r.exec(QStringLiteral("SELECT POSNAME, POSCODE FROM POSTS ORDER BY POSCODE"));
+                     while (r.next()) {
+                         names << r.value(0).toString();
+                         codes << r.value(1).toInt();
+                     }
+                 })),
+                 1);
+        QCOMPARE(names, (QStringList{QStringLiteral("ВРАЧ"), QStringLiteral("Фельдшер")}));
+        QCOMPARE(codes, (QList<int>{2, 3}));
+        if (pg)
+            testsupport::dropPgDatabase(*pg, pgDatabase);
+    }
+};
+
+QTEST_MAIN(TestRplThread)
+#include "test_rplthread.moc"
