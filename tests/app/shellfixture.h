@@ -46,7 +46,8 @@ inline void whenModalShown(QObject *context, const QString &objectName,
     auto tries = std::make_shared<int>(0);
     QObject::connect(timer, &QTimer::timeout, context, [=] {
         QWidget *modal = QApplication::activeModalWidget();
-        if (modal && modal->objectName() == objectName) {
+        if (modal && modal->objectName() == objectName && modal->isActiveWindow() &&
+            QApplication::focusWidget()) {
             timer->stop();
             timer->deleteLater();
             QPointer<QWidget> window(modal);
