@@ -362,6 +362,8 @@ void TestZoruArc::comment_data()
     QTest::newRow("single volume")
         << qint64(1400000) << QStringLiteral("000012_20050601093000_на ЦРБ")
         << QStringLiteral("другая метка");
+    QTest::newRow("single volume, long comment spills into new volumes")
+        << qint64(4000) << QString(2500, QChar(0x0416)) << QStringLiteral("коротко");
     // The end record straddles volumes; a long comment adds volumes, a short one removes them.
     QTest::newRow("comment grows and shrinks across volumes")
         << qint64(700) << QString(2500, QChar(0x0416)) << QStringLiteral("Ж");
@@ -381,6 +383,9 @@ void TestZoruArc::comment()
              0);
     const QString commentFile = m_src + QStringLiteral("/comment.txt");
     const QString readBack = m_root + QStringLiteral("/прочитано.txt");
+    QCOMPARE(runArc({QStringLiteral("cw"), archive, readBack}).code, 0);
+    QCOMPARE(testsupport::readFile(readBack), QByteArray());
+    QVERIFY(QFile::remove(readBack));
     for (const QString &text : {first, second}) {
         const QByteArray bytes = cp1251::encode(text) + "\r\n";
         testsupport::writeFile(commentFile, bytes);
@@ -565,6 +570,7 @@ void TestZoruArc::damagedArchives_data()
     QTest::newRow("middle volume missing") << QStringLiteral("middle");
     QTest::newRow("last volume missing") << QStringLiteral("last");
     QTest::newRow("last volume cut short") << QStringLiteral("truncate");
+    QTest::newRow("last volume cut into the directory") << QStringLiteral("truncate-more");
     QTest::newRow("stored byte changed") << QStringLiteral("flip");
     QTest::newRow("not an archive") << QStringLiteral("garbage");
     QTest::newRow("rar volume missing") << QStringLiteral("rar");
@@ -593,6 +599,10 @@ void TestZoruArc::damagedArchives()
     } else if (damage == QLatin1String("truncate")) {
         QFile f(volumeName(archive, 5));
         QVERIFY(f.resize(f.size() - 10));
+    } else if (damage == QLatin1String("truncate-more")) {
+        QFile f(volumeName(archive, 5));
+        QVERIFY(f.size() > 100);
+        QVERIFY(f.resize(f.size() - 100));
     } else if (damage == QLatin1String("flip")) {
         QFile f(volumeName(archive, 1));
         QVERIFY(f.open(QIODevice::ReadWrite));

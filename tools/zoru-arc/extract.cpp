@@ -249,6 +249,10 @@ void Extract(const QString &archivePath, const QString &destinationIn)
             drainData(a.get(), archivePath);
             ++entries;
         }
+        // libarchive finds the end record of a ZIP even when the stream was cut inside its
+        // comment; a cut-off set is damaged all the same.
+        if (archive_format(a.get()) == ARCHIVE_FORMAT_ZIP)
+            ReadZipComment(archivePath);
     }
 
     if (!QDir().mkpath(destination))

@@ -30,13 +30,21 @@ struct WriteSink
 {
     VolumeWriter *writer = nullptr;
     std::optional<ArcError> error;
+    // The last bytes of the stream so far: once libarchive is done they are the end of central
+    // directory record, whose comment field still has to be filled in.
+    QByteArray held;
 };
 
 la_ssize_t writeCallback(archive *, void *clientData, const void *buffer, size_t length)
 {
     auto *sink = static_cast<WriteSink *>(clientData);
     try {
-        sink->writer->Write(static_cast<const char *>(buffer), qint64(length));
+        sink->held.append(static_cast<const char *>(buffer), qsizetype(length));
+        const qsizetype pass = sink->held.size() - ZipEndRecordSize;
+        if (pass > 0) {
+            sink->writer->Write(sink->held.constData(), pass);
+            sink->held.remove(0, pass);
+        }
     } catch (const ArcError &e) {
         if (!sink->error)
             sink->error = e;
@@ -77,7 +85,7 @@ void Pack(const QString &archivePath, const QString &folder, qint64 volumeSize)
         throw ArcError(ExitCreate, QStringLiteral("Архив уже существует: ") + archivePath);
 
     VolumeWriter writer(archivePath, volumeSize);
-    WriteSink sink{&writer, std::nullopt};
+    WriteSink sink{&writer, std::nullopt, {}};
     std::unique_ptr<archive, ArchiveWriteDeleter> a(archive_write_new());
     if (!a)
         throw ArcError(ExitFatal, QStringLiteral("Недостаточно памяти"));
@@ -130,6 +138,16 @@ void Pack(const QString &archivePath, const QString &folder, qint64 volumeSize)
     }
     if (archive_write_close(a.get()) != ARCHIVE_OK)
         failWrite(a.get(), sink, QStringLiteral("Ошибка записи архива ") + archivePath);
+    // Until a comment is set the comment field records the volume size, so that setting a
+    // comment later can keep even a single-volume archive within it.
+    const QByteArray marker = VolumeSizeMarker(volumeSize);
+    QByteArray &end = sink.held;
+    if (end.size() != ZipEndRecordSize || !end.startsWith(QByteArrayLiteral("PK\x05\x06")))
+        throw ArcError(ExitFatal, QStringLiteral("Внутренняя ошибка: нет конца архива ZIP"));
+    end[20] = char(marker.size() & 0xFF);
+    end[21] = char((marker.size() >> 8) & 0xFF);
+    end += marker;
+    writer.Write(end.constData(), end.size());
     writer.Finish();
 
     // Files go only once every volume is safely closed.

@@ -12,7 +12,8 @@ namespace arc {
 
 namespace {
 
-constexpr qint64 EocdSize = 22;
+constexpr qint64 EocdSize = ZipEndRecordSize;
+const QByteArray MarkerPrefix = QByteArrayLiteral("\x01zoru-arc volume size ");
 constexpr qint64 MaxComment = 0xFFFF;
 
 struct VolumeSet
@@ -90,13 +91,32 @@ void closeChecked(QFile &f)
         throw ArcError(ExitWrite, QStringLiteral("Ошибка записи в файл ") + f.fileName());
 }
 
+qint64 markedVolumeSize(const QByteArray &comment)
+{
+    if (!comment.startsWith(MarkerPrefix))
+        return 0;
+    bool ok = false;
+    const qint64 size = comment.mid(MarkerPrefix.size()).toLongLong(&ok);
+    return ok && size > 0 ? size : 0;
+}
+
+QByteArray rawComment(const VolumeSet &set, qint64 eocd)
+{
+    return readRange(set, eocd + EocdSize, set.total - eocd - EocdSize);
+}
+
 } // namespace
+
+QByteArray VolumeSizeMarker(qint64 volumeSize)
+{
+    return MarkerPrefix + QByteArray::number(volumeSize);
+}
 
 QByteArray ReadZipComment(const QString &firstVolume)
 {
     const VolumeSet set = statVolumes(firstVolume);
-    const qint64 eocd = findEocd(set, firstVolume);
-    return readRange(set, eocd + EocdSize, set.total - eocd - EocdSize);
+    const QByteArray comment = rawComment(set, findEocd(set, firstVolume));
+    return markedVolumeSize(comment) > 0 ? QByteArray() : comment;
 }
 
 void WriteZipComment(const QString &firstVolume, const QByteArray &comment)
@@ -111,8 +131,9 @@ void WriteZipComment(const QString &firstVolume, const QByteArray &comment)
     tail[21] = char((comment.size() >> 8) & 0xFF);
     tail += comment;
 
-    const qint64 volumeSize =
-        set.paths.size() > 1 ? set.starts[1] : std::numeric_limits<qint64>::max();
+    qint64 volumeSize = markedVolumeSize(rawComment(set, eocd));
+    if (volumeSize == 0)
+        volumeSize = set.paths.size() > 1 ? set.starts[1] : std::numeric_limits<qint64>::max();
     qsizetype index = set.paths.size() - 1;
     while (set.starts[index] > eocd)
         --index;
