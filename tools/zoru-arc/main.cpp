@@ -10,7 +10,9 @@
 // Volume format written by "a": one ordinary ZIP stream (UTF-8 names, deflate) cut into pieces
 // of exactly <size> bytes, the last one shorter. The first piece is named <archive>; the others
 // follow the naming of volumes.h (x.s2w, x.s00, x.s01, ...). Joined in order they are a plain ZIP
-// file. The archive comment is the ZIP end-of-central-directory comment, bytes kept as given.
+// file. The archive comment is the ZIP end-of-central-directory comment, bytes kept as given;
+// until "c" sets one, the field holds a marker with the volume size (read back as no comment),
+// so that "c" keeps every volume within that size even when the comment adds a volume.
 // "x" reads ZIP sets of this kind as well as ZIP, 7z and RAR (multi-volume too) archives.
 
 #include "arcerror.h"
