@@ -140,7 +140,7 @@ void TExServerToWorkstation::exportPackage()
 
     const TPackageNames names =
         ComposePackageNames(w, dm.sqlWstPick.FieldByName(QStringLiteral("WstName"))->AsString(),
-                            owner, QDateTime::currentDateTime(), AppInfo->ExportPath);
+                            owner, Now(), AppInfo->ExportPath);
 
     if (!QFileInfo(names.HospitalFolder).isDir() && !QDir().mkdir(names.HospitalFolder))
         throw ERplException(kCannotCreate + kLineBreak + names.HospitalFolder);

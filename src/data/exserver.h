@@ -21,6 +21,8 @@ public:
 
 protected:
     void PrepareWindow() override;
+    // The moment of the export that stamps the package names.
+    virtual QDateTime Now() const { return QDateTime::currentDateTime(); }
     void Execute() override;
 
 private:

@@ -1,0 +1,441 @@
+#include "centraldb.h"
+#include "core/appinfo.h"
+#include "core/cp1251.h"
+#include "core/strconst.h"
+#include "data/exserver.h"
+#include "engine/paradox/paradoxtable.h"
+#include "replication/archive.h"
+#include "ui/dialogs.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QProcess>
+#include <QtTest>
+
+namespace {
+
+const QDateTime kMoment(QDate(2005, 6, 1), QTime(9, 30, 0));
+const QString kStamp = QStringLiteral("20050601093000");
+
+// The export at a fixed moment, with a stop request on a chosen log line.
+class TestExport : public TExServerToWorkstation
+{
+public:
+    using TExServerToWorkstation::TExServerToWorkstation;
+    QDateTime Now() const override { return kMoment; }
+};
+
+class RecordingWindow : public TJobWindow
+{
+public:
+    void PrepareForJob() override {}
+    void SetCaption(const QString &c) override { caption = c; }
+    void ClearMessages() override { lines.clear(); }
+    void AddMessage(const QString &line) override
+    {
+        lines << line;
+        if (job && !stopOn.isEmpty() && line == stopOn)
+            job->Terminate();
+    }
+    void SetGauge(int) override {}
+    void JobFinished(int code) override
+    {
+        returnCode = code;
+        finished = true;
+    }
+    QString caption;
+    QStringList lines;
+    QString stopOn;
+    TRplThread *job = nullptr;
+    int returnCode = 0;
+    bool finished = false;
+};
+
+const QStringList kAllTables = {QStringLiteral("WORKSTATION"), QStringLiteral("BRIGADE"),
+                                QStringLiteral("BrigHsp"),     QStringLiteral("HOSPITAL"),
+                                QStringLiteral("HOSPTYPE"),    QStringLiteral("REGION"),
+                                QStringLiteral("DIAGNOSIS"),   QStringLiteral("DOCTYPE"),
+                                QStringLiteral("MEDPREPARAT"), QStringLiteral("MEDPREPGROUP")};
+
+void fill(CentralDb &c)
+{
+    const QDateTime t(QDate(2004, 2, 29), QTime(23, 59, 58));
+    c.Exec(QStringLiteral("INSERT INTO REGION VALUES (1, 'Омская область', '52000000000')"));
+    c.Exec(QStringLiteral("INSERT INTO REGION VALUES (2, 'Тюменская область', '71000000000')"));
+    c.Exec(QStringLiteral("INSERT INTO HOSPTYPE (HTPGID, IDTMU, TMU, CODTMU, BGDATE) VALUES (5, 1, "
+                          "'Центральная районная больница', 'ЦРБ', ?)"),
+           {t});
+    c.Exec(QStringLiteral("INSERT INTO HOSPTYPE (HTPGID, IDTMU, TMU, CODTMU) VALUES (6, 2, "
+                          "'Фельдшерско-акушерский пункт', 'ФАП')"));
+    c.Exec(QStringLiteral(
+        "INSERT INTO HOSPTYPE (HTPGID, IDTMU, TMU) VALUES (7, 3, 'Не используется')"));
+    const QString hsp = QStringLiteral(
+        "INSERT INTO HOSPITAL (HSPGID, IDMU, MU, MUFL, OFFICE, HOUSE, BGDATE, HTPGID, REGGID) "
+        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, 1)");
+    c.Exec(hsp, {10, 100, QStringLiteral("Тарская ЦРБ"),
+                 QStringLiteral("МУЗ «Тарская центральная районная больница»"), 1, 12, t, 5});
+    c.Exec(hsp,
+           {11, 101, QStringLiteral("ФАП д. Ложниково"), QVariant(), 0, QVariant(), QVariant(), 6});
+    c.Exec(hsp,
+           {12, 102, QStringLiteral("Знаменская ЦРБ"), QVariant(), QVariant(), 3, QVariant(), 5});
+    c.Exec(hsp,
+           {13, 103, QStringLiteral("МУЗ \"Городская клиническая больница\" №1 г/о: Омск\\Север"),
+            QVariant(), 0, QVariant(), QVariant(), 5});
+    c.Exec(QStringLiteral("INSERT INTO BRIGADE VALUES (20, 'Выездная бригада №1', NULL)"));
+    c.Exec(QStringLiteral("INSERT INTO BRIGADE VALUES (21, 'Бригада без ЛПУ', NULL)"));
+    c.Exec(QStringLiteral("INSERT INTO BRIGHSP VALUES (11, 20)"));
+    c.Exec(QStringLiteral("INSERT INTO BRIGHSP VALUES (12, 20)"));
+    const QString wst = QStringLiteral("INSERT INTO WORKSTATION VALUES (?, ?, ?, ?, ?)");
+    c.Exec(wst, {1, QStringLiteral("Регистратура Тарской ЦРБ"), t, 10, QVariant()});
+    c.Exec(wst, {2, QStringLiteral("Бригада 1"), QVariant(), QVariant(), 20});
+    c.Exec(wst, {3, QStringLiteral("Бригада 2"), QVariant(), QVariant(), 21});
+    c.Exec(wst, {4, QStringLiteral("Смешанная"), QVariant(), 10, 20});
+    c.Exec(wst, {5, QStringLiteral("Сирота"), QVariant(), QVariant(), QVariant()});
+    c.Exec(wst, {6, QStringLiteral("АРМ \"1\"/2:3\\4 кабинет"), QVariant(), 13, QVariant()});
+    for (int i = 1; i <= 30; ++i)
+        c.Exec(QStringLiteral("INSERT INTO DIAGNOSIS VALUES (?, ?, ?)"),
+               {i, QStringLiteral("Гипертоническая болезнь %1 ст.").arg(i), 1000 + i});
+    c.Exec(QStringLiteral("INSERT INTO DOCTYPE VALUES (1, 'Карта скрининга')"));
+    c.Exec(QStringLiteral("INSERT INTO MEDPREPGROUP VALUES (1, 'Гипотензивные', 'C02', NULL)"));
+    c.Exec(QStringLiteral("INSERT INTO MEDPREPARAT VALUES (1, 'C02AC01', 'Клонидин', 'Clonidine', "
+                          "0.15, 50, 0.45, 1)"));
+}
+
+// Rows of one package table as text, for comparison with the central ones.
+QStringList packageRows(const QString &file)
+{
+    QStringList out;
+    for (const paradox::Row &row : paradox::readAllRows(file)) {
+        QStringList cells;
+        for (const QVariant &v : row)
+            cells << (v.isValid() ? v.toString() : QStringLiteral("<null>"));
+        out << cells.join(QLatin1Char('|'));
+    }
+    return out;
+}
+
+QList<qint64> firstColumn(const QString &file)
+{
+    QList<qint64> ids;
+    for (const paradox::Row &row : paradox::readAllRows(file))
+        ids << row.at(0).toLongLong();
+    return ids;
+}
+
+} // namespace
+
+class TestExportJob : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_program;
+    TAliasStore m_aliases;
+    std::unique_ptr<TAppInfo> m_info;
+    std::unique_ptr<CentralDb> m_central;
+    QString m_backend;
+
+    QString exportDir() const { return m_program.filePath(QStringLiteral("export")); }
+
+    void configure(const QStringList &tables, bool isServer = true)
+    {
+        QString ini = QStringLiteral("[Settings]\r\nIsServer=%1\r\nAIS_RODE_EXPORT=%2\r\n\r\n["
+                                     "Server-To-Workstation Replicated Tables]\r\n")
+                          .arg(isServer ? 1 : 0)
+                          .arg(exportDir() + QDir::separator());
+        for (const QString &t : tables)
+            ini += t + QStringLiteral("=\r\n");
+        testsupport::writeFile(m_program.filePath(QStringLiteral("zoru-admin.ini")),
+                               cp1251::encode(ini));
+        m_info =
+            std::make_unique<TAppInfo>(m_program.filePath(QStringLiteral("zoru-admin")), m_aliases);
+        m_info->ExportPath = exportDir() + QDir::separator();
+        AppInfo = m_info.get();
+    }
+
+    int run(int wstGID, RecordingWindow &window, const QString &stopOn = {})
+    {
+        window.stopOn = stopOn;
+        auto job = std::make_unique<TestExport>(window, wstGID);
+        window.job = job.get();
+        job->Launch();
+        while (!window.finished)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        return window.returnCode;
+    }
+
+    // Everything under the export folder, relative, sorted.
+    QStringList exportContents() const
+    {
+        QStringList out;
+        QDirIterator it(exportDir(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext())
+            out << QDir(exportDir()).relativeFilePath(it.next());
+        out.sort();
+        return out;
+    }
+
+    QString unpack(const QString &archive, QTemporaryDir &into)
+    {
+        const int code = UnpackArchive(m_info->AppFolder(), into.path(), archive);
+        return code == 0 ? into.path() : QString();
+    }
+
+private Q_SLOTS:
+    void initTestCase_data()
+    {
+        QTest::addColumn<QString>("backend");
+        QTest::newRow("sqlite") << "SQLITE";
+        if (testsupport::pgServer() || testsupport::pgRequired())
+            QTest::newRow("postgresql") << "POSTGRESQL";
+    }
+    void initTestCase()
+    {
+        const QString arc = qEnvironmentVariable("ZORU_PROGRAM_DIR") + QStringLiteral("/zoru-arc");
+        QVERIFY2(QFile::copy(arc, m_program.filePath(QStringLiteral("zoru-arc"))), qPrintable(arc));
+        QFile::setPermissions(m_program.filePath(QStringLiteral("zoru-arc")),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        TDialogs::SetTestMode(true);
+    }
+    void init()
+    {
+        QFETCH_GLOBAL(QString, backend);
+        if (backend == QLatin1String("POSTGRESQL") && !testsupport::pgServer())
+            QFAIL("ZORU_REQUIRE_PG is set but no PostgreSQL server is configured");
+        if (m_backend != backend || !m_central) {
+            m_central.reset();
+            m_central = std::make_unique<CentralDb>(backend);
+            fill(*m_central);
+            m_backend = backend;
+            SetCentralDatabase(&m_central->Db());
+        }
+        QDir(exportDir()).removeRecursively();
+        QDir().mkpath(exportDir());
+        configure(kAllTables);
+        TDialogs::Reset();
+    }
+    void cleanupTestCase()
+    {
+        SetCentralDatabase(nullptr);
+        AppInfo = nullptr;
+        m_central.reset();
+    }
+
+    // What each kind of workstation receives, table by table (first-column identifiers).
+    void selection_data()
+    {
+        QTest::addColumn<int>("wst");
+        QTest::addColumn<QString>("owner");
+        QTest::addColumn<QList<qint64>>("hospitals");
+        QTest::addColumn<QList<qint64>>("types");
+        QTest::addColumn<QList<qint64>>("brigades");
+        QTest::addColumn<QList<qint64>>("links");
+        QTest::addColumn<QStringList>("notLogged");
+        using L = QList<qint64>;
+        QTest::newRow("hospital") << 1 << "Тарская ЦРБ" << L{10} << L{5} << L{} << L{}
+                                  << QStringList{QStringLiteral("BRIGADE"),
+                                                 QStringLiteral("BrigHsp")};
+        QTest::newRow("brigade") << 2 << "Выездная бригада №1" << L{11, 12} << L{5, 6} << L{20}
+                                 << L{11, 12} << QStringList{};
+        QTest::newRow("brigade without hospitals")
+            << 3 << "Бригада без ЛПУ" << L{} << L{} << L{21} << L{} << QStringList{};
+        QTest::newRow("both") << 4 << "Тарская ЦРБ" << L{10} << L{5} << L{20} << L{11, 12}
+                              << QStringList{};
+    }
+    void selection()
+    {
+        QFETCH(int, wst);
+        QFETCH(QString, owner);
+        QFETCH(QList<qint64>, hospitals);
+        QFETCH(QList<qint64>, types);
+        QFETCH(QList<qint64>, brigades);
+        QFETCH(QList<qint64>, links);
+        QFETCH(QStringList, notLogged);
+
+        RecordingWindow w;
+        QCOMPARE(run(wst, w), 1);
+        QCOMPARE(w.caption, QStringLiteral("Экспорт справочников"));
+        for (const QString &t : kAllTables) {
+            const bool logged = w.lines.contains(QStringLiteral("Экспорт данных из таблицы: ") + t);
+            QCOMPARE(logged, !notLogged.contains(t));
+        }
+        // Every exported table is followed by its count and an empty line.
+        const int hospitalLine =
+            w.lines.indexOf(QStringLiteral("Экспорт данных из таблицы: HOSPITAL"));
+        QCOMPARE(w.lines.mid(hospitalLine + 1, 2),
+                 (QStringList{QString::number(hospitals.size()) + QStringLiteral(" записей"),
+                              QString()}));
+        QCOMPARE(w.lines.last(), QStringLiteral("Экспорт данных завершен"));
+        const QString hospitalFolder = exportDir() + QDir::separator() + owner;
+        QVERIFY(w.lines.contains(QStringLiteral("Файлы, готовые к отправке, находятся в папке: ") +
+                                 hospitalFolder + QDir::separator()));
+
+        // Only the archive remains: the package folder is gone.
+        const QStringList contents = exportContents();
+        QCOMPARE(contents.size(), 2);
+        QCOMPARE(contents.at(0), owner);
+        QVERIFY(contents.at(1).endsWith(QStringLiteral("_") + kStamp + QStringLiteral(".s2w")));
+
+        QTemporaryDir out;
+        const QString archive = exportDir() + QDir::separator() + contents.at(1);
+        QVERIFY(!unpack(archive, out).isEmpty());
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files).size(),
+                 20); // ten tables with their indexes
+        const auto ids = [&](const char *t) {
+            return firstColumn(out.filePath(QString::fromLatin1(t) + QStringLiteral(".db")));
+        };
+        QCOMPARE(ids("Workstation"), QList<qint64>{wst});
+        QCOMPARE(ids("Hospital"), hospitals);
+        QCOMPARE(ids("HospType"), types);
+        QCOMPARE(ids("Brigade"), brigades);
+        QCOMPARE(ids("Region"), (QList<qint64>{1, 2}));
+        QCOMPARE(ids("Diagnosis").size(), 30);
+        QList<qint64> linkHospitals;
+        for (const paradox::Row &r :
+             paradox::readAllRows(out.filePath(QStringLiteral("BrigHsp.db"))))
+            linkHospitals << r.at(0).toLongLong();
+        QCOMPARE(linkHospitals, links);
+    }
+
+    // The package holds the central rows column by column, and the archive comment is the label.
+    void roundTrip()
+    {
+        RecordingWindow w;
+        QCOMPARE(run(1, w), 1);
+        const QString folder = exportDir() + QDir::separator() + QStringLiteral("Тарская ЦРБ");
+        const QStringList archives = QDir(folder).entryList({QStringLiteral("*.s2w")}, QDir::Files);
+        QCOMPARE(archives,
+                 QStringList{QStringLiteral("Регистратура_") + kStamp + QStringLiteral(".s2w")});
+        const QString archive = folder + QDir::separator() + archives.first();
+
+        QTemporaryDir out;
+        QVERIFY(!unpack(archive, out).isEmpty());
+        QCOMPARE(packageRows(out.filePath(QStringLiteral("Region.db"))),
+                 (QStringList{QStringLiteral("1|Омская область|52000000000"),
+                              QStringLiteral("2|Тюменская область|71000000000")}));
+        QCOMPARE(packageRows(out.filePath(QStringLiteral("MedPreparat.db"))),
+                 QStringList{QStringLiteral("1|C02AC01|Клонидин|Clonidine|0.15|50|0.45|1")});
+        QCOMPARE(packageRows(out.filePath(QStringLiteral("Workstation.db"))),
+                 QStringList{QStringLiteral(
+                     "1|Регистратура Тарской ЦРБ|2004-02-29T23:59:58.000|10|<null>")});
+        const paradox::Row hospital =
+            paradox::readAllRows(out.filePath(QStringLiteral("Hospital.db"))).at(0);
+        QCOMPARE(hospital.at(2).toString(), QStringLiteral("Тарская ЦРБ"));
+        QCOMPARE(hospital.at(3).toString(),
+                 QStringLiteral("МУЗ «Тарская центральная районная больница»"));
+        QCOMPARE(hospital.at(6), QVariant(true)); // OFFICE: number 1 -> boolean
+        QCOMPARE(hospital.at(21), QVariant(12));  // HOUSE: small integer
+        QVERIFY(!hospital.at(10).isValid());      // RSECNAME Null stays Null
+        QCOMPARE(hospital.at(31), QVariant(1));   // REGGID
+        const QStringList diagnoses = packageRows(out.filePath(QStringLiteral("Diagnosis.db")));
+        QCOMPARE(diagnoses.at(2), QStringLiteral("3|Гипертоническая болезнь 3 ст.|1003"));
+
+        const QString commentFile = out.filePath(QStringLiteral("comment.bin"));
+        QCOMPARE(QProcess::execute(m_info->AppFolder() + QStringLiteral("zoru-arc"),
+                                   {QStringLiteral("cw"), archive, commentFile}),
+                 0);
+        QCOMPARE(cp1251::decode(testsupport::readFile(commentFile)).trimmed(),
+                 QStringLiteral("000001_") + kStamp + QStringLiteral("_на Тарская ЦРБ"));
+    }
+
+    void unsafeAndLongNames()
+    {
+        RecordingWindow w;
+        QCOMPARE(run(6, w), 1);
+        const QString owner = QStringLiteral("МУЗ Городская клиническая боль");
+        QCOMPARE(exportContents(),
+                 (QStringList{owner, owner + QDir::separator() + QStringLiteral("АРМ 1_2_3__") +
+                                         kStamp + QStringLiteral(".s2w")}));
+    }
+
+    void failures_data()
+    {
+        QTest::addColumn<int>("wst");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no workstation")
+            << 99 << "ОШИБКА!!! Рабочая станция не найдена: WstGID = 99";
+        QTest::newRow("neither hospital nor brigade")
+            << 5 << "ОШИБКА!!! Нарушена целостность базы данных";
+    }
+    void failures()
+    {
+        QFETCH(int, wst);
+        QFETCH(QString, message);
+        RecordingWindow w;
+        QCOMPARE(run(wst, w), 2);
+        QCOMPARE(w.lines.mid(w.lines.size() - 2), (QStringList{StrConst::Separator, message}));
+        QVERIFY(exportContents().isEmpty());
+    }
+
+    void packageFolderExists()
+    {
+        const QString packageFolder = exportDir() + QDir::separator() +
+                                      QStringLiteral("Тарская ЦРБ") + QDir::separator() +
+                                      QStringLiteral("Регистратура_") + kStamp;
+        QDir().mkpath(packageFolder);
+        testsupport::writeFile(packageFolder + QDir::separator() + QStringLiteral("keep.txt"),
+                               "mine");
+        RecordingWindow w;
+        QCOMPARE(run(1, w), 2);
+        QCOMPARE(w.lines.last(),
+                 QStringLiteral("ОШИБКА!!! Папка уже существует\r\n") + packageFolder);
+        QCOMPARE(
+            testsupport::readFile(packageFolder + QDir::separator() + QStringLiteral("keep.txt")),
+            QByteArray("mine"));
+    }
+
+    void tableMissingFromPackageScript()
+    {
+        configure({QStringLiteral("REGION"), QStringLiteral("CITY"), QStringLiteral("DIAGNOSIS")});
+        RecordingWindow w;
+        QCOMPARE(run(1, w), 2);
+        QVERIFY(w.lines.contains(QStringLiteral("Экспорт данных из таблицы: CITY")));
+        QVERIFY(!w.lines.contains(QStringLiteral("Экспорт данных из таблицы: DIAGNOSIS")));
+        QVERIFY(w.lines.last().startsWith(StrConst::ErrorPrefix));
+        QVERIFY(!w.lines.contains(QStringLiteral("Архивация...")));
+        // The hospital folder stays, empty: no archive, no package folder.
+        QCOMPARE(exportContents(), QStringList{QStringLiteral("Тарская ЦРБ")});
+    }
+
+    void emptyTableListGivesTenEmptyTables()
+    {
+        configure({});
+        RecordingWindow w;
+        QCOMPARE(run(2, w), 1);
+        QVERIFY(
+            !w.lines.join(QLatin1Char('\n')).contains(QStringLiteral("Экспорт данных из таблицы")));
+        const QString folder =
+            exportDir() + QDir::separator() + QStringLiteral("Выездная бригада №1");
+        const QStringList archives = QDir(folder).entryList({QStringLiteral("*.s2w")}, QDir::Files);
+        QCOMPARE(archives.size(), 1);
+        QTemporaryDir out;
+        QVERIFY(!unpack(folder + QDir::separator() + archives.first(), out).isEmpty());
+        const QStringList tables =
+            QDir(out.path()).entryList({QStringLiteral("*.db")}, QDir::Files);
+        QCOMPARE(tables.size(), 10);
+        for (const QString &t : tables)
+            QCOMPARE(paradox::TableReader(out.filePath(t)).recordCount(), 0);
+    }
+
+    void cancellationRemovesPackageFolder()
+    {
+        RecordingWindow w;
+        QCOMPARE(run(1, w, QStringLiteral("Экспорт данных из таблицы: DIAGNOSIS")), 2);
+        QCOMPARE(w.lines.last(), QStringLiteral("ОШИБКА!!! Прервано пользователем"));
+        QCOMPARE(exportContents(), QStringList{QStringLiteral("Тарская ЦРБ")});
+    }
+
+    // Not the server: the launcher shows the refusal and no progress window opens.
+    void refusedOffServer()
+    {
+        configure(kAllTables, false);
+        TDialogs::SetNextAnswer(TDialogs::Button::Ok);
+        QVERIFY(!ExportToWorkstation(1));
+        QCOMPARE(TDialogs::AskedSoFar().size(), 1);
+        QCOMPARE(TDialogs::AskedSoFar().first().text, QStringLiteral("Функция недоступна"));
+        QVERIFY(exportContents().isEmpty());
+    }
+};
+
+QTEST_MAIN(TestExportJob)
+#include "test_export.moc"
