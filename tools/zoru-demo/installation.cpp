@@ -1,0 +1,362 @@
+#include "installation.h"
+
+#include "core/aliases.h"
+#include "core/inifile.h"
+#include "core/paths.h"
+#include "core/strconst.h"
+#include "demogen.h"
+#include "engine/database.h"
+#include "schema/schema.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSqlError>
+#include <QSqlQuery>
+
+namespace demo {
+
+namespace {
+
+QString folderPath(const QString &base, const QString &sub)
+{
+    return paths::includeTrailing(QDir::cleanPath(QDir(base).absoluteFilePath(sub)));
+}
+
+QString centralFile(const QString &folder)
+{
+    return QDir(folder).absoluteFilePath(QStringLiteral("data/central.db"));
+}
+
+QString esvsFile(const QString &folder)
+{
+    return QDir(folder).absoluteFilePath(QStringLiteral("data/esvs.db"));
+}
+
+void makeFolder(const QString &path)
+{
+    if (!QDir().mkpath(path))
+        throw EFileError(QStringLiteral("Невозможно создать папку %1").arg(path));
+}
+
+// A database file being written; removed unless the run got as far as putting it in place.
+class PendingFile
+{
+public:
+    explicit PendingFile(QString finalPath)
+        : m_final(std::move(finalPath)), m_path(m_final + QStringLiteral(".new"))
+    {
+        QFile::remove(m_path);
+        QFile file(m_path);
+        if (!file.open(QIODevice::WriteOnly))
+            throw EFileError(
+                QStringLiteral("Невозможно создать файл %1: %2").arg(m_path, file.errorString()));
+    }
+    ~PendingFile()
+    {
+        if (!m_done)
+            QFile::remove(m_path);
+    }
+    PendingFile(const PendingFile &) = delete;
+    PendingFile &operator=(const PendingFile &) = delete;
+
+    const QString &Path() const { return m_path; }
+
+    void PutInPlace()
+    {
+        if (QFileInfo::exists(m_final) && !QFile::remove(m_final))
+            throw EFileError(QStringLiteral("Невозможно удалить файл %1").arg(m_final));
+        if (!QFile::rename(m_path, m_final))
+            throw EFileError(
+                QStringLiteral("Невозможно переименовать файл %1 в %2").arg(m_path, m_final));
+        m_done = true;
+    }
+
+private:
+    QString m_final;
+    QString m_path;
+    bool m_done = false;
+};
+
+// Rolls back unless committed.
+class Transaction
+{
+public:
+    explicit Transaction(TDatabase &db) : m_db(db) { m_db.StartTransaction(); }
+    ~Transaction()
+    {
+        if (m_db.InTransaction()) {
+            try {
+                m_db.Rollback();
+            } catch (...) {
+                // The connection is closed right after; the server drops the transaction then.
+            }
+        }
+    }
+    Transaction(const Transaction &) = delete;
+    Transaction &operator=(const Transaction &) = delete;
+    void Commit() { m_db.Commit(); }
+
+private:
+    TDatabase &m_db;
+};
+
+QSqlQuery run(TDatabase &db, const QString &sql)
+{
+    QSqlQuery q(db.Sql());
+    if (!q.exec(sql))
+        throw EDBEngineError(engineMessage(q.lastError()), sql);
+    return q;
+}
+
+bool pgHasCentralTables(TDatabase &db)
+{
+    QSqlQuery q = run(db, QStringLiteral("SELECT COUNT(*) FROM information_schema.tables "
+                                         "WHERE table_schema = current_schema() "
+                                         "AND lower(table_name) IN ('workstation', 'hospital')"));
+    return q.next() && q.value(0).toInt() > 0;
+}
+
+// Drops what the creation script makes, by the names the script itself gives.
+void pgDropCentral(TDatabase &db)
+{
+    const QString script = SchemaScript(SchemaKind::Central, QStringLiteral("POSTGRESQL"));
+    const struct
+    {
+        const char *pattern;
+        const char *drop;
+    } kinds[] = {
+        {R"(CREATE\s+TABLE\s+(\w+))", "DROP TABLE IF EXISTS %1 CASCADE"},
+        {R"(CREATE\s+SEQUENCE\s+(\w+))", "DROP SEQUENCE IF EXISTS %1 CASCADE"},
+        {R"(CREATE\s+(?:OR\s+REPLACE\s+)?FUNCTION\s+(\w+)\s*\()",
+         "DROP FUNCTION IF EXISTS %1() CASCADE"},
+    };
+    for (const auto &kind : kinds) {
+        const QRegularExpression re(QLatin1String(kind.pattern),
+                                    QRegularExpression::CaseInsensitiveOption);
+        for (const QRegularExpressionMatch &m : re.globalMatch(script))
+            run(db, QLatin1String(kind.drop).arg(m.captured(1)));
+    }
+}
+
+void fill(TDatabase &db, SchemaKind kind, const std::deque<TableRows> &tables, bool dropFirst)
+{
+    Transaction transaction(db);
+    if (dropFirst)
+        pgDropCentral(db);
+    CreateSchema(db, kind);
+    WriteTables(db, tables);
+    transaction.Commit();
+}
+
+// Writes one SQLite database through a run-only alias and puts the file in place only when
+// every row is in.
+void makeSqlite(PendingFile &file, SchemaKind kind, const std::deque<TableRows> &tables)
+{
+    TAliasStore aliases;
+    aliases.SetConfigMode(TAliasStore::ConfigMode::RunOnly);
+    const QString alias = QStringLiteral("ZORU_DEMO_NEW");
+    aliases.AddAlias(alias, QStringLiteral("SQLITE"),
+                     {QStringLiteral("DATABASE NAME=") + file.Path()});
+    TDatabase db(kind == SchemaKind::Central ? StrConst::CenterDatabaseName
+                                             : QStringLiteral("ESVS"),
+                 &aliases);
+    db.AliasName = alias;
+    db.LoginPrompt = false;
+    db.Open();
+    fill(db, kind, tables, false);
+    db.Close();
+}
+
+std::vector<std::pair<QString, int>> counts(const std::deque<TableRows> &tables)
+{
+    std::vector<std::pair<QString, int>> out;
+    for (const TableRows &t : tables)
+        out.emplace_back(t.name, int(t.rows.size()));
+    return out;
+}
+
+QStringList pgParams(const PgTarget &pg)
+{
+    return {QStringLiteral("SERVER NAME=") + pg.host,
+            QStringLiteral("PORT=") + QString::number(pg.port),
+            QStringLiteral("DATABASE NAME=") + pg.database};
+}
+
+void setAlias(TAliasStore &store, const QString &name, const QString &driver,
+              const QStringList &params)
+{
+    if (store.IsAlias(name))
+        store.DeleteAlias(name);
+    store.AddAlias(name, driver, params);
+}
+
+void setFolderAlias(TAliasStore &store, const QString &name, const QString &path,
+                    const QString &driver)
+{
+    if (store.IsAlias(name))
+        store.DeleteAlias(name);
+    store.AddStandardAlias(name, path, driver);
+}
+
+} // namespace
+
+QStringList ReplicatedTables()
+{
+    return {QStringLiteral("WORKSTATION"), QStringLiteral("BRIGADE"),
+            QStringLiteral("BRIGHSP"),     QStringLiteral("HOSPITAL"),
+            QStringLiteral("HOSPTYPE"),    QStringLiteral("REGION"),
+            QStringLiteral("DIAGNOSIS"),   QStringLiteral("DOCTYPE"),
+            QStringLiteral("MEDPREPARAT"), QStringLiteral("MEDPREPGROUP")};
+}
+
+bool ParsePgTarget(const QString &text, PgTarget &target)
+{
+    const QStringList parts = text.split(QLatin1Char(':'));
+    if (parts.size() != 3 || parts[0].isEmpty() || parts[2].isEmpty())
+        return false;
+    bool ok = false;
+    const int port = parts[1].toInt(&ok);
+    if (!ok || port <= 0 || port > 65535)
+        return false;
+    target.host = parts[0];
+    target.port = port;
+    target.database = parts[2];
+    return true;
+}
+
+QString ExistingInstallation(const QString &folder)
+{
+    const QDir dir(folder);
+    const TIniFile ini(dir.absoluteFilePath(IniFileName));
+    if (!ini.ReadString(StrConst::SettingsSection, StrConst::SrvDBKey, QString()).isEmpty())
+        return QStringLiteral("в файле %1 задан ключ %2").arg(ini.FileName(), StrConst::SrvDBKey);
+    for (const QString &file : {centralFile(folder), esvsFile(folder)})
+        if (QFileInfo::exists(file))
+            return QStringLiteral("есть файл %1").arg(file);
+    const TAliasStore aliases(dir.absoluteFilePath(StrConst::AliasFileName));
+    for (const QString &alias : {CenterAlias, EsvsAlias})
+        if (aliases.IsAlias(alias))
+            return QStringLiteral("в файле %1 есть псевдоним %2")
+                .arg(dir.absoluteFilePath(StrConst::AliasFileName), alias);
+    return {};
+}
+
+Summary CreateInstallation(const Options &options)
+{
+    if (options.folder.isEmpty())
+        throw Exception(QStringLiteral("Не указана папка программы"));
+    if (!(options.scale > 0) || options.scale > 1000)
+        throw Exception(
+            QStringLiteral("Масштаб должен быть больше 0 и не больше 1000: %1").arg(options.scale));
+    const QString folder = QDir::cleanPath(QDir(options.folder).absolutePath());
+    if (QFileInfo::exists(folder) && !QFileInfo(folder).isDir())
+        throw EFileError(QStringLiteral("%1 не является папкой").arg(folder));
+
+    const QString existing = QFileInfo::exists(folder) ? ExistingInstallation(folder) : QString();
+    if (!existing.isEmpty() && !options.force)
+        throw EInstallationExists(
+            QStringLiteral(
+                "Установка уже существует в папке %1: %2. Для перезаписи укажите --force")
+                .arg(folder, existing));
+
+    // The server database is checked before anything is written to the folder.
+    TAliasStore runAliases;
+    runAliases.SetConfigMode(TAliasStore::ConfigMode::RunOnly);
+    std::unique_ptr<TDatabase> pg;
+    bool pgDrop = false;
+    if (options.postgres) {
+        const PgTarget &target = *options.postgres;
+        runAliases.AddAlias(QStringLiteral("ZORU_DEMO_PG"), QStringLiteral("POSTGRESQL"),
+                            pgParams(target));
+        pg = std::make_unique<TDatabase>(StrConst::CenterDatabaseName, &runAliases);
+        pg->AliasName = QStringLiteral("ZORU_DEMO_PG");
+        pg->LoginPrompt = false;
+        pg->Params << QStringLiteral("USER NAME=") + target.user
+                   << QStringLiteral("PASSWORD=") + target.password;
+        pg->Open();
+        if (pgHasCentralTables(*pg)) {
+            if (!options.force)
+                throw EInstallationExists(
+                    QStringLiteral("В базе данных %1 на сервере %2:%3 уже есть центральные "
+                                   "таблицы. Для перезаписи укажите --force")
+                        .arg(target.database, target.host)
+                        .arg(target.port));
+            pgDrop = true;
+        }
+    }
+
+    const QString data = folderPath(folder, QStringLiteral("data"));
+    const QString mainDir = folderPath(folder, QStringLiteral("data/main"));
+    const QString polyDir = folderPath(folder, QStringLiteral("data/poly"));
+    const QString importDir = folderPath(folder, QStringLiteral("import"));
+    const QString exportDir = folderPath(folder, QStringLiteral("export"));
+    for (const QString &dir : {data, mainDir, polyDir, importDir, exportDir})
+        makeFolder(dir);
+
+    const DemoData rows = BuildDemoData(options.scale, options.seed);
+
+    Summary summary;
+    summary.folder = folder;
+    PendingFile esvs(esvsFile(folder));
+    makeSqlite(esvs, SchemaKind::Esvs, rows.esvs);
+    std::optional<PendingFile> central;
+    if (pg) {
+        fill(*pg, SchemaKind::Central, rows.central, pgDrop);
+        pg->Close();
+        summary.centralTarget = QStringLiteral("%1:%2/%3")
+                                    .arg(options.postgres->host)
+                                    .arg(options.postgres->port)
+                                    .arg(options.postgres->database);
+        // A file left from an earlier SQLite installation would only mislead.
+        if (QFileInfo::exists(centralFile(folder)) && !QFile::remove(centralFile(folder)))
+            throw EFileError(QStringLiteral("Невозможно удалить файл %1").arg(centralFile(folder)));
+    } else {
+        central.emplace(centralFile(folder));
+        makeSqlite(*central, SchemaKind::Central, rows.central);
+        central->PutInPlace();
+        summary.centralTarget = centralFile(folder);
+    }
+    esvs.PutInPlace();
+    summary.esvsTarget = esvsFile(folder);
+
+    // Aliases: the ones this installation needs replace any of the same name; others stay.
+    TAliasStore aliases(QDir(folder).absoluteFilePath(StrConst::AliasFileName));
+    aliases.SetConfigMode(TAliasStore::ConfigMode::Persistent);
+    if (options.postgres)
+        setAlias(aliases, CenterAlias, QStringLiteral("POSTGRESQL"), pgParams(*options.postgres));
+    else
+        setAlias(aliases, CenterAlias, QStringLiteral("SQLITE"),
+                 {QStringLiteral("DATABASE NAME=") + centralFile(folder)});
+    setAlias(aliases, EsvsAlias, QStringLiteral("SQLITE"),
+             {QStringLiteral("DATABASE NAME=") + esvsFile(folder)});
+    setFolderAlias(aliases, StrConst::MainAliasName, mainDir, QStringLiteral("PARADOX"));
+    setFolderAlias(aliases, StrConst::PolyAliasName, polyDir, QStringLiteral("DBASE"));
+    aliases.SaveConfigFile();
+
+    // The configuration file: the keys of this installation; window placement, if any, stays.
+    TIniFile ini(QDir(folder).absoluteFilePath(IniFileName));
+    const QString &s = StrConst::SettingsSection;
+    ini.WriteInteger(s, StrConst::IsServerKey, 1);
+    ini.WriteString(s, StrConst::SrvDBKey, CenterAlias);
+    ini.WriteString(s, StrConst::ESVSDBKey, EsvsAlias);
+    ini.WriteString(s, StrConst::UserNameKey, options.postgres ? options.postgres->user : DemoUser);
+    ini.WriteString(s, StrConst::UserNameESVSKey, EsvsUser);
+    ini.WriteString(s, StrConst::ImportKey, importDir);
+    ini.WriteString(s, StrConst::ExportKey, exportDir);
+    ini.EraseSection(StrConst::SrvToWstSection);
+    for (const QString &table : ReplicatedTables())
+        ini.WriteString(StrConst::SrvToWstSection, table, QString());
+
+    summary.centralCounts = counts(rows.central);
+    summary.esvsCounts = counts(rows.esvs);
+    summary.hospitalWst = rows.hospitalWst;
+    summary.hospitalWstName = rows.hospitalWstName;
+    summary.brigadeWst = rows.brigadeWst;
+    summary.brigadeWstName = rows.brigadeWstName;
+    summary.bothWst = rows.bothWst;
+    return summary;
+}
+
+} // namespace demo

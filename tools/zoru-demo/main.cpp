@@ -1,0 +1,164 @@
+// zoru-demo: makes a program folder ready to use — configuration, aliases, a central database
+// filled with demo rows and the ЕСВС database that goes with it.
+//
+//   zoru-demo --folder <program folder> [--scale N] [--seed S]
+//             [--postgres host:port:dbname --user U --password P] [--force]
+//
+// Exit code 0 on success, 1 when the installation could not be made, 2 for a wrong command
+// line, 3 when the folder (or the server database) already holds an installation and --force
+// was not given.
+
+#include "core/errors.h"
+#include "installation.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTextStream>
+
+namespace {
+
+enum ExitCode
+{
+    Ok = 0,
+    Failed = 1,
+    Usage = 2,
+    Exists = 3
+};
+
+QTextStream &err()
+{
+    static QTextStream stream(stderr);
+    return stream;
+}
+
+int usageError(const QString &message)
+{
+    err() << message << Qt::endl << QStringLiteral("Справка: zoru-demo --help") << Qt::endl;
+    return Usage;
+}
+
+void printSummary(const demo::Summary &s, qint64 ms)
+{
+    QTextStream out(stdout);
+    out << QStringLiteral("Демонстрационная установка готова: %1").arg(s.folder) << Qt::endl;
+    out << QStringLiteral("  центральная база данных: %1").arg(s.centralTarget) << Qt::endl;
+    out << QStringLiteral("  база данных ЕСВС: %1").arg(s.esvsTarget) << Qt::endl;
+    out << QStringLiteral("Записей в центральной базе:") << Qt::endl;
+    for (const auto &[table, count] : s.centralCounts)
+        out << QStringLiteral("  %1: %2").arg(table, -14).arg(count) << Qt::endl;
+    out << QStringLiteral("Записей в базе ЕСВС:") << Qt::endl;
+    for (const auto &[table, count] : s.esvsCounts)
+        out << QStringLiteral("  %1: %2").arg(table, -14).arg(count) << Qt::endl;
+    out << QStringLiteral("Для пробы экспорта:") << Qt::endl;
+    out << QStringLiteral("  рабочая станция при ЛПУ: WSTGID = %1 (%2)")
+               .arg(s.hospitalWst)
+               .arg(s.hospitalWstName)
+        << Qt::endl;
+    if (s.brigadeWst != 0)
+        out << QStringLiteral("  рабочая станция при выездной бригаде: WSTGID = %1 (%2)")
+                   .arg(s.brigadeWst)
+                   .arg(s.brigadeWstName)
+            << Qt::endl;
+    if (s.bothWst != 0)
+        out << QStringLiteral("  рабочая станция при ЛПУ и бригаде: WSTGID = %1").arg(s.bothWst)
+            << Qt::endl;
+    out << QStringLiteral("Время: %1 с").arg(double(ms) / 1000.0, 0, 'f', 1) << Qt::endl;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("zoru-demo"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Создаёт демонстрационную установку: файл настроек, псевдонимы, центральную базу данных "
+        "с примерными данными и базу ЕСВС."));
+    parser.addHelpOption();
+    const QCommandLineOption folderOption(
+        QStringLiteral("folder"), QStringLiteral("Папка программы."), QStringLiteral("папка"));
+    const QCommandLineOption scaleOption(
+        QStringLiteral("scale"),
+        QStringLiteral("Множитель объёма данных (1 — около 2000 ЛПУ; допускаются дроби)."),
+        QStringLiteral("N"), QStringLiteral("1"));
+    const QCommandLineOption seedOption(
+        QStringLiteral("seed"),
+        QStringLiteral("Начальное число генератора (те же данные при том же числе)."),
+        QStringLiteral("S"), QStringLiteral("1"));
+    const QCommandLineOption pgOption(
+        QStringLiteral("postgres"),
+        QStringLiteral("Центральная база данных на сервере PostgreSQL (база должна существовать)."),
+        QStringLiteral("сервер:порт:база"));
+    const QCommandLineOption userOption(
+        QStringLiteral("user"), QStringLiteral("Имя пользователя сервера."), QStringLiteral("имя"));
+    const QCommandLineOption passwordOption(QStringLiteral("password"),
+                                            QStringLiteral("Пароль пользователя сервера."),
+                                            QStringLiteral("пароль"));
+    const QCommandLineOption forceOption(QStringLiteral("force"),
+                                         QStringLiteral("Перезаписать существующую установку."));
+    parser.addOptions(
+        {folderOption, scaleOption, seedOption, pgOption, userOption, passwordOption, forceOption});
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usageError(parser.errorText());
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(Ok);
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(QStringLiteral("Лишние аргументы: %1")
+                              .arg(parser.positionalArguments().join(QLatin1Char(' '))));
+
+    demo::Options options;
+    if (!parser.isSet(folderOption) || parser.value(folderOption).isEmpty())
+        return usageError(QStringLiteral("Не указана папка программы (--folder)"));
+    options.folder = parser.value(folderOption);
+    bool ok = false;
+    options.scale = parser.value(scaleOption).toDouble(&ok);
+    if (!ok || !(options.scale > 0) || options.scale > 1000)
+        return usageError(
+            QStringLiteral("Неверный масштаб: %1 (нужно число больше 0, не больше 1000)")
+                .arg(parser.value(scaleOption)));
+    options.seed = parser.value(seedOption).toULongLong(&ok);
+    if (!ok)
+        return usageError(
+            QStringLiteral("Неверное начальное число: %1").arg(parser.value(seedOption)));
+    if (parser.isSet(pgOption)) {
+        demo::PgTarget target;
+        if (!demo::ParsePgTarget(parser.value(pgOption), target))
+            return usageError(QStringLiteral("Неверный адрес сервера: %1 (нужно сервер:порт:база)")
+                                  .arg(parser.value(pgOption)));
+        if (!parser.isSet(userOption))
+            return usageError(
+                QStringLiteral("Для сервера PostgreSQL нужно имя пользователя (--user)"));
+        target.user = parser.value(userOption);
+        target.password = parser.value(passwordOption);
+        options.postgres = target;
+    } else if (parser.isSet(userOption) || parser.isSet(passwordOption)) {
+        return usageError(QStringLiteral("Имя пользователя и пароль нужны только с --postgres"));
+    }
+    options.force = parser.isSet(forceOption);
+
+    QElapsedTimer timer;
+    timer.start();
+    try {
+        const demo::Summary summary = demo::CreateInstallation(options);
+        printSummary(summary, timer.elapsed());
+    } catch (const demo::EInstallationExists &e) {
+        err() << e.Message() << Qt::endl;
+        return Exists;
+    } catch (const EDBEngineError &e) {
+        err()
+            << QStringLiteral("Не удалось создать демонстрационную установку: %1").arg(e.Message())
+            << Qt::endl;
+        if (!e.Sql().isEmpty())
+            err() << QStringLiteral("Оператор:") << Qt::endl << e.Sql() << Qt::endl;
+        return Failed;
+    } catch (const Exception &e) {
+        err()
+            << QStringLiteral("Не удалось создать демонстрационную установку: %1").arg(e.Message())
+            << Qt::endl;
+        return Failed;
+    }
+    return Ok;
+}
