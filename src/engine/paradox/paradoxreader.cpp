@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QTime>
 #include <cmath>
+#include <functional>
 #include <vector>
 
 namespace paradox {
@@ -35,6 +36,7 @@ struct TableReader::Impl
     Schema schema;
     std::vector<int> offsets; // byte offset of each field inside a record
     int versionId = 0;
+    int sortOrder = 0;
     int codePage = 0;
     std::unique_ptr<TextDecoder> decoder;
     qint64 fileSize = 0;
@@ -186,6 +188,7 @@ void TableReader::Impl::readHeader()
     const int blockCode = static_cast<unsigned char>(h[0x05]);
     numRecords = getU32(h + 0x06);
     versionId = static_cast<unsigned char>(h[0x39]);
+    sortOrder = static_cast<unsigned char>(h[0x29]);
 
     if (fileType != kFileTypeKeyed && fileType != kFileTypeUnkeyed) {
         fail(QStringLiteral("это не файл данных Paradox (тип файла %1)").arg(fileType));
@@ -396,6 +399,233 @@ void TableReader::Impl::decodeRecord(const char *record, Row &row) const
         if (!problem.isEmpty())
             fail(problem);
     }
+}
+
+namespace {
+
+// Walks a primary index from its root, comparing it with the data chain as it goes, so that
+// nothing proportional to the table is kept in memory.
+// What the checker needs to know of the data file.
+struct DataSide
+{
+    int versionId;
+    int sortOrder;
+    int headerSize;
+    int blockSize;
+    int recordSize;
+    std::function<void(qint64, char *, qint64)> readAt;
+};
+
+class IndexChecker
+{
+public:
+    IndexChecker(DataSide db, const std::vector<ChainBlock> &chain, const Schema &schema,
+                 const std::vector<int> &offsets)
+        : m_db(std::move(db)), m_chain(chain), m_schema(schema)
+    {
+        const int k = schema.keyFieldCount;
+        m_keySize =
+            k < static_cast<int>(offsets.size()) ? offsets[static_cast<size_t>(k)] : db.recordSize;
+    }
+
+    void run(const QString &pxPath)
+    {
+        m_name = QDir::toNativeSeparators(pxPath);
+        QFile file(pxPath);
+        if (!file.open(QIODevice::ReadOnly)) {
+            throw EDBEngineError(QStringLiteral("Не удаётся открыть индекс таблицы %1: %2")
+                                     .arg(m_name, file.errorString()));
+        }
+        m_file = &file;
+        m_size = file.size();
+        checkHeader();
+        if (m_chain.empty()) {
+            if (m_usedBlocks != 0 || m_entries != 0)
+                fail(QStringLiteral("индекс пустой таблицы содержит записи"));
+            return;
+        }
+        if (m_levels < 1 || m_levels > kMaxIndexLevels)
+            fail(QStringLiteral("недопустимое число уровней (%1)").arg(m_levels));
+        if (m_root < 1 || m_root > m_maxBlock)
+            fail(QStringLiteral("корневой блок %1 вне файла").arg(m_root));
+        m_visited.assign(static_cast<size_t>(m_maxBlock) + 1, false);
+        m_dataKey.resize(m_keySize);
+        walk(m_root, m_levels, nullptr);
+        if (m_leaf != m_chain.size())
+            fail(QStringLiteral("индекс ссылается на %1 блоков данных из %2")
+                     .arg(m_leaf)
+                     .arg(m_chain.size()));
+        if (m_seenBlocks != m_usedBlocks)
+            fail(QStringLiteral("в дереве %1 блоков, а в заголовке %2")
+                     .arg(m_seenBlocks)
+                     .arg(m_usedBlocks));
+        if (m_seenEntries != m_entries)
+            fail(QStringLiteral("в дереве %1 элементов, а в заголовке %2")
+                     .arg(m_seenEntries)
+                     .arg(m_entries));
+    }
+
+private:
+    [[noreturn]] void fail(const QString &problem) const
+    {
+        throw EDBEngineError(
+            QStringLiteral("Повреждён индекс таблицы %1: %2").arg(m_name, problem));
+    }
+
+    void readAt(qint64 offset, char *dst, qint64 size)
+    {
+        if (offset < 0 || size < 0 || offset > m_size || size > m_size - offset)
+            fail(QStringLiteral("данные за концом файла"));
+        if (!m_file->seek(offset) || m_file->read(dst, size) != size)
+            fail(QStringLiteral("файл не читается"));
+    }
+
+    void checkHeader()
+    {
+        if (m_size < kFixedHeader)
+            fail(QStringLiteral("файл короче заголовка"));
+        char h[kFixedHeader];
+        readAt(0, h, kFixedHeader);
+        const int k = m_schema.keyFieldCount;
+        if (static_cast<unsigned char>(h[0x04]) != kFileTypeIndex)
+            fail(QStringLiteral("это не файл первичного индекса"));
+        if (static_cast<unsigned char>(h[0x39]) != m_db.versionId)
+            fail(QStringLiteral("версия не совпадает с версией таблицы"));
+        if (static_cast<unsigned char>(h[0x29]) != m_db.sortOrder)
+            fail(QStringLiteral("порядок сортировки не совпадает с таблицей"));
+        const int code = static_cast<unsigned char>(h[0x05]);
+        if (code != 1 && code != 2 && code != 3 && code != 4 && code != 8 && code != 16 &&
+            code != 32)
+            fail(QStringLiteral("недопустимый размер блока (%1)").arg(code));
+        m_blockSize = code * 1024;
+        m_headerSize = getU16(h + 0x02);
+        m_entrySize = getU16(h + 0x00);
+        if (m_entrySize != m_keySize + 6)
+            fail(QStringLiteral("размер элемента %1 не соответствует ключу таблицы")
+                     .arg(m_entrySize));
+        if (getS16(h + 0x21) != k)
+            fail(QStringLiteral("число ключевых полей не совпадает с таблицей"));
+        const int tableName = m_db.versionId == kVersion7 ? kTableNameLength7 : kTableNameLengthOld;
+        if (m_headerSize < kFixedHeader + 2 * k + 4 + tableName || m_headerSize > m_size)
+            fail(QStringLiteral("недопустимый размер заголовка (%1)").arg(m_headerSize));
+        char info[2 * kMaxKeyFields];
+        readAt(kFixedHeader, info, 2 * k);
+        for (int i = 0; i < k; ++i) {
+            const Field &f = m_schema.fields[static_cast<size_t>(i)];
+            if (static_cast<unsigned char>(info[2 * i]) != static_cast<int>(f.type) ||
+                static_cast<unsigned char>(info[2 * i + 1]) != f.size)
+                fail(QStringLiteral("описание ключевого поля %1 не совпадает с таблицей")
+                         .arg(f.name));
+        }
+        m_entries = getU32(h + 0x06);
+        m_usedBlocks = getU16(h + 0x0A);
+        m_root = getU16(h + 0x1E);
+        m_levels = static_cast<unsigned char>(h[0x20]);
+        m_maxBlock =
+            std::min<qint64>((m_size - m_headerSize + m_blockSize - 1) / m_blockSize, kMaxBlocks);
+    }
+
+    // Visits one index block `level` levels above the data; returns the records below it and
+    // leaves its first key in firstKey.
+    qint64 walk(int block, int level, QByteArray *firstKey)
+    {
+        if (block < 1 || block > m_maxBlock)
+            fail(QStringLiteral("номер блока %1 вне файла").arg(block));
+        if (m_visited[static_cast<size_t>(block)])
+            fail(QStringLiteral("блок %1 встречается в дереве дважды").arg(block));
+        m_visited[static_cast<size_t>(block)] = true;
+        ++m_seenBlocks;
+        const qint64 pos = m_headerSize + qint64{block - 1} * m_blockSize;
+        char bh[kBlockHeader];
+        readAt(pos, bh, kBlockHeader);
+        const int last = getS16(bh + 4);
+        if (last < 0 || last % m_entrySize != 0)
+            fail(QStringLiteral("неверное смещение последнего элемента в блоке %1").arg(block));
+        const int count = last / m_entrySize + 1;
+        if (kBlockHeader + qint64{count} * m_entrySize > m_blockSize)
+            fail(QStringLiteral("число элементов в блоке %1 больше его ёмкости").arg(block));
+        QByteArray entries(count * m_entrySize, '\0');
+        readAt(pos + kBlockHeader, entries.data(), entries.size());
+        m_seenEntries += count;
+
+        qint64 total = 0;
+        QByteArray childKey;
+        for (int i = 0; i < count; ++i) {
+            const char *e = entries.constData() + qint64{i} * m_entrySize;
+            if (i > 0 && std::memcmp(e - m_entrySize, e, static_cast<size_t>(m_keySize)) >= 0)
+                fail(QStringLiteral("ключи блока %1 не возрастают").arg(block));
+            const int target = static_cast<int>(getBE(e + m_keySize, 2) ^ 0x8000);
+            const int counted = static_cast<int>(getBE(e + m_keySize + 2, 2) ^ 0x8000);
+            if (level == 1) {
+                if (m_leaf >= m_chain.size())
+                    fail(QStringLiteral("индекс ссылается на лишний блок данных %1").arg(target));
+                const ChainBlock &cb = m_chain[m_leaf];
+                if (target != cb.number || counted != cb.records)
+                    fail(QStringLiteral("элемент %1 не соответствует блоку данных %2")
+                             .arg(m_leaf + 1)
+                             .arg(cb.number));
+                m_db.readAt(m_db.headerSize + qint64{cb.number - 1} * m_db.blockSize + kBlockHeader,
+                            m_dataKey.data(), m_keySize);
+                if (std::memcmp(e, m_dataKey.constData(), static_cast<size_t>(m_keySize)) != 0)
+                    fail(QStringLiteral("ключ элемента %1 не совпадает с первой записью блока %2")
+                             .arg(m_leaf + 1)
+                             .arg(cb.number));
+                ++m_leaf;
+                total += counted;
+            } else {
+                const qint64 below = walk(target, level - 1, &childKey);
+                if ((below & 0xFFFF) != counted)
+                    fail(QStringLiteral("счётчик записей блока %1 неверен").arg(block));
+                if (std::memcmp(e, childKey.constData(), static_cast<size_t>(m_keySize)) != 0)
+                    fail(QStringLiteral("ключ блока %1 не совпадает с первым ключом блока %2")
+                             .arg(block)
+                             .arg(target));
+                total += below;
+            }
+        }
+        if (firstKey)
+            *firstKey = entries.left(m_keySize);
+        return total;
+    }
+
+    DataSide m_db;
+    const std::vector<ChainBlock> &m_chain;
+    const Schema &m_schema;
+    QString m_name;
+    QFile *m_file = nullptr;
+    qint64 m_size = 0;
+    int m_keySize = 0;
+    int m_entrySize = 0;
+    int m_blockSize = 0;
+    int m_headerSize = 0;
+    qint64 m_entries = 0;
+    int m_usedBlocks = 0;
+    int m_root = 0;
+    int m_levels = 0;
+    qint64 m_maxBlock = 0;
+    std::vector<bool> m_visited;
+    QByteArray m_dataKey;
+    size_t m_leaf = 0;
+    int m_seenBlocks = 0;
+    qint64 m_seenEntries = 0;
+};
+
+} // namespace
+
+void verifyPrimaryIndex(const QString &tablePath)
+{
+    TableReader reader(tablePath);
+    if (reader.keyFieldCount() == 0)
+        return;
+    TableReader::Impl &db = *reader.d;
+    DataSide side{db.versionId,
+                  db.sortOrder,
+                  db.headerSize,
+                  db.blockSize,
+                  db.recordSize,
+                  [&db](qint64 offset, char *dst, qint64 size) { db.readAt(offset, dst, size); }};
+    IndexChecker checker(std::move(side), db.chain, db.schema, db.offsets);
+    checker.run(primaryIndexPath(tablePath));
 }
 
 std::vector<Row> readAllRows(const QString &path, Schema *schema)

@@ -125,12 +125,20 @@ public:
     void rewind();
 
 private:
+    friend void verifyPrimaryIndex(const QString &tablePath);
     struct Impl;
     std::unique_ptr<Impl> d;
 };
 
 // Reads a whole table into memory; for small tables and tests.
 std::vector<Row> readAllRows(const QString &path, Schema *schema = nullptr);
+
+// Checks a keyed table's primary index (.PX) against its data file: header and key fields, the
+// tree from the root (levels, counts, ascending keys) and that its leaves list the data blocks in
+// chain order with each block's first key. Reading never needs the index; this is for callers
+// that must know whether the engine will accept the pair. Throws EDBEngineError naming the index
+// file; does nothing for an unkeyed table.
+void verifyPrimaryIndex(const QString &tablePath);
 
 // Writer of a new keyed (or unkeyed) Paradox 7 table with language driver "Pdox ANSI Cyrillic"
 // (code page 1251) and, for keyed tables, its primary index. Rows are checked and encoded as they

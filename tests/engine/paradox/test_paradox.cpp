@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -160,6 +161,10 @@ private Q_SLOTS:
     void randomDamageNeverCrashes();
     void largeTableHasTwoLevelIndex();
     void deepIndexForLongKeys();
+    void sampleIndexesAreConsistent_data();
+    void sampleIndexesAreConsistent();
+    void damagedIndexes_data();
+    void damagedIndexes();
 };
 
 void TestParadox::roundTripAllTypes()
@@ -170,6 +175,7 @@ void TestParadox::roundTripAllTypes()
     const std::vector<Row> rows = allTypesRows();
     writeTable(path, schema, rows);
     QVERIFY(QFile::exists(dir.filePath(QStringLiteral("AllTypes.px"))));
+    verifyPrimaryIndex(path);
 
     TableReader reader(path);
     QCOMPARE(reader.schema(), schema);
@@ -451,6 +457,7 @@ void TestParadox::emptyTableIsValid()
     createEmptyTable(path, allTypesSchema());
     QVERIFY(QFile::exists(dir.filePath(QStringLiteral("EMPTY.PX"))));
     TableReader reader(path);
+    verifyPrimaryIndex(path);
     QCOMPARE(reader.recordCount(), qint64(0));
     Row row;
     QVERIFY(!reader.next(row));
@@ -547,6 +554,7 @@ void TestParadox::rewriteReplacesTable()
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("Region.X02"))));
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("Region.VAL"))));
     QVERIFY(QFile::exists(dir.filePath(QStringLiteral("RegionOther.X02"))));
+    verifyPrimaryIndex(path);
     const pxoracle::Table px = pxoracle::read(path, primaryIndexPath(path), true);
     QVERIFY2(px.ok, qPrintable(px.error));
     QCOMPARE(px.recordCount, 10);
@@ -745,6 +753,7 @@ void TestParadox::largeTableHasTwoLevelIndex()
     }
     QCOMPARE(expected, n + 1);
 
+    verifyPrimaryIndex(path);
     const pxoracle::Table px = pxoracle::read(path, pxPath, true);
     QVERIFY2(px.ok, qPrintable(px.error));
     QCOMPARE(px.recordCount, n);
@@ -807,10 +816,95 @@ void TestParadox::deepIndexForLongKeys()
         return sum;
     };
     QCOMPARE(walk(u16(px, 0x1E), levels), n);
+    verifyPrimaryIndex(path);
     // Leaves list the data chain in order.
     for (size_t i = 0; i < leaves.size(); ++i)
         QCOMPARE(leaves[i].first, int(i + 1));
     QCOMPARE(readAllRows(path).size(), size_t(n));
+}
+
+void TestParadox::sampleIndexesAreConsistent_data()
+{
+    QTest::addColumn<QString>("file");
+    const QDir dir(QDir(testsupport::testDataDir()).filePath(QStringLiteral("paradox")));
+    for (const QString &f :
+         dir.entryList({QStringLiteral("*.px"), QStringLiteral("*.PX")}, QDir::Files)) {
+        const QString base = QFileInfo(f).completeBaseName();
+        const QStringList db =
+            dir.entryList({base + QStringLiteral(".db"), base + QStringLiteral(".DB")});
+        if (!db.isEmpty())
+            QTest::newRow(qPrintable(db.front())) << dir.filePath(db.front());
+    }
+}
+
+void TestParadox::sampleIndexesAreConsistent()
+{
+    // Indexes written by the engine itself pass the same check as ours.
+    QFETCH(QString, file);
+    verifyPrimaryIndex(file);
+}
+
+void TestParadox::damagedIndexes_data()
+{
+    QTest::addColumn<QByteArray>("px");
+    QTest::addColumn<QString>("fragment");
+    // 5000 rows of 104 bytes: 264 data blocks, two index levels.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("t.db"));
+    writeTable(path, smallSchema(), smallRows(5000));
+    const QByteArray good = testsupport::readFile(primaryIndexPath(path));
+    QVERIFY(good[0x20] == 2);
+    QTemporaryDir other;
+    std::vector<Row> shifted = smallRows(5001);
+    shifted.erase(shifted.begin());
+    writeTable(other.filePath(QStringLiteral("t.db")), smallSchema(), shifted);
+    const QByteArray stale = testsupport::readFile(other.filePath(QStringLiteral("t.px")));
+    auto with = [&](auto change) {
+        QByteArray b = good;
+        change(b);
+        return b;
+    };
+    const int leaf1 = 2048 + 2048; // block 2: the first leaf
+    QTest::newRow("index of other rows")
+        << stale << QStringLiteral("не совпадает с первой записью");
+    QTest::newRow("missing index") << QByteArray() << QStringLiteral("Не удаётся открыть индекс");
+    QTest::newRow("truncated") << good.left(3000) << QStringLiteral("Повреждён индекс таблицы");
+    QTest::newRow("root points to itself") << with([&](QByteArray &b) {
+        b[2048 + 6 + 4] = char(0x80);
+        b[2048 + 6 + 5] = 1;
+    }) << QStringLiteral("встречается в дереве дважды");
+    QTest::newRow("root out of range") << with([&](QByteArray &b) { putU16(b, 0x1E, 900); })
+                                       << QStringLiteral("корневой блок 900 вне файла");
+    QTest::newRow("too many levels")
+        << with([&](QByteArray &b) { b[0x20] = 3; }) << QStringLiteral("Повреждён индекс таблицы");
+    QTest::newRow("leaf count") << with([&](QByteArray &b) { b[leaf1 + 6 + 4 + 3] = 5; })
+                                << QStringLiteral("не соответствует блоку данных");
+    QTest::newRow("entry total") << with([&](QByteArray &b) { putU32(b, 6, 1); })
+                                 << QStringLiteral("элементов, а в заголовке 1");
+    QTest::newRow("key field type")
+        << with([&](QByteArray &b) { b[0x58] = 3; }) << QStringLiteral("описание ключевого поля K");
+    QTest::newRow("data file as index")
+        << testsupport::readFile(path) << QStringLiteral("это не файл первичного индекса");
+}
+
+void TestParadox::damagedIndexes()
+{
+    QFETCH(QByteArray, px);
+    QFETCH(QString, fragment);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("t.db"));
+    writeTable(path, smallSchema(), smallRows(5000));
+    const QString pxPath = primaryIndexPath(path);
+    QFile::remove(pxPath);
+    if (!px.isNull())
+        testsupport::writeFile(pxPath, px);
+    try {
+        verifyPrimaryIndex(path);
+        QFAIL("damage not detected");
+    } catch (const EDBEngineError &e) {
+        QVERIFY2(e.Message().contains(fragment), qPrintable(e.Message()));
+        QVERIFY2(e.Message().contains(QDir::toNativeSeparators(pxPath)), qPrintable(e.Message()));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestParadox)
