@@ -1,5 +1,7 @@
 #include "engine/cursor.h"
 
+#include "engine/folderdataset.h"
+
 #include <QMutex>
 
 namespace engine {
@@ -22,6 +24,9 @@ void SetFolderBackend(std::shared_ptr<TFolderBackend> backend)
 std::shared_ptr<TFolderBackend> FolderBackend()
 {
     QMutexLocker lock(&backendMutex);
+    // Folder databases are served by the Paradox backend unless another one was installed.
+    if (!backendSlot())
+        backendSlot() = MakeParadoxFolderBackend();
     return backendSlot();
 }
 

@@ -2,6 +2,7 @@
 
 #include "core/errors.h"
 #include "engine/database.h"
+#include "engine/folderdataset.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -194,11 +195,12 @@ void ExecuteScript(TDatabase &db, const QString &script)
 {
     if (!db.Connected())
         throw EDatabaseError(QStringLiteral("База данных %1 не подключена").arg(db.DatabaseName));
-    if (db.IsFolder())
-        throw EDBEngineError(
-            QStringLiteral("Выполнение сценариев для папки таблиц не поддерживается: %1")
-                .arg(db.Folder()));
     const QStringList statements = SplitSqlScript(script);
+    if (db.IsFolder()) {
+        InstallFolderBackend();
+        ExecuteFolderScript(db, statements);
+        return;
+    }
     ScriptTransaction transaction(db);
     QSqlQuery query(db.Sql());
     for (const QString &statement : statements) {

@@ -15,7 +15,9 @@ QStringList SplitSqlScript(const QString &script);
 
 // Runs the statements of a script in one transaction (or inside the caller's transaction when
 // one is open). On the first failure everything done by the script is rolled back and
-// EDBEngineError carries the engine's message and the failing statement.
+// EDBEngineError carries the engine's message and the failing statement. Against a folder
+// database the statements go to the folder backend (CREATE TABLE makes Paradox tables), and a
+// failure removes the tables that the script had created.
 void ExecuteScript(TDatabase &db, const QString &script);
 
 } // namespace engine
