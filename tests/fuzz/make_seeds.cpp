@@ -2,6 +2,7 @@
 // writable type, keyed and unkeyed, empty and several blocks long.
 #include "core/errors.h"
 #include "engine/paradox/paradoxtable.h"
+#include "fuzz_fixture.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -14,8 +15,8 @@ using namespace paradox;
 
 int main(int argc, char **argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <folder>\n", argv[0]);
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: %s <table seed folder> [<index seed folder>]\n", argv[0]);
         return 2;
     }
     const QDir dir(QString::fromLocal8Bit(argv[1]));
@@ -64,6 +65,17 @@ int main(int argc, char **argv)
         for (int i = 0; i < 40; ++i)
             many.push_back({i, QStringLiteral("строка %1").arg(i)});
         writeTable(fresh(QStringLiteral("blocks.db")), blocks, many);
+
+        if (argc == 3) {
+            // The index fuzzer's seed: the fixture's own .PX.
+            const QDir indexDir(QString::fromLocal8Bit(argv[2]));
+            QDir().mkpath(indexDir.path());
+            const QString db = indexDir.filePath(QStringLiteral("fixture.db"));
+            QFile::remove(db);
+            QFile::remove(primaryIndexPath(db));
+            writeIndexFixture(db);
+            QFile::remove(db);
+        }
     } catch (const Exception &e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;
