@@ -128,11 +128,12 @@ int typeIndex(const char *key)
     return 0;
 }
 
-const char *const legalForms[] = {
-    "Муниципальное учреждение здравоохранения",
-    "Муниципальное бюджетное учреждение здравоохранения",
-    "Бюджетное учреждение здравоохранения",
-    "Государственное бюджетное учреждение здравоохранения",
+// Legal forms of the hospitals, in full and as they stand in front of a hospital's short name.
+const char *const legalForms[][2] = {
+    {"Муниципальное учреждение здравоохранения", "МУЗ"},
+    {"Муниципальное бюджетное учреждение здравоохранения", "МБУЗ"},
+    {"Бюджетное учреждение здравоохранения", "БУЗ"},
+    {"Государственное бюджетное учреждение здравоохранения", "ГБУЗ"},
 };
 
 const char *const brigadeKinds[] = {
@@ -170,8 +171,8 @@ struct Area
     int villageOffset = 0;
     int made = 0;  // hospitals made here so far
     QString crbMu; // the district's central hospital, for the names of its branches
-    QString crbMufl;
     QString legalForm;
+    QString legalAbbrev;
     std::vector<int> hospitals; // HSPGIDs
 };
 
@@ -389,7 +390,9 @@ void Builder::makeAreas()
     for (Area &a : m_areas) {
         a.reggid = reggid++;
         regions.rows.push_back({a.reggid, a.regName, a.okato});
-        a.legalForm = u(legalForms[m_rnd.below(int(std::size(legalForms)))]);
+        const int form = m_rnd.below(int(std::size(legalForms)));
+        a.legalForm = u(legalForms[form][0]);
+        a.legalAbbrev = u(legalForms[form][1]);
         const demodata::Subject &subj = subjects[a.subject];
         const QString rr = u(subj.okato);
         switch (a.kind) {
@@ -486,7 +489,6 @@ void Builder::makeHospital(Area &area)
             mufl = form + QStringLiteral(" «") + area.stem +
                    QStringLiteral("ая центральная районная больница»");
             area.crbMu = mu;
-            area.crbMufl = mufl;
         } else if (i % 8 == 2 || i % 8 == 4) {
             city = village();
             okato = city->okato;
@@ -495,18 +497,20 @@ void Builder::makeHospital(Area &area)
             const QString kind = ub ? QStringLiteral("Участковая больница")
                                     : QStringLiteral("Врачебная амбулатория");
             mu = kind + QLatin1Char(' ') + city->name;
-            mufl = kind + QLatin1Char(' ') + city->name + QLatin1Char(' ') + area.crbMufl;
+            mufl = kind + QLatin1Char(' ') + city->name + QStringLiteral(", подразделение ") +
+                   area.legalAbbrev + QStringLiteral(" «") + area.crbMu + QStringLiteral("»");
         } else if (i == 7) {
             type = QStringLiteral("SMP");
             mu = QStringLiteral("Отделение скорой медицинской помощи ") + area.centre;
-            mufl = QStringLiteral("Отделение скорой медицинской помощи ") + area.crbMufl;
+            mufl = QStringLiteral("Отделение скорой медицинской помощи ") + area.legalAbbrev +
+                   QStringLiteral(" «") + area.crbMu + QStringLiteral("»");
         } else {
             city = village();
             okato = city->okato;
             type = QStringLiteral("FAP");
             mu = QStringLiteral("ФАП ") + city->name;
             mufl = QStringLiteral("Фельдшерско-акушерский пункт ") + city->name + QLatin1Char(' ') +
-                   u(subj.mufl) + QStringLiteral(" «") + area.crbMu + QStringLiteral("»");
+                   area.legalAbbrev + QStringLiteral(" «") + area.crbMu + QStringLiteral("»");
         }
     } else if (area.kind == Area::Capital || subj.federalCity) {
         // City hospitals; in a federal city the subject's own row is the city.
@@ -838,8 +842,12 @@ void Builder::makeDiagnoses()
             code += QLatin1Char('.') + QString::number(q - 1);
             name += QStringLiteral(", ") + u(quals[q - 1]);
         }
-        if (round > 0)
+        if (round > 0 && q > 0) {
             code += QString::number(round);
+        } else if (round > 0) {
+            code += QStringLiteral(".8%1").arg(round);
+            name += QStringLiteral(", другие формы");
+        }
         t.rows.push_back({i + 1, fit(code + QLatin1Char(' ') + name, 50), 700000 + i + 1});
     }
 }
@@ -949,7 +957,7 @@ void Builder::makeEsvs()
     auto flag = [](const QVariant &v) { return QVariant(v.toInt() != 0); };
     for (const QVariantList &h : hosp.rows) {
         const int gid = h[0].toInt();
-        if (gid % 250 == 125)
+        if (gid % 250 == 10)
             continue; // known centrally only
         QVariant name = h[2];
         QVariant phone = h[12];
