@@ -200,6 +200,21 @@ bool toBool(const Field &f, const QVariant &v)
     failValue(f, QStringLiteral("значение \"%1\" не является логическим").arg(v.toString()));
 }
 
+// ISO text as SQL engines give it: "2005-06-01", "2005-06-01T09:30:00", "2005-06-01 09:30:00.250".
+QDateTime dateTimeFromText(const QString &text)
+{
+    QString t = text.trimmed();
+    if (t.size() > 10 && t.at(10) == QLatin1Char(' '))
+        t[10] = QLatin1Char('T');
+    QDateTime dt = QDateTime::fromString(t, Qt::ISODateWithMs);
+    if (!dt.isValid() && t.size() == 10) {
+        const QDate d = QDate::fromString(t, Qt::ISODate);
+        if (d.isValid())
+            dt = QDateTime(d, QTime(0, 0));
+    }
+    return dt;
+}
+
 QDate toDate(const Field &f, const QVariant &v)
 {
     QDate date;
@@ -212,6 +227,8 @@ QDate toDate(const Field &f, const QVariant &v)
         break;
     case QMetaType::QString:
         date = QDate::fromString(v.toString().trimmed(), Qt::ISODate);
+        if (!date.isValid())
+            date = dateTimeFromText(v.toString()).date();
         break;
     default:
         break;
@@ -240,7 +257,7 @@ QDateTime toDateTime(const Field &f, const QVariant &v)
         dt = QDateTime(v.toDate(), QTime(0, 0));
         break;
     case QMetaType::QString:
-        dt = QDateTime::fromString(v.toString().trimmed(), Qt::ISODateWithMs);
+        dt = dateTimeFromText(v.toString());
         break;
     default:
         break;

@@ -147,6 +147,8 @@ private Q_SLOTS:
     void pxlibReadsOurTables();
     void sampleFilesMatchPxlib_data();
     void sampleFilesMatchPxlib();
+    void writerAcceptsCommonValueForms_data();
+    void writerAcceptsCommonValueForms();
     void writerRefusesBadRows_data();
     void writerRefusesBadRows();
     void writerRefusesBadSchemas_data();
@@ -311,6 +313,63 @@ void TestParadox::sampleFilesMatchPxlib()
                 return;
         }
     }
+}
+
+void TestParadox::writerAcceptsCommonValueForms_data()
+{
+    // Values as SQL drivers and the dataset layer hand them over.
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QVariant>("input");
+    QTest::addColumn<QVariant>("expected");
+    const auto t = [](FieldType ft) { return int(ft); };
+    QTest::newRow("qlonglong into short")
+        << t(FieldType::Short) << QVariant(qlonglong(-12)) << QVariant(-12);
+    QTest::newRow("text into long")
+        << t(FieldType::Long) << QVariant(QStringLiteral(" 42 ")) << QVariant(42);
+    QTest::newRow("whole double into long") << t(FieldType::Long) << QVariant(3.0) << QVariant(3);
+    QTest::newRow("bool into long") << t(FieldType::Long) << QVariant(true) << QVariant(1);
+    QTest::newRow("int into number") << t(FieldType::Number) << QVariant(7) << QVariant(7.0);
+    QTest::newRow("text into number")
+        << t(FieldType::Number) << QVariant(QStringLiteral("2.5")) << QVariant(2.5);
+    QTest::newRow("number into logical") << t(FieldType::Logical) << QVariant(5) << QVariant(true);
+    QTest::newRow("zero into logical") << t(FieldType::Logical) << QVariant(0.0) << QVariant(false);
+    QTest::newRow("text into logical")
+        << t(FieldType::Logical) << QVariant(QStringLiteral("true")) << QVariant(true);
+    QTest::newRow("ISO text into date")
+        << t(FieldType::Date) << QVariant(QStringLiteral("2005-06-01"))
+        << QVariant(QDate(2005, 6, 1));
+    QTest::newRow("date-time text into date")
+        << t(FieldType::Date) << QVariant(QStringLiteral("2005-06-01 09:30:00"))
+        << QVariant(QDate(2005, 6, 1));
+    QTest::newRow("date-time into date")
+        << t(FieldType::Date) << QVariant(QDateTime(QDate(2005, 6, 1), QTime(23, 59)))
+        << QVariant(QDate(2005, 6, 1));
+    QTest::newRow("date into timestamp") << t(FieldType::Timestamp) << QVariant(QDate(2005, 6, 1))
+                                         << QVariant(QDateTime(QDate(2005, 6, 1), QTime(0, 0)));
+    QTest::newRow("SQL text into timestamp")
+        << t(FieldType::Timestamp) << QVariant(QStringLiteral("2005-06-01 09:30:00.250"))
+        << QVariant(QDateTime(QDate(2005, 6, 1), QTime(9, 30, 0, 250)));
+    QTest::newRow("number into alpha")
+        << t(FieldType::Alpha) << QVariant(12) << QVariant(QStringLiteral("12"));
+    QTest::newRow("typed SQL null")
+        << t(FieldType::Long) << QVariant(QMetaType::fromType<int>()) << QVariant();
+    QTest::newRow("empty text is Null") << t(FieldType::Alpha) << QVariant(QString()) << QVariant();
+}
+
+void TestParadox::writerAcceptsCommonValueForms()
+{
+    QFETCH(int, type);
+    QFETCH(QVariant, input);
+    QFETCH(QVariant, expected);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("t.db"));
+    Schema s;
+    s.fields = {
+        Field(QStringLiteral("K"), FieldType::Long),
+        Field(QStringLiteral("V"), FieldType(type), FieldType(type) == FieldType::Alpha ? 10 : 0)};
+    s.keyFieldCount = 1;
+    writeTable(path, s, {{1, input}});
+    compareValue(readAllRows(path).at(0).at(1), expected, QStringLiteral("value"));
 }
 
 void TestParadox::writerRefusesBadRows_data()
