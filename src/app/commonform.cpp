@@ -199,7 +199,7 @@ bool TCommonForm::eventFilter(QObject *watched, QEvent *event)
 
 void TCommonForm::focusChanged(QWidget *now)
 {
-    if (!now || now->window() != m_window)
+    if (!now || !m_bevel || now->window() != m_window)
         return;
     if (!isTabStop(now)) {
         m_bevel->hide();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/stickingbevel.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -8,7 +10,6 @@
 class QKeyEvent;
 class QWidget;
 class TIniFile;
-class TStickingBevel;
 
 // Behaviour shared by the system's own windows, attached to a window as a child object: the
 // window's size and position are remembered per screen resolution in the configuration file,
@@ -58,7 +59,9 @@ private:
     QWidget *m_window;
     TIniFile *m_ini;
     QString m_screenKey;
-    TStickingBevel *m_bevel;
+    // The frame lives in whichever container holds the focused control and may be destroyed
+    // with it before this object is.
+    QPointer<TStickingBevel> m_bevel;
     KeyHandler m_keyHandler;
     // The key press that was last handled and where, so that the same press travelling up to
     // the parents of a control that ignored it is not handled twice.
