@@ -4,6 +4,8 @@
 #include "engine/database.h"
 #include "engine/sqlcursor.h"
 
+#include <QSet>
+
 namespace {
 
 bool isIdentStart(QChar c)
@@ -274,6 +276,17 @@ void TQuery::reparse()
     });
     if (expanded == m_parsedText)
         return;
+    // Values outlive a text in which their parameter is missing for a while (a line switched
+    // between "IS NULL" and "= :RegGID"); the first occurrence of a name speaks for it.
+    QSet<QString> seen;
+    for (const TParam &old : m_params.m_items) {
+        const QString key = old.Name.toUpper();
+        if (old.Name.isEmpty() || seen.contains(key))
+            continue;
+        seen.insert(key);
+        if (old.Bound() || old.DataType != TFieldType::ftUnknown)
+            m_remembered.insert(key, old);
+    }
     std::vector<TParam> params;
     walkSql(expanded, [&](qsizetype i, QString &) -> qsizetype {
         const QChar c = expanded.at(i);
@@ -294,12 +307,12 @@ void TQuery::reparse()
             ++j;
         TParam p;
         p.Name = expanded.mid(i + 1, j - i - 1);
-        for (const TParam &old : m_params.m_items)
-            if (old.Name.compare(p.Name, Qt::CaseInsensitive) == 0 && old.Bound()) {
-                p.DataType = old.DataType;
-                p.SetValue(old.Value());
-                break;
-            }
+        const auto it = m_remembered.constFind(p.Name.toUpper());
+        if (it != m_remembered.constEnd()) {
+            p.DataType = it->DataType;
+            if (it->Bound())
+                p.SetValue(it->Value());
+        }
         params.push_back(p);
         return j - i;
     });

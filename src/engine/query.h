@@ -2,6 +2,7 @@
 
 #include "engine/dataset.h"
 
+#include <QHash>
 #include <QStringList>
 
 // A query parameter. Each ":name" or "?" in the SQL text is one parameter, in text order; a
@@ -113,6 +114,7 @@ private:
     QStringList m_sql;
     TParams m_params;
     QList<TMacro> m_macros;
+    QHash<QString, TParam> m_remembered; // by upper-case name
     QString m_parsedText;
     bool m_dirty = true;
     TDataSource *m_dataSource = nullptr;

@@ -440,7 +440,7 @@ private:
                     "SELECT c.oid::bigint, n.nspname, c.relname FROM pg_class c "
                     "JOIN pg_namespace n ON n.oid = c.relnamespace "
                     "WHERE c.relkind IN ('r','v','p','m','f') AND lower(c.relname) = lower(?) "
-                    "AND ((? = '' AND n.nspname = ANY(current_schemas(false))) "
+                    "AND ((coalesce(?, '') = '' AND n.nspname = ANY(current_schemas(false))) "
                     "OR lower(n.nspname) = lower(?)) "
                     "ORDER BY coalesce(array_position(current_schemas(false), n.nspname), "
                     "1000) LIMIT 1"));
