@@ -145,6 +145,8 @@ private Q_SLOTS:
     void roundTripFromMemoryAndDevice();
     void timestampInDaylightSavingGap();
     void pxlibReadsOurTables();
+    void readsOtherCodePages_data();
+    void readsOtherCodePages();
     void sampleFilesMatchPxlib_data();
     void sampleFilesMatchPxlib();
     void writerAcceptsCommonValueForms_data();
@@ -238,6 +240,53 @@ void TestParadox::timestampInDaylightSavingGap()
     QVERIFY(back.isValid());
     QCOMPARE(back.date(), QDate(2005, 3, 27));
     QCOMPARE(back.time(), QTime(2, 30));
+}
+
+void TestParadox::readsOtherCodePages_data()
+{
+    // The table is written in cp1251 and its code page word then changed, so the same bytes are
+    // read as another code page would store them.
+    QTest::addColumn<int>("codePage");
+    QTest::addColumn<QString>("written");
+    QTest::addColumn<QString>("expected"); // empty: refused
+    // cp866 "Привет" is 8F E0 A8 A2 A5 E2, which cp1251 writes for "ЏаЁўҐв".
+    QTest::newRow("866 Cyrillic") << 866 << QStringLiteral("ЏаЁўҐв") << QStringLiteral("Привет");
+    QTest::newRow("1252 Western") << 1252 << QStringLiteral("Ђ")
+                                  << QStringLiteral("€"); // 0x80 in both
+    QTest::newRow("437 ASCII") << 437 << QStringLiteral("plain text")
+                               << QStringLiteral("plain text");
+    QTest::newRow("936 ASCII") << 936 << QStringLiteral("plain text")
+                               << QStringLiteral("plain text");
+    QTest::newRow("936 non-ASCII refused") << 936 << QStringLiteral("Я") << QString();
+    QTest::newRow("unset code page is 1251") << 0 << QStringLiteral("Я") << QStringLiteral("Я");
+}
+
+void TestParadox::readsOtherCodePages()
+{
+    QFETCH(int, codePage);
+    QFETCH(QString, written);
+    QFETCH(QString, expected);
+    Schema s;
+    s.fields = {Field(QStringLiteral("K"), FieldType::Long),
+                Field(QStringLiteral("Text"), FieldType::Alpha, 20)};
+    s.keyFieldCount = 1;
+    QByteArray bytes = tableBytes(s, {{1, written}});
+    putU16(bytes, 0x6A, codePage);
+    TableReader reader(bytes, QStringLiteral("cp.db"));
+    QCOMPARE(reader.codePage(), codePage);
+    Row row;
+    if (expected.isEmpty()) {
+        try {
+            reader.next(row);
+            QFAIL("undecodable text accepted");
+        } catch (const EDBEngineError &e) {
+            QVERIFY2(e.Message().contains(QStringLiteral("поля Text")), qPrintable(e.Message()));
+            QVERIFY2(e.Message().contains(QStringLiteral("936")), qPrintable(e.Message()));
+        }
+        return;
+    }
+    QVERIFY(reader.next(row));
+    QCOMPARE(row[1].toString(), expected);
 }
 
 void TestParadox::pxlibReadsOurTables()
