@@ -150,7 +150,14 @@ void verifyPrimaryIndex(const QString &tablePath);
 // the column size first); otherwise the row is refused with a message naming the field. The
 // minimum integer of each integer type, NaN and infinities cannot be stored and are refused.
 // Integer fields accept integral numbers (also doubles without fraction and numeric text),
-// Logical accepts bool or a number (0 = false), Date/Timestamp accept QDate or QDateTime.
+// Logical accepts bool or a number (0 = false), Date/Timestamp accept QDate, QDateTime or ISO
+// text ("2005-06-01", "2005-06-01 09:30:00"), years 1..9999.
+//
+// Keys are ordered by their stored bytes: right for numbers, dates and timestamps; alpha keys
+// come out in cp1251 byte order, which need not be the engine's collation for mixed case or
+// letters outside one alphabet. Memory: about recordSize + 4 bytes per row until finish(), e.g.
+// 25 MB for 200,000 rows of 120 bytes. Blocks are 2 KiB, larger only when a record or the row
+// count needs it.
 class TableWriter
 {
 public:
