@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTime>
 #include <cmath>
 #include <functional>
@@ -74,7 +75,13 @@ TableReader::TableReader(const QString &path) : d(std::make_unique<Impl>())
 {
     d->name = QDir::toNativeSeparators(path);
     auto file = std::make_unique<QFile>(path);
-    if (!file->open(QIODevice::ReadOnly)) {
+    const QFileInfo info(path);
+    if (!info.exists())
+        throw EDBEngineError(QStringLiteral("Файл таблицы %1 не найден").arg(d->name));
+    // A pipe or device in place of a table file would block or never end.
+    if (!info.isFile())
+        throw EDBEngineError(QStringLiteral("%1 не является файлом таблицы").arg(d->name));
+    if (!file->open(QIODevice::ReadOnly) || file->isSequential()) {
         throw EDBEngineError(QStringLiteral("Не удаётся открыть файл таблицы %1: %2")
                                  .arg(d->name, file->errorString()));
     }

@@ -205,6 +205,13 @@ void TestParadox::roundTripAllTypes()
 
 void TestParadox::roundTripFromMemoryAndDevice()
 {
+    // Not a regular file: refused at once instead of blocking on a pipe or a device.
+    QVERIFY_THROWS_EXCEPTION(EDBEngineError, TableReader(QStringLiteral("/dev/zero")));
+    QTemporaryDir dir;
+    QVERIFY_THROWS_EXCEPTION(EDBEngineError, TableReader(dir.path()));
+    QVERIFY_THROWS_EXCEPTION(EDBEngineError,
+                             TableReader(dir.filePath(QStringLiteral("missing.db"))));
+
     const QByteArray bytes = tableBytes(smallSchema(), smallRows(500));
     TableReader fromMemory(bytes, QStringLiteral("mem.db"));
     QCOMPARE(readAll(fromMemory).size(), size_t(500));
