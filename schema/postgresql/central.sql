@@ -17,6 +17,19 @@
 -- No foreign keys: rows arrive from workstations in an order the centre does not control, and
 -- references to rows that have not arrived yet are kept as they are.
 
+-- Dates that arrive as text in the Russian short form (dd.mm.yyyy, as the registration of a
+-- workstation writes WSTRPLDATE) are read day first; ISO dates are read the same either way.
+-- Takes effect for the sessions that connect afterwards. A user who does not own the database
+-- may not change its settings: the schema is created all the same, and the server's setting
+-- stays in force.
+DO $$
+BEGIN
+    EXECUTE format('ALTER DATABASE %I SET datestyle TO %L', current_database(), 'ISO, DMY');
+EXCEPTION WHEN insufficient_privilege THEN
+    RAISE NOTICE 'datestyle of database % left as it is', current_database();
+END;
+$$;
+
 -- Fills the GID column named by the first argument from the sequence named by the second.
 CREATE FUNCTION ZORU_ASSIGN_GID() RETURNS trigger LANGUAGE plpgsql AS $$
 DECLARE

@@ -771,6 +771,33 @@ private Q_SLOTS:
         });
     }
 
+    void russianDateTextAccepted_data()
+    {
+        allTablesPresent_data();
+    }
+    void russianDateTextAccepted()
+    {
+        // The registration of a workstation writes today's date as text in the short Russian
+        // form; a session opened after the schema was made reads it day first.
+        guarded([&] {
+            QFETCH(QString, backend);
+            ZORU_DB(first, backend);
+            TDatabase db(QStringLiteral("KZCenter"), &first.Aliases());
+            db.AliasName = first.AliasName;
+            db.Params = first.Params;
+            db.LoginPrompt = false;
+            db.Open();
+            run(db, QStringLiteral("INSERT INTO WORKSTATION VALUES (?, ?, ?, ?, ?)"),
+                {1, QStringLiteral("СТАНЦИЯ"), QStringLiteral("07.12.2026"), 1, QVariant()});
+            QSqlQuery q = run(db, QStringLiteral("SELECT WSTRPLDATE FROM WORKSTATION"));
+            QVERIFY(q.next());
+            if (backend == QLatin1String("postgresql"))
+                QCOMPARE(q.value(0).toDateTime().date(), QDate(2026, 12, 7));
+            else
+                QCOMPARE(q.value(0).toString(), QStringLiteral("07.12.2026"));
+        });
+    }
+
     void esvsQueriesRun_data()
     {
         allTablesPresent_data();
