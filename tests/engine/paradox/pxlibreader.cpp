@@ -42,7 +42,7 @@ struct Doc
     }
 };
 
-QVariant convert(pxdoc_t *doc, const pxfield_t &field, const pxval_t &val)
+QVariant convert(const pxfield_t &field, const pxval_t &val)
 {
     if (val.isnull)
         return {};
@@ -99,7 +99,6 @@ QVariant convert(pxdoc_t *doc, const pxfield_t &field, const pxval_t &val)
     default:
         return {};
     }
-    Q_UNUSED(doc);
 }
 
 } // namespace
@@ -154,7 +153,7 @@ Table read(const QString &path, const QString &indexPath, bool usePrimaryIndex)
         }
         std::vector<QVariant> row;
         for (int i = 0; i < n; ++i) {
-            row.push_back(convert(db.doc, fields[i], *vals[i]));
+            row.push_back(convert(fields[i], *vals[i]));
             if ((fields[i].px_ftype == pxfAlpha || fields[i].px_ftype == pxfBCD ||
                  fields[i].px_ftype == pxfBytes || fields[i].px_ftype == pxfMemoBLOb ||
                  fields[i].px_ftype == pxfBLOb || fields[i].px_ftype == pxfFmtMemoBLOb ||
