@@ -9,7 +9,8 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
-#include <QPointer>
+#include <QThread>
+#include <atomic>
 #include <deque>
 
 namespace {
@@ -33,7 +34,7 @@ struct State
 {
     std::deque<Preset> queue;
     QList<TDialogs::Asked> asked;
-    bool testMode = false;
+    std::atomic<bool> testMode = false;
     TDialogs::FailureHandler failure;
 };
 
@@ -110,6 +111,16 @@ enum class Source
 };
 Source take(TDialogs::Kind kind, const QString &text, const QString &detail, Preset &answer)
 {
+    // Widgets exist only on the user-interface thread; a job must ask through its window.
+    if (QThread::currentThread() != QCoreApplication::instance()->thread()) {
+        const QString description = QStringLiteral("%1 \"%2\" asked off the user-interface thread")
+                                        .arg(kindName(kind), text);
+        if (state().testMode)
+            fail(description);
+        else
+            qCritical("%s", qPrintable(description));
+        return Source::Refused;
+    }
     State &s = state();
     s.asked.push_back({kind, text, detail});
     if (!s.queue.empty()) {

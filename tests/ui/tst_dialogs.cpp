@@ -12,8 +12,10 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <QtTest>
+#include <memory>
 #include <stdexcept>
 
 using Kind = TDialogs::Kind;
@@ -37,6 +39,7 @@ private Q_SLOTS:
     void wrongKindOfAnswerFails_data();
     void wrongKindOfAnswerFails();
     void unexpectedDialogInTestModeFails();
+    void refusedOffTheUserInterfaceThread();
     void showErrorTakesTheMessage_data();
     void showErrorTakesTheMessage();
     void loginHandlerAsksForTheDatabase();
@@ -191,6 +194,23 @@ void TestDialogs::unexpectedDialogInTestModeFails()
     QCOMPARE(m_failures.size(), 3);
     QVERIFY(m_failures[0].contains(QStringLiteral("Удалить?")));
     QVERIFY(m_failures[2].contains(QStringLiteral("log-in")));
+}
+
+void TestDialogs::refusedOffTheUserInterfaceThread()
+{
+    TDialogs::SetNextAnswer(Button::Ok);
+    bool answer = true;
+    std::unique_ptr<QThread> worker(
+        QThread::create([&] { answer = TDialogs::Confirmation(QStringLiteral("Из потока")); }));
+    worker->start();
+    QVERIFY(worker->wait(10000));
+    QVERIFY(!answer);
+    QCOMPARE(m_failures.size(), 1);
+    QVERIFY(m_failures[0].contains(QStringLiteral("Из потока")));
+    // The queued answer is left for the user-interface thread.
+    QCOMPARE(TDialogs::PendingAnswers(), 1);
+    QVERIFY(TDialogs::AskedSoFar().isEmpty());
+    TDialogs::Reset();
 }
 
 void TestDialogs::showErrorTakesTheMessage_data()
