@@ -205,6 +205,7 @@ void TDataSet::Open()
 
 void TDataSet::Close()
 {
+    m_lookupCursor.reset(); // a look-up after a change of table or SQL reads the new one
     if (!Active())
         return;
     if (m_state == TDataSetState::dsEdit || m_state == TDataSetState::dsInsert)

@@ -258,6 +258,11 @@ public:
                    QStringLiteral(") VALUES (") + marks.join(QStringLiteral(", ")) +
                    QStringLiteral(")");
         const bool returning = !m_sqlite || !m_hasRowid;
+        // SQLite learnt RETURNING in 3.35; only a table without rowid needs it there.
+        if (m_sqlite && returning && sqlite3_libversion_number() < 3035000)
+            throw EDBEngineError(
+                QStringLiteral("SQLite %1 не умеет возвращать вставленную запись таблицы %2")
+                    .arg(QString::fromLatin1(sqlite3_libversion()), m_name));
         if (returning)
             sql += QStringLiteral(" RETURNING ") + m_columnList;
         QSqlQuery &query = cached(sql);
@@ -265,16 +270,17 @@ public:
         if (returning) {
             if (!query.next())
                 throw EDBEngineError(QStringLiteral("Вставленная запись не найдена"), sql);
-            TRow stored = readRow(query);
+            row = readRow(query);
             query.finish();
-            // The key identifies the row; a re-read also shows what AFTER triggers wrote.
-            row = stored;
-            if (!m_sqlite || !reread(row))
-                row = stored;
+            // On SQLite RETURNING shows the row before AFTER triggers ran: read it again.
+            if (m_sqlite) {
+                TRow stored = row;
+                if (!reread(row))
+                    row = stored;
+            }
         } else {
             const QVariant rowid = query.lastInsertId();
             query.finish();
-            TRow probe;
             const QString sel = m_selectList + QStringLiteral(" WHERE rowid = ?");
             QSqlQuery &reread = cached(sel);
             run(reread, {rowid});

@@ -831,10 +831,74 @@ private Q_SLOTS:
     }
 };
 
+// How the SQL text is read: parameters and macros outside quotes and comments only.
+class TestQueryText : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void parse_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QStringList>("params");
+        QTest::addColumn<QStringList>("macros");
+        QTest::newRow("named") << "select * from t where a = :A and b=:b_2"
+                               << QStringList{QStringLiteral("A"), QStringLiteral("b_2")}
+                               << QStringList{};
+        QTest::newRow("positional")
+            << "insert into t values (?, ?)" << QStringList{QString(), QString()} << QStringList{};
+        QTest::newRow("quoted text is not a parameter")
+            << "select ':x', \":y\" from t where a = :z" << QStringList{QStringLiteral("z")}
+            << QStringList{};
+        QTest::newRow("cast is not a parameter")
+            << "select a::text from t where b = :b" << QStringList{QStringLiteral("b")}
+            << QStringList{};
+        QTest::newRow("comments") << "select 1 -- :x\n/* :y %Z */ from t where c = :c"
+                                  << QStringList{QStringLiteral("c")} << QStringList{};
+        QTest::newRow("macros, LIKE patterns left alone")
+            << "SELECT * FROM %TABLE WHERE MU LIKE '%ab%' AND %FILTER" << QStringList{}
+            << QStringList{QStringLiteral("TABLE"), QStringLiteral("FILTER")};
+        QTest::newRow("percent sign alone") << "select 5 % 3" << QStringList{} << QStringList{};
+    }
+    void parse()
+    {
+        QFETCH(QString, sql);
+        QFETCH(QStringList, params);
+        QFETCH(QStringList, macros);
+        TQuery q;
+        q.SetSQL(sql);
+        QCOMPARE(q.Params().Names(), params);
+        QStringList names;
+        for (const TMacro &m : q.Macros())
+            names << m.Name;
+        QCOMPARE(names, macros);
+    }
+
+    void macroExpansion()
+    {
+        TQuery q;
+        q.SetSQL(QStringList{QStringLiteral("SELECT * "), QStringLiteral("FROM %TABLE"),
+                             QStringLiteral("%FILTER")});
+        QCOMPARE(q.Text(), QStringLiteral("SELECT * \nFROM 0=0\n0=0"));
+        q.MacroByName(QStringLiteral("table")).SetAsString(QStringLiteral("HOSPITAL"));
+        q.MacroByName(QStringLiteral("FILTER"))
+            .SetAsString(QStringLiteral("WHERE HspGID = :HSPGID"));
+        QCOMPARE(q.Text(), QStringLiteral("SELECT * \nFROM HOSPITAL\nWHERE HspGID = :HSPGID"));
+        QCOMPARE(q.Params().Names(), QStringList{QStringLiteral("HSPGID")});
+        QVERIFY_THROWS_EXCEPTION(EDatabaseError, q.MacroByName(QStringLiteral("NOPE")));
+        // A query without a database says so instead of crashing.
+        QVERIFY_THROWS_EXCEPTION(EDatabaseError, q.Open());
+    }
+};
+
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     int status = 0;
+    {
+        TestQueryText text;
+        status |= QTest::qExec(&text, argc, argv);
+    }
     {
         TestDataSet sqlite(Backend::Sqlite);
         status |= QTest::qExec(&sqlite, argc, argv);
