@@ -120,11 +120,13 @@ private Q_SLOTS:
         testsupport::writeFile(aliases,
                                "[KZ]\r\nTYPE=POSTGRESQL\r\nSERVER NAME=" + pg.host.toUtf8() +
                                    "\r\nPORT=" + QByteArray::number(pg.port) +
-                                   "\r\nDATABASE NAME=" + name.toUtf8() + "\r\n");
+                                   "\r\nDATABASE NAME=" + name.toUtf8() +
+                                   "\r\nUSER NAME=" + pg.user.toUtf8() + "\r\n");
+        // The user name comes from the alias; only the password is given.
         const Result r =
             runTool({QStringLiteral("--aliases"), aliases, QStringLiteral("--alias"),
                      QStringLiteral("KZ"), QStringLiteral("--script"), QStringLiteral("central"),
-                     QStringLiteral("--user"), pg.user, QStringLiteral("--password"), pg.password});
+                     QStringLiteral("--password"), pg.password});
         testsupport::dropPgDatabase(pg, name);
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
     }

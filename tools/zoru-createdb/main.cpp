@@ -157,7 +157,11 @@ int main(int argc, char *argv[])
             if (!aliases.IsAlias(alias))
                 throw EDatabaseError(
                     QStringLiteral("Псевдоним %1 не найден в файле %2").arg(alias, aliasFile));
-            createFor(aliases, alias, kind, parser.value(userOption), parser.value(passwordOption),
+            // Without --user the alias's own user name is used, as the program would offer it.
+            const QString user = parser.isSet(userOption)
+                                     ? parser.value(userOption)
+                                     : aliases.GetAliasParam(alias, QStringLiteral("USER NAME"));
+            createFor(aliases, alias, kind, user, parser.value(passwordOption),
                       parser.isSet(passwordOption));
         }
     } catch (const EDBEngineError &e) {
