@@ -715,6 +715,11 @@ private Q_SLOTS:
             QCOMPARE(userGid(1, QStringLiteral("В")), 10);
             QCOMPARE(userGid(1, QStringLiteral("Г")), 11);
             QVERIFY(fails([&] { run(db, byPosition, {1, 10, QStringLiteral("Д")}); }));
+            // Once numbered, the number stays required.
+            QVERIFY(fails([&] {
+                run(db, QStringLiteral("UPDATE OPERATOR SET USERGID = NULL WHERE WSTGID = 1"));
+            }));
+            QCOMPARE(userGid(1, QStringLiteral("В")), 10);
         });
     }
 
