@@ -394,6 +394,35 @@ private Q_SLOTS:
                  4999); // the look-up left the position alone
     }
 
+    void manyAppendsWrittenOnce()
+    {
+        // The export fills a package table row by row; the file is written once, on close.
+        engine::ExecuteScript(*m_db, QStringLiteral("CREATE TABLE Diagnosis (DiagGID INTEGER, "
+                                                    "DiagName CHAR(50), PRIMARY KEY (DiagGID));"));
+        const QString path = fileIn(*m_dir, QStringLiteral("Diagnosis.db"));
+        const QByteArray empty = testsupport::readFile(path);
+        TTable t(m_db.get(), QStringLiteral("Diagnosis.db"));
+        t.Open();
+        for (int i = 20000; i >= 1; --i)
+            t.AppendRecord({i, QStringLiteral("Диагноз %1").arg(i)});
+        QCOMPARE(testsupport::readFile(path), empty);
+        t.Close();
+        const std::vector<paradox::Row> rows = paradox::readAllRows(path);
+        QCOMPARE(rows.size(), size_t(20000));
+        QCOMPARE(rows.front()[0].toInt(), 1);
+        QCOMPARE(rows.back()[1].toString(), QStringLiteral("Диагноз 20000"));
+    }
+
+    void readOnlyTableRefusesChanges()
+    {
+        engine::ExecuteScript(*m_db, QString::fromLatin1(kCityScript));
+        TTable t(m_db.get(), QStringLiteral("City.DB"));
+        t.ReadOnly = true;
+        t.Open();
+        QVERIFY(!t.CanModify());
+        QVERIFY_THROWS_EXCEPTION(Exception, appendCity(t, 1, QStringLiteral("Минск")));
+    }
+
     void missingTable()
     {
         TTable t(m_db.get(), QStringLiteral("Nope.DB"));
