@@ -792,7 +792,23 @@ public:
     void Insert(TRow &) override { readOnly(); }
     void Update(const TRow &, const QList<int> &, TRow &) override { readOnly(); }
     void Delete(const TRow &) override { readOnly(); }
-    bool Refresh(TRow &) override { return true; }
+    // Runs the statement again and finds the same row by its values.
+    bool Refresh(TRow &row) override
+    {
+        const TRow wanted = row;
+        execute();
+        TRow candidate;
+        while (advance(candidate)) {
+            bool same = candidate.size() == wanted.size();
+            for (int i = 0; same && i < candidate.size(); ++i)
+                same = ValuesEqual(candidate.at(i), wanted.at(i), false);
+            if (same) {
+                row = candidate;
+                return true;
+            }
+        }
+        return false;
+    }
 
 private:
     [[noreturn]] static void readOnly()

@@ -446,6 +446,15 @@ private Q_SLOTS:
         del.ParamByName(QStringLiteral("REGGID")).SetAsInteger(4);
         QCOMPARE(del.ExecSQL(), 1);
 
+        // Refresh runs a query again and stays on the same row.
+        h.Open();
+        h.Next();
+        exec(QStringLiteral("UPDATE CITY SET CITYSOATO = '9' WHERE CITYNAME = 'ЁЛКА'"));
+        h.Refresh();
+        QCOMPARE(h.FieldByName(QStringLiteral("CITYNAME"))->AsString(), QStringLiteral("Тверь"));
+        h.First();
+        QCOMPARE(h.FieldByName(QStringLiteral("CITYSOATO"))->AsString(), QStringLiteral("9"));
+
         TQuery bad(m_db.get());
         bad.SetSQL(QStringLiteral("SELECT * FROM NO_SUCH_TABLE"));
         QVERIFY_THROWS_EXCEPTION(EDBEngineError, bad.Open());
