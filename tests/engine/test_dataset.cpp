@@ -169,6 +169,47 @@ private Q_SLOTS:
         QCOMPARE(city.RecordCount(), 3);
     }
 
+    // A key column numbered by a trigger (the operator number within its workstation) is read
+    // back after the insert: SQLite numbers it after the row is written, PostgreSQL before.
+    void identifierAssignedByTrigger()
+    {
+        if (sqlite()) {
+            exec(QStringLiteral("CREATE TABLE OPERATOR (WSTGID INTEGER NOT NULL, USERGID "
+                                "INTEGER, USERNAME VARCHAR(20) NOT NULL, PRIMARY KEY (WSTGID, "
+                                "USERGID))"));
+            exec(QStringLiteral(
+                "CREATE TRIGGER TRG_OPERATOR_USERGID AFTER INSERT ON OPERATOR FOR EACH ROW WHEN "
+                "NEW.USERGID IS NULL BEGIN UPDATE OPERATOR SET USERGID = (SELECT "
+                "COALESCE(MAX(O.USERGID), 0) + 1 FROM OPERATOR O WHERE O.WSTGID = NEW.WSTGID) "
+                "WHERE rowid = NEW.rowid; END"));
+        } else {
+            exec(QStringLiteral("CREATE TABLE OPERATOR (WSTGID INTEGER NOT NULL, USERGID "
+                                "INTEGER NOT NULL, USERNAME VARCHAR(20) NOT NULL, PRIMARY KEY "
+                                "(WSTGID, USERGID))"));
+            exec(QStringLiteral("CREATE OR REPLACE FUNCTION TEST_USERGID() RETURNS trigger "
+                                "LANGUAGE plpgsql AS $$ BEGIN IF NEW.USERGID IS NULL THEN SELECT "
+                                "COALESCE(MAX(USERGID), 0) + 1 INTO NEW.USERGID FROM OPERATOR "
+                                "WHERE WSTGID = NEW.WSTGID; END IF; RETURN NEW; END $$"));
+            exec(QStringLiteral("CREATE TRIGGER TRG_OPERATOR_USERGID BEFORE INSERT ON OPERATOR "
+                                "FOR EACH ROW EXECUTE FUNCTION TEST_USERGID()"));
+        }
+        TTable op(m_db.get(), QStringLiteral("Operator"));
+        op.Open();
+        op.AppendRecord({5, QVariant(), QStringLiteral("ИВАНОВ")});
+        QCOMPARE(op.FieldByName(QStringLiteral("USERGID"))->AsInteger(), 1);
+        op.AppendRecord({5, QVariant(), QStringLiteral("ПЕТРОВ")});
+        QCOMPARE(op.FieldByName(QStringLiteral("USERGID"))->AsInteger(), 2);
+        QCOMPARE(op.FieldByName(QStringLiteral("USERNAME"))->AsString(), QStringLiteral("ПЕТРОВ"));
+        op.Edit();
+        op.FieldByName(QStringLiteral("USERNAME"))->SetAsString(QStringLiteral("СИДОРОВ"));
+        op.Post();
+        op.Refresh();
+        QCOMPARE(op.FieldByName(QStringLiteral("USERGID"))->AsInteger(), 2);
+        QVERIFY(op.Locate(QStringLiteral("WSTGID;USERNAME"), {5, QStringLiteral("сидоров")},
+                          TLocateOption::loCaseInsensitive));
+        QCOMPARE(op.FieldByName(QStringLiteral("USERGID"))->AsInteger(), 2);
+    }
+
     // The database refuses, with its own message, what its constraints forbid; the row stays
     // in insert state and can be cancelled.
     void constraintsRefuse()
