@@ -236,7 +236,6 @@ private:
     std::vector<int> m_hospitalTypeGid; // HTPGID per entry of types
     int m_nextCityGid = 1;
     int m_nextStreetGid = 1;
-    int m_nextAdres = 1;
     std::vector<std::pair<QString, QString>> m_extraAdres; // ЕСВС-only region rows
     std::map<int, std::vector<int>> m_brigadeHospitals;
 };
@@ -941,7 +940,6 @@ void Builder::makeEsvs()
     }
     for (const auto &[name, code] : m_extraAdres)
         adres.rows.push_back({id++, name, code, 1});
-    Q_UNUSED(m_nextAdres);
 
     const TableRows &hosptype = *m_data.Central(QStringLiteral("HOSPTYPE"));
     for (const QVariantList &r : hosptype.rows) {
