@@ -165,8 +165,15 @@ void TSetSettingsForm::FormCreate(bool isServer)
 
 void TSetSettingsForm::edMainDBChange()
 {
-    m_btnOK->setEnabled(!m_edMainDB->text().isEmpty() && !m_edPolyDB->text().isEmpty() &&
-                        !m_edImportDB->text().isEmpty() && !m_edExportDB->text().isEmpty());
+    // An unset folder reaches the dialog as the bare separator; saving it would send the
+    // packages to the root of the disk, so it counts as not chosen. A server keeps no local
+    // databases: its main and dBASE folders may stay unset.
+    const auto chosen = [](const QLineEdit *edit) {
+        const QString text = edit->text();
+        return !text.isEmpty() && text != QString(QDir::separator());
+    };
+    m_btnOK->setEnabled((m_isServer || (chosen(m_edMainDB) && chosen(m_edPolyDB))) &&
+                        chosen(m_edImportDB) && chosen(m_edExportDB));
 }
 
 bool TSetSettingsForm::eventFilter(QObject *watched, QEvent *event)

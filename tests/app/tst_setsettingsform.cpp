@@ -4,6 +4,7 @@
 #include "shellfixture.h"
 #include "ui/stickingbevel.h"
 
+#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
@@ -169,36 +170,50 @@ void TestSetSettingsForm::savedHeightReplacesComputedOne()
 
 void TestSetSettingsForm::okEnabledOnlyWithAllFourFolders_data()
 {
+    QTest::addColumn<bool>("isServer");
     QTest::addColumn<QStringList>("folders");
     QTest::addColumn<bool>("enabled");
-    QTest::newRow("all four") << sl({"/a/", "/b/", "/c/", "/d/"}) << true;
-    QTest::newRow("empty main") << sl({"", "/b/", "/c/", "/d/"}) << false;
-    QTest::newRow("empty poly") << sl({"/a/", "", "/c/", "/d/"}) << false;
-    QTest::newRow("empty import") << sl({"/a/", "/b/", "", "/d/"}) << false;
-    QTest::newRow("empty export") << sl({"/a/", "/b/", "/c/", ""}) << false;
-    QTest::newRow("bare separators count as filled") << sl({"/", "/", "/", "/"}) << true;
+    QTest::newRow("all four") << false << sl({"/a/", "/b/", "/c/", "/d/"}) << true;
+    QTest::newRow("empty main") << false << sl({"", "/b/", "/c/", "/d/"}) << false;
+    QTest::newRow("empty poly") << false << sl({"/a/", "", "/c/", "/d/"}) << false;
+    QTest::newRow("empty import") << false << sl({"/a/", "/b/", "", "/d/"}) << false;
+    QTest::newRow("empty export") << false << sl({"/a/", "/b/", "/c/", ""}) << false;
+    // An unset folder arrives as the bare separator: it is not a choice.
+    QTest::newRow("unset main") << false << sl({"/", "/b/", "/c/", "/d/"}) << false;
+    QTest::newRow("all unset") << false << sl({"/", "/", "/", "/"}) << false;
+    QTest::newRow("server keeps no local databases")
+        << true << sl({"/", "/", "/c/", "/d/"}) << true;
+    QTest::newRow("server, import unset") << true << sl({"/", "/", "/", "/d/"}) << false;
 }
 
 void TestSetSettingsForm::okEnabledOnlyWithAllFourFolders()
 {
+    QFETCH(bool, isServer);
     QFETCH(QStringList, folders);
     QFETCH(bool, enabled);
-    TSetSettingsForm form(false);
+    for (QString &f : folders)
+        if (f == QLatin1String("/"))
+            f = QString(QDir::separator());
+    TSetSettingsForm form(isServer);
     form.edMainDB()->setText(folders[0]);
     form.edPolyDB()->setText(folders[1]);
     form.edImportDB()->setText(folders[2]);
     form.edExportDB()->setText(folders[3]);
     auto *ok = child(&form, QStringLiteral("btnOK"));
     QCOMPARE(ok->isEnabled(), enabled);
-    if (enabled)
+    if (enabled || isServer)
         return;
-    // Choosing the missing folder enables it.
-    const int missing = int(folders.indexOf(QString()));
+    // Choosing the missing folders enables it.
     const QList<int> keys = {Qt::Key_1, Qt::Key_2, Qt::Key_3, Qt::Key_4};
     form.show();
     QVERIFY(QTest::qWaitForWindowActive(&form));
-    TDialogs::SetNextFolder(QStringLiteral("/chosen"));
-    QTest::keyClick(&form, Qt::Key(keys[missing]));
+    for (int i = 0; i < 4; ++i) {
+        if (!folders[i].isEmpty() && folders[i] != QString(QDir::separator()))
+            continue;
+        QVERIFY(!ok->isEnabled());
+        TDialogs::SetNextFolder(QStringLiteral("/chosen%1").arg(i));
+        QTest::keyClick(&form, Qt::Key(keys[i]));
+    }
     QVERIFY(ok->isEnabled());
 }
 
@@ -389,7 +404,8 @@ void TestSetSettingsForm::showSettingsDialogSaves()
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_F6);
     });
     QVERIFY(ShowSettingsDialog());
-    QVERIFY(enabledAtOnce);
+    QVERIFY(!enabledAtOnce); // the import folder was unset
+
     QCOMPARE(fx.info->ImportPath, import);
     QCOMPARE(fx.info->ReadString(StrConst::SettingsSection, StrConst::ImportKey, {}), import);
     QCOMPARE(fx.aliases.GetAliasParam(StrConst::MainAliasName, QStringLiteral("PATH")), main);
