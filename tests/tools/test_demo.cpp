@@ -305,6 +305,7 @@ void TestDemo::checkInstallation(const QString &folder,
     QVERIFY(count(c, QStringLiteral("SELECT COUNT(*) FROM WORKSTATION WHERE HSPGID IS NOT NULL "
                                     "AND BRGGID IS NOT NULL")) > 0);
     QVERIFY(count(c, QStringLiteral("SELECT COUNT(*) FROM HOSPITAL WHERE REGGID IS NULL")) > 0);
+    QVERIFY(count(c, QStringLiteral("SELECT COUNT(*) FROM CITY WHERE REGGID IS NULL")) > 0);
     QVERIFY(count(c, QStringLiteral("SELECT COUNT(*) FROM HOSPITAL WHERE LENGTH(MU) > 30")) > 0);
     QVERIFY(count(c, QStringLiteral("SELECT COUNT(*) FROM HOSPITAL WHERE MU LIKE '%/%'")) > 0);
     QVERIFY(count(c, QStringLiteral("SELECT COUNT(*) FROM HOSPITAL WHERE MU LIKE '%\"%'")) > 0);

@@ -476,7 +476,10 @@ void Builder::makeHospital(Area &area)
             name += QStringLiteral(" %1-е").arg(j / int(names.size()) + 1);
         const QString code =
             area.okato.left(5) + QStringLiteral("8") + digits(2 + j / 4, 2) + digits(1 + j % 4, 3);
-        addCity(c, name, code, area.reggid, m_rnd.between(2, 5));
+        // Now and then a settlement whose district is not recorded: the wizard lists it under
+        // the region "ПРОЧИЕ...".
+        const QVariant reggid = m_nextCityGid % 50 == 20 ? QVariant() : QVariant(area.reggid);
+        addCity(c, name, code, reggid, m_rnd.between(2, 5));
         return &c;
     };
 
