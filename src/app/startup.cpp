@@ -4,6 +4,7 @@
 #include "app/srvmainform.h"
 #include "core/appinfo.h"
 #include "core/strconst.h"
+#include "data/srvrplthread.h"
 #include "engine/database.h"
 #include "ui/dialogs.h"
 
@@ -17,6 +18,7 @@ TStartup::TStartup(QString exePath, TAliasStore &aliases)
 TStartup::~TStartup()
 {
     // The window saves its placement through AppInfo, so it goes first.
+    SetCentralDatabase(nullptr);
     m_mainForm.reset();
     if (::AppInfo == m_appInfo.get())
         ::AppInfo = nullptr;
@@ -37,7 +39,11 @@ bool TStartup::Prepare()
         QCoreApplication::setApplicationName(StrConst::AppTitle);
         TDialogs::InstallLoginHandler();
         m_mainForm = std::make_unique<TSrvMainForm>();
-        return m_mainForm->KZCenter().Connected();
+        if (!m_mainForm->KZCenter().Connected())
+            return false;
+        // Jobs open their own connections with the credentials given at this log-in.
+        SetCentralDatabase(&m_mainForm->KZCenter());
+        return true;
     } catch (const std::exception &e) {
         ShowError(e);
         return false;

@@ -6,16 +6,41 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <cstdio>
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
-TConsoleJobWindow::TConsoleJobWindow() : m_out(stdout), m_err(stderr) {}
+namespace {
 
-void TConsoleJobWindow::SetCaption(const QString &caption)
+bool stderrIsTerminal()
 {
-    m_out << caption << Qt::endl;
+#ifdef Q_OS_WIN
+    return _isatty(_fileno(stderr));
+#else
+    return isatty(fileno(stderr));
+#endif
+}
+
+} // namespace
+
+TConsoleJobWindow::TConsoleJobWindow()
+    : m_out(stdout), m_err(stderr), m_terminal(stderrIsTerminal())
+{
+}
+
+void TConsoleJobWindow::endGaugeLine()
+{
+    if (m_gaugeShown) {
+        m_err << '\n' << Qt::flush;
+        m_gaugeShown = false;
+    }
 }
 
 void TConsoleJobWindow::AddMessage(const QString &line)
 {
+    endGaugeLine();
     m_out << line << Qt::endl;
 }
 
@@ -23,12 +48,19 @@ void TConsoleJobWindow::SetGauge(int percent)
 {
     if (percent == m_lastPercent)
         return;
+    if (m_terminal) {
+        m_out.flush();
+        m_err << '\r' << percent << '%' << Qt::flush;
+        m_gaugeShown = true;
+    } else if (m_lastPercent < 0 || percent / 10 != m_lastPercent / 10) {
+        m_err << percent << '%' << Qt::endl;
+    }
     m_lastPercent = percent;
-    m_err << percent << '%' << Qt::endl;
 }
 
 void TConsoleJobWindow::JobFinished(int returnCode)
 {
+    endGaugeLine();
     m_returnCode = returnCode;
     m_finished = true;
 }

@@ -6,14 +6,15 @@
 #include <QTextStream>
 
 // The window of a job run from the command line: messages go to standard output, the gauge as
-// a percentage to standard error, and the end of the job ends the wait.
+// a percentage to standard error (rewritten in place on a terminal, every tenth otherwise), and
+// the end of the job ends the wait. The caption is not printed: the job logs its title itself.
 class TConsoleJobWindow : public TJobWindow
 {
 public:
     TConsoleJobWindow();
 
     void PrepareForJob() override {}
-    void SetCaption(const QString &caption) override;
+    void SetCaption(const QString &) override {}
     void ClearMessages() override {}
     void AddMessage(const QString &line) override;
     void SetGauge(int percent) override;
@@ -25,6 +26,10 @@ public:
 private:
     QTextStream m_out;
     QTextStream m_err;
+    void endGaugeLine();
+
+    bool m_terminal;
+    bool m_gaugeShown = false;
     int m_lastPercent = -1;
     bool m_finished = false;
     int m_returnCode = 2;
