@@ -173,7 +173,8 @@ public:
     void append(const Row &row);
     qint64 rowCount() const;
     // Sorts by key, refuses duplicate keys (key violation), writes .db and .PX. Fails when the
-    // table appeared meanwhile. Call once.
+    // table appeared meanwhile. Secondary indexes and a validity file left by an earlier table of
+    // the same name are removed. Call once.
     void finish();
 
     // Writing to a different final name than the one checked by the constructor is not offered;

@@ -421,6 +421,20 @@ QByteArray tableNameBytes(const QString &path)
     return name.left(kTableNameLength7 - 1);
 }
 
+// Secondary indexes (.Xnn, .Ynn, .XGn, .YGn) and the validity file of a table.
+void removeCompanions(const QString &dir, const QString &base)
+{
+    static const QRegularExpression companion(
+        QStringLiteral("^(X[0-9A-F]{2}|Y[0-9A-F]{2}|XG[0-9A-F]|YG[0-9A-F]|VAL)$"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QFileInfoList entries = QDir(dir).entryInfoList(QDir::Files | QDir::Hidden);
+    for (const QFileInfo &fi : entries) {
+        if (fi.completeBaseName().compare(base, Qt::CaseInsensitive) == 0 &&
+            companion.match(fi.suffix()).hasMatch())
+            QFile::remove(fi.absoluteFilePath());
+    }
+}
+
 struct DataBlockInfo
 {
     const char *firstRecord;
@@ -576,6 +590,8 @@ void TableWriter::finish()
         throw EDBEngineError(
             QStringLiteral("Таблица %1 уже существует").arg(QDir::toNativeSeparators(d->path)));
     }
+    // Leftovers of an earlier table of this name would be taken for this table's own.
+    removeCompanions(dir, base);
     d->finished = true;
     d->records = QByteArray();
 }
@@ -869,20 +885,6 @@ QString uniqueSibling(const QString &dir, const QString &base, const QString &ta
                 .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
         if (!QFileInfo::exists(candidate))
             return candidate;
-    }
-}
-
-// Secondary indexes (.Xnn, .Ynn, .XGn, .YGn) and the validity file of a table.
-void removeCompanions(const QString &dir, const QString &base)
-{
-    static const QRegularExpression companion(
-        QStringLiteral("^(X[0-9A-F]{2}|Y[0-9A-F]{2}|XG[0-9A-F]|YG[0-9A-F]|VAL)$"),
-        QRegularExpression::CaseInsensitiveOption);
-    const QFileInfoList entries = QDir(dir).entryInfoList(QDir::Files | QDir::Hidden);
-    for (const QFileInfo &fi : entries) {
-        if (fi.completeBaseName().compare(base, Qt::CaseInsensitive) == 0 &&
-            companion.match(fi.suffix()).hasMatch())
-            QFile::remove(fi.absoluteFilePath());
     }
 }
 

@@ -576,7 +576,9 @@ void TestParadox::emptyTableIsValid()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("EMPTY.DB"));
+    testsupport::writeFile(dir.filePath(QStringLiteral("EMPTY.X01")), "left by a deleted table");
     createEmptyTable(path, allTypesSchema());
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("EMPTY.X01"))));
     QVERIFY(QFile::exists(dir.filePath(QStringLiteral("EMPTY.PX"))));
     TableReader reader(path);
     verifyPrimaryIndex(path);
