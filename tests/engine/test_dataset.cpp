@@ -802,6 +802,54 @@ private Q_SLOTS:
                                       QStringLiteral("scroll:2"), QStringLiteral("scroll:1")}));
     }
 
+    // Deleting moves to the next row; emptying a table leaves it open and empty; a detail
+    // refreshes once when its master's controls are enabled again, and outlives its source.
+    void deleteEmptyAndLinks()
+    {
+        createCity();
+        for (int i = 1; i <= 5; ++i)
+            addCity(QStringLiteral("Г%1").arg(i), QString::number(i), i);
+        TTable city(m_db.get(), QStringLiteral("CITY"));
+        city.Open();
+        QVERIFY(city.Locate(QStringLiteral("CITYSOATO"), QStringLiteral("2")));
+        city.Delete();
+        QCOMPARE(city.FieldByName(QStringLiteral("CITYSOATO"))->AsString(), QStringLiteral("3"));
+        QCOMPARE(city.RecordCount(), 4);
+
+        auto detail = std::make_unique<TQuery>(m_db.get());
+        detail->SetSQL(QStringLiteral("SELECT * FROM CITY WHERE REGGID = :REGGID"));
+        int opens = 0;
+        detail->AfterOpen = [&](TDataSet &) { ++opens; };
+        {
+            TDataSource source(&city);
+            detail->SetDataSource(&source);
+            detail->Open();
+            QCOMPARE(opens, 1);
+            QCOMPARE(detail->FieldByName(QStringLiteral("CITYSOATO"))->AsString(),
+                     QStringLiteral("3"));
+            city.DisableControls();
+            city.Next();
+            city.Next();
+            QCOMPARE(opens, 1);
+            city.EnableControls();
+            QCOMPARE(opens, 2);
+            QCOMPARE(detail->FieldByName(QStringLiteral("CITYSOATO"))->AsString(),
+                     QStringLiteral("5"));
+        }
+        QVERIFY(!detail->DataSource());
+        city.First(); // no source any more: nothing to refresh
+        QCOMPARE(opens, 2);
+        detail.reset();
+        city.Next(); // the detail is gone: the master does not reach for it
+
+        city.EmptyTable();
+        QVERIFY(city.Active());
+        QVERIFY(city.IsEmpty());
+        QVERIFY(city.Eof());
+        QVERIFY(city.FieldByName(QStringLiteral("CITYNAME"))->IsNull());
+        QVERIFY_THROWS_EXCEPTION(EDatabaseError, city.Delete());
+    }
+
     // UPPER, LOWER and LIKE treat Cyrillic alike on both databases.
     void textFolding_data()
     {
