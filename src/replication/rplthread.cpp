@@ -50,7 +50,8 @@ TRplThread::TRplThread(TJobWindow &window) : m_window(window)
     m_window.PrepareForJob();
     Position = 0;
     Total = 100;
-    m_window.SetGauge(ProgressPercent());
+    m_shownPercent = ProgressPercent();
+    m_window.SetGauge(m_shownPercent);
 }
 
 TRplThread::~TRplThread()
@@ -104,7 +105,12 @@ void TRplThread::Log(const QString &message)
 
 void TRplThread::UpdateGauge()
 {
+    // The gauge shows whole percents: a step that does not change the figure is not worth a
+    // round trip to the user-interface thread (a copy makes one step per row).
     const int percent = ProgressPercent();
+    if (percent == m_shownPercent)
+        return;
+    m_shownPercent = percent;
     Synchronize([this, percent] { m_window.SetGauge(percent); });
 }
 

@@ -88,4 +88,5 @@ private:
     QFile m_logFile;
     std::atomic_bool m_stop{false};
     std::atomic_int m_returnCode{2};
+    int m_shownPercent = -1; // what the gauge shows now (worker thread after the start)
 };
