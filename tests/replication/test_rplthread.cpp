@@ -109,8 +109,13 @@ void drive(Seen &seen, int cancelPresses = 0, std::function<bool()> readyToCance
         }
         if (cancelPresses > 0 && b->text() == StrConst::BtnCancel &&
             (!readyToCancel || readyToCancel())) {
-            while (cancelPresses-- > 0)
-                b->click();
+            // The button is the default one: Enter presses it as well as a click.
+            while (cancelPresses-- > 0) {
+                if (cancelPresses % 2 == 0)
+                    QTest::keyClick(Replicator, Qt::Key_Return);
+                else
+                    b->click();
+            }
             return;
         }
         if (b->text() == StrConst::BtnOK) {
@@ -215,11 +220,13 @@ private Q_SLOTS:
             job.Position = 40;
             job.UpdateGauge();
             if (outcome == 2) {
-                for (;;) {
+                QDeadlineTimer deadline(20000);
+                while (!deadline.hasExpired()) {
                     looping = true;
                     job.CheckTerminated();
                     QThread::msleep(2);
                 }
+                throw ERplException(QStringLiteral("не остановлено"));
             }
             job.Log(QStringLiteral("шаг 2"));
             job.Position = 100;
@@ -255,6 +262,20 @@ private Q_SLOTS:
         QCOMPARE(TDialogs::AskedSoFar().first().kind, TDialogs::Kind::Error);
         QCOMPARE(TDialogs::AskedSoFar().first().text, StrConst::NotAvailable);
         QVERIFY(Replicator == nullptr);
+    }
+
+    // Minimising the progress window minimises the application; activating it brings it back.
+    void minimiseTakesTheApplication()
+    {
+        QWidget mainWindow;
+        mainWindow.show();
+        TReplicator window(&mainWindow);
+        window.show();
+        window.setWindowState(window.windowState() | Qt::WindowMinimized);
+        QVERIFY(mainWindow.windowState() & Qt::WindowMinimized);
+        QEvent activate(QEvent::WindowActivate);
+        QCoreApplication::sendEvent(&window, &activate);
+        QVERIFY(!(mainWindow.windowState() & Qt::WindowMinimized));
     }
 
     void logFileAppendsInCp1251()
