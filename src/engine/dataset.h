@@ -38,8 +38,8 @@ enum class TDataSetState
 
 enum class TLocateOption
 {
-    loCaseInsensitive = 0x1,
-    loPartialKey = 0x2
+    loCaseInsensitive = 0x1, // text columns compare with folded case (Cyrillic included)
+    loPartialKey = 0x2       // accepted; values still compare whole
 };
 Q_DECLARE_FLAGS(TLocateOptions, TLocateOption)
 Q_DECLARE_OPERATORS_FOR_FLAGS(TLocateOptions)
