@@ -9,6 +9,7 @@ packages=(
     pxlib-dev
     clang libclang-rt-14-dev
     xvfb xauth
+    tzdata
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -23,6 +23,8 @@ cleanup() {
 trap cleanup EXIT
 eval "$("$root/scripts/pg-test-server.sh" start "$pgdir/srv")"
 export ZORU_REQUIRE_PG=1
+# Far from UTC, so that a date-time shifted by a time-zone conversion shows up.
+export TZ=${ZORU_TEST_TZ:-Asia/Omsk}
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZORU_SANITIZE=ON
 cmake --build "$build" -j"$jobs"

@@ -7,6 +7,7 @@
 #include <QAtomicInt>
 #include <QFileInfo>
 #include <QMutex>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -35,6 +36,16 @@ QString engineMessage(const QSqlError &error)
     if (text.isEmpty())
         text = error.text().trimmed();
     return text;
+}
+
+QVariant BindableValue(const QVariant &value, const QSqlDriver *driver)
+{
+    if (!value.isValid() || value.isNull())
+        return {};
+    if (value.typeId() == QMetaType::QDateTime && driver &&
+        driver->dbmsType() == QSqlDriver::PostgreSQL)
+        return value.toDateTime().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"));
+    return value;
 }
 
 void TDatabase::SetLoginHandler(LoginHandler handler)

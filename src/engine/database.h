@@ -19,6 +19,8 @@
 //
 // Drivers (from the alias): "SQLITE" (DATABASE NAME = file), "POSTGRESQL" (SERVER NAME, PORT,
 // DATABASE NAME), "PARADOX" and "DBASE" (PATH = folder of table files).
+class QSqlDriver;
+
 class TDatabase
 {
 public:
@@ -90,3 +92,8 @@ private:
 
 // The engine's message for a failed Qt SQL call.
 QString engineMessage(const QSqlError &error);
+
+// A value as it must be bound to a statement of this connection. Date-times are wall-clock
+// times in the columns; PostgreSQL's Qt driver would send a bound QDateTime converted to UTC,
+// shifting it by the local offset, so it goes to PostgreSQL as ISO text instead.
+QVariant BindableValue(const QVariant &value, const QSqlDriver *driver);

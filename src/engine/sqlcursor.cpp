@@ -39,7 +39,7 @@ void prepare(QSqlQuery &q, const QString &sql)
 void run(QSqlQuery &q, const TBoundValues &params)
 {
     for (int i = 0; i < params.size(); ++i)
-        q.bindValue(i, IsNullValue(params.at(i)) ? QVariant() : params.at(i));
+        q.bindValue(i, BindableValue(params.at(i), q.driver()));
     if (!q.exec())
         fail(q, q.lastQuery());
 }

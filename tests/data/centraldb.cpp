@@ -53,7 +53,7 @@ void CentralDb::Exec(const QString &sql, const QVariantList &values)
     if (!q.prepare(sql))
         qFatal("%s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
     for (int i = 0; i < values.size(); ++i)
-        q.bindValue(i, values[i]);
+        q.bindValue(i, BindableValue(values[i], q.driver()));
     if (!q.exec())
         qFatal("%s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
 }
@@ -64,7 +64,7 @@ QVariant CentralDb::Scalar(const QString &sql, const QVariantList &values)
     if (!q.prepare(sql))
         qFatal("%s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
     for (int i = 0; i < values.size(); ++i)
-        q.bindValue(i, values[i]);
+        q.bindValue(i, BindableValue(values[i], q.driver()));
     if (!q.exec() || !q.next())
         qFatal("%s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
     return q.value(0);

@@ -1050,7 +1050,7 @@ void WriteTables(TDatabase &db, const std::deque<TableRows> &tables)
             throw EDBEngineError(engineMessage(q.lastError()), sql);
         for (const QVariantList &row : t.rows) {
             for (qsizetype i = 0; i < row.size(); ++i)
-                q.bindValue(int(i), row[i]);
+                q.bindValue(int(i), BindableValue(row[i], q.driver()));
             if (!q.exec())
                 throw EDBEngineError(engineMessage(q.lastError()), sql);
         }
