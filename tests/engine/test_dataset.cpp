@@ -13,6 +13,7 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <ctime>
 #include <memory>
 #include <optional>
 
@@ -991,6 +992,9 @@ private Q_SLOTS:
 
 int main(int argc, char **argv)
 {
+    // Away from UTC, so that a date-time shifted on its way to the database shows.
+    qputenv("TZ", "Europe/Moscow");
+    tzset();
     QCoreApplication app(argc, argv);
     int status = 0;
     {
