@@ -42,12 +42,8 @@ void lowerFn(sqlite3_context *ctx, int, sqlite3_value **argv)
     resultText(ctx, argText(argv[0]).toLower());
 }
 
-char32_t fold(char32_t c)
-{
-    return QChar::toUpper(c);
-}
-
-// LIKE with "%" and "_" over code points, folding case; escape 0 means none.
+// LIKE with "%" and "_" over code points, case-sensitive as on PostgreSQL (callers fold both
+// sides with UPPER() for a case-insensitive match); escape 0 means none.
 bool likeMatch(const std::u32string &pattern, const std::u32string &text, char32_t escape)
 {
     size_t p = 0, t = 0;
@@ -56,7 +52,7 @@ bool likeMatch(const std::u32string &pattern, const std::u32string &text, char32
         if (p < pattern.size()) {
             char32_t pc = pattern[p];
             if (escape && pc == escape && p + 1 < pattern.size()) {
-                if (fold(pattern[p + 1]) == fold(text[t])) {
+                if (pattern[p + 1] == text[t]) {
                     p += 2;
                     ++t;
                     continue;
@@ -65,7 +61,7 @@ bool likeMatch(const std::u32string &pattern, const std::u32string &text, char32
                 starP = p++;
                 starT = t;
                 continue;
-            } else if (pc == U'_' || fold(pc) == fold(text[t])) {
+            } else if (pc == U'_' || pc == text[t]) {
                 ++p;
                 ++t;
                 continue;

@@ -2,9 +2,10 @@
 
 #include <QSqlDatabase>
 
-// SQLite folds case only for ASCII; the central database folds Cyrillic too. Every SQLite
-// connection of the system gets UTF-8-aware upper(), lower(), a case-insensitive like() (with
-// and without ESCAPE) and the collation NOCASE_RU, so that the same SQL behaves the same on
+// SQLite folds case only for ASCII, and its LIKE ignores ASCII case; the central database on
+// PostgreSQL folds Cyrillic too and matches LIKE with case. Every SQLite connection of the
+// system gets UTF-8-aware upper(), lower(), a like() (with and without ESCAPE) that compares
+// code points exactly, and the collation NOCASE_RU, so that the same SQL gives the same rows on
 // both. Called by TDatabase::Open for SQLITE aliases; throws EDBEngineError when SQLite refuses.
 namespace engine {
 void RegisterSqliteTextFolding(const QSqlDatabase &db);

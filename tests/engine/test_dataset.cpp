@@ -875,6 +875,9 @@ private Q_SLOTS:
         QTest::newRow("like escape")
             << "CASE WHEN '100%' LIKE '100!%' ESCAPE '!' THEN 'yes' ELSE 'no' END"
             << "yes";
+        QTest::newRow("like keeps case")
+            << "CASE WHEN 'Москва' LIKE 'МОС%' THEN 'yes' ELSE 'no' END"
+            << "no";
     }
     void textFolding()
     {
@@ -886,17 +889,19 @@ private Q_SLOTS:
         QCOMPARE(q.Fields(0)->AsString(), expected);
     }
 
-    // SQLite's LIKE ignores case for Cyrillic too, and the collation folds alike.
-    void sqliteCaseInsensitiveLike()
+    // LIKE keeps letter case on SQLite as on PostgreSQL; the collation folds Cyrillic.
+    void sqliteLikeKeepsCase()
     {
         if (!sqlite())
             QSKIP("SQLite only");
         TQuery q(m_db.get());
         q.SetSQL(QStringLiteral("SELECT CASE WHEN 'ЁЛКА' LIKE 'ёл%' THEN 1 ELSE 0 END, "
+                                "CASE WHEN 'Abc' LIKE 'abc' THEN 1 ELSE 0 END, "
                                 "CASE WHEN 'ёлка' = 'ЁЛКА' COLLATE NOCASE_RU THEN 1 ELSE 0 END"));
         q.Open();
-        QCOMPARE(q.Fields(0)->AsInteger(), 1);
-        QCOMPARE(q.Fields(1)->AsInteger(), 1);
+        QCOMPARE(q.Fields(0)->AsInteger(), 0);
+        QCOMPARE(q.Fields(1)->AsInteger(), 0);
+        QCOMPARE(q.Fields(2)->AsInteger(), 1);
     }
 
     // A closed table answers look-ups without being opened; unknown tables and columns are
