@@ -2,6 +2,7 @@
 
 #include "core/errors.h"
 #include "engine/database.h"
+#include "engine/folderdataset.h"
 #include "engine/sqlcursor.h"
 
 #include <QFileInfo>
@@ -65,10 +66,14 @@ bool TTable::Exists() const
     if (!m_database || !m_database->Connected())
         return false;
     if (m_database->IsFolder()) {
-        QString name = m_tableName;
-        if (QFileInfo(name).suffix().isEmpty())
-            name += QStringLiteral(".DB");
-        return QFileInfo(m_database->Folder() + name).isFile();
+        // File names in a folder database compare without regard to case, as the backend opens
+        // them; a name that would leave the folder names no table of it.
+        try {
+            return QFileInfo(engine::FolderTablePath(m_database->Folder(), m_tableName, false))
+                .isFile();
+        } catch (const EDBEngineError &) {
+            return false;
+        }
     }
     return engine::SqlTableExists(m_database->Sql(), m_tableName);
 }

@@ -435,6 +435,24 @@ private Q_SLOTS:
         }
         TTable escape(m_db.get(), QStringLiteral("../outside.DB"));
         QVERIFY_THROWS_EXCEPTION(EDBEngineError, escape.Open());
+        QVERIFY(!t.Exists());
+        QVERIFY(!escape.Exists());
+    }
+
+    // A table is there whatever the letter case of the name it is asked for by.
+    void existsIgnoresCase_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("as written") << "Region.db";
+        QTest::newRow("upper case") << "REGION.DB";
+        QTest::newRow("no extension") << "region";
+    }
+    void existsIgnoresCase()
+    {
+        QFETCH(QString, name);
+        engine::ExecuteScript(
+            *m_db, QStringLiteral("CREATE TABLE Region (RegGID INTEGER, PRIMARY KEY (RegGID))"));
+        QVERIFY(TTable(m_db.get(), name).Exists());
     }
 
     void sqlOverFolder_data()
