@@ -33,10 +33,13 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:strict_strin
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/scripts/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 status=0
-ctest --test-dir "$build" --output-on-failure -j"$jobs" "$@" || status=$?
-
-# The Paradox reader is fuzzed for a bounded time on every run.
-if [ $status -eq 0 ] && [ -x "$root/scripts/fuzz-paradox.sh" ] && [ $# -eq 0 ]; then
+# The Paradox reader is fuzzed for a bounded time on every full run (before the tests, so that
+# CTest's summary closes the output).
+if [ -x "$root/scripts/fuzz-paradox.sh" ] && [ $# -eq 0 ]; then
     "$root/scripts/fuzz-paradox.sh" "${ZORU_FUZZ_SECONDS:-60}" || status=$?
+fi
+ctest --test-dir "$build" --output-on-failure -j"$jobs" "$@" || status=$?
+if [ $status -ne 0 ]; then
+    echo "test run failed (status $status)" >&2
 fi
 exit $status
