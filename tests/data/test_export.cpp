@@ -5,11 +5,15 @@
 #include "data/exserver.h"
 #include "engine/paradox/paradoxtable.h"
 #include "replication/archive.h"
+#include "replication/replicator.h"
 #include "ui/dialogs.h"
 
 #include <QDir>
 #include <QDirIterator>
+#include <QPlainTextEdit>
 #include <QProcess>
+#include <QPushButton>
+#include <QTimer>
 #include <QtTest>
 
 namespace {
@@ -423,6 +427,38 @@ private Q_SLOTS:
         QCOMPARE(run(1, w, QStringLiteral("Экспорт данных из таблицы: DIAGNOSIS")), 2);
         QCOMPARE(w.lines.last(), QStringLiteral("ОШИБКА!!! Прервано пользователем"));
         QCOMPARE(exportContents(), QStringList{QStringLiteral("Тарская ЦРБ")});
+    }
+
+    // The launcher runs the export in the progress window; the user presses "OK" at the end.
+    void launcherInProgressWindow()
+    {
+        QString caption;
+        QString lastLine;
+        auto *timer = new QTimer;
+        timer->setInterval(10);
+        QObject::connect(timer, &QTimer::timeout, timer, [&, timer] {
+            auto *button = Replicator
+                               ? Replicator->findChild<QPushButton *>(QStringLiteral("Button"))
+                               : nullptr;
+            if (!button || !Replicator->isVisible() || button->text() != StrConst::BtnOK)
+                return;
+            caption = Replicator->windowTitle();
+            lastLine = Replicator->findChild<QPlainTextEdit *>(QStringLiteral("MsgMemo"))
+                           ->toPlainText()
+                           .section(QLatin1Char('\n'), -1);
+            timer->stop();
+            timer->deleteLater();
+            button->click();
+        });
+        timer->start();
+        QVERIFY(ExportToWorkstation(2));
+        QCOMPARE(caption, QStringLiteral("Экспорт справочников"));
+        QCOMPARE(lastLine, QStringLiteral("Экспорт данных завершен"));
+        QVERIFY(Replicator == nullptr);
+        QCOMPARE(QDir(exportDir() + QDir::separator() + QStringLiteral("Выездная бригада №1"))
+                     .entryList({QStringLiteral("*.s2w")}, QDir::Files)
+                     .size(),
+                 1);
     }
 
     // Not the server: the launcher shows the refusal and no progress window opens.
