@@ -20,7 +20,7 @@ namespace {
 // rows are inserted into by position, the leading ones for the rest), the identifier that the
 // database assigns, and the required columns with their kind (I whole number, F fraction,
 // T text, D date-time).
-struct TableSpec
+struct TableLayout
 {
     const char *name;
     bool exact;
@@ -29,7 +29,7 @@ struct TableSpec
     const char *required;
 };
 
-const TableSpec kCentral[] = {
+const TableLayout kCentral[] = {
     {"WORKSTATION", true, "WSTGID", "WSTGID WSTNAME WSTRPLDATE HSPGID BRGGID",
      "WSTGID:I WSTNAME:T"},
     {"OPERATOR", true, "USERGID", "WSTGID USERGID USERNAME USERHASH USERLEVEL",
@@ -111,9 +111,9 @@ const TableSpec kCentral[] = {
     {"MAPDIAG", false, nullptr, "DOCGID DIAGGID DIAGTYPE CRDATE LASTUPDATE WSTGID USERGID", ""},
 };
 
-const TableSpec &spec(const QString &table)
+const TableLayout &layoutOf(const QString &table)
 {
-    for (const TableSpec &t : kCentral)
+    for (const TableLayout &t : kCentral)
         if (table == QLatin1String(t.name))
             return t;
     qFatal("no table %s", qPrintable(table));
@@ -125,7 +125,7 @@ QStringList words(const char *text)
 }
 
 // Required columns as name -> kind.
-QList<QPair<QString, QChar>> requiredColumns(const TableSpec &t)
+QList<QPair<QString, QChar>> requiredColumns(const TableLayout &t)
 {
     QList<QPair<QString, QChar>> out;
     for (const QString &w : words(t.required))
@@ -262,7 +262,7 @@ void insertPositional(TDatabase &db, const QString &table,
 }
 
 // A row with every required column filled (the identifier too, unless it is left out).
-QList<QPair<QString, QVariant>> requiredRow(const TableSpec &t, int &counter,
+QList<QPair<QString, QVariant>> requiredRow(const TableLayout &t, int &counter,
                                             const QString &skip = {})
 {
     QList<QPair<QString, QVariant>> row;
@@ -357,12 +357,12 @@ class TestSchema : public QObject
     }                                                                                              \
     TDatabase &var = *var##Ptr
 
-    static void addTableRows(bool (*pick)(const TableSpec &))
+    static void addTableRows(bool (*pick)(const TableLayout &))
     {
         QTest::addColumn<QString>("backend");
         QTest::addColumn<QString>("table");
         for (const QString &backend : kBackends)
-            for (const TableSpec &t : kCentral)
+            for (const TableLayout &t : kCentral)
                 if (pick(t))
                     QTest::newRow(qPrintable(backend + QLatin1Char('/') + QLatin1String(t.name)))
                         << backend << QString::fromLatin1(t.name);
@@ -393,7 +393,7 @@ private Q_SLOTS:
 
     void columnsInOrder_data()
     {
-        addTableRows([](const TableSpec &) { return true; });
+        addTableRows([](const TableLayout &) { return true; });
     }
     void columnsInOrder()
     {
@@ -401,7 +401,7 @@ private Q_SLOTS:
             QFETCH(QString, backend);
             QFETCH(QString, table);
             ZORU_DB(db, backend);
-            const TableSpec &t = spec(table);
+            const TableLayout &t = layoutOf(table);
             const QSqlRecord rec = tableRecord(db, table);
             QStringList actual;
             for (int i = 0; i < rec.count(); ++i)
@@ -430,7 +430,7 @@ private Q_SLOTS:
                 if (!name.startsWith(QLatin1String("sqlite_")))
                     tables << name.toUpper();
             QStringList expected;
-            for (const TableSpec &t : kCentral)
+            for (const TableLayout &t : kCentral)
                 expected << QString::fromLatin1(t.name);
             tables.sort();
             expected.sort();
@@ -444,7 +444,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("table");
         QTest::addColumn<QString>("column");
         for (const QString &backend : kBackends)
-            for (const TableSpec &t : kCentral)
+            for (const TableLayout &t : kCentral)
                 for (const auto &[name, kind] : requiredColumns(t)) {
                     if (t.gid && name == QLatin1String(t.gid))
                         continue; // assigned by the database instead
@@ -462,7 +462,7 @@ private Q_SLOTS:
             ZORU_DB(db, backend);
             RowTransaction tx(db);
             int counter = 0;
-            const TableSpec &t = spec(table);
+            const TableLayout &t = layoutOf(table);
             // The complete row goes in, so the refusal below is down to the one missing column.
             insertNamed(db, table, requiredRow(t, counter));
             auto row = requiredRow(t, counter);
@@ -558,7 +558,7 @@ private Q_SLOTS:
             QFETCH(QStringList, key);
             ZORU_DB(db, backend);
             RowTransaction tx(db);
-            const TableSpec &t = spec(table);
+            const TableLayout &t = layoutOf(table);
             int counter = 100;
             const auto rowWith = [&](int last) {
                 auto row = requiredRow(t, counter);
@@ -607,7 +607,7 @@ private Q_SLOTS:
 
     void identifierAssigned_data()
     {
-        addTableRows([](const TableSpec &t) {
+        addTableRows([](const TableLayout &t) {
             return t.gid != nullptr && QLatin1String(t.name) != QLatin1String("OPERATOR");
         });
     }
@@ -617,7 +617,7 @@ private Q_SLOTS:
             QFETCH(QString, backend);
             QFETCH(QString, table);
             ZORU_DB(db, backend);
-            const TableSpec &t = spec(table);
+            const TableLayout &t = layoutOf(table);
             const QString gid = QString::fromLatin1(t.gid);
             int counter = 0;
             QSet<qlonglong> ids = identifiers(db, table, gid);
