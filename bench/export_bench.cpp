@@ -14,6 +14,7 @@
 #include "engine/database.h"
 #include "engine/paradox/paradoxtable.h"
 #include "replication/archive.h"
+#include "replication/consolejobwindow.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -58,14 +59,8 @@ public:
     void ClearMessages() override {}
     void AddMessage(const QString &line) override { lines << line; }
     void SetGauge(int) override {}
-    void JobFinished(int code) override
-    {
-        returnCode = code;
-        finished = true;
-    }
+    void JobFinished(int) override {}
     QStringList lines;
-    int returnCode = 0;
-    bool finished = false;
 };
 
 QVariant toPackage(const QVariant &v, const paradox::Field &f)
@@ -162,15 +157,12 @@ int main(int argc, char *argv[])
         QElapsedTimer timer;
         timer.start();
         SilentWindow window;
-        {
-            auto job = std::make_unique<TExServerToWorkstation>(window, 900000);
-            job->Launch();
-            while (!window.finished)
-                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        }
+        const int result = RunJob(window, [](TJobWindow &w) {
+            return std::make_unique<TExServerToWorkstation>(w, 900000);
+        });
         const double exportSeconds = timer.elapsed() / 1000.0;
         const double exportPeak = peakMiB();
-        if (window.returnCode != 1)
+        if (result != 1)
             throw Exception(QStringLiteral("export failed: ") +
                             window.lines.join(QLatin1Char('\n')));
 

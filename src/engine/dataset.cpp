@@ -68,44 +68,38 @@ QString TField::AsString() const
     }
 }
 
-qint64 TField::AsLargeInt() const
+QVariant TField::convertedTo(TFieldType type) const
 {
+    // Null reads as the type's empty value: 0, 0.0, an invalid date-time, false.
     const QVariant v = AsVariant();
     if (IsNullValue(v))
-        return 0;
-    return engine::ConvertValue(v, TFieldType::ftLargeint, 0, FieldName()).toLongLong();
+        return {};
+    return engine::ConvertValue(v, type, 0, FieldName());
+}
+
+qint64 TField::AsLargeInt() const
+{
+    return convertedTo(TFieldType::ftLargeint).toLongLong();
 }
 
 int TField::AsInteger() const
 {
-    const QVariant v = AsVariant();
-    if (IsNullValue(v))
-        return 0;
-    return engine::ConvertValue(v, TFieldType::ftInteger, 0, FieldName()).toInt();
+    return convertedTo(TFieldType::ftInteger).toInt();
 }
 
 double TField::AsFloat() const
 {
-    const QVariant v = AsVariant();
-    if (IsNullValue(v))
-        return 0.0;
-    return engine::ConvertValue(v, TFieldType::ftFloat, 0, FieldName()).toDouble();
+    return convertedTo(TFieldType::ftFloat).toDouble();
 }
 
 QDateTime TField::AsDateTime() const
 {
-    const QVariant v = AsVariant();
-    if (IsNullValue(v))
-        return {};
-    return engine::ConvertValue(v, TFieldType::ftDateTime, 0, FieldName()).toDateTime();
+    return convertedTo(TFieldType::ftDateTime).toDateTime();
 }
 
 bool TField::AsBoolean() const
 {
-    const QVariant v = AsVariant();
-    if (IsNullValue(v))
-        return false;
-    return engine::ConvertValue(v, TFieldType::ftBoolean, 0, FieldName()).toBool();
+    return convertedTo(TFieldType::ftBoolean).toBool();
 }
 
 void TField::SetAsVariant(const QVariant &value)

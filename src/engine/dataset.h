@@ -115,6 +115,9 @@ public:
 private:
     friend class TDataSet;
 
+    // The value converted to a type; Null stays an invalid QVariant.
+    QVariant convertedTo(TFieldType type) const;
+
     TDataSet *m_dataSet;
     TColumn m_column;
     int m_index;

@@ -72,6 +72,33 @@ template <typename Visit> QString walkSql(const QString &text, Visit visit)
     return out;
 }
 
+// Name of the macro reference "%NAME" that starts at i, or empty when none does.
+QString macroNameAt(const QString &raw, qsizetype i)
+{
+    if (raw.at(i) != QLatin1Char('%') || i + 1 >= raw.size() || !isIdentStart(raw.at(i + 1)))
+        return {};
+    qsizetype j = i + 1;
+    while (j < raw.size() && isIdentChar(raw.at(j)))
+        ++j;
+    return raw.mid(i + 1, j - i - 1);
+}
+
+// The text with every known macro reference (outside quotes and comments) replaced by its value.
+QString expandMacros(const QString &raw, const QList<TMacro> &macros)
+{
+    return walkSql(raw, [&](qsizetype i, QString &rep) -> qsizetype {
+        const QString name = macroNameAt(raw, i);
+        if (name.isEmpty())
+            return 0;
+        for (const TMacro &m : macros)
+            if (m.Name.compare(name, Qt::CaseInsensitive) == 0) {
+                rep = m.Value;
+                return name.size() + 1;
+            }
+        return 0;
+    });
+}
+
 } // namespace
 
 // ------------------------------------------------------------------------------------------
@@ -205,21 +232,7 @@ TMacro &TQuery::MacroByName(const QString &name)
 QString TQuery::Text()
 {
     reparse();
-    const QString raw = m_sql.join(QLatin1Char('\n'));
-    return walkSql(raw, [&](qsizetype i, QString &rep) -> qsizetype {
-        if (raw.at(i) != QLatin1Char('%') || i + 1 >= raw.size() || !isIdentStart(raw.at(i + 1)))
-            return 0;
-        qsizetype j = i + 1;
-        while (j < raw.size() && isIdentChar(raw.at(j)))
-            ++j;
-        const QString name = raw.mid(i + 1, j - i - 1);
-        for (const TMacro &m : m_macros)
-            if (m.Name.compare(name, Qt::CaseInsensitive) == 0) {
-                rep = m.Value;
-                return j - i;
-            }
-        return 0;
-    });
+    return expandMacros(m_sql.join(QLatin1Char('\n')), m_macros);
 }
 
 TParams &TQuery::Params()
@@ -235,13 +248,9 @@ void TQuery::reparse()
         const QString raw = m_sql.join(QLatin1Char('\n'));
         QList<TMacro> macros;
         walkSql(raw, [&](qsizetype i, QString &) -> qsizetype {
-            if (raw.at(i) != QLatin1Char('%') || i + 1 >= raw.size() ||
-                !isIdentStart(raw.at(i + 1)))
+            const QString name = macroNameAt(raw, i);
+            if (name.isEmpty())
                 return 0;
-            qsizetype j = i + 1;
-            while (j < raw.size() && isIdentChar(raw.at(j)))
-                ++j;
-            const QString name = raw.mid(i + 1, j - i - 1);
             for (const TMacro &m : macros)
                 if (m.Name.compare(name, Qt::CaseInsensitive) == 0)
                     return 0;
@@ -259,21 +268,7 @@ void TQuery::reparse()
         m_parsedText = QString(QChar(0)); // forces the parameter pass below
     }
     // Parameters come from the expanded text (a macro may bring its own).
-    const QString raw = m_sql.join(QLatin1Char('\n'));
-    QString expanded = walkSql(raw, [&](qsizetype i, QString &rep) -> qsizetype {
-        if (raw.at(i) != QLatin1Char('%') || i + 1 >= raw.size() || !isIdentStart(raw.at(i + 1)))
-            return 0;
-        qsizetype j = i + 1;
-        while (j < raw.size() && isIdentChar(raw.at(j)))
-            ++j;
-        const QString name = raw.mid(i + 1, j - i - 1);
-        for (const TMacro &m : m_macros)
-            if (m.Name.compare(name, Qt::CaseInsensitive) == 0) {
-                rep = m.Value;
-                return j - i;
-            }
-        return 0;
-    });
+    QString expanded = expandMacros(m_sql.join(QLatin1Char('\n')), m_macros);
     if (expanded == m_parsedText)
         return;
     // Values outlive a text in which their parameter is missing for a while (a line switched

@@ -65,23 +65,28 @@ void TConsoleJobWindow::JobFinished(int returnCode)
     m_finished = true;
 }
 
+int RunJob(TJobWindow &window, const TJobFactory &factory)
+{
+    std::unique_ptr<TRplThread> job = factory(window);
+    // Connected after the job's own end handler, so it runs after the window heard of the end.
+    bool ended = false;
+    QObject::connect(job.get(), &QThread::finished, job.get(), [&ended] { ended = true; });
+    job->Launch();
+    // The caller's event loop serves the job's blocking calls meanwhile.
+    while (!ended)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return job->ReturnCode();
+}
+
 int RunJobInConsole(const TJobFactory &factory)
 {
     TConsoleJobWindow window;
     try {
-        std::unique_ptr<TRplThread> job = factory(window);
-        job->Launch();
-        // This is the command's own event loop: it serves the job's blocking calls until the
-        // end event has arrived.
-        while (!window.Finished())
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        job.reset();
+        return RunJob(window, factory);
     } catch (const Exception &e) {
         QTextStream(stderr) << e.Message() << Qt::endl;
-        return 2;
     } catch (const std::exception &e) {
         QTextStream(stderr) << QString::fromLocal8Bit(e.what()) << Qt::endl;
-        return 2;
     }
-    return window.ReturnCode();
+    return 2;
 }

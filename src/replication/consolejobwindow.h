@@ -35,6 +35,11 @@ private:
     int m_returnCode = 2;
 };
 
+// Creates a job for the window, starts it and serves the calling thread's events until the
+// job's end event has reached the window; returns the job's result (1 success, 2 otherwise).
+// Errors while creating the job go to the caller.
+int RunJob(TJobWindow &window, const TJobFactory &factory);
+
 // Runs a job without a window and waits for its end; the job's result (1 success, 2 otherwise).
 // Errors while creating the job are printed and give 2.
 int RunJobInConsole(const TJobFactory &factory);

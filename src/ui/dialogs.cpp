@@ -164,52 +164,51 @@ QMessageBox::StandardButton realBox(QMessageBox::Icon icon, const QString &title
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
+// A message with a single OK button.
+void tell(TDialogs::Kind kind, QMessageBox::Icon icon, const QString &title, const QString &message)
+{
+    Preset answer;
+    if (take(kind, message, {}, answer) == Source::Real)
+        realBox(icon, title, message, QMessageBox::Ok, QMessageBox::Ok);
+}
+
+// A question with two buttons; true for the first (affirmative) one, preset or pressed.
+bool ask(TDialogs::Kind kind, const QString &message, TDialogs::Button affirmative,
+         QMessageBox::StandardButton yes, QMessageBox::StandardButton no)
+{
+    Preset answer;
+    switch (take(kind, message, {}, answer)) {
+    case Source::Preset:
+        return answer.button == affirmative;
+    case Source::Refused:
+        return false;
+    case Source::Real:
+        break;
+    }
+    return realBox(QMessageBox::Question, QStringLiteral("Подтверждение"), message, yes | no,
+                   yes) == yes;
+}
+
 } // namespace
 
 void TDialogs::Error(const QString &message)
 {
-    Preset answer;
-    if (take(Kind::Error, message, {}, answer) == Source::Real)
-        realBox(QMessageBox::Critical, QStringLiteral("Ошибка"), message, QMessageBox::Ok,
-                QMessageBox::Ok);
+    tell(Kind::Error, QMessageBox::Critical, QStringLiteral("Ошибка"), message);
 }
 
 bool TDialogs::Question(const QString &message)
 {
-    Preset answer;
-    switch (take(Kind::Question, message, {}, answer)) {
-    case Source::Preset:
-        return answer.button == Button::Yes;
-    case Source::Refused:
-        return false;
-    case Source::Real:
-        break;
-    }
-    return realBox(QMessageBox::Question, QStringLiteral("Подтверждение"), message,
-                   QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes;
+    return ask(Kind::Question, message, Button::Yes, QMessageBox::Yes, QMessageBox::No);
 }
 
 bool TDialogs::Confirmation(const QString &message)
 {
-    Preset answer;
-    switch (take(Kind::Confirmation, message, {}, answer)) {
-    case Source::Preset:
-        return answer.button == Button::Ok;
-    case Source::Refused:
-        return false;
-    case Source::Real:
-        break;
-    }
-    return realBox(QMessageBox::Question, QStringLiteral("Подтверждение"), message,
-                   QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok) == QMessageBox::Ok;
+    return ask(Kind::Confirmation, message, Button::Ok, QMessageBox::Ok, QMessageBox::Cancel);
 }
 
 void TDialogs::Information(const QString &message)
 {
-    Preset answer;
-    if (take(Kind::Information, message, {}, answer) == Source::Real)
-        realBox(QMessageBox::Information, QStringLiteral("Информация"), message, QMessageBox::Ok,
-                QMessageBox::Ok);
+    tell(Kind::Information, QMessageBox::Information, QStringLiteral("Информация"), message);
 }
 
 QString TDialogs::BrowseFolder(const QString &caption)

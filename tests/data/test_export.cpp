@@ -5,6 +5,7 @@
 #include "data/exserver.h"
 #include "engine/paradox/paradoxtable.h"
 #include "replication/archive.h"
+#include "replication/consolejobwindow.h"
 #include "replication/replicator.h"
 #include "ui/dialogs.h"
 
@@ -42,17 +43,11 @@ public:
             job->Terminate();
     }
     void SetGauge(int) override {}
-    void JobFinished(int code) override
-    {
-        returnCode = code;
-        finished = true;
-    }
+    void JobFinished(int) override {}
     QString caption;
     QStringList lines;
     QString stopOn;
     TRplThread *job = nullptr;
-    int returnCode = 0;
-    bool finished = false;
 };
 
 const QStringList kAllTables = {QStringLiteral("WORKSTATION"), QStringLiteral("BRIGADE"),
@@ -159,12 +154,11 @@ class TestExportJob : public QObject
     int run(int wstGID, RecordingWindow &window, const QString &stopOn = {})
     {
         window.stopOn = stopOn;
-        auto job = std::make_unique<TestExport>(window, wstGID);
-        window.job = job.get();
-        job->Launch();
-        while (!window.finished)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        return window.returnCode;
+        return RunJob(window, [&](TJobWindow &w) {
+            auto job = std::make_unique<TestExport>(w, wstGID);
+            window.job = job.get();
+            return std::unique_ptr<TRplThread>(std::move(job));
+        });
     }
 
     // Everything under the export folder, relative, sorted.

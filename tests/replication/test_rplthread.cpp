@@ -139,25 +139,10 @@ public:
     void ClearMessages() override {}
     void AddMessage(const QString &line) override { lines << line; }
     void SetGauge(int percent) override { gauge << percent; }
-    void JobFinished(int code) override
-    {
-        returnCode = code;
-        finished = true;
-    }
+    void JobFinished(int) override {}
     QStringList lines;
     QList<int> gauge;
-    int returnCode = 0;
-    bool finished = false;
 };
-
-int runWith(RecordingWindow &window, const TJobFactory &factory)
-{
-    std::unique_ptr<TRplThread> job = factory(window);
-    job->Launch();
-    while (!window.finished)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    return window.returnCode;
-}
 
 } // namespace
 
@@ -396,11 +381,11 @@ private Q_SLOTS:
         dest.AddFieldDef(QStringLiteral("A"), TFieldType::ftInteger);
         int result = -1;
         RecordingWindow window;
-        QCOMPARE(runWith(window, scripted([&](ScriptedJob &job) {
-                             job.Position = 77;
-                             job.UpdateGauge();
-                             result = job.CopyRecords(source, dest, QStringLiteral("A"));
-                         })),
+        QCOMPARE(RunJob(window, scripted([&](ScriptedJob &job) {
+                            job.Position = 77;
+                            job.UpdateGauge();
+                            result = job.CopyRecords(source, dest, QStringLiteral("A"));
+                        })),
                  1);
         QCOMPARE(result, 0);
         // The gauge was last set by the copy's start, to 0 %.
