@@ -1,5 +1,6 @@
 #include "app/console.h"
 
+#include "app/startup.h"
 #include "core/appinfo.h"
 #include "core/errors.h"
 #include "core/strconst.h"
@@ -141,33 +142,22 @@ int RunConsole(const QStringList &arguments, const QString &exePath)
 
     TAliasStore &aliases = TAliasStore::Session();
     try {
-        TAppInfo info(exePath, aliases);
-        AppInfo = &info;
-        struct ResetAppInfo
-        {
-            ~ResetAppInfo() { AppInfo = nullptr; }
-        } resetAppInfo;
-        aliases.Load(info.AppFolder() + StrConst::AliasFileName);
-        info.RegisterAliases();
         TAppInfo::Ui ui;
         ui.ShowErrorBox = [](const QString &message) { err() << message << Qt::endl; };
         ui.ShowSettingsDialog = [] {
             err() << QStringLiteral("Настройте папки в оконной программе.") << Qt::endl;
             return false;
         };
-        if (!info.CheckDatabases(ui))
+        const std::unique_ptr<TAppInfo> info = LoadConfiguration(exePath, aliases, ui);
+        if (!info)
             return 1;
+        struct ResetAppInfo
+        {
+            ~ResetAppInfo() { AppInfo = nullptr; }
+        } resetAppInfo;
 
         TDatabase center(StrConst::CenterDatabaseName, &aliases);
-        center.AliasName = info.SrvDBAlias();
-        if (!aliases.IsAlias(center.AliasName))
-            throw EDatabaseError(StrConst::BadAlias + center.AliasName);
-        QString user;
-        try {
-            user = info.ReadRequired(StrConst::SettingsSection, StrConst::UserNameKey);
-        } catch (const EAppInfoException &) {
-        }
-        center.Params = {QStringLiteral("USER NAME=") + user};
+        ConfigureCentralDatabase(center, *info);
         center.Exclusive = true;
         TDatabase::SetLoginHandler(consoleLogin);
         center.Open();

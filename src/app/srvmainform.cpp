@@ -1,6 +1,7 @@
 #include "app/srvmainform.h"
 
 #include "app/commonform.h"
+#include "app/startup.h"
 #include "core/appinfo.h"
 #include "core/errors.h"
 #include "core/strconst.h"
@@ -77,37 +78,17 @@ void TSrvMainForm::FormCreate()
 {
     m_common = new TCommonForm(this);
     // Hints reach the window as status-tip events (see event()).
-    try {
-        m_kzCenter->AliasName = AppInfo->SrvDBAlias();
-    } catch (const std::exception &e) {
-        ShowError(e);
-        return;
-    }
     connectCenter();
 }
 
 void TSrvMainForm::connectCenter()
 {
-    const QString alias = m_kzCenter->AliasName;
     try {
-        const QStringList names = m_kzCenter->Aliases().GetAliasNames();
-        if (!names.contains(alias, Qt::CaseInsensitive)) {
-            ShowError(StrConst::BadAlias + alias);
-            return;
-        }
+        ConfigureCentralDatabase(*m_kzCenter, *AppInfo);
     } catch (const std::exception &e) {
         ShowError(e);
         return;
     }
-
-    QString userName;
-    try {
-        userName = AppInfo->ReadRequired(StrConst::SettingsSection, StrConst::UserNameKey);
-    } catch (const std::exception &) {
-        // No user name configured: the log-in dialog starts with an empty one.
-    }
-    m_kzCenter->Params.clear();
-    m_kzCenter->Params << QStringLiteral("USER NAME=") + userName;
 
     while (!m_kzCenter->Connected()) {
         try {

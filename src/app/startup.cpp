@@ -3,12 +3,45 @@
 #include "app/setsettingsform.h"
 #include "app/srvmainform.h"
 #include "core/appinfo.h"
+#include "core/errors.h"
 #include "core/strconst.h"
 #include "data/srvrplthread.h"
 #include "engine/database.h"
 #include "ui/dialogs.h"
 
 #include <QApplication>
+
+std::unique_ptr<TAppInfo> LoadConfiguration(const QString &exePath, TAliasStore &aliases,
+                                            const TAppInfo::Ui &ui)
+{
+    auto info = std::make_unique<TAppInfo>(exePath, aliases);
+    ::AppInfo = info.get();
+    try {
+        aliases.Load(info->AppFolder() + StrConst::AliasFileName);
+        info->RegisterAliases();
+        if (info->CheckDatabases(ui))
+            return info;
+    } catch (...) {
+        ::AppInfo = nullptr;
+        throw;
+    }
+    ::AppInfo = nullptr;
+    return nullptr;
+}
+
+void ConfigureCentralDatabase(TDatabase &db, const TAppInfo &info)
+{
+    db.AliasName = info.SrvDBAlias();
+    if (!db.Aliases().GetAliasNames().contains(db.AliasName, Qt::CaseInsensitive))
+        throw EDatabaseError(StrConst::BadAlias + db.AliasName);
+    QString userName;
+    try {
+        userName = info.ReadRequired(StrConst::SettingsSection, StrConst::UserNameKey);
+    } catch (const EAppInfoException &) {
+        // No user name configured: the log-in starts with an empty one.
+    }
+    db.Params = {QStringLiteral("USER NAME=") + userName};
+}
 
 TStartup::TStartup(QString exePath, TAliasStore &aliases)
     : m_exePath(std::move(exePath)), m_aliases(aliases)
@@ -27,14 +60,11 @@ TStartup::~TStartup()
 bool TStartup::Prepare()
 {
     try {
-        m_appInfo = std::make_unique<TAppInfo>(m_exePath, m_aliases);
-        ::AppInfo = m_appInfo.get();
-        m_aliases.Load(m_appInfo->AppFolder() + StrConst::AliasFileName);
-        m_appInfo->RegisterAliases();
         TAppInfo::Ui ui;
         ui.ShowErrorBox = [](const QString &message) { ShowError(message); };
         ui.ShowSettingsDialog = [] { return ShowSettingsDialog(); };
-        if (!m_appInfo->CheckDatabases(ui))
+        m_appInfo = LoadConfiguration(m_exePath, m_aliases, ui);
+        if (!m_appInfo)
             return false;
         QCoreApplication::setApplicationName(StrConst::AppTitle);
         TDialogs::InstallLoginHandler();

@@ -1,12 +1,28 @@
 #pragma once
 
+#include "core/appinfo.h"
+
 #include <QString>
 #include <memory>
 
 class QApplication;
 class TAliasStore;
-class TAppInfo;
+class TDatabase;
 class TSrvMainForm;
+
+// The configuration steps that the desktop program and the command line share: the
+// configuration object over the ini file beside the executable (made the global AppInfo, which
+// the settings dialog reads), the alias file of the program folder, the two local aliases and
+// the folder check. Null when the folders are wrong and the user did not repair them. Throws
+// what the configuration or the alias store throws.
+std::unique_ptr<TAppInfo> LoadConfiguration(const QString &exePath, TAliasStore &aliases,
+                                            const TAppInfo::Ui &ui);
+
+// Points a connection at the central database of the configuration: its alias and the user name
+// offered at log-in (empty when none is configured). Throws EAppInfoException when the alias key
+// is missing and EDatabaseError "Неверный псевдоним: " + alias for an alias the engine does not
+// know.
+void ConfigureCentralDatabase(TDatabase &db, const TAppInfo &info);
 
 // The program's entry sequence: configuration, local aliases, folder check, title, main window.
 // Owns AppInfo and the main window for the run and points the global AppInfo at its own.
