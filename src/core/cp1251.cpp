@@ -1,9 +1,7 @@
 #include "core/cp1251.h"
 
 #include <array>
-#include <cerrno>
 #include <iconv.h>
-#include <mutex>
 
 namespace {
 
@@ -17,31 +15,48 @@ struct Tables
 
     Tables()
     {
-        iconv_t cd = iconv_open("UTF-16LE", "CP1251");
+        const auto decoded = cp1251::singleByteTable("CP1251");
         for (int b = 0; b < 256; ++b) {
-            char in = static_cast<char>(b);
-            char out[4] = {};
-            char *inp = &in;
-            char *outp = out;
-            size_t inLeft = 1;
-            size_t outLeft = sizeof out;
-            char16_t cu = u'\uFFFD';
-            if (cd != reinterpret_cast<iconv_t>(-1) &&
-                iconv(cd, &inp, &inLeft, &outp, &outLeft) != static_cast<size_t>(-1) &&
-                outLeft == 2) {
-                cu = static_cast<char16_t>(static_cast<unsigned char>(out[0]) |
-                                           (static_cast<unsigned char>(out[1]) << 8));
-            }
-            if (cd != reinterpret_cast<iconv_t>(-1))
-                iconv(cd, nullptr, nullptr, nullptr, nullptr);
+            const char16_t cu = decoded ? (*decoded)[static_cast<size_t>(b)] : u'\uFFFD';
             toUnicode[static_cast<size_t>(b)] = cu;
             if (b != 0 && cu != u'\uFFFD')
                 fromUnicode[cu] = static_cast<unsigned char>(b);
         }
-        if (cd != reinterpret_cast<iconv_t>(-1))
-            iconv_close(cd);
     }
 };
+
+} // namespace
+
+namespace cp1251 {
+
+std::optional<std::array<char16_t, 256>> singleByteTable(const char *iconvName)
+{
+    iconv_t cd = iconv_open("UTF-16LE", iconvName);
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return std::nullopt;
+    std::array<char16_t, 256> table{};
+    for (int b = 0; b < 256; ++b) {
+        char in = static_cast<char>(b);
+        char out[4] = {};
+        char *inp = &in;
+        char *outp = out;
+        size_t inLeft = 1;
+        size_t outLeft = sizeof out;
+        char16_t cu = u'\uFFFD';
+        // Exactly one UTF-16 unit, or the byte has no character here.
+        if (iconv(cd, &inp, &inLeft, &outp, &outLeft) != static_cast<size_t>(-1) && outLeft == 2)
+            cu = static_cast<char16_t>(static_cast<unsigned char>(out[0]) |
+                                       (static_cast<unsigned char>(out[1]) << 8));
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        table[static_cast<size_t>(b)] = cu;
+    }
+    iconv_close(cd);
+    return table;
+}
+
+} // namespace cp1251
+
+namespace {
 
 const Tables &tables()
 {

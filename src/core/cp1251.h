@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <array>
 #include <optional>
 
 // The one place where text crosses between the program (UTF-8 / QString) and the files of the
@@ -19,5 +20,10 @@ std::optional<QByteArray> encodeStrict(const QString &text);
 // Every byte has a meaning in cp1251 except 0x98, which decodes to U+FFFD.
 QString decode(const QByteArray &bytes);
 QString decode(const char *data, qsizetype size);
+
+// Decoding table of any single-byte code page that iconv knows (e.g. "CP866"): the UTF-16 unit
+// of every byte, U+FFFD where the code page assigns none; nullopt when iconv does not know it.
+// The one place where code-page tables are built; cp1251 itself is built with it.
+std::optional<std::array<char16_t, 256>> singleByteTable(const char *iconvName);
 
 } // namespace cp1251

@@ -9,7 +9,6 @@
 #include <QTime>
 #include <array>
 #include <cmath>
-#include <iconv.h>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -66,7 +65,7 @@ bool isKnownType(int typeCode)
 
 namespace {
 
-// Single-byte code page -> UTF-16 tables built once from iconv and kept for the whole run.
+// Single-byte code page -> UTF-16 tables built once and kept for the whole run.
 class CodePageTables
 {
 public:
@@ -96,29 +95,9 @@ private:
     {
         if (!isSingleByte(codePage))
             return nullptr;
-        const QByteArray name = "CP" + QByteArray::number(codePage);
-        iconv_t cd = iconv_open("UTF-16LE", name.constData());
-        if (cd == reinterpret_cast<iconv_t>(-1))
-            return nullptr;
-        auto table = std::make_unique<Table>();
-        for (int b = 0; b < 256; ++b) {
-            char in = static_cast<char>(b);
-            char out[8] = {};
-            char *inp = &in;
-            char *outp = out;
-            size_t inLeft = 1;
-            size_t outLeft = sizeof out;
-            char16_t cu = 0xFFFF;
-            if (iconv(cd, &inp, &inLeft, &outp, &outLeft) != static_cast<size_t>(-1) &&
-                outLeft == sizeof out - 2) {
-                cu = static_cast<char16_t>(static_cast<unsigned char>(out[0]) |
-                                           (static_cast<unsigned char>(out[1]) << 8));
-            }
-            iconv(cd, nullptr, nullptr, nullptr, nullptr);
-            (*table)[static_cast<size_t>(b)] = cu;
-        }
-        iconv_close(cd);
-        return table;
+        const QByteArray name = QByteArray("CP") + QByteArray::number(codePage);
+        const auto table = cp1251::singleByteTable(name.constData());
+        return table ? std::make_unique<Table>(*table) : nullptr;
     }
 
     std::mutex m_mutex;
@@ -151,7 +130,7 @@ std::optional<QString> TextDecoder::decode(const char *data, qsizetype size) con
         const auto b = static_cast<unsigned char>(data[i]);
         char16_t cu = b;
         if (b >= 0x80) {
-            if (!m_table || m_table[b] == 0xFFFF)
+            if (!m_table || m_table[b] == u'\uFFFD')
                 return std::nullopt;
             cu = m_table[b];
         }
