@@ -26,6 +26,24 @@ QString datasetLabel(const TDataSet &ds)
     return ds.Name.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(ds.Name);
 }
 
+// Positions of the named columns (names compared without regard to case); a name that is not
+// there is an error naming the dataset.
+QList<int> columnPositions(const QList<TColumn> &columns, const QStringList &names,
+                           const TDataSet &ds)
+{
+    QList<int> positions;
+    for (const QString &n : names) {
+        int found = -1;
+        for (int i = 0; i < columns.size() && found < 0; ++i)
+            if (columns.at(i).Name.compare(n, Qt::CaseInsensitive) == 0)
+                found = i;
+        if (found < 0)
+            throw EDatabaseError(QStringLiteral("Поле '%1' не найдено%2").arg(n, datasetLabel(ds)));
+        positions << found;
+    }
+    return positions;
+}
+
 } // namespace
 
 // ------------------------------------------------------------------------------------------
@@ -591,21 +609,7 @@ QList<int> TDataSet::resolveColumns(const QString &names, QStringList *split) co
     const QStringList list = splitNames(names);
     if (split)
         *split = list;
-    QList<int> cols;
-    const QList<TColumn> &columns = m_cursor->Columns();
-    for (const QString &n : list) {
-        int found = -1;
-        for (int i = 0; i < columns.size(); ++i)
-            if (columns.at(i).Name.compare(n, Qt::CaseInsensitive) == 0) {
-                found = i;
-                break;
-            }
-        if (found < 0)
-            throw EDatabaseError(
-                QStringLiteral("Поле '%1' не найдено%2").arg(n, datasetLabel(*this)));
-        cols << found;
-    }
-    return cols;
+    return columnPositions(m_cursor->Columns(), list, *this);
 }
 
 bool TDataSet::Locate(const QString &keyFields, const QVariantList &values, TLocateOptions options)
@@ -639,22 +643,8 @@ QVariant TDataSet::Lookup(const QString &keyFields, const QVariantList &values,
         }
         cursor = m_lookupCursor.get();
     }
-    const QList<TColumn> &columns = cursor->Columns();
     auto resolve = [&](const QString &names) {
-        QList<int> cols;
-        for (const QString &n : splitNames(names)) {
-            int found = -1;
-            for (int i = 0; i < columns.size(); ++i)
-                if (columns.at(i).Name.compare(n, Qt::CaseInsensitive) == 0) {
-                    found = i;
-                    break;
-                }
-            if (found < 0)
-                throw EDatabaseError(
-                    QStringLiteral("Поле '%1' не найдено%2").arg(n, datasetLabel(*this)));
-            cols << found;
-        }
-        return cols;
+        return columnPositions(cursor->Columns(), splitNames(names), *this);
     };
     const QList<int> keys = resolve(keyFields);
     const QList<int> results = resolve(resultField);
