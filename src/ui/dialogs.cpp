@@ -51,6 +51,8 @@ QString kindName(TDialogs::Kind kind)
         return QStringLiteral("error box");
     case TDialogs::Kind::Question:
         return QStringLiteral("question");
+    case TDialogs::Kind::PlainQuestion:
+        return QStringLiteral("plain question");
     case TDialogs::Kind::Confirmation:
         return QStringLiteral("confirmation");
     case TDialogs::Kind::Information:
@@ -84,6 +86,7 @@ bool fits(const Preset &p, TDialogs::Kind kind)
         case K::Information:
             return p.button == B::Ok;
         case K::Question:
+        case K::PlainQuestion:
             return p.button == B::Yes || p.button == B::No;
         case K::Confirmation:
             return p.button == B::Ok || p.button == B::Cancel;
@@ -174,7 +177,8 @@ void tell(TDialogs::Kind kind, QMessageBox::Icon icon, const QString &title, con
 
 // A question with two buttons; true for the first (affirmative) one, preset or pressed.
 bool ask(TDialogs::Kind kind, const QString &message, TDialogs::Button affirmative,
-         QMessageBox::StandardButton yes, QMessageBox::StandardButton no)
+         QMessageBox::StandardButton yes, QMessageBox::StandardButton no,
+         QMessageBox::Icon icon = QMessageBox::Question)
 {
     Preset answer;
     switch (take(kind, message, {}, answer)) {
@@ -185,8 +189,7 @@ bool ask(TDialogs::Kind kind, const QString &message, TDialogs::Button affirmati
     case Source::Real:
         break;
     }
-    return realBox(QMessageBox::Question, QStringLiteral("Подтверждение"), message, yes | no,
-                   yes) == yes;
+    return realBox(icon, QStringLiteral("Подтверждение"), message, yes | no, yes) == yes;
 }
 
 } // namespace
@@ -199,6 +202,12 @@ void TDialogs::Error(const QString &message)
 bool TDialogs::Question(const QString &message)
 {
     return ask(Kind::Question, message, Button::Yes, QMessageBox::Yes, QMessageBox::No);
+}
+
+bool TDialogs::PlainQuestion(const QString &message)
+{
+    return ask(Kind::PlainQuestion, message, Button::Yes, QMessageBox::Yes, QMessageBox::No,
+               QMessageBox::NoIcon);
 }
 
 bool TDialogs::Confirmation(const QString &message)

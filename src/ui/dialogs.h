@@ -20,6 +20,8 @@ public:
     {
         Error,
         Question,
+        // A Yes/No question shown without an icon.
+        PlainQuestion,
         Confirmation,
         Information,
         FolderBrowser,
@@ -49,6 +51,8 @@ public:
     static void Error(const QString &message);
     // Yes/No question; true for Yes.
     static bool Question(const QString &message);
+    // Yes/No question without an icon (an offer rather than a warning); true for Yes.
+    static bool PlainQuestion(const QString &message);
     // OK/Cancel confirmation; true for OK.
     static bool Confirmation(const QString &message);
     static void Information(const QString &message);

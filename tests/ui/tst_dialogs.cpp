@@ -45,6 +45,7 @@ private Q_SLOTS:
     void loginHandlerAsksForTheDatabase();
     void realConfirmationBox_data();
     void realConfirmationBox();
+    void realPlainQuestionHasNoIcon();
     void realLoginDialog_data();
     void realLoginDialog();
 
@@ -79,6 +80,8 @@ static bool ask(Kind kind, const QString &text)
         return true;
     case Kind::Question:
         return TDialogs::Question(text);
+    case Kind::PlainQuestion:
+        return TDialogs::PlainQuestion(text);
     case Kind::Confirmation:
         return TDialogs::Confirmation(text);
     default:
@@ -95,6 +98,8 @@ void TestDialogs::messageBoxAnswers_data()
     QTest::newRow("information OK") << Kind::Information << Button::Ok << true;
     QTest::newRow("question yes") << Kind::Question << Button::Yes << true;
     QTest::newRow("question no") << Kind::Question << Button::No << false;
+    QTest::newRow("plain question yes") << Kind::PlainQuestion << Button::Yes << true;
+    QTest::newRow("plain question no") << Kind::PlainQuestion << Button::No << false;
     QTest::newRow("confirmation OK") << Kind::Confirmation << Button::Ok << true;
     QTest::newRow("confirmation cancel") << Kind::Confirmation << Button::Cancel << false;
 }
@@ -170,6 +175,7 @@ void TestDialogs::wrongKindOfAnswerFails_data()
     QTest::newRow("yes for a confirmation") << Kind::Confirmation << Button::Yes;
     QTest::newRow("OK for a question") << Kind::Question << Button::Ok;
     QTest::newRow("cancel for an error") << Kind::Error << Button::Cancel;
+    QTest::newRow("OK for a plain question") << Kind::PlainQuestion << Button::Ok;
 }
 
 void TestDialogs::wrongKindOfAnswerFails()
@@ -313,6 +319,29 @@ void TestDialogs::realConfirmationBox()
     });
     QCOMPARE(TDialogs::Confirmation(QStringLiteral("Подтверждаете?")), result);
     QCOMPARE(seenText, QStringLiteral("Подтверждаете?"));
+    TDialogs::SetTestMode(true);
+}
+
+void TestDialogs::realPlainQuestionHasNoIcon()
+{
+    TDialogs::SetTestMode(false);
+    QMessageBox::Icon seenIcon = QMessageBox::Critical;
+    QString yesText;
+    QTimer::singleShot(0, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        seenIcon = box->icon();
+        yesText = box->button(QMessageBox::Yes)->text();
+        box->button(QMessageBox::No)->click();
+    });
+    QTimer::singleShot(5000, this, [] {
+        if (QWidget *w = QApplication::activeModalWidget())
+            w->close();
+    });
+    QVERIFY(!TDialogs::PlainQuestion(QStringLiteral("Создать?")));
+    QCOMPARE(seenIcon, QMessageBox::NoIcon);
+    QCOMPARE(yesText, QStringLiteral("Да"));
     TDialogs::SetTestMode(true);
 }
 
