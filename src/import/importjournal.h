@@ -1,0 +1,103 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QVariant>
+#include <memory>
+#include <optional>
+
+class TDatabase;
+
+// Results of an import run as the journal shows them.
+inline const QString ImportResultSucceeded = QStringLiteral("успешно");
+inline const QString ImportResultFailed = QStringLiteral("ошибка");
+inline const QString ImportResultCancelled = QStringLiteral("прервано");
+// Written with the start of a run; a run that never wrote its end keeps it.
+inline const QString ImportResultUnfinished = QStringLiteral("не завершён");
+
+// What an import did to one central table.
+struct TImportTableCounts
+{
+    QString Table; // the step's label ("City", "Person", ...)
+    qint64 NewRows = 0;
+    qint64 EditedRows = 0;
+    qint64 UnchangedRows = 0;
+    qint64 NewMappings = 0;
+    qint64 Registrations = 0;
+};
+
+// Told by the import job about each table as its step ends (also after a failure, with the
+// counts reached so far).
+class TImportObserver
+{
+public:
+    virtual ~TImportObserver() = default;
+    virtual void TableImported(const TImportTableCounts &counts) = 0;
+};
+
+// A package as the journal records it.
+struct TImportPackageInfo
+{
+    QString FileName;    // the first volume's file name, without folder
+    qint64 Size = 0;     // all volumes together
+    QString Sha256;      // over the volumes in order, lower-case hex
+    QString Label;       // the archive comment
+    QVariant WstGID;     // the workstation the label names; Null when it names none
+    QStringList Volumes; // full paths, in order
+};
+
+// The import journal in the central database (tables IMPORTJOURNAL and IMPORTJOURNALTABLE).
+// It works on a connection of its own, cloned from the central connection on the calling thread,
+// and writes the start and the end of a run in short transactions of their own: a run whose
+// import is rolled back keeps its record, and a run that never ends stays "не завершён". The
+// tables are created on first use in a database made before them.
+class TImportJournal
+{
+public:
+    // `center` names the central database and the credentials; it is not used afterwards.
+    explicit TImportJournal(const TDatabase &center);
+    ~TImportJournal();
+    TImportJournal(const TImportJournal &) = delete;
+    TImportJournal &operator=(const TImportJournal &) = delete;
+
+    // Creates the journal tables when the database lacks them; touches nothing else.
+    static void EnsureTables(TDatabase &db);
+
+    // Records the start of a run ("не завершён") and returns its identifier.
+    qint64 Begin(const TImportPackageInfo &package, const QDateTime &start);
+    // Records the end of run `run` with its per-table counts (in import order).
+    void End(qint64 run, const QString &result, const QString &error,
+             const QList<TImportTableCounts> &tables, const QDateTime &end);
+
+    // End time of the latest successful run of a package with this checksum.
+    std::optional<QDateTime> LastSuccess(const QString &sha256);
+
+    // The user the program runs as on this machine.
+    static QString MachineUser();
+
+private:
+    TDatabase &db();
+
+    std::unique_ptr<TDatabase> m_db;
+    QString m_centralUser;
+};
+
+// One journaled run: Begin() at construction, the job's table counts collected as they come,
+// Finish() writes the end. A run destroyed without Finish() (the process stopped) keeps
+// "не завершён".
+class TJournaledRun : public TImportObserver
+{
+public:
+    TJournaledRun(TImportJournal &journal, const TImportPackageInfo &package);
+    void TableImported(const TImportTableCounts &counts) override;
+    void Finish(const QString &result, const QString &error = {});
+    qint64 RunGID() const { return m_run; }
+    const QList<TImportTableCounts> &Tables() const { return m_tables; }
+
+private:
+    TImportJournal &m_journal;
+    qint64 m_run;
+    QList<TImportTableCounts> m_tables;
+    bool m_finished = false;
+};
