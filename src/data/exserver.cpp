@@ -92,9 +92,12 @@ std::optional<QString> TExServerToWorkstation::SelectionFilter(const QString &u,
                decimal(b) + QStringLiteral(")");
     }
     if (u == QLatin1String("HOSPTYPE")) {
-        if (!noH)
-            return QStringLiteral("WHERE HTPGID=") +
-                   (engine::IsNullValue(y) ? QString() : decimal(y));
+        if (!noH) {
+            // A hospital without a type receives no type; its own row keeps the Null.
+            if (engine::IsNullValue(y))
+                return QStringLiteral("WHERE 1=0");
+            return QStringLiteral("WHERE HTPGID=") + decimal(y);
+        }
         if (noB)
             return std::nullopt;
         return QStringLiteral("WHERE EXISTS ( SELECT * FROM Hospital   WHERE HospType.HtpGID = "
@@ -160,8 +163,12 @@ void TExServerToWorkstation::exportPackage()
             try {
                 t.Close();
             } catch (...) {
+                // The job already reports the failure that left the table open.
             }
-            t.SetDatabase(nullptr);
+            try {
+                t.SetDatabase(nullptr);
+            } catch (...) {
+            }
         }
     } detachExTable{dm.exTable};
     TSIEDM::RunRplGen(folder);

@@ -224,11 +224,13 @@ void TDataSet::Close()
         Cancel();
     if (BeforeClose)
         BeforeClose(*this);
-    m_state = TDataSetState::dsInactive;
     if (m_cursor) {
+        // A folder table reaches its file here: when that fails the dataset stays open, so
+        // that the caller sees the failure and a later Close is not taken for a success.
         m_cursor->Close();
         m_cursor.reset();
     }
+    m_state = TDataSetState::dsInactive;
     m_fields.clear();
     m_row.clear();
     m_oldRow.clear();

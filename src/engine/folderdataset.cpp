@@ -158,6 +158,8 @@ QVariant toStored(const QString &table, const paradox::Field &f, const QVariant 
             s.truncate(f.size);
         if (!cp1251::encodeStrict(s))
             refuse(table, f.name, QStringLiteral("текст содержит знаки вне кодировки 1251"));
+        if (s.contains(QChar(u'\0')))
+            refuse(table, f.name, QStringLiteral("текст содержит нулевой символ"));
         return s;
     }
     case paradox::FieldType::Short:

@@ -63,9 +63,16 @@ protected:
     void UpdateGauge();
     // Raises ERplException "Прервано пользователем" once a stop was requested.
     void CheckTerminated();
-    // Copies every row of source into dest (see the implementation for the rules); returns the
-    // number of rows written. Both datasets are closed in every case.
-    int CopyRecords(TDataSet &source, TDataSet &dest, const QString &keyFields);
+    // Copies every row of source into dest and returns the number of rows written; both
+    // datasets are closed in every case. fields: the destination columns to write (any letter
+    // case), each taken from the source column of the same name; other destination columns are
+    // left alone. Empty: every stored destination column from the source column at its position.
+    // keyFields (";"-joined, may be empty): a destination row with these values (case folded)
+    // is updated instead of a new row appended. Any failure to write, the closing of the
+    // destination included (a folder table reaches its file then), is thrown; a row that cannot
+    // be written is named in the message by its key values.
+    int CopyRecords(TDataSet &source, TDataSet &dest, const QString &keyFields,
+                    const QStringList &fields = {});
 
     // The archiver (exit code; 0 is success).
     int PackFolder(const QString &folder, const QString &comment, const QString &archiveName);

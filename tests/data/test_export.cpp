@@ -16,6 +16,9 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
+#include <csignal>
+#include <optional>
+#include <sys/resource.h>
 
 namespace {
 
@@ -41,6 +44,8 @@ public:
         lines << line;
         if (job && !stopOn.isEmpty() && line == stopOn)
             job->Terminate();
+        if (onLine)
+            onLine(line);
     }
     void SetGauge(int) override {}
     void JobFinished(int) override {}
@@ -48,6 +53,28 @@ public:
     QStringList lines;
     QString stopOn;
     TRplThread *job = nullptr;
+    // Called on the user-interface thread while the job waits for the line to be shown.
+    std::function<void(const QString &)> onLine;
+};
+
+// Lowers the size a file may reach for this process until destroyed (writes past it fail with
+// EFBIG: SIGXFSZ is ignored); the hard limit stays, so it can be raised back.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        rlimit lowered = m_saved;
+        lowered.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &lowered);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_saved); }
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+private:
+    rlimit m_saved{};
 };
 
 const QStringList kAllTables = {QStringLiteral("WORKSTATION"), QStringLiteral("BRIGADE"),
@@ -80,6 +107,8 @@ void fill(CentralDb &c)
     c.Exec(hsp,
            {13, 103, QStringLiteral("МУЗ \"Городская клиническая больница\" №1 г/о: Омск\\Север"),
             QVariant(), 0, QVariant(), QVariant(), 5});
+    c.Exec(hsp, {14, 104, QStringLiteral("ФАП без типа"), QVariant(), 0, QVariant(), QVariant(),
+                 QVariant()});
     c.Exec(QStringLiteral("INSERT INTO BRIGADE VALUES (20, 'Выездная бригада №1', NULL)"));
     c.Exec(QStringLiteral("INSERT INTO BRIGADE VALUES (21, 'Бригада без ЛПУ', NULL)"));
     c.Exec(QStringLiteral("INSERT INTO BRIGHSP VALUES (11, 20)"));
@@ -91,6 +120,7 @@ void fill(CentralDb &c)
     c.Exec(wst, {4, QStringLiteral("Смешанная"), QVariant(), 10, 20});
     c.Exec(wst, {5, QStringLiteral("Сирота"), QVariant(), QVariant(), QVariant()});
     c.Exec(wst, {6, QStringLiteral("АРМ \"1\"/2:3\\4 кабинет"), QVariant(), 13, QVariant()});
+    c.Exec(wst, {7, QStringLiteral("Без типа"), QVariant(), 14, QVariant()});
     for (int i = 1; i <= 30; ++i)
         c.Exec(QStringLiteral("INSERT INTO DIAGNOSIS VALUES (?, ?, ?)"),
                {i, QStringLiteral("Гипертоническая болезнь %1 ст.").arg(i), 1000 + i});
@@ -237,6 +267,9 @@ private Q_SLOTS:
                                  << L{11, 12} << QStringList{};
         QTest::newRow("brigade without hospitals")
             << 3 << "Бригада без ЛПУ" << L{} << L{} << L{21} << L{} << QStringList{};
+        QTest::newRow("hospital without a type")
+            << 7 << "ФАП без типа" << L{14} << L{} << L{} << L{}
+            << QStringList{QStringLiteral("BRIGADE"), QStringLiteral("BrigHsp")};
         QTest::newRow("both") << 4 << "Тарская ЦРБ" << L{10} << L{5} << L{20} << L{11, 12}
                               << QStringList{};
     }
@@ -363,6 +396,65 @@ private Q_SLOTS:
         QCOMPARE(run(wst, w), 2);
         QCOMPARE(w.lines.mid(w.lines.size() - 2), (QStringList{StrConst::Separator, message}));
         QVERIFY(exportContents().isEmpty());
+    }
+
+    // A row or a table file that cannot be written ends the export with the reason naming the
+    // table, its file and the row; the failed table's count is not logged and no archive is made.
+    void writeFailureEndsTheExport_data()
+    {
+        QTest::addColumn<QString>("diagName"); // of an extra DIAGNOSIS row 31; empty: none
+        QTest::addColumn<bool>("limitFileSize");
+        QTest::addColumn<QStringList>("said"); // parts of the error line
+        QTest::newRow("file size limit")
+            << QString() << true
+            << QStringList{QStringLiteral("ОШИБКА!!! Не удаётся записать таблицу"),
+                           QDir::separator() + QStringLiteral("Diagnosis.db")};
+        QTest::newRow("character 0")
+            << QStringLiteral("Гипер") + QChar(u'\0') + QStringLiteral("тония") << false
+            << QStringList{QStringLiteral("ОШИБКА!!! Таблица Diagnosis.db, поле DiagName: текст "
+                                          "содержит нулевой символ"),
+                           QStringLiteral("=31)")};
+        QTest::newRow("character outside 1251")
+            << QStringLiteral("Гипертония ✓") << false
+            << QStringList{QStringLiteral("ОШИБКА!!! Таблица Diagnosis.db, поле DiagName"),
+                           QStringLiteral("1251"), QStringLiteral("=31)")};
+    }
+    void writeFailureEndsTheExport()
+    {
+        QFETCH_GLOBAL(QString, backend);
+        QFETCH(QString, diagName);
+        QFETCH(bool, limitFileSize);
+        QFETCH(QStringList, said);
+        if (diagName.contains(QChar(u'\0')) && backend == QLatin1String("POSTGRESQL"))
+            QSKIP("PostgreSQL text holds no character 0");
+        if (!diagName.isEmpty())
+            m_central->Exec(QStringLiteral("INSERT INTO DIAGNOSIS VALUES (31, ?, 1031)"),
+                            {diagName});
+        struct RemoveRow
+        {
+            CentralDb &c;
+            ~RemoveRow() { c.Exec(QStringLiteral("DELETE FROM DIAGNOSIS WHERE DIAGGID = 31")); }
+        } removeRow{*m_central};
+
+        // The log starts afresh, so that it stays below the limit.
+        QFile::remove(m_info->AppFolder() + StrConst::LogFileName);
+        std::signal(SIGXFSZ, SIG_IGN);
+        std::optional<FileSizeLimit> limit;
+        RecordingWindow w;
+        w.onLine = [&](const QString &line) {
+            if (limitFileSize && line == QStringLiteral("Экспорт данных из таблицы: DIAGNOSIS"))
+                limit.emplace(3000);
+        };
+        const int code = run(1, w);
+        limit.reset();
+        QCOMPARE(code, 2);
+        for (const QString &part : said)
+            QVERIFY2(w.lines.last().contains(part), qPrintable(w.lines.last()));
+        const int table = w.lines.indexOf(QStringLiteral("Экспорт данных из таблицы: DIAGNOSIS"));
+        QVERIFY(table > 0);
+        QCOMPARE(w.lines.mid(table + 1), (QStringList{StrConst::Separator, w.lines.last()}));
+        QVERIFY(!w.lines.contains(QStringLiteral("Архивация...")));
+        QCOMPARE(exportContents(), QStringList{QStringLiteral("Тарская ЦРБ")});
     }
 
     void packageFolderExists()

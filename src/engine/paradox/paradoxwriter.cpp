@@ -905,11 +905,16 @@ void rewriteTable(const QString &path, const Schema &schema, const std::vector<R
         ~StageGuard() { QDir(path).removeRecursively(); }
     } stageGuard{stage};
     const QString stagedDb = QDir(stage).filePath(info.fileName());
-    {
+    try {
         TableWriter writer(stagedDb, schema);
         for (const Row &row : rows)
             writer.append(row);
         writer.finish();
+    } catch (const EDBEngineError &e) {
+        // The user knows the table by its own file, not by the staging one.
+        QString message = e.Message();
+        message.replace(QDir::toNativeSeparators(stagedDb), QDir::toNativeSeparators(path));
+        throw EDBEngineError(message, e.Sql());
     }
     const QString stagedPx = primaryIndexPath(stagedDb);
     const bool newKeyed = QFileInfo::exists(stagedPx);
