@@ -165,13 +165,17 @@ void TReplicator::ButtonClick()
 {
     if (m_thread && !m_mayClose)
         m_thread->Terminate();
-    if (m_buttonResult != 0 && FormCloseQuery())
+    if (m_buttonResult != 0 && FormCloseQuery()) {
+        m_closingByButton = true;
         done(m_buttonResult);
+    }
 }
 
 void TReplicator::closeEvent(QCloseEvent *event)
 {
-    if (FormCloseQuery())
+    // The window manager's close is refused in every state: the button is the way out and
+    // carries the job's result.
+    if (m_closingByButton)
         event->accept();
     else
         event->ignore();
@@ -179,14 +183,13 @@ void TReplicator::closeEvent(QCloseEvent *event)
 
 void TReplicator::reject()
 {
-    // Esc and the window manager's close both land here; only a finished job may go.
-    if (FormCloseQuery())
-        done(m_buttonResult != 0 ? m_buttonResult : QDialog::Rejected);
+    // Esc lands here; like the window manager's close it never ends the window.
 }
 
 bool TReplicator::RunThread(const TJobFactory &factory)
 {
     m_mayClose = false;
+    m_closingByButton = false;
     m_thread = factory(*this);
     m_thread->Launch();
     const int result = exec();

@@ -72,6 +72,7 @@ private:
     TMinModal *m_minModal;
     std::unique_ptr<TRplThread> m_thread;
     bool m_mayClose = false;
+    bool m_closingByButton = false;
     int m_buttonResult = 0;
 };
 

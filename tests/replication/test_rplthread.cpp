@@ -79,6 +79,7 @@ struct Seen
     QStringList lines;
     int gauge = -1;
     bool closableBeforeEnd = true;
+    bool closableAfterEnd = true;
     // Set once the running state was seen; the job waits for it so that it cannot end first.
     std::atomic_bool running{false};
     void waitUntilSeen() const
@@ -119,6 +120,15 @@ void drive(Seen &seen, int cancelPresses = 0, std::function<bool()> readyToCance
             return;
         }
         if (b->text() == StrConst::BtnOK) {
+            // After the end too, neither the window manager nor Esc closes it: only the button.
+            Replicator->close();
+            QTest::keyClick(Replicator, Qt::Key_Escape);
+            seen.closableAfterEnd = !Replicator->isVisible();
+            if (seen.closableAfterEnd) {
+                timer->stop();
+                timer->deleteLater();
+                return;
+            }
             seen.caption = Replicator->windowTitle();
             seen.lines = memoLines();
             seen.gauge = Replicator->findChild<QProgressBar *>(QStringLiteral("Gauge"))->value();
@@ -225,6 +235,7 @@ private Q_SLOTS:
         QCOMPARE(seen.caption, QStringLiteral("Тестовое задание"));
         QCOMPARE(seen.buttonWhileRunning, StrConst::BtnCancel);
         QVERIFY(!seen.closableBeforeEnd);
+        QVERIFY(!seen.closableAfterEnd);
         QCOMPARE(seen.lines.mid(0, 2),
                  (QStringList{QStringLiteral("Тестовое задание"), StrConst::Separator}));
         QCOMPARE(seen.lines.mid(seen.lines.size() - tail.size()), tail);
@@ -434,6 +445,73 @@ private Q_SLOTS:
         dest.Open();
         QCOMPARE(dest.RecordCount(), 3);
         QVERIFY(!source.Active());
+    }
+
+    // Copy by name: the listed destination columns (any case) from the source columns of the
+    // same name; other destination columns stay as they are; a name missing on either side
+    // ends the job before any row is written.
+    void copyRecordsByName_data()
+    {
+        QTest::addColumn<QStringList>("fields");
+        QTest::addColumn<QString>("keyFields");
+        QTest::addColumn<QStringList>("rows"); // ID|A|B of the destination after the copy
+        QTest::addColumn<QString>("failure");  // last line when the job fails
+        QTest::newRow("appended by name")
+            << QStringList{QStringLiteral("b"), QStringLiteral("A")} << QString()
+            << QStringList{QStringLiteral("7|1|старое"), QStringLiteral("<null>|1|один"),
+                           QStringLiteral("<null>|2|два")}
+            << QString();
+        QTest::newRow("updated by key, identifier kept")
+            << QStringList{QStringLiteral("B")} << QStringLiteral("A")
+            << QStringList{QStringLiteral("7|1|один"), QStringLiteral("<null>|<null>|два")}
+            << QString();
+        QTest::newRow("missing in destination")
+            << QStringList{QStringLiteral("A"), QStringLiteral("Z")} << QString()
+            << QStringList{QStringLiteral("7|1|старое")} << "ОШИБКА!!! В таблице mtDest нет поля Z";
+        QTest::newRow("missing in source") << QStringList{QStringLiteral("ID")} << QString()
+                                           << QStringList{QStringLiteral("7|1|старое")}
+                                           << "ОШИБКА!!! В источнике данных mtSource нет поля ID";
+    }
+    void copyRecordsByName()
+    {
+        QFETCH(QStringList, fields);
+        QFETCH(QString, keyFields);
+        QFETCH(QStringList, rows);
+        QFETCH(QString, failure);
+        TMemoryTable source;
+        source.Name = QStringLiteral("mtSource");
+        source.AddFieldDef(QStringLiteral("B"), TFieldType::ftString, 10);
+        source.AddFieldDef(QStringLiteral("C"), TFieldType::ftInteger);
+        source.AddFieldDef(QStringLiteral("A"), TFieldType::ftInteger);
+        source.Open();
+        source.AppendRecord({QStringLiteral("один"), 100, 1});
+        source.AppendRecord({QStringLiteral("два"), 200, 2});
+        source.Close();
+        TMemoryTable dest;
+        dest.Name = QStringLiteral("mtDest");
+        dest.AddFieldDef(QStringLiteral("ID"), TFieldType::ftInteger);
+        dest.AddFieldDef(QStringLiteral("A"), TFieldType::ftInteger);
+        dest.AddFieldDef(QStringLiteral("B"), TFieldType::ftString, 10);
+        dest.Open();
+        dest.AppendRecord({7, 1, QStringLiteral("старое")});
+        dest.Close();
+
+        RecordingWindow window;
+        const int code = RunJob(window, scripted([&](ScriptedJob &job) {
+                                    job.CopyRecords(source, dest, keyFields, fields);
+                                }));
+        QCOMPARE(code, failure.isEmpty() ? 1 : 2);
+        if (!failure.isEmpty())
+            QCOMPARE(window.lines.last(), failure);
+        QStringList seen;
+        dest.ScanRows([&](const QVariantList &row) {
+            QStringList cells;
+            for (const QVariant &v : row.mid(0, 3))
+                cells << (v.isValid() ? v.toString() : QStringLiteral("<null>"));
+            seen << cells.join(QLatin1Char('|'));
+            return true;
+        });
+        QCOMPARE(seen, rows);
     }
 
     // A destination row whose key differs only in letter case is updated, not duplicated; on
