@@ -45,7 +45,8 @@ public:
     void SetCurrentRow(int row);
     // Reads the rows again from the dataset (done by itself on every change it sees).
     void Reload();
-    TDataSet *DataSet() const { return m_dataSet; }
+    // The dataset; nullptr once it was destroyed.
+    TDataSet *DataSet() const;
 
 Q_SIGNALS:
     // The dataset's current row is now model row `row` (-1: none).
@@ -57,14 +58,15 @@ private:
     void datasetClosed();
     int findCurrent() const;
 
-    TDataSet *m_dataSet;
     QList<TGridColumn> m_columns;
     QString m_keyFields;
-    QList<int> m_shown; // position of each shown column in the scanned rows
-    QList<int> m_keys;  // positions of the key columns in the scanned rows
+    QList<int> m_shown;   // position of each shown column in the scanned rows
+    QList<int> m_keys;    // positions of the key columns in the scanned rows
+    int m_stored = 0;     // stored columns of the dataset
+    QString m_filter;     // the filter the rows were read with
+    bool m_dirty = false; // opened or posted since the rows were read
     QList<QVariantList> m_rows;
     int m_current = -1;
-    bool m_moving = false; // the model itself is moving the dataset
     std::unique_ptr<TDataSource> m_source;
     std::unique_ptr<TDataSetProbe> m_probe;
     std::shared_ptr<TDataSetModel *> m_alive; // cleared on destruction; seen by the close hook

@@ -50,9 +50,9 @@ TScriptTarget ScriptTargetOf(TDatabase &center, int wstGID);
 QString SaveScript(const QStringList &statement, const TScriptTarget &target,
                    const QString &exportPath, const QDateTime &now = QDateTime::currentDateTime());
 
-// The wizard's command: SaveScript into AppInfo's export folder, then the information box
-// "Файлы, готовые к отправке, находятся в папке: " + folder; an error goes to ShowError instead.
-// Returns whether the script was written.
+// The wizard's command: SaveScript (exportPath: the configured export folder), then the information
+// box "Файлы, готовые к отправке, находятся в папке: " + folder; an error goes to ShowError
+// instead. Returns whether the script was written.
 bool SaveScriptReporting(const QStringList &statement, const TScriptTarget &target,
                          const QString &exportPath,
                          const QDateTime &now = QDateTime::currentDateTime());
