@@ -1,9 +1,8 @@
 #include "core/aliases.h"
 
+#include "core/cp1251.h"
 #include "core/errors.h"
 #include "core/inifile.h"
-
-#include <QFile>
 
 namespace {
 
@@ -184,22 +183,35 @@ void TAliasStore::SaveConfigFile()
     QMutexLocker lock(&m_mutex);
     if (m_fileName.isEmpty())
         return;
-    // Written whole: the file belongs to this store alone.
-    QFile::remove(m_fileName + QLatin1String(".tmp"));
-    TIniFile out(m_fileName + QLatin1String(".tmp"));
+    // Written whole (the file belongs to this store alone), in the layout of an ini file, and
+    // put in place in one step: a failure leaves every alias of the old file.
+    QStringList lines;
     for (const Alias &a : m_aliases) {
         if (!a.persistent)
             continue;
-        out.WriteString(a.name, kDriverKey, a.driver);
+        if (!lines.isEmpty())
+            lines << QString();
+        lines << QLatin1Char('[') + a.name + QLatin1Char(']');
+        const qsizetype first = lines.size();
+        const auto put = [&](const QString &key, const QString &value) {
+            for (qsizetype i = first; i < lines.size(); ++i)
+                if (paramName(lines[i]).compare(key, Qt::CaseInsensitive) == 0) {
+                    lines[i] = paramName(lines[i]) + QLatin1Char('=') + value;
+                    return;
+                }
+            lines << key + QLatin1Char('=') + value;
+        };
+        put(kDriverKey, a.driver);
         for (const QString &line : a.params)
-            out.WriteString(a.name, paramName(line), paramValue(line));
+            put(paramName(line), paramValue(line));
     }
-    if (!QFile::exists(out.FileName())) {
-        QFile empty(out.FileName());
-        if (!empty.open(QIODevice::WriteOnly))
-            throw EFileError(QStringLiteral("Невозможно записать файл %1").arg(out.FileName()));
-    }
-    QFile::remove(m_fileName);
-    if (!QFile::rename(out.FileName(), m_fileName))
-        throw EFileError(QStringLiteral("Невозможно записать файл %1").arg(m_fileName));
+    QString text;
+    for (const QString &l : lines)
+        text += l + QLatin1String("\r\n");
+    const std::optional<QByteArray> bytes = cp1251::encodeStrict(text);
+    if (!bytes)
+        throw EFileError(QStringLiteral("Невозможно записать файл %1: текст содержит знаки вне "
+                                        "кодировки 1251")
+                             .arg(m_fileName));
+    ReplaceFileContents(m_fileName, *bytes);
 }

@@ -105,17 +105,32 @@ QStringList TIniFile::readLines() const
 
 void TIniFile::writeLines(const QStringList &lines)
 {
-    QSaveFile f(m_fileName);
-    if (!f.open(QIODevice::WriteOnly))
-        throw EFileError(
-            QStringLiteral("Невозможно записать файл %1: %2").arg(m_fileName, f.errorString()));
     QString text;
     for (const QString &l : lines)
         text += l + QLatin1String("\r\n");
-    f.write(cp1251::encode(text));
-    if (!f.commit())
+    const std::optional<QByteArray> bytes = cp1251::encodeStrict(text);
+    if (!bytes)
+        throw EFileError(QStringLiteral("Невозможно записать файл %1: текст содержит знаки вне "
+                                        "кодировки 1251")
+                             .arg(m_fileName));
+    ReplaceFileContents(m_fileName, *bytes);
+}
+
+void ReplaceFileContents(const QString &fileName, const QByteArray &bytes)
+{
+    {
+        QFile current(fileName);
+        if (current.open(QIODevice::ReadOnly) && current.size() == bytes.size() &&
+            current.readAll() == bytes)
+            return;
+    }
+    // Unbuffered: a buffered short write (a full disk, a file size limit) can pass unnoticed
+    // through the flush and be committed.
+    QSaveFile f(fileName);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || f.write(bytes) != bytes.size() ||
+        !f.commit())
         throw EFileError(
-            QStringLiteral("Невозможно записать файл %1: %2").arg(m_fileName, f.errorString()));
+            QStringLiteral("Невозможно записать файл %1: %2").arg(fileName, f.errorString()));
 }
 
 QString TIniFile::ReadString(const QString &section, const QString &key, const QString &def) const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -39,3 +40,8 @@ private:
 
     QString m_fileName;
 };
+
+// Gives a file exactly these bytes: written to a temporary file in the same folder and put in
+// place in one step, so that a failure at any point leaves the old file whole. A file that
+// already holds these bytes is not touched. Throws EFileError.
+void ReplaceFileContents(const QString &fileName, const QByteArray &bytes);

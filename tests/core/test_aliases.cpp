@@ -1,8 +1,11 @@
 #include "core/aliases.h"
 #include "core/errors.h"
+#include "core/inifile.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
+#include <sys/resource.h>
 
 class TestAliases : public QObject
 {
@@ -110,6 +113,78 @@ private Q_SLOTS:
                  QStringLiteral("/uno/"));
         QCOMPARE(again.GetAliasParam(QStringLiteral("A"), QStringLiteral("DEFAULT DRIVER")),
                  QStringLiteral("PARADOX"));
+    }
+
+    // The alias file and the ini file are replaced in one step: a rewrite that fails (the file
+    // size limit, text outside code page 1251) keeps the old file byte for byte and says so; a
+    // rewrite to the same content leaves the file untouched.
+    void rewrites_data()
+    {
+        QTest::addColumn<bool>("aliases"); // the alias store, else an ini file
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<bool>("limitSize");
+        QTest::addColumn<bool>("fails");
+        const QString longPath = QStringLiteral("/data/") + QString(3000, QLatin1Char('x'));
+        QTest::newRow("aliases, size limit") << true << longPath << true << true;
+        QTest::newRow("aliases, outside 1251")
+            << true << QStringLiteral("/data/✓/") << false << true;
+        QTest::newRow("aliases, unchanged")
+            << true << QStringLiteral("/data/main/") << false << false;
+        QTest::newRow("ini, size limit") << false << longPath << true << true;
+        QTest::newRow("ini, outside 1251") << false << QStringLiteral("/data/✓/") << false << true;
+        QTest::newRow("ini, unchanged") << false << QStringLiteral("/data/main/") << false << false;
+    }
+    void rewrites()
+    {
+        QFETCH(bool, aliases);
+        QFETCH(QString, value);
+        QFETCH(bool, limitSize);
+        QFETCH(bool, fails);
+        TAliasStore store(file());
+        store.AddStandardAlias(QStringLiteral("AIS_RODE_MAIN"), QStringLiteral("/data/main/"),
+                               QStringLiteral("PARADOX"));
+        store.SaveConfigFile();
+        TIniFile ini(file());
+        QFile f(file());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray before = f.readAll();
+        f.close();
+        const QDateTime old(QDate(2001, 2, 3), QTime(4, 5, 6));
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.setFileTime(old, QFileDevice::FileModificationTime));
+        f.close();
+
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        if (limitSize) {
+            rlimit lowered = saved;
+            lowered.rlim_cur = 1024;
+            setrlimit(RLIMIT_FSIZE, &lowered);
+        }
+        QString error;
+        try {
+            if (aliases) {
+                store.ModifyAlias(QStringLiteral("AIS_RODE_MAIN"),
+                                  {QStringLiteral("PATH=") + value});
+                store.SaveConfigFile();
+            } else {
+                ini.WriteString(QStringLiteral("AIS_RODE_MAIN"), QStringLiteral("PATH"), value);
+            }
+        } catch (const EFileError &e) {
+            error = e.Message();
+        }
+        setrlimit(RLIMIT_FSIZE, &saved);
+
+        QCOMPARE(!error.isEmpty(), fails);
+        if (fails)
+            QVERIFY2(error.startsWith(QStringLiteral("Невозможно записать файл ") + file()),
+                     qPrintable(error));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), before);
+        QCOMPARE(QFileInfo(file()).lastModified(), old);
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("aliases.cfg")});
     }
 
     void runOnlyAliasesKeptAcrossReload()
