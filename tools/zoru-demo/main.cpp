@@ -3,6 +3,12 @@
 //
 //   zoru-demo --folder <program folder> [--scale N] [--seed S]
 //             [--postgres host:port:dbname --user U --password P] [--force]
+//   zoru-demo --folder <installation> --package <persons> [--new-workstation] [--seed S]
+//             [--password P]
+//
+// The second form writes a package of a demo workstation (".w2s") into the installation's import
+// folder and prints the path of its first volume; the password of a central database on a
+// server is taken from --password or ZORU_PASSWORD.
 //
 // Exit code 0 on success, 1 when the installation could not be made, 2 for a wrong command
 // line, 3 when the folder (or the server database) already holds an installation and --force
@@ -10,6 +16,7 @@
 
 #include "core/errors.h"
 #include "installation.h"
+#include "package.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -66,6 +73,37 @@ void printSummary(const demo::Summary &s, qint64 ms)
     out << QStringLiteral("Время: %1 с").arg(double(ms) / 1000.0, 0, 'f', 1) << Qt::endl;
 }
 
+int makePackage(const QCommandLineParser &parser, const QCommandLineOption &folder,
+                const QCommandLineOption &package, const QCommandLineOption &newWst,
+                const QCommandLineOption &seed, const QCommandLineOption &password)
+{
+    for (const char *other : {"scale", "postgres", "user", "force"})
+        if (parser.isSet(QLatin1String(other)))
+            return usageError(
+                QStringLiteral("--%1 не используется с --package").arg(QLatin1String(other)));
+    demo::PackageOptions options;
+    options.folder = parser.value(folder);
+    options.appFolder = QCoreApplication::applicationDirPath();
+    bool ok = false;
+    options.persons = parser.value(package).toInt(&ok);
+    if (!ok || options.persons < 1 || options.persons > 10000000)
+        return usageError(QStringLiteral("Неверное число персон: %1 (нужно от 1 до 10000000)")
+                              .arg(parser.value(package)));
+    options.seed = parser.value(seed).toULongLong(&ok);
+    if (!ok)
+        return usageError(QStringLiteral("Неверное начальное число: %1").arg(parser.value(seed)));
+    options.newWorkstation = parser.isSet(newWst);
+    options.password = parser.value(password);
+    try {
+        const demo::PackageSummary summary = demo::WritePackage(options);
+        QTextStream(stdout) << summary.firstVolume << Qt::endl;
+    } catch (const Exception &e) {
+        err() << QStringLiteral("Не удалось записать пакет: %1").arg(e.Message()) << Qt::endl;
+        return Failed;
+    }
+    return Ok;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -99,8 +137,15 @@ int main(int argc, char *argv[])
                                             QStringLiteral("пароль"));
     const QCommandLineOption forceOption(QStringLiteral("force"),
                                          QStringLiteral("Перезаписать существующую установку."));
-    parser.addOptions(
-        {folderOption, scaleOption, seedOption, pgOption, userOption, passwordOption, forceOption});
+    const QCommandLineOption packageOption(
+        QStringLiteral("package"),
+        QStringLiteral("Записать в папку импорта установки пакет рабочей станции с N персонами."),
+        QStringLiteral("N"));
+    const QCommandLineOption newWstOption(
+        QStringLiteral("new-workstation"),
+        QStringLiteral("Пакет рабочей станции, оператора и ЛПУ, неизвестных центру."));
+    parser.addOptions({folderOption, scaleOption, seedOption, pgOption, userOption, passwordOption,
+                       forceOption, packageOption, newWstOption});
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
@@ -109,9 +154,15 @@ int main(int argc, char *argv[])
         return usageError(QStringLiteral("Лишние аргументы: %1")
                               .arg(parser.positionalArguments().join(QLatin1Char(' '))));
 
-    demo::Options options;
     if (!parser.isSet(folderOption) || parser.value(folderOption).isEmpty())
         return usageError(QStringLiteral("Не указана папка программы (--folder)"));
+    if (parser.isSet(packageOption))
+        return makePackage(parser, folderOption, packageOption, newWstOption, seedOption,
+                           passwordOption);
+    if (parser.isSet(newWstOption))
+        return usageError(QStringLiteral("--new-workstation нужен только с --package"));
+
+    demo::Options options;
     options.folder = parser.value(folderOption);
     bool ok = false;
     options.scale = parser.value(scaleOption).toDouble(&ok);
