@@ -60,7 +60,6 @@ CREATE TABLE IF NOT EXISTS IMPORTJOURNAL (
 CREATE INDEX IF NOT EXISTS IX_IMPORTJOURNAL_SHA256 ON IMPORTJOURNAL (PKGSHA256);
 CREATE INDEX IF NOT EXISTS IX_IMPORTJOURNAL_STARTTIME ON IMPORTJOURNAL (STARTTIME);
 CREATE SEQUENCE IF NOT EXISTS IMPORTJOURNAL_RUNGID_SEQ;
-DROP TRIGGER IF EXISTS TRG_IMPORTJOURNAL_RUNGID ON IMPORTJOURNAL;
 CREATE TRIGGER TRG_IMPORTJOURNAL_RUNGID BEFORE INSERT ON IMPORTJOURNAL
     FOR EACH ROW EXECUTE FUNCTION ZORU_ASSIGN_GID('RUNGID', 'IMPORTJOURNAL_RUNGID_SEQ');
 CREATE TABLE IF NOT EXISTS IMPORTJOURNALTABLE (
@@ -144,7 +143,16 @@ void TImportJournal::EnsureTables(TDatabase &db)
         return;
     const bool postgres =
         db.Driver().compare(QLatin1String("POSTGRESQL"), Qt::CaseInsensitive) == 0;
-    engine::ExecuteScript(db, QString::fromUtf8(postgres ? kPostgresTables : kSqliteTables));
+    // Each table with what belongs to it; a table that exists is left out, its trigger with it.
+    const QString script = QString::fromUtf8(postgres ? kPostgresTables : kSqliteTables);
+    const qsizetype detail =
+        script.indexOf(QLatin1String("CREATE TABLE IF NOT EXISTS IMPORTJOURNALTABLE"));
+    QString run;
+    if (!hasTable(tables, QStringLiteral("IMPORTJOURNAL")))
+        run += script.left(detail);
+    if (!hasTable(tables, QStringLiteral("IMPORTJOURNALTABLE")))
+        run += script.mid(detail);
+    engine::ExecuteScript(db, run);
 }
 
 TDatabase &TImportJournal::db()

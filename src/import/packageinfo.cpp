@@ -53,7 +53,7 @@ QStringList volumeCandidates(const QString &firstVolume, int index)
 
 } // namespace
 
-QStringList PackageVolumes(const QString &firstVolume)
+QStringList VolumeSet(const QString &firstVolume)
 {
     if (!QFileInfo(firstVolume).isFile())
         return {};
@@ -91,7 +91,7 @@ TImportPackageInfo ReadPackageInfo(const QString &appFolder, const QString &firs
 {
     TImportPackageInfo info;
     info.FileName = QFileInfo(firstVolume).fileName();
-    info.Volumes = PackageVolumes(firstVolume);
+    info.Volumes = VolumeSet(firstVolume);
     if (info.Volumes.isEmpty())
         throw EFileError(QStringLiteral("Файл не найден: ") + firstVolume);
     QCryptographicHash hash(QCryptographicHash::Sha256);

@@ -12,7 +12,7 @@
 
 // The existing volumes of the set that starts with firstVolume, in order (up to the first gap).
 // Empty when the first volume does not exist.
-QStringList PackageVolumes(const QString &firstVolume);
+QStringList VolumeSet(const QString &firstVolume);
 
 // True when `path` is a further volume ("name.part2.w2s" and on) rather than a set's first.
 bool IsFurtherVolume(const QString &path);
