@@ -3,6 +3,7 @@
 #include "core/errors.h"
 #include "engine/database.h"
 
+#include <QAtomicInt>
 #include <QHash>
 #include <QRegularExpression>
 #include <QSqlDriver>
@@ -179,18 +180,23 @@ public:
     bool Locate(const QList<int> &columns, const QVariantList &values, bool caseInsensitive,
                 TRow &row) override
     {
-        QStringList conds;
         TBoundValues params;
-        if (!keyConditions(columns, values, caseInsensitive, conds, params))
+        QList<int> shape;
+        if (!keyShape(columns, values, caseInsensitive, shape, params))
             return false;
-        if (!m_filterWhere.isEmpty()) {
-            conds << QStringLiteral("(") + m_filterWhere + QStringLiteral(")");
-            params << m_filterParams;
+        params << m_filterParams;
+        shape.prepend(-1); // Locate, not Lookup
+        auto it = m_shapes.find(shape);
+        if (it == m_shapes.end()) {
+            QStringList conds = keyConditions(columns, shape, 1);
+            if (!m_filterWhere.isEmpty())
+                conds << QStringLiteral("(") + m_filterWhere + QStringLiteral(")");
+            it = m_shapes.insert(shape, prepared(m_selectList + QStringLiteral(" WHERE ") +
+                                                 conds.join(QStringLiteral(" AND ")) +
+                                                 QStringLiteral(" ORDER BY ") + m_orderBy +
+                                                 QStringLiteral(" LIMIT 1")));
         }
-        const QString sql = m_selectList + QStringLiteral(" WHERE ") +
-                            conds.join(QStringLiteral(" AND ")) + QStringLiteral(" ORDER BY ") +
-                            m_orderBy + QStringLiteral(" LIMIT 1");
-        QSqlQuery &query = cached(sql);
+        QSqlQuery &query = it.value();
         run(query, params);
         if (!query.next()) {
             query.finish();
@@ -205,24 +211,30 @@ public:
     bool Lookup(const QList<int> &keyColumns, const QVariantList &values,
                 const QList<int> &resultColumns, QVariantList &result) override
     {
-        QStringList conds;
-        TBoundValues params;
         for (const QVariant &v : values)
             if (IsNullValue(v))
                 return false;
-        if (!keyConditions(keyColumns, values, false, conds, params))
+        TBoundValues params;
+        QList<int> shape;
+        if (!keyShape(keyColumns, values, false, shape, params))
             return false;
-        if (!m_filterWhere.isEmpty()) {
-            conds << QStringLiteral("(") + m_filterWhere + QStringLiteral(")");
-            params << m_filterParams;
+        params << m_filterParams;
+        shape.prepend(-2 - static_cast<int>(resultColumns.size()));
+        shape << resultColumns;
+        auto it = m_shapes.find(shape);
+        if (it == m_shapes.end()) {
+            QStringList conds = keyConditions(keyColumns, shape, 1);
+            if (!m_filterWhere.isEmpty())
+                conds << QStringLiteral("(") + m_filterWhere + QStringLiteral(")");
+            QStringList cols;
+            for (int c : resultColumns)
+                cols << m_quotedCols.at(c);
+            it = m_shapes.insert(
+                shape, prepared(QStringLiteral("SELECT ") + cols.join(QStringLiteral(", ")) +
+                                QStringLiteral(" FROM ") + m_table + QStringLiteral(" WHERE ") +
+                                conds.join(QStringLiteral(" AND ")) + QStringLiteral(" LIMIT 1")));
         }
-        QStringList cols;
-        for (int c : resultColumns)
-            cols << m_quotedCols.at(c);
-        const QString sql = QStringLiteral("SELECT ") + cols.join(QStringLiteral(", ")) +
-                            QStringLiteral(" FROM ") + m_table + QStringLiteral(" WHERE ") +
-                            conds.join(QStringLiteral(" AND ")) + QStringLiteral(" LIMIT 1");
-        QSqlQuery &query = cached(sql);
+        QSqlQuery &query = it.value();
         run(query, params);
         if (!query.next()) {
             query.finish();
@@ -237,61 +249,87 @@ public:
 
     bool CanModify() const override { return !m_readOnly; }
 
+    // One statement per table and pattern of Null among the columns the database fills (those
+    // with a default, an identity or a serial, and the key): a Null column with a default is
+    // left out so that the default applies; every other column is bound, Null or not. Most
+    // tables have no such column or one identifier, so a cursor prepares one or two INSERTs for
+    // its whole life. The row as stored is the row as bound plus what RETURNING reports of the
+    // filled columns; only a table with triggers, which may change any column, is read back
+    // whole.
     void Insert(TRow &row) override
     {
         checkWritable();
-        QStringList cols, marks;
+        const qsizetype n = m_columns.size();
+        TRow stored(n);
         TBoundValues params;
-        for (int i = 0; i < m_columns.size(); ++i) {
+        params.reserve(n);
+        QList<int> shape{-3};
+        for (int i = 0; i < n; ++i) {
             const QVariant v = i < row.size() ? row.at(i) : QVariant();
-            if (IsNullValue(v))
-                continue;
-            cols << m_quotedCols.at(i);
-            marks << QStringLiteral("?");
-            params << v;
+            const bool null = IsNullValue(v);
+            if (null && m_filled.contains(i)) {
+                shape << i;
+                if (m_defaulted.contains(i))
+                    continue;
+            }
+            if (!null)
+                stored[i] = v;
+            params << (null ? QVariant() : v);
         }
-        QString sql = QStringLiteral("INSERT INTO ") + m_table;
-        if (cols.isEmpty())
-            sql += QStringLiteral(" DEFAULT VALUES");
-        else
-            sql += QStringLiteral(" (") + cols.join(QStringLiteral(", ")) +
-                   QStringLiteral(") VALUES (") + marks.join(QStringLiteral(", ")) +
-                   QStringLiteral(")");
-        const bool returning = !m_sqlite || !m_hasRowid;
-        // SQLite learnt RETURNING in 3.35; only a table without rowid needs it there.
-        if (m_sqlite && returning && sqlite3_libversion_number() < 3035000)
-            throw EDBEngineError(
-                QStringLiteral("SQLite %1 не умеет возвращать вставленную запись таблицы %2")
-                    .arg(QString::fromLatin1(sqlite3_libversion()), m_name));
-        if (returning)
-            sql += QStringLiteral(" RETURNING ") + m_columnList;
-        QSqlQuery &query = cached(sql);
+        auto it = m_shapes.find(shape);
+        if (it == m_shapes.end())
+            it = m_shapes.insert(shape, prepared(insertSql(shape)));
+        QSqlQuery &query = it.value();
         run(query, params);
-        if (returning) {
+        if (!readsBackWhole() && lastIdOnly(shape)) {
+            const QVariant rowid = query.lastInsertId();
+            query.finish();
+            if (m_rowidAlias >= 0 && shape.size() > 1)
+                stored[m_rowidAlias] = rowid.toLongLong();
+            if (m_keys.isEmpty())
+                stored << rowid;
+            row = std::move(stored);
+        } else if (!readsBackWhole()) {
+            if (shape.size() > 1 || m_keys.isEmpty()) {
+                if (!query.next())
+                    throw EDBEngineError(QStringLiteral("Вставленная запись не найдена"),
+                                         query.lastQuery());
+                for (int j = 1; j < shape.size(); ++j)
+                    stored[shape.at(j)] = normalize(query.value(j - 1), m_columns.at(shape.at(j)));
+                if (m_keys.isEmpty())
+                    stored << query.value(static_cast<int>(shape.size() - 1));
+            }
+            query.finish();
+            row = std::move(stored);
+        } else if (insertReturnsWhole()) {
             if (!query.next())
-                throw EDBEngineError(QStringLiteral("Вставленная запись не найдена"), sql);
+                throw EDBEngineError(QStringLiteral("Вставленная запись не найдена"),
+                                     query.lastQuery());
             row = readRow(query);
             query.finish();
             // On SQLite RETURNING shows the row before AFTER triggers ran: read it again.
-            if (m_sqlite) {
-                TRow stored = row;
+            if (m_sqlite && m_hasTriggers) {
+                TRow returned = row;
                 if (!reread(row))
-                    row = stored;
+                    row = returned;
             }
         } else {
             const QVariant rowid = query.lastInsertId();
             query.finish();
-            const QString sel = m_selectList + QStringLiteral(" WHERE rowid = ?");
-            QSqlQuery &reread = cached(sel);
-            run(reread, {rowid});
-            if (!reread.next())
-                throw EDBEngineError(QStringLiteral("Вставленная запись не найдена"), sql);
-            row = readRow(reread);
-            reread.finish();
+            QSqlQuery &again = byRowid();
+            run(again, {rowid});
+            if (!again.next())
+                throw EDBEngineError(QStringLiteral("Вставленная запись не найдена"),
+                                     again.lastQuery());
+            row = readRow(again);
+            again.finish();
         }
         makeCurrent(row);
     }
 
+    // Writes the changed columns; the row as stored is the old row with them, unless triggers
+    // may have changed more (then RETURNING or a second read), or the row's locator moves with
+    // the update (a PostgreSQL table without key, addressed by ctid).
     void Update(const TRow &oldRow, const QList<int> &changed, TRow &row) override
     {
         checkWritable();
@@ -300,39 +338,52 @@ public:
             Refresh(row);
             return;
         }
-        QStringList sets;
         TBoundValues params;
-        for (int c : changed) {
-            sets << m_quotedCols.at(c) + QStringLiteral(" = ?");
+        for (int c : changed)
             params << (c < row.size() ? row.at(c) : QVariant());
+        identifyParams(oldRow, params);
+        const bool whole = readsBackWhole() || (!m_sqlite && m_keys.isEmpty());
+        const bool returning = whole && updateReturns();
+        QList<int> shape = changed;
+        shape.prepend(-4);
+        auto it = m_shapes.find(shape);
+        if (it == m_shapes.end()) {
+            QStringList sets;
+            for (int c : changed)
+                sets << m_quotedCols.at(c) + QStringLiteral(" = ?");
+            QString sql = QStringLiteral("UPDATE ") + m_table + QStringLiteral(" SET ") +
+                          sets.join(QStringLiteral(", ")) + QStringLiteral(" WHERE ") + m_identify;
+            if (returning)
+                sql += QStringLiteral(" RETURNING ") + m_columnList;
+            it = m_shapes.insert(shape, prepared(sql));
         }
-        QStringList conds;
-        identify(oldRow, conds, params);
-        QString sql = QStringLiteral("UPDATE ") + m_table + QStringLiteral(" SET ") +
-                      sets.join(QStringLiteral(", ")) + QStringLiteral(" WHERE ") +
-                      conds.join(QStringLiteral(" AND "));
-        if (!m_sqlite)
-            sql += QStringLiteral(" RETURNING ") + m_columnList;
-        QSqlQuery &query = cached(sql);
+        QSqlQuery &query = it.value();
         run(query, params);
-        if (!m_sqlite) {
+        const QString gone = QStringLiteral("Запись изменена или удалена другим пользователем");
+        if (returning) {
             if (!query.next())
-                throw EDBEngineError(
-                    QStringLiteral("Запись изменена или удалена другим пользователем"), sql);
+                throw EDBEngineError(gone, query.lastQuery());
             row = readRow(query);
             query.finish();
         } else {
             if (query.numRowsAffected() == 0)
-                throw EDBEngineError(
-                    QStringLiteral("Запись изменена или удалена другим пользователем"), sql);
+                throw EDBEngineError(gone, query.lastQuery());
             query.finish();
-            TRow probe = row;
-            if (m_keys.isEmpty() && oldRow.size() > m_columns.size())
-                probe = oldRow; // by rowid, which an update keeps
-            if (!reread(probe))
-                throw EDBEngineError(
-                    QStringLiteral("Запись изменена или удалена другим пользователем"), sql);
-            row = probe;
+            if (!whole) {
+                TRow updated = oldRow;
+                while (updated.size() < m_columns.size())
+                    updated << QVariant();
+                for (int c : changed)
+                    updated[c] = c < row.size() ? row.at(c) : QVariant();
+                row = std::move(updated);
+            } else {
+                TRow probe = row;
+                if (m_keys.isEmpty() && oldRow.size() > m_columns.size())
+                    probe = oldRow; // by rowid, which an update keeps
+                if (!reread(probe))
+                    throw EDBEngineError(gone, query.lastQuery());
+                row = probe;
+            }
         }
         makeCurrent(row);
     }
@@ -340,12 +391,14 @@ public:
     void Delete(const TRow &row) override
     {
         checkWritable();
-        QStringList conds;
         TBoundValues params;
-        identify(row, conds, params);
-        const QString sql = QStringLiteral("DELETE FROM ") + m_table + QStringLiteral(" WHERE ") +
-                            conds.join(QStringLiteral(" AND "));
-        QSqlQuery &query = cached(sql);
+        identifyParams(row, params);
+        QList<int> shape{-5};
+        auto it = m_shapes.find(shape);
+        if (it == m_shapes.end())
+            it = m_shapes.insert(shape, prepared(QStringLiteral("DELETE FROM ") + m_table +
+                                                 QStringLiteral(" WHERE ") + m_identify));
+        QSqlQuery &query = it.value();
         run(query, params);
         query.finish();
         // Next continues after the deleted row's key.
@@ -377,6 +430,11 @@ private:
         m_quotedCols.clear();
         m_keys.clear();
         m_cache.clear();
+        m_shapes.clear();
+        m_defaulted.clear();
+        m_filled.clear();
+        m_hasTriggers = false;
+        m_hasReturning = !m_sqlite || sqlite3_libversion_number() >= 3035000;
         if (m_sqlite)
             describeSqlite();
         else
@@ -397,6 +455,17 @@ private:
         if (order.isEmpty())
             order << (m_sqlite ? QStringLiteral("rowid") : QStringLiteral("ctid"));
         m_orderBy = order.join(QStringLiteral(", "));
+        QStringList ident;
+        if (m_keys.isEmpty())
+            ident << (m_sqlite ? QStringLiteral("rowid = ?") : QStringLiteral("ctid = ?::tid"));
+        for (int k : m_keys)
+            ident << m_quotedCols.at(k) + QStringLiteral(" = ?");
+        m_identify = ident.join(QStringLiteral(" AND "));
+        m_filled = m_defaulted;
+        for (int k : m_keys)
+            if (!m_filled.contains(k))
+                m_filled << k;
+        std::sort(m_filled.begin(), m_filled.end());
     }
 
     void describeSqlite()
@@ -416,9 +485,13 @@ private:
         if (!info.exec(QStringLiteral("PRAGMA table_info(") + m_table + QStringLiteral(")")))
             fail(info, info.lastQuery());
         QList<QPair<int, int>> pk;
+        QStringList types;
         while (info.next()) {
+            types << info.value(2).toString().trimmed().toUpper();
             TColumn c = ColumnFromDeclaredType(info.value(1).toString(), info.value(2).toString());
             c.Required = info.value(3).toInt() != 0;
+            if (!info.isNull(4))
+                m_defaulted << static_cast<int>(m_columns.size());
             const int pkOrder = info.value(5).toInt();
             if (pkOrder > 0)
                 pk << qMakePair(pkOrder, static_cast<int>(m_columns.size()));
@@ -428,9 +501,19 @@ private:
         std::sort(pk.begin(), pk.end());
         for (const auto &p : pk)
             m_keys << p.second;
+        m_rowidAlias = -1;
+        if (m_keys.size() == 1 && types.at(m_keys.first()) == QLatin1String("INTEGER"))
+            m_rowidAlias = m_keys.first();
         QSqlQuery probe(m_db);
         m_hasRowid =
             probe.exec(QStringLiteral("SELECT rowid FROM ") + m_table + QStringLiteral(" LIMIT 0"));
+        if (!m_hasRowid)
+            m_rowidAlias = -1;
+        m_hasTriggers = scalar(m_db,
+                               QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type = "
+                                              "'trigger' AND lower(tbl_name) = lower(?)"),
+                               {realName})
+                            .toInt() > 0;
     }
 
     void describePg()
@@ -458,13 +541,17 @@ private:
                   q(m_db, find.value(2).toString());
         find.finish();
         QSqlQuery cols(m_db);
-        prepare(cols, QStringLiteral("SELECT attname, format_type(atttypid, atttypmod), attnotnull "
-                                     "FROM pg_attribute WHERE attrelid = ? AND attnum > 0 "
-                                     "AND NOT attisdropped ORDER BY attnum"));
+        prepare(cols,
+                QStringLiteral("SELECT attname, format_type(atttypid, atttypmod), attnotnull, "
+                               "atthasdef OR attidentity <> '' OR attgenerated <> '' "
+                               "FROM pg_attribute WHERE attrelid = ? AND attnum > 0 "
+                               "AND NOT attisdropped ORDER BY attnum"));
         run(cols, {oid});
         while (cols.next()) {
             TColumn c = ColumnFromDeclaredType(cols.value(0).toString(), cols.value(1).toString());
             c.Required = cols.value(2).toBool();
+            if (cols.value(3).toBool())
+                m_defaulted << static_cast<int>(m_columns.size());
             m_quotedCols << q(m_db, c.Name);
             m_columns << c;
         }
@@ -481,6 +568,12 @@ private:
                     m_keys << i;
         }
         m_hasRowid = false;
+        m_hasTriggers =
+            scalar(m_db,
+                   QStringLiteral("SELECT COUNT(*) FROM pg_trigger WHERE tgrelid = ? AND NOT "
+                                  "tgisinternal"),
+                   {oid})
+                .toInt() > 0;
     }
 
     void buildFilter(const TRowFilter &filter)
@@ -535,51 +628,152 @@ private:
         m_filterWhere = conds.join(QStringLiteral(" AND "));
     }
 
-    bool keyConditions(const QList<int> &columns, const QVariantList &values, bool ci,
-                       QStringList &conds, TBoundValues &params) const
+    // The shape of a key comparison (appended to shape: column, then 0 for IS NULL, 1 for an
+    // exact comparison, 2 for a folded one) and its parameters; false when a value cannot be
+    // compared with its column (nothing then matches).
+    bool keyShape(const QList<int> &columns, const QVariantList &values, bool ci, QList<int> &shape,
+                  TBoundValues &params) const
     {
         for (int i = 0; i < columns.size(); ++i) {
             const TColumn &c = m_columns.at(columns.at(i));
-            const QString col = m_quotedCols.at(columns.at(i));
             const QVariant raw = i < values.size() ? values.at(i) : QVariant();
+            shape << columns.at(i);
             if (IsNullValue(raw)) {
-                conds << col + QStringLiteral(" IS NULL");
+                shape << 0;
                 continue;
             }
             QVariant v;
             if (!valueForColumn(raw, c, v))
                 return false;
-            if (ci && IsTextType(c.DataType))
-                conds << QStringLiteral("UPPER(%1) = UPPER(?)").arg(col);
-            else
-                conds << col + QStringLiteral(" = ?");
+            // A value without letters of either case ("45401", "A-12" is not one) equals the
+            // folded column exactly when it equals the column: the plain index serves it.
+            bool folded = ci && IsTextType(c.DataType);
+            if (folded) {
+                const QString text = v.toString();
+                folded = text.toUpper() != text || text.toLower() != text;
+            }
+            shape << (folded ? 2 : 1);
             params << v;
         }
         return true;
     }
 
-    // Conditions addressing one row: its primary key, else its rowid/ctid.
-    void identify(const TRow &row, QStringList &conds, TBoundValues &params) const
+    // The conditions of a key shape starting at shape[offset].
+    QStringList keyConditions(const QList<int> &columns, const QList<int> &shape, int offset) const
+    {
+        QStringList conds;
+        for (int i = 0; i < columns.size(); ++i) {
+            const QString col = m_quotedCols.at(shape.at(offset + 2 * i));
+            switch (shape.at(offset + 2 * i + 1)) {
+            case 0:
+                conds << col + QStringLiteral(" IS NULL");
+                break;
+            case 2:
+                conds << QStringLiteral("UPPER(%1) = UPPER(?)").arg(col);
+                break;
+            default:
+                conds << col + QStringLiteral(" = ?");
+            }
+        }
+        return conds;
+    }
+
+    // Parameters of m_identify, which addresses one row by its primary key, else its
+    // rowid/ctid.
+    void identifyParams(const TRow &row, TBoundValues &params) const
     {
         if (m_keys.isEmpty()) {
-            conds << (m_sqlite ? QStringLiteral("rowid = ?") : QStringLiteral("ctid = ?::tid"));
             params << row.value(m_columns.size());
             return;
         }
-        for (int k : m_keys) {
-            conds << m_quotedCols.at(k) + QStringLiteral(" = ?");
+        for (int k : m_keys)
             params << row.value(k);
+    }
+
+    // Whether a written row must be read back whole: triggers may change any column; SQLite
+    // before 3.35 cannot return what it filled in.
+    bool readsBackWhole() const { return m_hasTriggers || !m_hasReturning; }
+
+    // SQLite returns rows from INSERT and UPDATE since 3.35; AFTER triggers (the operator's
+    // number) change the row after RETURNING has shown it, so such tables are read again.
+    bool insertReturnsWhole() const
+    {
+        if (!m_sqlite)
+            return true;
+        return m_hasReturning && (!m_hasRowid || !m_hasTriggers);
+    }
+
+    // On SQLite the row's number, the only thing the database filled in, comes without
+    // RETURNING (which costs SQLite a temporary table per statement).
+    bool lastIdOnly(const QList<int> &shape) const
+    {
+        if (!m_sqlite || !m_hasRowid)
+            return false;
+        for (int j = 1; j < shape.size(); ++j)
+            if (shape.at(j) != m_rowidAlias)
+                return false;
+        return true;
+    }
+
+    bool updateReturns() const { return !m_sqlite || (m_hasReturning && !m_hasTriggers); }
+
+    QString insertSql(const QList<int> &shape) const
+    {
+        QStringList cols, marks;
+        for (int i = 0; i < m_columns.size(); ++i) {
+            if (m_defaulted.contains(i) && shape.indexOf(i, 1) > 0)
+                continue;
+            cols << m_quotedCols.at(i);
+            marks << QStringLiteral("?");
         }
+        QString sql = QStringLiteral("INSERT INTO ") + m_table;
+        if (cols.isEmpty())
+            sql += QStringLiteral(" DEFAULT VALUES");
+        else
+            sql += QStringLiteral(" (") + cols.join(QStringLiteral(", ")) +
+                   QStringLiteral(") VALUES (") + marks.join(QStringLiteral(", ")) +
+                   QStringLiteral(")");
+        if (m_sqlite && !m_hasRowid && !m_hasReturning)
+            throw EDBEngineError(
+                QStringLiteral("SQLite %1 не умеет возвращать вставленную запись таблицы %2")
+                    .arg(QString::fromLatin1(sqlite3_libversion()), m_name));
+        if (readsBackWhole()) {
+            if (insertReturnsWhole())
+                sql += QStringLiteral(" RETURNING ") + m_columnList;
+            return sql;
+        }
+        if (lastIdOnly(shape))
+            return sql;
+        QStringList returned;
+        for (int j = 1; j < shape.size(); ++j)
+            returned << m_quotedCols.at(shape.at(j));
+        if (m_keys.isEmpty())
+            returned << (m_sqlite ? QStringLiteral("rowid") : QStringLiteral("ctid::text"));
+        if (!returned.isEmpty())
+            sql += QStringLiteral(" RETURNING ") + returned.join(QStringLiteral(", "));
+        return sql;
+    }
+
+    QSqlQuery &byRowid()
+    {
+        const QList<int> shape{-6};
+        auto it = m_shapes.find(shape);
+        if (it == m_shapes.end())
+            it =
+                m_shapes.insert(shape, prepared(m_selectList + QStringLiteral(" WHERE rowid = ?")));
+        return it.value();
     }
 
     bool reread(TRow &row)
     {
-        QStringList conds;
         TBoundValues params;
-        identify(row, conds, params);
-        const QString sql =
-            m_selectList + QStringLiteral(" WHERE ") + conds.join(QStringLiteral(" AND "));
-        QSqlQuery &query = cached(sql);
+        identifyParams(row, params);
+        const QList<int> shape{-7};
+        auto it = m_shapes.find(shape);
+        if (it == m_shapes.end())
+            it = m_shapes.insert(shape,
+                                 prepared(m_selectList + QStringLiteral(" WHERE ") + m_identify));
+        QSqlQuery &query = it.value();
         run(query, params);
         if (!query.next()) {
             query.finish();
@@ -663,6 +857,14 @@ private:
         return row;
     }
 
+    QSqlQuery prepared(const QString &sql) const
+    {
+        QSqlQuery query(m_db);
+        query.setForwardOnly(true);
+        prepare(query, sql);
+        return query;
+    }
+
     QSqlQuery &cached(const QString &sql)
     {
         auto it = m_cache.find(sql);
@@ -695,6 +897,14 @@ private:
     TRow m_current;
     bool m_hasCurrent = false;
     QHash<QString, QSqlQuery> m_cache;
+    // Statements prepared once per cursor, by the shape of what they do (see the callers).
+    QHash<QList<int>, QSqlQuery> m_shapes;
+    QList<int> m_defaulted; // columns with a default, left out of an INSERT when Null
+    QList<int> m_filled;    // m_defaulted and the key: what RETURNING reports after an INSERT
+    QString m_identify;     // WHERE text addressing one row (identifyParams)
+    bool m_hasTriggers = false;
+    bool m_hasReturning = false;
+    int m_rowidAlias = -1; // SQLite: the INTEGER PRIMARY KEY column, which is the rowid
 };
 
 // ------------------------------------------------------------------------------------------
@@ -705,8 +915,17 @@ class SqlQueryCursor : public TCursor
 public:
     SqlQueryCursor(QSqlDatabase db, QString sql, TBoundValues params)
         : m_db(std::move(db)), m_sql(std::move(sql)), m_params(std::move(params)),
-          m_sqlite(isSqlite(m_db)), m_query(m_db)
+          m_sqlite(isSqlite(m_db)), m_query(m_db), m_serverSide(serverSideCandidate())
     {
+    }
+
+    ~SqlQueryCursor() override
+    {
+        try {
+            closeServerCursor();
+        } catch (...) {
+            // The connection may be gone; the server drops the cursor with it.
+        }
     }
 
     void Open(const TRowFilter &filter) override
@@ -720,6 +939,8 @@ public:
     {
         m_query.finish();
         m_query.clear();
+        m_page.clear();
+        closeServerCursor();
     }
 
     const QList<TColumn> &Columns() const override { return m_columns; }
@@ -727,7 +948,7 @@ public:
     bool First(TRow &row) override
     {
         if (m_consumed) {
-            if (m_sqlite)
+            if (m_sqlite || m_serverSide)
                 execute();
             else
                 m_query.seek(QSql::BeforeFirstRow);
@@ -739,7 +960,7 @@ public:
 
     int RecordCount() override
     {
-        if (m_filter.IsEmpty() && !m_sqlite && m_query.size() >= 0)
+        if (m_filter.IsEmpty() && !m_sqlite && !m_serverSide && m_query.size() >= 0)
             return m_query.size();
         if (m_filter.IsEmpty()) {
             return scalar(m_db,
@@ -816,8 +1037,48 @@ private:
         throw EDatabaseError(QStringLiteral("Набор данных только для чтения"));
     }
 
+    // A parameterless SELECT on PostgreSQL is read through a server-side cursor a page at a
+    // time, so that a large result costs the client one page; the cursor is held past commits
+    // and the connection stays free for other statements between pages. Other statements (with
+    // parameters, which the Qt driver cannot pass to DECLARE) are fetched whole.
+    bool serverSideCandidate() const
+    {
+        if (m_sqlite || !m_params.isEmpty())
+            return false;
+        static const QRegularExpression select(QStringLiteral("^\\s*SELECT\\b"),
+                                               QRegularExpression::CaseInsensitiveOption);
+        static const QRegularExpression locking(
+            QStringLiteral("\\bFOR\\s+(UPDATE|SHARE|NO\\s+KEY|KEY)\\b"),
+            QRegularExpression::CaseInsensitiveOption);
+        QString text = m_sql.trimmed();
+        while (text.endsWith(QLatin1Char(';')))
+            text.chop(1);
+        return select.match(text).hasMatch() && !text.contains(QLatin1Char(';')) &&
+               !locking.match(text).hasMatch();
+    }
+
     void execute()
     {
+        if (m_serverSide) {
+            closeServerCursor();
+            static QAtomicInt counter;
+            m_cursorName = QStringLiteral("zoru_rows_%1").arg(counter.fetchAndAddRelaxed(1) + 1);
+            QString text = m_sql.trimmed();
+            while (text.endsWith(QLatin1Char(';')))
+                text.chop(1);
+            QSqlQuery declare(m_db);
+            const QString sql = QStringLiteral("DECLARE ") + m_cursorName +
+                                QStringLiteral(" NO SCROLL CURSOR WITH HOLD FOR ") + text;
+            if (!declare.exec(sql)) {
+                m_cursorName.clear();
+                fail(declare, sql);
+            }
+            m_page.clear();
+            m_pageEnd = false;
+            m_consumed = false;
+            fetchPage();
+            return;
+        }
         m_query = QSqlQuery(m_db);
         // PostgreSQL loses a streaming result once another statement runs on the connection,
         // and callers interleave statements freely; SQLite streams safely.
@@ -856,8 +1117,63 @@ private:
         }
     }
 
+    void fetchPage()
+    {
+        QSqlQuery fetch(m_db);
+        fetch.setForwardOnly(true);
+        const QString sql =
+            QStringLiteral("FETCH FORWARD %1 FROM ").arg(PageSize * 4) + m_cursorName;
+        if (!fetch.exec(sql))
+            fail(fetch, sql);
+        if (m_columns.isEmpty())
+            describe(fetch);
+        int n = 0;
+        while (fetch.next()) {
+            m_page.push_back(read(fetch));
+            ++n;
+        }
+        fetch.finish();
+        m_pageEnd = n < PageSize * 4;
+    }
+
+    void closeServerCursor()
+    {
+        if (m_cursorName.isEmpty())
+            return;
+        const QString name = m_cursorName;
+        m_cursorName.clear();
+        m_page.clear();
+        // A cursor declared in a transaction that was rolled back is gone; closing it then
+        // would fail and spoil the transaction that runs now.
+        if (!m_db.isOpen() ||
+            scalar(m_db, QStringLiteral("SELECT COUNT(*) FROM pg_cursors WHERE name = ?"), {name})
+                    .toInt() == 0)
+            return;
+        QSqlQuery close(m_db);
+        close.exec(QStringLiteral("CLOSE ") + name);
+    }
+
     bool advance(TRow &row)
     {
+        if (m_serverSide) {
+            for (;;) {
+                if (m_page.empty()) {
+                    if (m_pageEnd || m_cursorName.isEmpty()) {
+                        m_consumed = true;
+                        return false;
+                    }
+                    fetchPage();
+                    continue;
+                }
+                m_consumed = true;
+                TRow r = std::move(m_page.front());
+                m_page.pop_front();
+                if (m_filter.IsEmpty() || m_filter.Matches(m_columns, m_filterCols, r)) {
+                    row = std::move(r);
+                    return true;
+                }
+            }
+        }
         while (m_query.next()) {
             m_consumed = true;
             TRow r = read(m_query);
@@ -918,6 +1234,10 @@ private:
     TBoundValues m_params;
     bool m_sqlite;
     QSqlQuery m_query;
+    bool m_serverSide;
+    QString m_cursorName;
+    std::deque<TRow> m_page;
+    bool m_pageEnd = false;
     bool m_consumed = false;
     QList<TColumn> m_columns;
     TRowFilter m_filter;

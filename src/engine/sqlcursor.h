@@ -11,16 +11,22 @@ namespace engine {
 
 // A table by name ("CITY", "kzcenter.city"; case-insensitive, resolved against the catalogue).
 // Reads a page of rows at a time in primary-key order (SQLite rowid or PostgreSQL ctid for a
-// table without a primary key), so memory does not depend on the table's size; Locate/Lookup
-// are prepared, cached SELECT ... WHERE key = ? statements; Insert leaves Null columns out and
-// re-reads the stored row (RETURNING on PostgreSQL, the rowid on SQLite); Update and Delete
-// address the row by its primary key.
+// table without a primary key), so memory does not depend on the table's size. Every statement
+// is prepared once per cursor and shape: Locate/Lookup are SELECT ... WHERE key = ? (a
+// case-insensitive text key compares UPPER(col) = UPPER(?), which an index on UPPER(col)
+// serves; a value without letters compares the column itself, which its plain index serves);
+// Insert binds every column, Null or not, except a Null column with a default (one INSERT per
+// pattern of such Nulls, usually one in all) and learns the filled-in key from RETURNING or
+// SQLite's last rowid instead of reading the row again; Update writes the changed columns by
+// primary key. A table with triggers, which may change any column, is read back whole.
 std::unique_ptr<TCursor> MakeSqlTableCursor(const QSqlDatabase &db, const QString &tableName,
                                             bool readOnly);
 
 // The rows of a SELECT with "?" placeholders bound to params in order. On SQLite the rows
-// stream (forward-only); on PostgreSQL the result is fetched whole, because Qt's streaming mode
-// there loses the rows as soon as any other statement runs on the connection.
+// stream (forward-only). On PostgreSQL a SELECT without parameters is read a page at a time
+// through a server-side cursor (held past commits); one with parameters is fetched whole,
+// because Qt's streaming mode there loses the rows as soon as any other statement runs on the
+// connection and its driver cannot bind parameters of DECLARE.
 std::unique_ptr<TCursor> MakeSqlQueryCursor(const QSqlDatabase &db, const QString &sql,
                                             const TBoundValues &params);
 
