@@ -29,16 +29,23 @@ QString filterSignature(const TDataSet &ds)
            QString::number(int(ds.FilterOptions()));
 }
 
-// Adds `extra` behind whatever handler the slot holds; extra is skipped once the model is gone.
+// Adds `extra` before or after whatever handler the slot holds; extra is skipped once the model
+// is gone.
 void chain(TDataSet::TNotifyEvent &slot, const std::weak_ptr<TDataSetModel *> &alive,
-           void (*extra)(TDataSetModel &))
+           void (*extra)(TDataSetModel &), bool first)
 {
     TDataSet::TNotifyEvent previous = slot;
-    slot = [previous, alive, extra](TDataSet &ds) {
+    slot = [previous, alive, extra, first](TDataSet &ds) {
+        const auto run = [&] {
+            if (const auto model = alive.lock(); model && *model)
+                extra(**model);
+        };
+        if (first)
+            run();
         if (previous)
             previous(ds);
-        if (const auto model = alive.lock(); model && *model)
-            extra(**model);
+        if (!first)
+            run();
     };
 }
 
@@ -53,9 +60,13 @@ TDataSetModel::TDataSetModel(TDataSet &dataSet, const QList<TGridColumn> &column
 {
     m_probe->SetDataSource(m_source.get());
     // Opening, posting and closing change the rows even when the current row stays the same.
-    chain(dataSet.AfterOpen, m_alive, [](TDataSetModel &m) { m.m_dirty = true; });
-    chain(dataSet.AfterPost, m_alive, [](TDataSetModel &m) { m.m_dirty = true; });
-    chain(dataSet.AfterClose, m_alive, [](TDataSetModel &m) { m.datasetClosed(); });
+    // Marked before the other handlers run, which may move the dataset on the new rows.
+    chain(
+        dataSet.AfterOpen, m_alive, [](TDataSetModel &m) { m.m_dirty = true; }, true);
+    chain(
+        dataSet.AfterPost, m_alive, [](TDataSetModel &m) { m.m_dirty = true; }, true);
+    chain(
+        dataSet.AfterClose, m_alive, [](TDataSetModel &m) { m.datasetClosed(); }, false);
     Reload();
 }
 
