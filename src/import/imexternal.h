@@ -1,0 +1,71 @@
+#pragma once
+
+#include "data/srvrplthread.h"
+
+#include <QStringList>
+#include <QVariant>
+#include <atomic>
+#include <memory>
+
+class TDatabase;
+
+// The synchronisation of the central regions, hospital types and hospitals with the external
+// reference system ЕСВС: three queries on ЕСВС are written into REGION, HOSPTYPE and HOSPITAL,
+// rows matched by the ЕСВС keys that the central tables keep (REGOKATO, IDTMU, IDMU); a hospital
+// gets its central type and region through those keys. Nothing is deleted centrally, and the
+// central identifiers (REGGID, HTPGID, HSPGID) of existing rows are never rewritten.
+//
+// Rows written stay written whatever ends the run (failure, cancellation): regions and types
+// are stored one by one; the hospitals go in one transaction that is committed in every case,
+// each row behind a savepoint of its own, so that a refused hospital takes no other row with it.
+class TImExternalToServer : public TSrvRplThread
+{
+    Q_OBJECT
+public:
+    // On the user-interface thread: refuses an installation that is not the server ("Функция
+    // недоступна", no log-in asked), then opens the read-only connection ESVS to the alias of
+    // "Settings\AIS_RODE_ESVS_DB" as the user of "Settings\USERNAME_ESVS", asking for the
+    // password through the log-in prompt. Throws what fails (missing key, unknown alias,
+    // cancelled log-in, wrong password, server out of reach); the job then never runs.
+    explicit TImExternalToServer(TJobWindow &window);
+    // Closes the ЕСВС connection of the user-interface thread.
+    ~TImExternalToServer() override;
+
+    // The connection opened by the constructor (user-interface thread only).
+    TDatabase &ESVS() const { return *m_esvs; }
+    // Hospital rows that the central database refused during the run.
+    int RefusedRows() const { return m_refused.load(); }
+
+    // The three ЕСВС queries, line by line.
+    static const QStringList &RegionSQL();
+    static const QStringList &HospTypeSQL();
+    static const QStringList &HospitalSQL();
+    // The central columns written from each query, in the order of the query's columns (the
+    // hospital list ends with the two identifiers looked up for each row).
+    static const QStringList &RegionFields();
+    static const QStringList &HospTypeFields();
+    static const QStringList &HospitalFields();
+
+    // The REGOKATO of the region of an OKATO code as ЕСВС delivers it (fixed length, padded):
+    // without its trailing blanks, the last six characters replaced by "000000". Empty when the
+    // code is Null, blank or shorter than six characters.
+    static QString RegionCodeOf(const QVariant &okato);
+
+protected:
+    void PrepareWindow() override;
+    void Execute() override;
+    void ThreadCleanup() override;
+
+private:
+    void synchronise();
+    int copyRegions(TDatabase &esvs, TDatabase &center);
+    int copyHospTypes(TDatabase &esvs, TDatabase &center);
+    int copyHospitals(TDatabase &esvs, TDatabase &center);
+
+    std::unique_ptr<TDatabase> m_esvs;       // user-interface thread
+    std::unique_ptr<TDatabase> m_esvsWorker; // worker thread
+    std::atomic_int m_refused{0};
+};
+
+// Runs the synchronisation in the progress window; true only when it succeeded.
+bool SyncExternalReferences();
