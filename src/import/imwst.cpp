@@ -1,0 +1,384 @@
+#include "import/imwst.h"
+
+#include "core/appinfo.h"
+#include "core/paths.h"
+#include "core/strconst.h"
+#include "engine/database.h"
+#include "replication/archive.h"
+#include "replication/replicator.h"
+#include "ui/dialogs.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QRegularExpression>
+#include <QSqlError>
+#include <QSqlQuery>
+
+namespace {
+
+const QString kTitle = QStringLiteral("Импорт анкет и внутренних справочников");
+const QString kDone = QStringLiteral("Импорт данных завершен");
+const QString kFilter = QStringLiteral("Копия внутренних справочников (*.w2s)");
+const QString kFolderExists = QStringLiteral("Папка уже существует");
+const QString kCannotCreate = QStringLiteral("Невозможно создать папку");
+const QString kUnpacking = QStringLiteral("Извлечение из архива...");
+const QString kUnpackFailed = QStringLiteral("Ошибка при извлечении из архива");
+const QString kImportTable = QStringLiteral("Импорт данных в таблицу: ");
+const QString kDeleting = QStringLiteral("Удаление репликации: ");
+const QString kLineBreak = QStringLiteral("\r\n");
+const QString kTempAlias = QStringLiteral("AIS_RODE_SRV_IMPOR_TEMP");
+const QString kLocked =
+    QStringLiteral("Импорт уже выполняется с другого рабочего места или в другом окне. Дождитесь "
+                   "его окончания и повторите импорт.");
+// Key of the PostgreSQL advisory lock held while a package is merged ("ZORUIMPO").
+constexpr qint64 kImportLockKey = 0x5A4F5255494D504FLL;
+
+// The run's work folder, removed with everything in it (links removed, not followed) when the
+// import leaves, whatever happened.
+class WorkFolderGuard
+{
+public:
+    explicit WorkFolderGuard(QString path) : m_path(std::move(path)) {}
+    ~WorkFolderGuard() { QDir(m_path).removeRecursively(); }
+    WorkFolderGuard(const WorkFolderGuard &) = delete;
+    WorkFolderGuard &operator=(const WorkFolderGuard &) = delete;
+
+private:
+    QString m_path;
+};
+
+// The archiver's complaint without its program prefix.
+QString archiverReason(const QString &errorOutput)
+{
+    QString reason = errorOutput.trimmed();
+    static const QRegularExpression prefix(QStringLiteral("^zoru-arc:\\s*"));
+    reason.remove(prefix);
+    return reason;
+}
+
+QString twoDigits(int n)
+{
+    return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0'));
+}
+
+} // namespace
+
+QString ImportWorkFolder(const QString &importPath, const QString &packagePath)
+{
+    QString name = QFileInfo(packagePath).fileName().left(36);
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot >= 0)
+        name.truncate(dot);
+    return paths::includeTrailing(importPath) + name;
+}
+
+QStringList PackageVolumes(const QString &firstVolume)
+{
+    const QFileInfo first(firstVolume);
+    if (!first.isFile())
+        return {};
+    QStringList volumes{firstVolume};
+    const QString dir = paths::includeTrailing(QDir::toNativeSeparators(first.absolutePath()));
+    const QString fileName = first.fileName();
+
+    static const QRegularExpression part(QStringLiteral("^(.*\\.part)(\\d{1,9})(\\.[^.]*)?$"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = part.match(fileName);
+    std::function<QStringList(int)> candidates;
+    if (m.hasMatch()) {
+        const QString prefix = m.captured(1);
+        const int number = m.captured(2).toInt();
+        const int width = int(m.captured(2).size());
+        const QString suffix = m.captured(3);
+        candidates = [=](int index) {
+            return QStringList{
+                dir + prefix +
+                QStringLiteral("%1").arg(number + index, width, 10, QLatin1Char('0')) + suffix};
+        };
+    } else {
+        const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+        const QString base = dot > 0 ? fileName.left(dot) : fileName;
+        const QString ext = dot > 0 ? fileName.mid(dot + 1) : QString();
+        const QChar letter = ext.isEmpty() ? QLatin1Char('r') : ext.at(0);
+        candidates = [=](int index) {
+            const int n = index - 1;
+            if (n < 100)
+                return QStringList{dir + base + QLatin1Char('.') + letter + twoDigits(n)};
+            QStringList names{dir + base + QLatin1Char('.') + letter + QString::number(n)};
+            const int shifted = letter.unicode() + n / 100;
+            if (QChar(shifted).isLetter())
+                names << dir + base + QLatin1Char('.') + QChar(shifted) + twoDigits(n % 100);
+            return names;
+        };
+    }
+    for (int index = 1;; ++index) {
+        QString found;
+        for (const QString &name : candidates(index)) {
+            const QFileInfo fi(name);
+            if (fi.isFile() && !fi.isSymLink()) {
+                found = name;
+                break;
+            }
+        }
+        if (found.isEmpty() || volumes.contains(found))
+            break;
+        volumes << found;
+    }
+    return volumes;
+}
+
+TImWorkstationToServer::TImWorkstationToServer(TJobWindow &window, QString packagePath)
+    : TSrvRplThread(window), m_packagePath(std::move(packagePath))
+{
+}
+
+TImWorkstationToServer::~TImWorkstationToServer() = default;
+
+const QString &TImWorkstationToServer::LockedMessage()
+{
+    return kLocked;
+}
+
+void TImWorkstationToServer::PrepareWindow()
+{
+    Window().SetCaption(kTitle);
+    Window().ClearMessages();
+}
+
+void TImWorkstationToServer::Execute()
+{
+    RunGuarded(kTitle, kDone, [this] { importPackage(); });
+}
+
+void TImWorkstationToServer::ThreadCleanup()
+{
+    releaseImportLock();
+    TSrvRplThread::ThreadCleanup();
+}
+
+QString TImWorkstationToServer::ChoosePackage()
+{
+    // The dialog starts in the import folder through the current directory, which is given back
+    // afterwards whatever the dialog did with it.
+    const QString current = QDir::currentPath();
+    QString chosen;
+    Synchronize([&] {
+        QDir::setCurrent(AppInfo->ImportPath);
+        chosen = TDialogs::OpenFile(QString(), kFilter);
+    });
+    QDir::setCurrent(current);
+    return chosen;
+}
+
+void TImWorkstationToServer::importPackage()
+{
+    const QString package = m_packagePath.isEmpty() ? ChoosePackage() : m_packagePath;
+    if (package.isEmpty())
+        throw ERplException(StrConst::Interrupted);
+
+    const QString work = ImportWorkFolder(AppInfo->ImportPath, package);
+    if (QFileInfo(work).isDir())
+        throw ERplException(kFolderExists + kLineBreak + work);
+    if (!QDir().mkdir(work))
+        throw ERplException(kCannotCreate + kLineBreak + work);
+    {
+        WorkFolderGuard folder(work);
+
+        Position = 0;
+        UpdateGauge();
+        CheckTerminated();
+        Log(kUnpacking);
+        QString errorOutput;
+        if (RunArchiver(UnpackCommandLine(AppInfo->AppFolder(), work, package), &errorOutput) !=
+            0) {
+            const QString reason = archiverReason(errorOutput);
+            throw ERplException(kUnpackFailed +
+                                (reason.isEmpty() ? QString() : kLineBreak + reason));
+        }
+        Log(QString());
+        Position = 20;
+        UpdateGauge();
+        CheckTerminated();
+
+        ImportFolder(work);
+    }
+
+    Log(kDeleting + package);
+    for (const QString &volume : PackageVolumes(package)) {
+        if (!QFile::remove(volume))
+            break;
+    }
+    Total = 0;
+    UpdateGauge();
+}
+
+void TImWorkstationToServer::acquireImportLock()
+{
+    if (m_locked)
+        return;
+    TDatabase &center = Center();
+    if (center.Driver() == QLatin1String("POSTGRESQL")) {
+        QSqlQuery q(center.Sql());
+        q.prepare(QStringLiteral("SELECT pg_try_advisory_lock(?)"));
+        q.addBindValue(kImportLockKey);
+        if (!q.exec() || !q.next())
+            throw EDBEngineError(engineMessage(q.lastError()));
+        if (!q.value(0).toBool())
+            throw ERplException(kLocked);
+    } else if (center.Driver() == QLatin1String("SQLITE")) {
+        const QString file = center.Sql().databaseName();
+        auto lock = std::make_unique<QLockFile>(file + QStringLiteral(".import.lock"));
+        lock->setStaleLockTime(0);
+        if (!lock->tryLock(0))
+            throw ERplException(kLocked);
+        m_lockFile = std::move(lock);
+    }
+    m_locked = true;
+}
+
+void TImWorkstationToServer::releaseImportLock()
+{
+    if (!m_locked)
+        return;
+    m_locked = false;
+    m_lockFile.reset();
+    try {
+        TDatabase &center = Center();
+        if (center.Driver() == QLatin1String("POSTGRESQL")) {
+            QSqlQuery q(center.Sql());
+            q.prepare(QStringLiteral("SELECT pg_advisory_unlock(?)"));
+            q.addBindValue(kImportLockKey);
+            q.exec();
+        }
+    } catch (...) {
+        // The lock goes with the connection anyway.
+    }
+}
+
+void TImWorkstationToServer::ImportFolder(const QString &folder)
+{
+    TSIEDM &dm = SIEDM();
+    acquireImportLock();
+    struct Unlock
+    {
+        TImWorkstationToServer &job;
+        ~Unlock() { job.releaseImportLock(); }
+    } unlock{*this};
+
+    TAliasStore &aliases = Center().Aliases();
+    if (aliases.IsAlias(kTempAlias))
+        aliases.DeleteAlias(kTempAlias);
+    {
+        const TAliasStore::ConfigMode mode = aliases.Mode();
+        aliases.SetConfigMode(TAliasStore::ConfigMode::RunOnly);
+        try {
+            aliases.AddStandardAlias(kTempAlias, paths::includeTrailing(folder),
+                                     QStringLiteral("PARADOX"));
+        } catch (...) {
+            aliases.SetConfigMode(mode);
+            throw;
+        }
+        aliases.SetConfigMode(mode);
+    }
+    TDatabase wst(StrConst::ImportDatabaseName, &aliases);
+    // Disconnects the package and removes the alias, whatever happened to the merge.
+    struct Detach
+    {
+        TSIEDM &dm;
+        TDatabase &wst;
+        TAliasStore &aliases;
+        ~Detach()
+        {
+            for (TTable *t :
+                 {&dm.wstCity, &dm.wstStreet, &dm.wstPost, &dm.wstRegistrationArea, &dm.wstAddress,
+                  &dm.wstPerson, &dm.wstDocument, &dm.wstPrimaryInspection, &dm.wstPrimDiag,
+                  &dm.wstMapScrining, &dm.wstMapDiag}) {
+                try {
+                    t->Close();
+                } catch (...) {
+                }
+            }
+            try {
+                dm.qrWST.Close();
+            } catch (...) {
+            }
+            dm.SetWstDatabase(nullptr);
+            try {
+                wst.Close();
+            } catch (...) {
+            }
+            try {
+                if (aliases.IsAlias(kTempAlias))
+                    aliases.DeleteAlias(kTempAlias);
+            } catch (...) {
+            }
+        }
+    } detach{dm, wst, aliases};
+    wst.AliasName = kTempAlias;
+    wst.LoginPrompt = false;
+    wst.ReadOnly = true;
+    wst.Open();
+    dm.SetWstDatabase(&wst);
+
+    m_knownOperators.clear();
+    m_failedOperators.clear();
+
+    struct Step
+    {
+        const char *label;
+        TTable TSIEDM::*wst;
+        TTable TSIEDM::*central;
+        char kind; // 'a' dictionary, 'l' owned rows, 'd' diagnoses
+        const char *prefix;
+        const char *suffix;
+        TTable TSIEDM::*mapping;
+        QStringList TSIEDM::*columns;
+    };
+    static const Step steps[] = {
+        {"City", &TSIEDM::wstCity, &TSIEDM::itCity, 'a', "City", "", &TSIEDM::itAuxCity,
+         &TSIEDM::colCity},
+        {"Street", &TSIEDM::wstStreet, &TSIEDM::itStreet, 'a', "Str", "", &TSIEDM::itAuxStreet,
+         &TSIEDM::colStreet},
+        {"Post", &TSIEDM::wstPost, &TSIEDM::itPost, 'a', "Pos", "", &TSIEDM::itAuxPost,
+         &TSIEDM::colPost},
+        {"RegistrationArea", &TSIEDM::wstRegistrationArea, &TSIEDM::itRegistrationArea, 'a', "Area",
+         "", &TSIEDM::itAuxRegistrationArea, &TSIEDM::colRegistrationArea},
+        {"Address", &TSIEDM::wstAddress, &TSIEDM::itAddress, 'l', "Adr", "", nullptr,
+         &TSIEDM::colAddress},
+        {"Person", &TSIEDM::wstPerson, &TSIEDM::itPerson, 'l', "Prn", "", nullptr,
+         &TSIEDM::colPerson},
+        {"Document", &TSIEDM::wstDocument, &TSIEDM::itDocument, 'l', "Doc", "", nullptr,
+         &TSIEDM::colDocument},
+        {"PrimaryInspection", &TSIEDM::wstPrimaryInspection, &TSIEDM::itPrimaryInspection, 'l',
+         "Doc", "REAL", nullptr, &TSIEDM::colPrimaryInspection},
+        {"PrimDiag", &TSIEDM::wstPrimDiag, &TSIEDM::itPrimDiag, 'd', "", "", nullptr,
+         &TSIEDM::colDocDiag},
+        {"ScriningCard", &TSIEDM::wstMapScrining, &TSIEDM::itMapScrining, 'l', "Doc", "REAL",
+         nullptr, &TSIEDM::colMapScrining},
+        {"MapDiag", &TSIEDM::wstMapDiag, &TSIEDM::itMapDiag, 'd', "", "", nullptr,
+         &TSIEDM::colDocDiag},
+    };
+    for (const Step &s : steps) {
+        Log(kImportTable + QString::fromLatin1(s.label));
+        switch (s.kind) {
+        case 'a':
+            ImportAuxTable(dm.*s.wst, dm.*s.central, dm.*s.columns, QString::fromLatin1(s.prefix),
+                           dm.*s.mapping);
+            break;
+        case 'l':
+            ImportLocalTable(dm.*s.wst, dm.*s.central, QString::fromLatin1(s.suffix), dm.*s.columns,
+                             QString::fromLatin1(s.prefix));
+            break;
+        default:
+            ImportDiagTable(dm.*s.wst, dm.*s.central);
+            break;
+        }
+    }
+}
+
+bool ImportWorkstationPackage()
+{
+    return RunReplication(
+        [](TJobWindow &window) { return std::make_unique<TImWorkstationToServer>(window); });
+}

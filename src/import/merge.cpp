@@ -1,0 +1,331 @@
+// The merge of the package tables into the central tables.
+
+#include "core/strconst.h"
+#include "engine/database.h"
+#include "engine/table.h"
+#include "import/imwst.h"
+
+#include <vector>
+
+namespace {
+
+const QString kRecords = QStringLiteral(" записей");
+const QString kProcessed = QStringLiteral(" записей обработано");
+
+// Closes datasets when leaving a scope, whatever happened.
+class CloseAll
+{
+public:
+    CloseAll(std::initializer_list<TDataSet *> sets) : m_sets(sets) {}
+    ~CloseAll()
+    {
+        for (TDataSet *ds : m_sets) {
+            try {
+                ds->Close();
+            } catch (...) {
+            }
+        }
+    }
+    CloseAll(const CloseAll &) = delete;
+    CloseAll &operator=(const CloseAll &) = delete;
+
+private:
+    std::vector<TDataSet *> m_sets;
+};
+
+// Package column -> central column, resolved once per table.
+struct Copy
+{
+    TField *from;
+    TField *to;
+};
+
+std::vector<Copy> resolveCopies(TDataSet &wst, TDataSet &central, const QStringList &columns)
+{
+    std::vector<Copy> copies;
+    copies.reserve(size_t(columns.size()));
+    for (const QString &name : columns)
+        copies.push_back({wst.FieldByName(name), central.FieldByName(name)});
+    return copies;
+}
+
+void copyRow(const std::vector<Copy> &copies)
+{
+    for (const Copy &c : copies)
+        c.to->SetAsVariant(c.from->AsVariant());
+}
+
+// An identifier of the package as an integer (Null: 0); text that is no number is refused.
+int packageInteger(const TField &field)
+{
+    const QVariant v =
+        engine::ConvertValue(field.AsVariant(), TFieldType::ftInteger, 0, field.FieldName());
+    return v.isValid() ? v.toInt() : 0;
+}
+
+void cancelEdits(std::initializer_list<TDataSet *> sets)
+{
+    for (TDataSet *ds : sets) {
+        try {
+            if (ds->Active() && ds->State() != TDataSetState::dsBrowse)
+                ds->Cancel();
+        } catch (...) {
+        }
+    }
+}
+
+} // namespace
+
+void TImWorkstationToServer::commitWindow()
+{
+    TDatabase &db = Center();
+    if (db.InTransaction())
+        db.Commit();
+    const int before = m_walk.committed;
+    m_walk.committed += m_walk.pendingCount;
+    m_walk.pendingCount = 0;
+    m_walk.pendingRows = 0;
+    m_walk.windowStart = m_walk.index;
+    if (m_walk.progressLines) {
+        for (int n = (before / 10 + 1) * 10; n <= m_walk.committed; n += 10)
+            Log(QString::number(n) + kProcessed);
+    }
+}
+
+int TImWorkstationToServer::walk(TTable &wst, const std::function<bool()> &row, bool progressLines)
+{
+    TDatabase &db = Center();
+    m_walk = Walk{};
+    m_walk.active = true;
+    m_walk.progressLines = progressLines;
+    struct EndWalk
+    {
+        TImWorkstationToServer &job;
+        TDatabase &db;
+        ~EndWalk()
+        {
+            job.m_walk.active = false;
+            if (db.InTransaction()) {
+                try {
+                    db.Rollback();
+                } catch (...) {
+                }
+            }
+        }
+    } endWalk{*this, db};
+
+    // Rows up to this index go one window each, after a window failed.
+    int replayThrough = -1;
+    wst.First();
+    while (!wst.Eof()) {
+        if (!db.InTransaction())
+            db.StartTransaction();
+        bool counted = false;
+        try {
+            counted = row();
+        } catch (const std::exception &) {
+            if (db.InTransaction())
+                db.Rollback();
+            if (m_walk.pendingRows == 0)
+                throw; // this row alone: its error is the import's
+            // Write the window again up to the failing row, which then runs alone.
+            replayThrough = m_walk.index;
+            m_walk.index = m_walk.windowStart;
+            m_walk.pendingRows = 0;
+            m_walk.pendingCount = 0;
+            wst.First();
+            for (int i = 0; i < m_walk.index && !wst.Eof(); ++i)
+                wst.Next();
+            Position = m_walk.index;
+            UpdateGauge();
+            continue;
+        }
+        ++m_walk.pendingRows;
+        if (counted)
+            ++m_walk.pendingCount;
+        ++m_walk.index;
+        if (m_walk.pendingRows >= m_windowRows || m_walk.index == replayThrough)
+            commitWindow();
+        try {
+            wst.Next();
+        } catch (...) {
+            // A damaged package row: the rows before it are whole and stay.
+            commitWindow();
+            throw;
+        }
+        ++Position;
+        UpdateGauge();
+        if (Terminated()) {
+            commitWindow();
+            CheckTerminated();
+        }
+    }
+    commitWindow();
+    return m_walk.committed;
+}
+
+int TImWorkstationToServer::ImportAuxTable(TTable &wst, TTable &central, const QStringList &columns,
+                                           const QString &prefix, TTable &mapping)
+{
+    m_walk = Walk{};
+    Position = 0;
+    UpdateGauge();
+    CloseAll close{&wst, &central, &mapping};
+    try {
+        central.Open();
+        mapping.Open();
+        wst.Open();
+        wst.First();
+        Total = wst.RecordCount();
+
+        const std::vector<Copy> copies = resolveCopies(wst, central, columns);
+        const QString gid = prefix + QStringLiteral("GID");
+        const QString lid = prefix + QStringLiteral("LID");
+        TField *auxField = wst.FieldByName(QStringLiteral("Aux") + gid);
+        TField *naturalField = wst.FieldByName(gid);
+        TField *lidField = wst.FieldByName(lid);
+        TField *wstField = wst.FieldByName(QStringLiteral("WstGID"));
+        // Only cities name their operator; streets, posts and areas stand for any operator.
+        TField *userField = prefix.compare(QLatin1String("City"), Qt::CaseInsensitive) == 0
+                                ? wst.FieldByName(QStringLiteral("UserGID"))
+                                : nullptr;
+        TField *centralGid = central.FieldByName(gid);
+        TField *mapGid = mapping.FieldByName(gid);
+        TField *mapWst = mapping.FieldByName(QStringLiteral("WstGID"));
+        TField *mapLid = mapping.FieldByName(lid);
+
+        walk(
+            wst,
+            [&] {
+                try {
+                    RegisterOperator(packageInteger(*wstField),
+                                     userField ? packageInteger(*userField) : -1);
+                    if (!auxField->IsNull())
+                        return false;
+                    QVariant id = naturalField->AsVariant();
+                    if (engine::IsNullValue(id)) {
+                        central.Append();
+                        copyRow(copies);
+                        central.Post();
+                        id = centralGid->AsVariant();
+                    }
+                    mapping.Append();
+                    mapGid->SetAsVariant(id);
+                    mapWst->SetAsVariant(wstField->AsVariant());
+                    mapLid->SetAsVariant(lidField->AsVariant());
+                    mapping.Post();
+                    return true;
+                } catch (...) {
+                    cancelEdits({&central, &mapping});
+                    throw;
+                }
+            },
+            false);
+    } catch (...) {
+        Log(QString::number(m_walk.committed) + kRecords);
+        Log(QString());
+        throw;
+    }
+    Log(QString::number(m_walk.committed) + kRecords);
+    Log(QString());
+    return m_walk.committed;
+}
+
+int TImWorkstationToServer::ImportLocalTable(TTable &wst, TTable &central, const QString &suffix,
+                                             const QStringList &columns, const QString &prefix)
+{
+    m_walk = Walk{};
+    Position = 0;
+    UpdateGauge();
+    CloseAll close{&wst, &central};
+    try {
+        central.Open();
+        wst.Open();
+        wst.First();
+        Total = wst.RecordCount();
+
+        const std::vector<Copy> copies = resolveCopies(wst, central, columns);
+        const QString lid = prefix + QStringLiteral("LID");
+        const QString keys = lid + QStringLiteral(";WstGID");
+        TField *ownField = wst.FieldByName(prefix + QStringLiteral("GID") + suffix);
+        TField *lidField = wst.FieldByName(lid);
+        TField *wstField = wst.FieldByName(QStringLiteral("WstGID"));
+
+        walk(
+            wst,
+            [&] {
+                try {
+                    if (!ownField->IsNull() &&
+                        central.Locate(keys,
+                                       QVariantList{lidField->AsVariant(), wstField->AsVariant()}))
+                        central.Edit();
+                    else
+                        central.Append();
+                    copyRow(copies);
+                    central.Post();
+                    return true;
+                } catch (...) {
+                    cancelEdits({&central});
+                    throw;
+                }
+            },
+            true);
+    } catch (...) {
+        Log(QString::number(m_walk.committed) + kRecords);
+        Log(QString());
+        throw;
+    }
+    Log(QString::number(m_walk.committed) + kRecords);
+    Log(QString());
+    return m_walk.committed;
+}
+
+int TImWorkstationToServer::ImportDiagTable(TTable &wst, TTable &central)
+{
+    m_walk = Walk{};
+    Position = 0;
+    UpdateGauge();
+    CloseAll close{&wst, &central};
+    try {
+        central.Open();
+        wst.Open();
+        wst.First();
+        Total = wst.RecordCount();
+
+        const std::vector<Copy> copies = resolveCopies(wst, central, SIEDM().colDocDiag);
+        const QString keys = QStringLiteral("DocGID;DiagGID;DiagType");
+        TField *docField = wst.FieldByName(QStringLiteral("DocGID"));
+        TField *diagField = wst.FieldByName(QStringLiteral("DiagGID"));
+        TField *typeField = wst.FieldByName(QStringLiteral("DiagType"));
+        TField *wstField = wst.FieldByName(QStringLiteral("WstGID"));
+        TField *userField = wst.FieldByName(QStringLiteral("UserGID"));
+
+        walk(
+            wst,
+            [&] {
+                try {
+                    RegisterOperator(packageInteger(*wstField), packageInteger(*userField));
+                    if (central.Locate(keys,
+                                       QVariantList{docField->AsVariant(), diagField->AsVariant(),
+                                                    typeField->AsVariant()}))
+                        central.Edit();
+                    else
+                        central.Append();
+                    copyRow(copies);
+                    central.Post();
+                    return true;
+                } catch (...) {
+                    cancelEdits({&central});
+                    throw;
+                }
+            },
+            false);
+    } catch (...) {
+        Log(QString::number(m_walk.committed) + kRecords);
+        Log(QString());
+        throw;
+    }
+    Log(QString::number(m_walk.committed) + kRecords);
+    Log(QString());
+    return m_walk.committed;
+}

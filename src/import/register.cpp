@@ -1,0 +1,221 @@
+// Registration of operators and workstations that the centre does not know yet.
+
+#include "engine/database.h"
+#include "import/imwst.h"
+
+#include <QDate>
+
+namespace {
+
+// Runs a statement on q with values bound by position.
+void prepare(TQuery &q, const QString &sql, const QVariantList &values)
+{
+    q.Close();
+    q.SetSQL(sql);
+    TParams &params = q.Params();
+    if (params.Count() != values.size())
+        throw EDatabaseError(QStringLiteral("Число параметров не совпадает: %1").arg(sql));
+    for (int i = 0; i < values.size(); ++i) {
+        params[i].DataType = TFieldType::ftUnknown;
+        params[i].SetValue(values.at(i));
+    }
+}
+
+// The first row of a query, or an empty list when it has none.
+QList<const TField *> firstRow(TQuery &q, const QString &sql, const QVariantList &values)
+{
+    prepare(q, sql, values);
+    q.Open();
+    QList<const TField *> fields;
+    if (q.Eof())
+        return fields;
+    for (int i = 0; i < q.FieldCount(); ++i)
+        fields << q.Fields(i);
+    return fields;
+}
+
+qint64 count(TQuery &q, const QString &sql, const QVariantList &values)
+{
+    prepare(q, sql, values);
+    q.Open();
+    const qint64 n = q.Eof() ? 0 : q.Fields(0)->AsLargeInt();
+    q.Close();
+    return n;
+}
+
+// A package value as it is bound: Null stays Null, empty text is Null, a yes/no answer is 0 or
+// 1, a date is a date-time, numbers and text as they are.
+QVariant bindable(const TField *field)
+{
+    if (!field || field->IsNull())
+        return QVariant();
+    switch (field->DataType()) {
+    case TFieldType::ftBoolean:
+        return field->AsBoolean() ? 1 : 0;
+    case TFieldType::ftDate:
+    case TFieldType::ftDateTime:
+        return field->AsDateTime();
+    default:
+        break;
+    }
+    const QVariant v = field->AsVariant();
+    if (engine::IsTextType(field->DataType()) && v.toString().isEmpty())
+        return QVariant();
+    return v;
+}
+
+// Column i of a row (Null beyond its end or in an empty result).
+QVariant column(const QList<const TField *> &row, int i)
+{
+    return i < row.size() ? bindable(row.at(i)) : QVariant();
+}
+
+// An identifier of the package as a number; refuses text that is no number.
+QVariant identifier(const QVariant &value, const char *name)
+{
+    return engine::ConvertValue(value, TFieldType::ftLargeint, 0, QString::fromLatin1(name));
+}
+
+// "insert into <table> values(?, ?, ...)" for the identifier and columns 2..n of a package row.
+void insertRow(TQuery &q, const QString &table, const QVariant &id,
+               const QList<const TField *> &row)
+{
+    QVariantList values{id};
+    for (int i = 1; i < row.size(); ++i)
+        values << bindable(row.at(i));
+    QStringList marks;
+    for (qsizetype i = 0; i < values.size(); ++i)
+        marks << QStringLiteral("?");
+    prepare(q,
+            QStringLiteral("insert into ") + table + QStringLiteral(" values(") +
+                marks.join(QStringLiteral(", ")) + QLatin1Char(')'),
+            values);
+    q.ExecSQL();
+}
+
+} // namespace
+
+void TImWorkstationToServer::RegisterOperator(int w, int u)
+{
+    const std::pair<int, int> key{w, u};
+    if (m_knownOperators.contains(key) || m_failedOperators.contains(key))
+        return;
+    TSIEDM &dm = SIEDM();
+    if (count(dm.qrSRV,
+              QStringLiteral("select count(*) from operator where (wstgid = :wstgid or :wstgid = "
+                             "-1) and (usergid = :usergid or :usergid = -1)"),
+              {w, w, u, u}) != 0) {
+        m_knownOperators.insert(key);
+        return;
+    }
+
+    // The registration is a transaction of its own: the merge's window is committed first and
+    // a new one begins afterwards.
+    const bool inWalk = m_walk.active;
+    if (inWalk)
+        commitWindow();
+    TDatabase &db = Center();
+    db.StartTransaction();
+    try {
+        registerInTransaction(w, u);
+        dm.qrSRV.Close();
+        dm.qrWST.Close();
+        db.Commit();
+        m_knownOperators.insert(key);
+        m_failedOperators.clear();
+    } catch (...) {
+        try {
+            dm.qrSRV.Close();
+            dm.qrWST.Close();
+        } catch (...) {
+        }
+        try {
+            if (db.InTransaction())
+                db.Rollback();
+        } catch (...) {
+        }
+        m_failedOperators.insert(key);
+    }
+    if (inWalk)
+        db.StartTransaction();
+}
+
+void TImWorkstationToServer::registerInTransaction(int w, int u)
+{
+    TSIEDM &dm = SIEDM();
+    TQuery &srv = dm.qrSRV;
+    TQuery &wst = dm.qrWST;
+
+    const QList<const TField *> op = firstRow(
+        wst,
+        QStringLiteral("select username, userhash, userlevel from operator where wstgid = :wstgid "
+                       "and usergid = :usergid"),
+        {w, u});
+    const QVariant userName = column(op, 0);
+    const QVariant userHash = column(op, 1);
+    const QVariant userLevel = column(op, 2);
+
+    const QList<const TField *> ws = firstRow(
+        wst,
+        QStringLiteral(
+            "select wstname, hspgid, brggid, wstrpldate from workstation where wstgid = :wstgid"),
+        {w});
+    const QVariant wstName = column(ws, 0);
+    const QVariant hspgid = identifier(column(ws, 1), "hspgid");
+    const QVariant brggid = identifier(column(ws, 2), "brggid");
+
+    if (count(srv, QStringLiteral("select count(hspgid) from hospital where hspgid = :hspgid"),
+              {hspgid}) == 0) {
+        const QList<const TField *> hsp = firstRow(
+            wst, QStringLiteral("select htpgid, reggid from hospital where hspgid = :hspgid"),
+            {hspgid});
+        const QVariant htpgid = identifier(column(hsp, 0), "htpgid");
+        const QVariant reggid = identifier(column(hsp, 1), "reggid");
+
+        if (!engine::IsNullValue(reggid) &&
+            count(srv, QStringLiteral("select count(*) from region where reggid = :reggid"),
+                  {reggid}) == 0) {
+            const QList<const TField *> reg = firstRow(
+                wst, QStringLiteral("select * from region where reggid = :reggid"), {reggid});
+            const QVariantList values{column(reg, 0), column(reg, 1), column(reg, 2)};
+            prepare(srv, QStringLiteral("insert into region values(:reggid, :regname, :regokato)"),
+                    values);
+            srv.ExecSQL();
+        }
+        if (!engine::IsNullValue(htpgid) &&
+            count(srv, QStringLiteral("select count(*) from hosptype where htpgid = :htpgid"),
+                  {htpgid}) == 0) {
+            const QList<const TField *> type = firstRow(
+                wst, QStringLiteral("select * from hosptype where htpgid = :htpgid"), {htpgid});
+            insertRow(srv, QStringLiteral("hosptype"), htpgid, type);
+        }
+        if (engine::IsNullValue(hspgid))
+            throw EDatabaseError(QStringLiteral("Не указано ЛПУ рабочей станции"));
+        const QList<const TField *> hospital = firstRow(
+            wst, QStringLiteral("select * from hospital where hspgid = :hspgid"), {hspgid});
+        if (hospital.isEmpty())
+            throw EDatabaseError(QStringLiteral("ЛПУ рабочей станции нет в пакете"));
+        insertRow(srv, QStringLiteral("hospital"), hspgid, hospital);
+
+        if (!engine::IsNullValue(brggid) &&
+            count(srv, QStringLiteral("select count(*) from brigade where brggid = :brggid"),
+                  {brggid}) == 0) {
+            const QList<const TField *> brigade = firstRow(
+                wst, QStringLiteral("select * from brigade where brggid = :brggid"), {brggid});
+            prepare(srv, QStringLiteral("insert into brigade values(:brggid, :brgname, :citygid)"),
+                    {brggid, column(brigade, 1), column(brigade, 2)});
+            srv.ExecSQL();
+        }
+    }
+
+    prepare(srv,
+            QStringLiteral("insert into workstation values(:wstgid, :wstname, :wstrpldate, "
+                           ":hspgid, :brggid)"),
+            {w, wstName, QDateTime(QDate::currentDate(), QTime(0, 0)), hspgid, brggid});
+    srv.ExecSQL();
+    prepare(srv,
+            QStringLiteral("insert into operator values(:wstgid, :usergid, :username, :userhash, "
+                           ":userlevel)"),
+            {w, u, userName, userHash, userLevel});
+    srv.ExecSQL();
+}
