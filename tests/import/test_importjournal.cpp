@@ -1,6 +1,7 @@
 #include "../data/centraldb.h"
 #include "core/errors.h"
 #include "engine/sqlscript.h"
+#include "import/importbatch.h"
 #include "import/importjournal.h"
 #include "import/packageinfo.h"
 #include "replication/archive.h"
@@ -263,6 +264,34 @@ private Q_SLOTS:
         QCOMPARE(VolumeSet(dir.filePath(files.first())), expectedPaths);
         for (const QString &f : files)
             QCOMPARE(IsFurtherVolume(dir.filePath(f)), further.contains(f));
+    }
+
+    // A batch takes the first volume of each set, oldest first, and nothing else.
+    void batchPackages()
+    {
+        QTemporaryDir dir;
+        const QDateTime t(QDate(2026, 3, 1), QTime(8, 0, 0));
+        const struct
+        {
+            const char *name;
+            int minutes;
+        } files[] = {{"late.w2s", 30},      {"early.w2s", 10},    {"early.w00", 11},
+                     {"set.part1.w2s", 20}, {"set.part2.w2s", 1}, {"same-b.w2s", 25},
+                     {"same-a.w2s", 25},    {"notes.txt", 0},     {"UPPER.W2S", 40}};
+        for (const auto &f : files) {
+            const QString path = dir.filePath(QString::fromLatin1(f.name));
+            testsupport::writeFile(path, "x");
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.setFileTime(t.addSecs(60 * f.minutes), QFileDevice::FileModificationTime));
+        }
+        QDir(dir.path()).mkdir(QStringLiteral("folder.w2s"));
+        QStringList names;
+        for (const QString &p : ImportBatchPackages(dir.path()))
+            names << QFileInfo(p).fileName();
+        QCOMPARE(names, QStringLiteral("early.w2s set.part1.w2s same-a.w2s same-b.w2s late.w2s "
+                                       "UPPER.W2S")
+                            .split(QLatin1Char(' ')));
     }
 
     void workstationOfLabel_data()

@@ -1,0 +1,89 @@
+#include "import/importbatch.h"
+
+#include "core/cp1251.h"
+#include "core/errors.h"
+#include "core/paths.h"
+#include "core/strconst.h"
+#include "import/importjournal.h"
+#include "import/packageinfo.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+
+QStringList ImportBatchPackages(const QString &folder)
+{
+    const QDir dir(folder);
+    QFileInfoList found;
+    for (const QFileInfo &fi : dir.entryInfoList(QDir::Files | QDir::NoSymLinks)) {
+        if (fi.suffix().compare(QLatin1String("w2s"), Qt::CaseInsensitive) != 0 ||
+            fi.fileName().startsWith(QLatin1Char('.')) || IsFurtherVolume(fi.filePath()))
+            continue;
+        found << fi;
+    }
+    std::stable_sort(found.begin(), found.end(), [](const QFileInfo &a, const QFileInfo &b) {
+        const QDateTime ta = a.lastModified();
+        const QDateTime tb = b.lastModified();
+        if (ta != tb)
+            return ta < tb;
+        return a.fileName() < b.fileName();
+    });
+    QStringList packages;
+    for (const QFileInfo &fi : std::as_const(found))
+        packages << QDir::toNativeSeparators(fi.filePath());
+    return packages;
+}
+
+QStringList ImportBatchSummary(const QList<TImportBatchEntry> &entries)
+{
+    int nameWidth = 5;
+    for (const TImportBatchEntry &e : entries)
+        nameWidth = std::max(nameWidth, int(e.Package.size()));
+    const auto line = [nameWidth](const QString &package, const QString &wst, const QString &result,
+                                  const QString &rows, const QString &seconds) {
+        return package.leftJustified(nameWidth) + QStringLiteral("  ") + wst.rightJustified(7) +
+               QStringLiteral("  ") + result.leftJustified(11) + QStringLiteral("  ") +
+               rows.rightJustified(9) + QStringLiteral("  ") + seconds.rightJustified(8);
+    };
+    QStringList lines{line(QStringLiteral("Пакет"), QStringLiteral("Станция"),
+                           QStringLiteral("Результат"), QStringLiteral("Записей"),
+                           QStringLiteral("Секунд"))};
+    int succeeded = 0;
+    qint64 rows = 0;
+    double seconds = 0;
+    for (const TImportBatchEntry &e : entries) {
+        const bool hasWst = e.WstGID.isValid() && !e.WstGID.isNull();
+        lines << line(e.Package, hasWst ? e.WstGID.toString() : QStringLiteral("?"), e.Result,
+                      QString::number(e.Rows), QString::number(e.Seconds, 'f', 1));
+        if (e.Result == ImportResultSucceeded)
+            ++succeeded;
+        rows += e.Rows;
+        seconds += e.Seconds;
+    }
+    lines << QStringLiteral("Пакетов: %1, успешно: %2, с ошибкой: %3; записей: %4; секунд: %5")
+                 .arg(entries.size())
+                 .arg(succeeded)
+                 .arg(entries.size() - succeeded)
+                 .arg(rows)
+                 .arg(QString::number(seconds, 'f', 1));
+    return lines;
+}
+
+void AppendToLogFile(const QString &appFolder, const QStringList &lines)
+{
+    QFile file(paths::includeTrailing(appFolder) + StrConst::LogFileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        throw EFileError(QStringLiteral("Невозможно открыть файл %1: %2")
+                             .arg(file.fileName(), file.errorString()));
+    for (const QString &message : lines) {
+        const QString stamp =
+            QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy hh:mm:ss"));
+        const QByteArray bytes =
+            cp1251::encode(stamp + StrConst::LogLineSeparator + message + QLatin1String("\r\n"));
+        if (file.write(bytes) != bytes.size() || !file.flush())
+            throw EFileError(QStringLiteral("Ошибка записи в файл %1: %2")
+                                 .arg(file.fileName(), file.errorString()));
+    }
+}
