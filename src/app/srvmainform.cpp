@@ -6,6 +6,7 @@
 #include "core/errors.h"
 #include "core/strconst.h"
 #include "engine/database.h"
+#include "import/imwst.h"
 #include "ui/dialogs.h"
 
 #include <QAction>
@@ -48,7 +49,7 @@ TSrvMainForm::TSrvMainForm(QWidget *parent) : QMainWindow(parent)
     m_wstAdminItem = menuItem(m_adminMenu, QStringLiteral("WstAdminItem"),
                               QStringLiteral("Администрирование рабочих станций"));
     // Their jobs are not part of the program yet.
-    for (QAction *item : {m_syncItem, m_importItem, m_wstAdminItem})
+    for (QAction *item : {m_syncItem, m_wstAdminItem})
         item->setEnabled(false);
     connect(m_fileExitItem, &QAction::triggered, this, &TSrvMainForm::FileExit);
     connect(m_syncItem, &QAction::triggered, this, &TSrvMainForm::SyncItemClick);
@@ -125,6 +126,10 @@ void TSrvMainForm::FileExit()
 
 void TSrvMainForm::SyncItemClick() {}
 
-void TSrvMainForm::ImportItemClick() {}
+void TSrvMainForm::ImportItemClick()
+{
+    // The progress window has shown the outcome already.
+    ImportWorkstationPackage();
+}
 
 void TSrvMainForm::WstAdminItemClick() {}

@@ -111,7 +111,7 @@ void TestSrvMainForm::menuCaptionsAndNames_data()
     QTest::newRow("sync") << QStringLiteral("AdminMenu") << QStringLiteral("SyncItem")
                           << QStringLiteral("Синхронизация справочников с ЕСВС") << false;
     QTest::newRow("import") << QStringLiteral("AdminMenu") << QStringLiteral("ImportItem")
-                            << QStringLiteral("Импорт данных с рабочей станции") << false;
+                            << QStringLiteral("Импорт данных с рабочей станции") << true;
     QTest::newRow("admin") << QStringLiteral("AdminMenu") << QStringLiteral("WstAdminItem")
                            << QStringLiteral("Администрирование рабочих станций") << false;
 }
