@@ -176,8 +176,10 @@ void TestDemo::installation()
     QVERIFY(summary.brigadeWst > 0);
     QVERIFY(summary.bothWst > 0);
     checkInstallation(options.folder, pg);
-    if (postgres)
+    if (postgres) {
         testsupport::dropPgDatabase(*pg, pgName);
+        testsupport::dropPgDatabase(*pg, pgName + QStringLiteral("_esvs"));
+    }
 }
 
 void TestDemo::checkInstallation(const QString &folder,
@@ -215,7 +217,8 @@ void TestDemo::checkInstallation(const QString &folder,
     TAliasStore aliases(dir.absoluteFilePath(StrConst::AliasFileName));
     QCOMPARE(aliases.GetAliasDriverName(demo::CenterAlias),
              pg ? QStringLiteral("POSTGRESQL") : QStringLiteral("SQLITE"));
-    QCOMPARE(aliases.GetAliasDriverName(demo::EsvsAlias), QStringLiteral("SQLITE"));
+    QCOMPARE(aliases.GetAliasDriverName(demo::EsvsAlias),
+             pg ? QStringLiteral("POSTGRESQL") : QStringLiteral("SQLITE"));
     QCOMPARE(aliases.GetAliasDriverName(StrConst::MainAliasName), QStringLiteral("PARADOX"));
     QCOMPARE(aliases.GetAliasDriverName(StrConst::PolyAliasName), QStringLiteral("DBASE"));
     for (const QString &alias : {StrConst::MainAliasName, StrConst::PolyAliasName}) {
@@ -225,7 +228,7 @@ void TestDemo::checkInstallation(const QString &folder,
     }
     QVERIFY(aliases.IsPersistent(demo::CenterAlias));
     auto center = openAlias(aliases, demo::CenterAlias, pg);
-    auto esvs = openAlias(aliases, demo::EsvsAlias);
+    auto esvs = openAlias(aliases, demo::EsvsAlias, pg);
     TDatabase &c = *center;
 
     // Integrity that the export and the wizard rely on.
@@ -381,12 +384,18 @@ void TestDemo::checkInstallation(const QString &folder,
     QVERIFY(both < count(c, QStringLiteral("SELECT COUNT(*) FROM HOSPITAL")));
     QVERIFY(count(*esvs, QStringLiteral("SELECT COUNT(*) FROM TMU")) > 0);
     // Regions as the synchronisation reads them: one row per code.
-    QCOMPARE(
-        count(*esvs, QStringLiteral("SELECT COUNT(*) FROM ADRES A1 WHERE K_ADMN LIKE '%000000' AND "
-                                    "RAZDEL = (SELECT MIN(RAZDEL) FROM ADRES A2 WHERE A1.K_ADMN = "
-                                    "A2.K_ADMN)")),
-        count(*esvs, QStringLiteral("SELECT COUNT(DISTINCT K_ADMN) FROM ADRES WHERE K_ADMN "
-                                    "LIKE '%000000'")));
+    QCOMPARE(count(*esvs, QStringLiteral("SELECT COUNT(*) FROM ADRES A1 WHERE RTRIM(K_ADMN) LIKE "
+                                         "'%000000' AND RAZDEL = (SELECT MIN(RAZDEL) FROM ADRES "
+                                         "A2 WHERE A1.K_ADMN = A2.K_ADMN)")),
+             count(*esvs, QStringLiteral("SELECT COUNT(DISTINCT K_ADMN) FROM ADRES WHERE "
+                                         "RTRIM(K_ADMN) LIKE '%000000'")));
+    // K_ADMN comes padded to its fixed length, as a CHAR(13) column delivers it.
+    QSqlQuery codes(esvs->Sql());
+    QVERIFY(codes.exec(QStringLiteral("SELECT K_ADMN FROM ADRES")));
+    int padded = 0;
+    while (codes.next())
+        padded += codes.value(0).toString().size() == 13 ? 1 : 0;
+    QCOMPARE(padded, count(*esvs, QStringLiteral("SELECT COUNT(*) FROM ADRES")));
 }
 
 void TestDemo::counts_data()
@@ -554,6 +563,7 @@ void TestDemo::postgresRefusesAndForces()
             count(*center, QStringLiteral("SELECT COUNT(*) FROM BRIGADE")) - 1);
     center->Close();
     testsupport::dropPgDatabase(server, name);
+    testsupport::dropPgDatabase(server, name + QStringLiteral("_esvs"));
 }
 
 void TestDemo::badCommandLine_data()

@@ -1004,6 +1004,10 @@ void Builder::makeEsvs()
                            QVariant(),
                            day(4000 + i)});
     }
+    // K_ADMN is a fixed-length column: ЕСВС delivers it padded with blanks, on every backend.
+    for (QVariantList &row : adres.rows)
+        if (!row[2].isNull())
+            row[2] = row[2].toString().leftJustified(13, QLatin1Char(' '));
 }
 
 } // namespace

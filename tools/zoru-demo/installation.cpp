@@ -118,10 +118,18 @@ bool pgHasCentralTables(TDatabase &db)
     return q.next() && q.value(0).toInt() > 0;
 }
 
-// Drops what the creation script makes, by the names the script itself gives.
-void pgDropCentral(TDatabase &db)
+bool pgHasEsvsTables(TDatabase &db)
 {
-    const QString script = SchemaScript(SchemaKind::Central, QStringLiteral("POSTGRESQL"));
+    QSqlQuery q = run(db, QStringLiteral("SELECT COUNT(*) FROM information_schema.tables "
+                                         "WHERE table_schema = current_schema() "
+                                         "AND lower(table_name) IN ('adres', 'tmu', 'mu')"));
+    return q.next() && q.value(0).toInt() > 0;
+}
+
+// Drops what the creation script makes, by the names the script itself gives.
+void pgDrop(TDatabase &db, SchemaKind kind)
+{
+    const QString script = SchemaScript(kind, QStringLiteral("POSTGRESQL"));
     const struct
     {
         const char *pattern;
@@ -144,7 +152,7 @@ void fill(TDatabase &db, SchemaKind kind, const std::deque<TableRows> &tables, b
 {
     Transaction transaction(db);
     if (dropFirst)
-        pgDropCentral(db);
+        pgDrop(db, kind);
     CreateSchema(db, kind);
     WriteTables(db, tables);
     transaction.Commit();
@@ -175,6 +183,32 @@ std::vector<std::pair<QString, int>> counts(const std::deque<TableRows> &tables)
     for (const TableRows &t : tables)
         out.emplace_back(t.name, int(t.rows.size()));
     return out;
+}
+
+// The ЕСВС database of a server installation: a database of its own beside the central one,
+// created when missing.
+PgTarget pgEsvsTarget(const PgTarget &central)
+{
+    PgTarget esvs = central;
+    esvs.database = central.database + QStringLiteral("_esvs");
+    return esvs;
+}
+
+void pgCreateDatabase(TDatabase &server, const QString &name)
+{
+    QSqlQuery q(server.Sql());
+    q.prepare(QStringLiteral("SELECT COUNT(*) FROM pg_database WHERE datname = ?"));
+    q.addBindValue(name);
+    if (!q.exec() || !q.next())
+        throw EDBEngineError(engineMessage(q.lastError()));
+    if (q.value(0).toInt() == 0)
+        run(server, QStringLiteral("CREATE DATABASE \"%1\"")
+                        .arg(QString(name).replace(QLatin1Char('"'), QStringLiteral("\"\""))));
+}
+
+QString pgTargetText(const PgTarget &pg)
+{
+    return QStringLiteral("%1:%2/%3").arg(pg.host).arg(pg.port).arg(pg.database);
 }
 
 QStringList pgParams(const PgTarget &pg)
@@ -265,7 +299,9 @@ Summary CreateInstallation(const Options &options)
     TAliasStore runAliases;
     runAliases.SetConfigMode(TAliasStore::ConfigMode::RunOnly);
     std::unique_ptr<TDatabase> pg;
+    std::unique_ptr<TDatabase> pgEsvs;
     bool pgDrop = false;
+    bool pgEsvsDrop = false;
     if (options.postgres) {
         const PgTarget &target = *options.postgres;
         runAliases.AddAlias(QStringLiteral("ZORU_DEMO_PG"), QStringLiteral("POSTGRESQL"),
@@ -285,6 +321,24 @@ Summary CreateInstallation(const Options &options)
                         .arg(target.port));
             pgDrop = true;
         }
+        const PgTarget esvsTarget = pgEsvsTarget(target);
+        pgCreateDatabase(*pg, esvsTarget.database);
+        runAliases.AddAlias(QStringLiteral("ZORU_DEMO_PG_ESVS"), QStringLiteral("POSTGRESQL"),
+                            pgParams(esvsTarget));
+        pgEsvs = std::make_unique<TDatabase>(QStringLiteral("ESVS"), &runAliases);
+        pgEsvs->AliasName = QStringLiteral("ZORU_DEMO_PG_ESVS");
+        pgEsvs->LoginPrompt = false;
+        pgEsvs->Params = pg->Params;
+        pgEsvs->Open();
+        if (pgHasEsvsTables(*pgEsvs)) {
+            if (!options.force)
+                throw EInstallationExists(
+                    QStringLiteral("В базе данных %1 на сервере %2:%3 уже есть таблицы ЕСВС. "
+                                   "Для перезаписи укажите --force")
+                        .arg(esvsTarget.database, esvsTarget.host)
+                        .arg(esvsTarget.port));
+            pgEsvsDrop = true;
+        }
     }
 
     const QString data = folderPath(folder, QStringLiteral("data"));
@@ -299,27 +353,34 @@ Summary CreateInstallation(const Options &options)
 
     Summary summary;
     summary.folder = folder;
-    PendingFile esvs(esvsFile(folder));
-    makeSqlite(esvs, SchemaKind::Esvs, rows.esvs);
+    std::optional<PendingFile> esvs;
+    if (pgEsvs) {
+        fill(*pgEsvs, SchemaKind::Esvs, rows.esvs, pgEsvsDrop);
+        pgEsvs->Close();
+        summary.esvsTarget = pgTargetText(pgEsvsTarget(*options.postgres));
+    } else {
+        esvs.emplace(esvsFile(folder));
+        makeSqlite(*esvs, SchemaKind::Esvs, rows.esvs);
+    }
     std::optional<PendingFile> central;
     if (pg) {
         fill(*pg, SchemaKind::Central, rows.central, pgDrop);
         pg->Close();
-        summary.centralTarget = QStringLiteral("%1:%2/%3")
-                                    .arg(options.postgres->host)
-                                    .arg(options.postgres->port)
-                                    .arg(options.postgres->database);
-        // A file left from an earlier SQLite installation would only mislead.
-        if (QFileInfo::exists(centralFile(folder)) && !QFile::remove(centralFile(folder)))
-            throw EFileError(QStringLiteral("Невозможно удалить файл %1").arg(centralFile(folder)));
+        summary.centralTarget = pgTargetText(*options.postgres);
+        // Files left from an earlier SQLite installation would only mislead.
+        for (const QString &file : {centralFile(folder), esvsFile(folder)})
+            if (QFileInfo::exists(file) && !QFile::remove(file))
+                throw EFileError(QStringLiteral("Невозможно удалить файл %1").arg(file));
     } else {
         central.emplace(centralFile(folder));
         makeSqlite(*central, SchemaKind::Central, rows.central);
         central->PutInPlace();
         summary.centralTarget = centralFile(folder);
     }
-    esvs.PutInPlace();
-    summary.esvsTarget = esvsFile(folder);
+    if (esvs) {
+        esvs->PutInPlace();
+        summary.esvsTarget = esvsFile(folder);
+    }
 
     // Aliases: the ones this installation needs replace any of the same name; others stay.
     TAliasStore aliases(QDir(folder).absoluteFilePath(StrConst::AliasFileName));
@@ -329,8 +390,12 @@ Summary CreateInstallation(const Options &options)
     else
         setAlias(aliases, CenterAlias, QStringLiteral("SQLITE"),
                  {QStringLiteral("DATABASE NAME=") + centralFile(folder)});
-    setAlias(aliases, EsvsAlias, QStringLiteral("SQLITE"),
-             {QStringLiteral("DATABASE NAME=") + esvsFile(folder)});
+    if (options.postgres)
+        setAlias(aliases, EsvsAlias, QStringLiteral("POSTGRESQL"),
+                 pgParams(pgEsvsTarget(*options.postgres)));
+    else
+        setAlias(aliases, EsvsAlias, QStringLiteral("SQLITE"),
+                 {QStringLiteral("DATABASE NAME=") + esvsFile(folder)});
     setFolderAlias(aliases, StrConst::MainAliasName, mainDir, QStringLiteral("PARADOX"));
     setFolderAlias(aliases, StrConst::PolyAliasName, polyDir, QStringLiteral("DBASE"));
     aliases.SaveConfigFile();
@@ -342,7 +407,9 @@ Summary CreateInstallation(const Options &options)
     ini.WriteString(s, StrConst::SrvDBKey, CenterAlias);
     ini.WriteString(s, StrConst::ESVSDBKey, EsvsAlias);
     ini.WriteString(s, StrConst::UserNameKey, options.postgres ? options.postgres->user : DemoUser);
-    ini.WriteString(s, StrConst::UserNameESVSKey, EsvsUser);
+    // On a server the ЕСВС database belongs to the same account as the central one.
+    ini.WriteString(s, StrConst::UserNameESVSKey,
+                    options.postgres ? options.postgres->user : EsvsUser);
     ini.WriteString(s, StrConst::ImportKey, importDir);
     ini.WriteString(s, StrConst::ExportKey, exportDir);
     ini.EraseSection(StrConst::SrvToWstSection);
