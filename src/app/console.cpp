@@ -8,10 +8,14 @@
 #include "data/srvrplthread.h"
 #include "engine/database.h"
 #include "replication/consolejobwindow.h"
+#include "replication/rplthread.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QTextStream>
+#include <QTimer>
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -88,12 +92,112 @@ bool consoleLogin(const QString &database, QString &user, QString &password)
     return true;
 }
 
+// Options that Qt takes for itself (the platform plug-in, style, window geometry, X11 display,
+// ...): they keep the desktop program and are no business of the command line. Given as "-name",
+// "--name", "-name=value" or "-name value".
+QStringList withoutQtOptions(const QStringList &args)
+{
+    static const QStringList withValue =
+        QStringLiteral("platform platformpluginpath platformtheme plugin qwindowgeometry "
+                       "qwindowicon qwindowtitle session style stylesheet display geometry name "
+                       "title visual qmljsdebugger")
+            .split(QLatin1Char(' '));
+    static const QStringList flags =
+        QStringLiteral("reverse widgetcount nograb dograb testability").split(QLatin1Char(' '));
+    QStringList out;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString &a = args[i];
+        if (!a.startsWith(QLatin1Char('-'))) {
+            out << a;
+            continue;
+        }
+        QString name = a.mid(a.startsWith(QLatin1String("--")) ? 2 : 1);
+        const bool valueAttached = name.contains(QLatin1Char('='));
+        name = name.section(QLatin1Char('='), 0, 0);
+        if (withValue.contains(name)) {
+            if (!valueAttached)
+                ++i;
+        } else if (!flags.contains(name)) {
+            out << a;
+        }
+    }
+    return out;
+}
+
+// The signal that asked the running command-line job to stop (0: none). Set by the handler
+// itself, which may do nothing else; the user-interface thread polls it.
+std::atomic_int stopSignal{0};
+static_assert(std::atomic_int::is_always_lock_free);
+
+void noteStopSignal(int signal)
+{
+    stopSignal.store(signal);
+}
+
+// While alive, SIGINT and SIGTERM only note themselves (see RunConsoleJob) and writing to a
+// closed pipe is not fatal; the former handlers come back afterwards.
+class StopSignals
+{
+public:
+    StopSignals()
+    {
+        stopSignal.store(0);
+        m_int = std::signal(SIGINT, noteStopSignal);
+        m_term = std::signal(SIGTERM, noteStopSignal);
+#ifdef SIGPIPE
+        m_pipe = std::signal(SIGPIPE, SIG_IGN);
+#endif
+    }
+    ~StopSignals()
+    {
+        std::signal(SIGINT, m_int);
+        std::signal(SIGTERM, m_term);
+#ifdef SIGPIPE
+        std::signal(SIGPIPE, m_pipe);
+#endif
+    }
+    StopSignals(const StopSignals &) = delete;
+    StopSignals &operator=(const StopSignals &) = delete;
+
+private:
+    using Handler = void (*)(int);
+    Handler m_int = SIG_DFL;
+    Handler m_term = SIG_DFL;
+    Handler m_pipe = SIG_DFL;
+};
+
 } // namespace
 
 bool IsConsoleInvocation(int argc, char *argv[])
 {
-    Q_UNUSED(argv);
-    return argc > 1;
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    return !withoutQtOptions(args).isEmpty();
+}
+
+int RunConsoleJob(const TJobFactory &factory)
+{
+    const StopSignals stopSignals;
+    TRplThread *job = nullptr;
+    // The job's stop flag is set here, on the user-interface thread, never by the handler.
+    QTimer poll;
+    poll.setInterval(50);
+    QObject::connect(&poll, &QTimer::timeout, &poll, [&job] {
+        if (stopSignal.load() != 0 && job)
+            job->Terminate();
+    });
+    poll.start();
+    const int result = RunJobInConsole([&job, &factory](TJobWindow &window) {
+        std::unique_ptr<TRplThread> created = factory(window);
+        job = created.get();
+        return created;
+    });
+    job = nullptr;
+    if (result == 1)
+        return 0;
+    const int signal = stopSignal.load();
+    return signal != 0 ? 128 + signal : 1;
 }
 
 int RunConsole(const QStringList &arguments, const QString &exePath)
@@ -114,7 +218,7 @@ int RunConsole(const QStringList &arguments, const QString &exePath)
         QStringLiteral("WstGID"));
     parser.addOption(help);
     parser.addOption(exportOption);
-    if (!parser.parse(arguments)) {
+    if (!parser.parse(withoutQtOptions(arguments))) {
         const QStringList unknown = parser.unknownOptionNames();
         err() << (unknown.isEmpty() ? QStringLiteral("Неверная командная строка. Справка: --help")
                                     : QStringLiteral("Неизвестный параметр командной строки: ") +
@@ -167,10 +271,9 @@ int RunConsole(const QStringList &arguments, const QString &exePath)
             ~ResetCenter() { SetCentralDatabase(nullptr); }
         } resetCenter;
 
-        const int result = RunJobInConsole([wstGID](TJobWindow &window) {
+        return RunConsoleJob([wstGID](TJobWindow &window) {
             return std::make_unique<TExServerToWorkstation>(window, wstGID);
         });
-        return result == 1 ? 0 : 1;
     } catch (const Exception &e) {
         err() << e.Message() << Qt::endl;
     } catch (const std::exception &e) {

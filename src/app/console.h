@@ -1,5 +1,7 @@
 #pragma once
 
+#include "replication/replicator.h"
+
 #include <QStringList>
 
 // The command-line mode for administrators who script their work:
@@ -11,8 +13,15 @@
 // Name of the environment variable that may hold the central database's password.
 inline constexpr const char *PasswordVariable = "ZORU_PASSWORD";
 
-// True when the arguments ask for the command-line mode (anything besides the program name).
+// True when the arguments ask for the command-line mode: anything besides the program name
+// and Qt's own options (-platform, -style, -geometry, ...), which keep the desktop program.
 bool IsConsoleInvocation(int argc, char *argv[]);
 
 // Runs the command line; the caller has created a QCoreApplication.
 int RunConsole(const QStringList &arguments, const QString &exePath);
+
+// Runs a job of the command line to its end and gives the exit code: 0 when it succeeded, 1 when
+// it failed. Meanwhile SIGINT and SIGTERM (Ctrl-C, kill) set the job's stop flag, so that its own
+// clean-up runs, and the exit code is then 128 + the signal's number; writing to a closed pipe
+// (| head) is not fatal. Every command-line job runs through here.
+int RunConsoleJob(const TJobFactory &factory);
