@@ -2,6 +2,7 @@
 
 #include "app/commonform.h"
 #include "core/appinfo.h"
+#include "core/cp1251.h"
 #include "core/errors.h"
 #include "core/paths.h"
 #include "core/strconst.h"
@@ -240,6 +241,15 @@ void TSetSettingsForm::browse(QLineEdit *edit, QLineEdit *mirror, const QString 
     if (folder.isEmpty())
         return;
     const QString text = paths::includeTrailing(QDir::toNativeSeparators(folder));
+    // The folders are kept in the ini file, in code page 1251: a name it cannot hold would come
+    // back changed.
+    if (!cp1251::encodeStrict(text)) {
+        TDialogs::Error(QStringLiteral("Имя папки содержит знаки, которые нельзя сохранить в "
+                                       "настройках (кодировка 1251):\r\n%1\r\nВыберите другую "
+                                       "папку.")
+                            .arg(text));
+        return;
+    }
     edit->setText(text);
     if (mirror)
         mirror->setText(text);

@@ -291,6 +291,8 @@ void TestSetSettingsForm::trailingSeparator_data()
     QTest::newRow("added") << QStringLiteral("/data/main") << QStringLiteral("/data/main/");
     QTest::newRow("kept single") << QStringLiteral("/data/main/") << QStringLiteral("/data/main/");
     QTest::newRow("root") << QStringLiteral("/") << QStringLiteral("/");
+    // Refused with an error box: the ini file could not keep the name.
+    QTest::newRow("outside 1251") << QStringLiteral("/data/✓") << QString();
 }
 
 void TestSetSettingsForm::trailingSeparator()
@@ -299,8 +301,15 @@ void TestSetSettingsForm::trailingSeparator()
     QFETCH(QString, shown);
     TSetSettingsForm form(false);
     TDialogs::SetNextFolder(chosen);
+    if (shown.isEmpty())
+        TDialogs::SetNextAnswer(TDialogs::Button::Ok);
     child<QPushButton>(&form, QStringLiteral("btnMainBrowse"))->click();
     QCOMPARE(form.edMainDB()->text(), QDir::toNativeSeparators(shown));
+    const auto asked = TDialogs::AskedSoFar();
+    QCOMPARE(asked.size(), shown.isEmpty() ? 2 : 1);
+    if (shown.isEmpty())
+        QVERIFY(asked.last().kind == TDialogs::Kind::Error &&
+                asked.last().text.contains(QStringLiteral("кодировка 1251")));
 }
 
 void TestSetSettingsForm::editPassesFocusToItsButton()
