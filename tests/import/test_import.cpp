@@ -197,6 +197,26 @@ void writePackage(const QString &dir, const Tables &tables,
     }
 }
 
+// A zip archive holding these entries, names as given.
+void writeZip(const QString &path, const QList<std::pair<QByteArray, QByteArray>> &entries)
+{
+    archive *a = archive_write_new();
+    archive_write_set_format_zip(a);
+    archive_write_open_filename(a, QFile::encodeName(path).constData());
+    for (const auto &[name, data] : entries) {
+        archive_entry *e = archive_entry_new();
+        archive_entry_set_pathname(e, name.constData());
+        archive_entry_set_perm(e, 0644);
+        archive_entry_set_filetype(e, AE_IFREG);
+        archive_entry_set_size(e, data.size());
+        archive_write_header(a, e);
+        archive_write_data(a, data.constData(), size_t(data.size()));
+        archive_entry_free(e);
+    }
+    archive_write_close(a);
+    archive_write_free(a);
+}
+
 class RecordingWindow : public TJobWindow
 {
 public:
@@ -684,6 +704,8 @@ private Q_SLOTS:
         QTest::newRow("entry leaving the folder")
             << "escape"
             << "ОШИБКА!!! Ошибка при извлечении из архива\r\n";
+        QTest::newRow("subfolders in the package") << "subfolders"
+                                                   << "Импорт данных завершен";
         QTest::newRow("cancel mid-step") << "cancel"
                                          << "ОШИБКА!!! Прервано пользователем";
         QTest::newRow("missing table") << "noTable"
@@ -730,23 +752,16 @@ private Q_SLOTS:
                                    "keep");
         if (kind == QLatin1String("garbage"))
             testsupport::writeFile(package, "not an archive at all");
-        if (kind == QLatin1String("escape")) {
-            archive *a = archive_write_new();
-            archive_write_set_format_zip(a);
-            QVERIFY(archive_write_open_filename(a, QFile::encodeName(package).constData()) ==
-                    ARCHIVE_OK);
-            for (const char *name : {"City.DB", "../evil.txt"}) {
-                archive_entry *e = archive_entry_new();
-                archive_entry_set_pathname(e, name);
-                archive_entry_set_perm(e, 0644);
-                archive_entry_set_filetype(e, AE_IFREG);
-                archive_entry_set_size(e, 1);
-                archive_write_header(a, e);
-                archive_write_data(a, "x", 1);
-                archive_entry_free(e);
-            }
-            archive_write_close(a);
-            archive_write_free(a);
+        if (kind == QLatin1String("escape"))
+            writeZip(package, {{"City.DB", "x"}, {"../evil.txt", "x"}});
+        if (kind == QLatin1String("subfolders")) {
+            QTemporaryDir dir;
+            writePackage(dir.path(), t);
+            QList<std::pair<QByteArray, QByteArray>> entries;
+            for (const QString &f : QDir(dir.path()).entryList(QDir::Files))
+                entries.append(std::pair(f.toUtf8(), testsupport::readFile(dir.filePath(f))));
+            entries.append(std::pair<QByteArray, QByteArray>("sub/deeper/note.txt", "x"));
+            writeZip(package, entries);
         }
         if (kind == QLatin1String("exists"))
             QDir().mkdir(importDir() + QStringLiteral("/wst12"));
