@@ -4,6 +4,7 @@
 #include "core/paths.h"
 #include "core/strconst.h"
 #include "engine/database.h"
+#include "import/packageinfo.h"
 #include "replication/archive.h"
 #include "replication/replicator.h"
 #include "ui/dialogs.h"
@@ -31,6 +32,7 @@ const QString kTempAlias = QStringLiteral("AIS_RODE_SRV_IMPOR_TEMP");
 const QString kLocked =
     QStringLiteral("Импорт уже выполняется с другого рабочего места или в другом окне. Дождитесь "
                    "его окончания и повторите импорт.");
+const QString JournalFailure = QStringLiteral("Журнал импорта не записан: ");
 // Key of the PostgreSQL advisory lock held while a package is merged ("ZORUIMPO").
 constexpr qint64 kImportLockKey = 0x5A4F5255494D504FLL;
 
@@ -63,6 +65,20 @@ QString twoDigits(int n)
 }
 
 } // namespace
+
+QString RepeatQuestion(const QDateTime &imported)
+{
+    return QStringLiteral("Пакет уже импортирован ") +
+           imported.toString(QStringLiteral("dd.MM.yyyy hh:mm")) +
+           QStringLiteral(". Импортировать повторно?");
+}
+
+QString RepeatRefusal(const QDateTime &imported)
+{
+    return QStringLiteral("Пакет уже импортирован ") +
+           imported.toString(QStringLiteral("dd.MM.yyyy hh:mm")) +
+           QStringLiteral("; повторный импорт не выполнен");
+}
 
 QString ImportWorkFolder(const QString &importPath, const QString &packagePath)
 {
@@ -171,11 +187,64 @@ QString TImWorkstationToServer::ChoosePackage()
     return chosen;
 }
 
+bool TImWorkstationToServer::ConfirmRepeat(const QDateTime &imported)
+{
+    bool again = false;
+    Synchronize([&] { again = TDialogs::QuestionDefaultNo(RepeatQuestion(imported)); });
+    return again;
+}
+
 void TImWorkstationToServer::importPackage()
 {
     const QString package = m_packagePath.isEmpty() ? ChoosePackage() : m_packagePath;
     if (package.isEmpty())
         throw ERplException(StrConst::Interrupted);
+
+    m_counts.clear();
+    m_refusedRepeat = false;
+    if (!m_journal) {
+        mergePackage(package);
+        return;
+    }
+    // The journal records the run on a connection of its own, so that neither a failure nor a
+    // rollback of the merge takes the record with it.
+    m_package = ReadPackageInfo(AppInfo->AppFolder(), package);
+    TImportJournal journal(Center());
+    if (const std::optional<QDateTime> imported = journal.LastSuccess(m_package.Sha256)) {
+        const bool again = m_repeatPolicy == TRepeatPolicy::Force ||
+                           (m_repeatPolicy == TRepeatPolicy::Ask && ConfirmRepeat(*imported));
+        if (!again) {
+            m_refusedRepeat = true;
+            throw ERplException(RepeatRefusal(*imported));
+        }
+    }
+    TJournaledRun run(journal, m_package);
+    try {
+        mergePackage(package);
+    } catch (const std::exception &e) {
+        const Exception *own = dynamic_cast<const Exception *>(&e);
+        const QString message = own ? own->Message() : QString::fromLocal8Bit(e.what());
+        try {
+            for (const TImportTableCounts &counts : std::as_const(m_counts))
+                run.TableImported(counts);
+            run.Finish(Terminated() ? ImportResultCancelled : ImportResultFailed, message);
+        } catch (const Exception &journalError) {
+            Log(JournalFailure + journalError.Message());
+        }
+        throw;
+    }
+    try {
+        for (const TImportTableCounts &counts : std::as_const(m_counts))
+            run.TableImported(counts);
+        run.Finish(ImportResultSucceeded);
+    } catch (const Exception &journalError) {
+        // The package is in; only its record is missing.
+        Log(JournalFailure + journalError.Message());
+    }
+}
+
+void TImWorkstationToServer::mergePackage(const QString &package)
+{
 
     const QString work = ImportWorkFolder(AppInfo->ImportPath, package);
     if (QFileInfo(work).isDir())
@@ -323,6 +392,7 @@ void TImWorkstationToServer::ImportFolder(const QString &folder)
 
     m_knownOperators.clear();
     m_failedOperators.clear();
+    m_counts.clear();
 
     struct Step
     {
@@ -361,6 +431,27 @@ void TImWorkstationToServer::ImportFolder(const QString &folder)
     };
     for (const Step &s : steps) {
         Log(kImportTable + QString::fromLatin1(s.label));
+        m_walk = Walk{};
+        m_stepRegistrations = 0;
+        // What the step did, also when it failed: the rows committed before the failure stay.
+        struct Report
+        {
+            TImWorkstationToServer &job;
+            const char *label;
+            ~Report()
+            {
+                try {
+                    TImportTableCounts counts = job.m_walk.committedTally;
+                    counts.Table = QString::fromLatin1(label);
+                    counts.Registrations = job.m_stepRegistrations;
+                    job.m_counts << counts;
+                    if (job.m_observer)
+                        job.m_observer->TableImported(counts);
+                } catch (...) {
+                    // Counting never fails the import.
+                }
+            }
+        } report{*this, s.label};
         switch (s.kind) {
         case 'a':
             ImportAuxTable(dm.*s.wst, dm.*s.central, dm.*s.columns, QString::fromLatin1(s.prefix),

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/srvrplthread.h"
+#include "import/importjournal.h"
 
 #include <QSet>
 #include <QStringList>
@@ -54,6 +55,27 @@ public:
     // The import lock's name in messages and the text of a refused second import.
     static const QString &LockedMessage();
 
+    // A package whose checksum the import journal knows from a successful run: asked about
+    // (ConfirmRepeat), refused, or imported again without asking.
+    enum class TRepeatPolicy
+    {
+        Ask,
+        Refuse,
+        Force
+    };
+    void SetRepeatPolicy(TRepeatPolicy policy) { m_repeatPolicy = policy; }
+    // The run was not started because the package had been imported before.
+    bool RefusedAsRepeated() const { return m_refusedRepeat; }
+    // The run is recorded in the import journal (on by default).
+    void SetJournal(bool on) { m_journal = on; }
+    // Told about each table as its step ends; not owned; called on the job's thread.
+    void SetObserver(TImportObserver *observer) { m_observer = observer; }
+    // What each step of the last run did (committed rows), in import order; read once the job
+    // has ended.
+    const QList<TImportTableCounts> &Counts() const { return m_counts; }
+    // The package of the last run as the journal records it.
+    const TImportPackageInfo &Package() const { return m_package; }
+
 protected:
     void PrepareWindow() override;
     void Execute() override;
@@ -61,9 +83,14 @@ protected:
 
     // The package chosen in the open dialog (empty when cancelled); runs on the worker thread.
     virtual QString ChoosePackage();
+    // Whether to import again a package imported successfully at `imported`; the window's
+    // question, No by default. Runs on the worker thread.
+    virtual bool ConfirmRepeat(const QDateTime &imported);
 
 private:
     void importPackage();
+    // Unpacks and merges the package and deletes it after success.
+    void mergePackage(const QString &package);
     // Walks the package table in windows; row() merges the current row and says whether it
     // counts. Returns the committed count.
     int walk(TTable &wst, const std::function<bool()> &row, bool progressLines);
@@ -85,13 +112,23 @@ private:
         int pendingRows = 0;  // rows merged in the open window
         int pendingCount = 0; // of which counted
         int committed = 0;    // counted rows committed
+        // What the rows did: those of the open window, and those committed.
+        TImportTableCounts pendingTally;
+        TImportTableCounts committedTally;
     } m_walk;
+    int m_stepRegistrations = 0; // operators registered during the step that runs
 
     // Operators known centrally, and those whose registration failed since the last one that
     // committed (a later registration may bring what they lacked).
     QSet<std::pair<int, int>> m_knownOperators;
     QSet<std::pair<int, int>> m_failedOperators;
     bool m_locked = false;
+    TRepeatPolicy m_repeatPolicy = TRepeatPolicy::Ask;
+    bool m_refusedRepeat = false;
+    bool m_journal = true;
+    TImportObserver *m_observer = nullptr;
+    QList<TImportTableCounts> m_counts;
+    TImportPackageInfo m_package;
     std::unique_ptr<QLockFile> m_lockFile; // the lock of an SQLite central database
 };
 
@@ -103,6 +140,11 @@ QString ImportWorkFolder(const QString &importPath, const QString &packagePath);
 // "base.partN.ext" numbering or "base.L00", "base.L01", ... (L: first letter of the extension),
 // as the archiver names them. Only files that exist.
 QStringList PackageVolumes(const QString &firstVolume);
+
+// The window's question about a package imported before, and the message of a run refused for
+// that reason ("Пакет уже импортирован " and the date of the latest successful run).
+QString RepeatQuestion(const QDateTime &imported);
+QString RepeatRefusal(const QDateTime &imported);
 
 // Runs the import in the progress window; true only when it succeeded.
 bool ImportWorkstationPackage();

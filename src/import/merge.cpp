@@ -63,6 +63,16 @@ int packageInteger(const TField &field)
     return v.isValid() ? v.toInt() : 0;
 }
 
+// Moves what `from` counted into `to`.
+void addTally(TImportTableCounts &to, TImportTableCounts &from)
+{
+    to.NewRows += from.NewRows;
+    to.EditedRows += from.EditedRows;
+    to.UnchangedRows += from.UnchangedRows;
+    to.NewMappings += from.NewMappings;
+    from = TImportTableCounts{};
+}
+
 void cancelEdits(std::initializer_list<TDataSet *> sets)
 {
     for (TDataSet *ds : sets) {
@@ -84,6 +94,7 @@ void TImWorkstationToServer::commitWindow()
     const int before = m_walk.committed;
     m_walk.committed += m_walk.pendingCount;
     m_walk.pendingCount = 0;
+    addTally(m_walk.committedTally, m_walk.pendingTally);
     m_walk.pendingRows = 0;
     m_walk.windowStart = m_walk.index;
     if (m_walk.progressLines) {
@@ -133,6 +144,7 @@ int TImWorkstationToServer::walk(TTable &wst, const std::function<bool()> &row, 
             m_walk.index = m_walk.windowStart;
             m_walk.pendingRows = 0;
             m_walk.pendingCount = 0;
+            m_walk.pendingTally = TImportTableCounts{};
             wst.First();
             for (int i = 0; i < m_walk.index && !wst.Eof(); ++i)
                 wst.Next();
@@ -200,13 +212,16 @@ int TImWorkstationToServer::ImportAuxTable(TTable &wst, TTable &central, const Q
                 try {
                     RegisterOperator(packageInteger(*wstField),
                                      userField ? packageInteger(*userField) : -1);
-                    if (!auxField->IsNull())
+                    if (!auxField->IsNull()) {
+                        ++m_walk.pendingTally.UnchangedRows;
                         return false;
+                    }
                     QVariant id = naturalField->AsVariant();
                     if (engine::IsNullValue(id)) {
                         central.Append();
                         copyRow(copies);
                         central.Post();
+                        ++m_walk.pendingTally.NewRows;
                         id = centralGid->AsVariant();
                     }
                     mapping.Append();
@@ -214,6 +229,7 @@ int TImWorkstationToServer::ImportAuxTable(TTable &wst, TTable &central, const Q
                     mapWst->SetAsVariant(wstField->AsVariant());
                     mapLid->SetAsVariant(lidField->AsVariant());
                     mapping.Post();
+                    ++m_walk.pendingTally.NewMappings;
                     return true;
                 } catch (...) {
                     cancelEdits({&central, &mapping});
@@ -255,14 +271,16 @@ int TImWorkstationToServer::ImportLocalTable(TTable &wst, TTable &central, const
             wst,
             [&] {
                 try {
-                    if (!ownField->IsNull() &&
-                        central.Locate(keys,
-                                       QVariantList{lidField->AsVariant(), wstField->AsVariant()}))
+                    const bool editing = !ownField->IsNull() &&
+                                         central.Locate(keys, QVariantList{lidField->AsVariant(),
+                                                                           wstField->AsVariant()});
+                    if (editing)
                         central.Edit();
                     else
                         central.Append();
                     copyRow(copies);
                     central.Post();
+                    ++(editing ? m_walk.pendingTally.EditedRows : m_walk.pendingTally.NewRows);
                     return true;
                 } catch (...) {
                     cancelEdits({&central});
@@ -305,14 +323,16 @@ int TImWorkstationToServer::ImportDiagTable(TTable &wst, TTable &central)
             [&] {
                 try {
                     RegisterOperator(packageInteger(*wstField), packageInteger(*userField));
-                    if (central.Locate(keys,
-                                       QVariantList{docField->AsVariant(), diagField->AsVariant(),
-                                                    typeField->AsVariant()}))
+                    const bool editing = central.Locate(keys, QVariantList{docField->AsVariant(),
+                                                                           diagField->AsVariant(),
+                                                                           typeField->AsVariant()});
+                    if (editing)
                         central.Edit();
                     else
                         central.Append();
                     copyRow(copies);
                     central.Post();
+                    ++(editing ? m_walk.pendingTally.EditedRows : m_walk.pendingTally.NewRows);
                     return true;
                 } catch (...) {
                     cancelEdits({&central});

@@ -121,6 +121,7 @@ void TImWorkstationToServer::RegisterOperator(int w, int u)
         dm.qrSRV.Close();
         dm.qrWST.Close();
         db.Commit();
+        ++m_stepRegistrations;
         m_knownOperators.insert(key);
         m_failedOperators.clear();
     } catch (...) {

@@ -178,7 +178,7 @@ void tell(TDialogs::Kind kind, QMessageBox::Icon icon, const QString &title, con
 // A question with two buttons; true for the first (affirmative) one, preset or pressed.
 bool ask(TDialogs::Kind kind, const QString &message, TDialogs::Button affirmative,
          QMessageBox::StandardButton yes, QMessageBox::StandardButton no,
-         QMessageBox::Icon icon = QMessageBox::Question)
+         QMessageBox::Icon icon = QMessageBox::Question, bool defaultNo = false)
 {
     Preset answer;
     switch (take(kind, message, {}, answer)) {
@@ -189,7 +189,8 @@ bool ask(TDialogs::Kind kind, const QString &message, TDialogs::Button affirmati
     case Source::Real:
         break;
     }
-    return realBox(icon, QStringLiteral("Подтверждение"), message, yes | no, yes) == yes;
+    return realBox(icon, QStringLiteral("Подтверждение"), message, yes | no,
+                   defaultNo ? no : yes) == yes;
 }
 
 } // namespace
@@ -202,6 +203,12 @@ void TDialogs::Error(const QString &message)
 bool TDialogs::Question(const QString &message)
 {
     return ask(Kind::Question, message, Button::Yes, QMessageBox::Yes, QMessageBox::No);
+}
+
+bool TDialogs::QuestionDefaultNo(const QString &message)
+{
+    return ask(Kind::Question, message, Button::Yes, QMessageBox::Yes, QMessageBox::No,
+               QMessageBox::Question, true);
 }
 
 bool TDialogs::PlainQuestion(const QString &message)

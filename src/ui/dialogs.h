@@ -51,6 +51,8 @@ public:
     static void Error(const QString &message);
     // Yes/No question; true for Yes.
     static bool Question(const QString &message);
+    // Yes/No question whose default button is No (Enter does not confirm); true for Yes.
+    static bool QuestionDefaultNo(const QString &message);
     // Yes/No question without an icon (an offer rather than a warning); true for Yes.
     static bool PlainQuestion(const QString &message);
     // OK/Cancel confirmation; true for OK.
