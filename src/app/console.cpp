@@ -7,11 +7,13 @@
 #include "data/exserver.h"
 #include "data/srvrplthread.h"
 #include "engine/database.h"
+#include "import/imwst.h"
 #include "replication/consolejobwindow.h"
 #include "replication/rplthread.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QTextStream>
 #include <QTimer>
 #include <atomic>
@@ -207,8 +209,9 @@ int RunConsole(const QStringList &arguments, const QString &exePath)
         StrConst::AppTitle +
         QStringLiteral(
             "\n\nБез параметров запускается оконная программа. Параметр --export выполняет экспорт "
-            "справочников для одной рабочей станции без окна.\nПароль центральной базы данных "
-            "берётся из переменной окружения %1 или запрашивается в терминале.")
+            "справочников для одной рабочей станции без окна, --import — импорт пакета рабочей "
+            "станции.\nПароль центральной базы данных берётся из переменной окружения %1 или "
+            "запрашивается в терминале.")
             .arg(QString::fromLatin1(PasswordVariable)));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Показать эту справку."));
@@ -218,6 +221,11 @@ int RunConsole(const QStringList &arguments, const QString &exePath)
         QStringLiteral("WstGID"));
     parser.addOption(help);
     parser.addOption(exportOption);
+    const QCommandLineOption importOption(
+        QStringLiteral("import"),
+        QStringLiteral("Импорт пакета рабочей станции <package.w2s> (первый том) без окна."),
+        QStringLiteral("package.w2s"));
+    parser.addOption(importOption);
     if (!parser.parse(withoutQtOptions(arguments))) {
         const QStringList unknown = parser.unknownOptionNames();
         err() << (unknown.isEmpty() ? QStringLiteral("Неверная командная строка. Справка: --help")
@@ -230,13 +238,16 @@ int RunConsole(const QStringList &arguments, const QString &exePath)
         QTextStream(stdout) << parser.helpText();
         return 0;
     }
-    if (!parser.isSet(exportOption) || !parser.positionalArguments().isEmpty()) {
+    const bool importing = parser.isSet(importOption);
+    const QString packagePath =
+        importing ? QFileInfo(parser.value(importOption)).absoluteFilePath() : QString();
+    if (parser.isSet(exportOption) == importing || !parser.positionalArguments().isEmpty()) {
         err() << QStringLiteral("Неизвестные параметры командной строки. Справка: --help")
               << Qt::endl;
         return 2;
     }
-    bool ok = false;
-    const int wstGID = parser.value(exportOption).toInt(&ok);
+    bool ok = importing;
+    const int wstGID = importing ? 0 : parser.value(exportOption).toInt(&ok);
     if (!ok) {
         err() << QStringLiteral("Неверный идентификатор рабочей станции: %1")
                      .arg(parser.value(exportOption))
@@ -271,6 +282,11 @@ int RunConsole(const QStringList &arguments, const QString &exePath)
             ~ResetCenter() { SetCentralDatabase(nullptr); }
         } resetCenter;
 
+        if (importing) {
+            return RunConsoleJob([packagePath](TJobWindow &window) {
+                return std::make_unique<TImWorkstationToServer>(window, packagePath);
+            });
+        }
         return RunConsoleJob([wstGID](TJobWindow &window) {
             return std::make_unique<TExServerToWorkstation>(window, wstGID);
         });
