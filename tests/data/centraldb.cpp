@@ -1,12 +1,10 @@
 #include "centraldb.h"
 
-#include "schema/schema.h"
-
 #include <QFile>
 #include <QSqlError>
 #include <QtTest>
 
-CentralDb::CentralDb(const QString &backend) : m_backend(backend)
+CentralDb::CentralDb(const QString &backend, SchemaKind kind) : m_backend(backend)
 {
     m_aliases.SetConfigMode(TAliasStore::ConfigMode::RunOnly);
     if (backend == QLatin1String("SQLITE")) {
@@ -18,7 +16,9 @@ CentralDb::CentralDb(const QString &backend) : m_backend(backend)
                            {QStringLiteral("DATABASE NAME=") + file});
     } else {
         m_pg = testsupport::pgServer();
-        m_pgDatabase = testsupport::createPgDatabase(*m_pg, QStringLiteral("zoru_central"));
+        m_pgDatabase = testsupport::createPgDatabase(*m_pg, kind == SchemaKind::Central
+                                                                ? QStringLiteral("zoru_central")
+                                                                : QStringLiteral("zoru_esvs"));
         m_aliases.AddAlias(QStringLiteral("CENTER"), backend,
                            {QStringLiteral("SERVER NAME=") + m_pg->host,
                             QStringLiteral("PORT=%1").arg(m_pg->port),
@@ -26,7 +26,7 @@ CentralDb::CentralDb(const QString &backend) : m_backend(backend)
     }
     m_db = Connect();
     m_db->Open();
-    CreateSchema(*m_db, SchemaKind::Central);
+    CreateSchema(*m_db, kind);
 }
 
 CentralDb::~CentralDb()

@@ -2,19 +2,20 @@
 
 #include "core/aliases.h"
 #include "engine/database.h"
+#include "schema/schema.h"
 #include "testsupport.h"
 
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <memory>
 
-// A fresh central database on one backend, created from the schema scripts, reached through
-// a run-only alias "CENTER" of its own alias store.
+// A fresh central database (or, with SchemaKind::Esvs, an ЕСВС database) on one backend, created
+// from the schema scripts, reached through a run-only alias "CENTER" of its own alias store.
 class CentralDb
 {
 public:
     // backend "SQLITE" or "POSTGRESQL"; the caller has made sure a server is configured.
-    explicit CentralDb(const QString &backend);
+    explicit CentralDb(const QString &backend, SchemaKind kind = SchemaKind::Central);
     ~CentralDb();
 
     TAliasStore &Aliases() { return m_aliases; }
