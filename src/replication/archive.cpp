@@ -209,7 +209,7 @@ int PackFolder(const QString &appFolder, const QString &folder, const QString &c
         paths::excludeTrailing(folder) + paths::separator() + CommentFileName;
     QFile file(commentPath);
     const QByteArray bytes = cp1251::encode(comment) + QByteArrayLiteral("\r\n");
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered) ||
         file.write(bytes) != bytes.size() || !file.flush()) {
         throw EFileError(QStringLiteral("Не удалось записать файл ") + commentPath +
                          QStringLiteral(": ") + file.errorString());

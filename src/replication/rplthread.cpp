@@ -97,7 +97,8 @@ TRplThread::TRplThread(TJobWindow &window) : m_window(window)
     const QString logName = AppInfo->AppFolder() + StrConst::LogFileName;
     m_logFile.setFileName(logName);
     const bool existed = m_logFile.exists();
-    if (!m_logFile.open(QIODevice::WriteOnly | QIODevice::Append))
+    // Unbuffered: each line goes out at once, and a short write is seen.
+    if (!m_logFile.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
         throw EFileError(
             QStringLiteral("Невозможно открыть файл %1: %2").arg(logName, m_logFile.errorString()));
     if (existed) {

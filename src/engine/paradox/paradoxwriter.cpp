@@ -372,7 +372,8 @@ public:
                     .arg(base, tag)
                     .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
             m_file.setFileName(candidate);
-            if (m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            // Unbuffered: a buffered short write can pass unnoticed through the flush.
+            if (m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
                 m_path = candidate;
         }
         if (m_path.isEmpty())
