@@ -1,5 +1,6 @@
 #include "app/srvmainform.h"
 
+#include "admin/wstwizard.h"
 #include "app/commonform.h"
 #include "app/startup.h"
 #include "core/appinfo.h"
@@ -49,7 +50,7 @@ TSrvMainForm::TSrvMainForm(QWidget *parent) : QMainWindow(parent)
     m_wstAdminItem = menuItem(m_adminMenu, QStringLiteral("WstAdminItem"),
                               QStringLiteral("Администрирование рабочих станций"));
     // Their jobs are not part of the program yet.
-    for (QAction *item : {m_syncItem, m_wstAdminItem})
+    for (QAction *item : {m_syncItem})
         item->setEnabled(false);
     connect(m_fileExitItem, &QAction::triggered, this, &TSrvMainForm::FileExit);
     connect(m_syncItem, &QAction::triggered, this, &TSrvMainForm::SyncItemClick);
@@ -132,4 +133,13 @@ void TSrvMainForm::ImportItemClick()
     ImportWorkstationPackage();
 }
 
-void TSrvMainForm::WstAdminItemClick() {}
+void TSrvMainForm::WstAdminItemClick()
+{
+    // Owned by this window while it runs, and freed however it ends.
+    try {
+        auto wizard = std::make_unique<TAdminWizard>(this, *m_kzCenter);
+        wizard->exec();
+    } catch (const std::exception &e) {
+        ShowError(e);
+    }
+}

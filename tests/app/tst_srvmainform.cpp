@@ -113,7 +113,7 @@ void TestSrvMainForm::menuCaptionsAndNames_data()
     QTest::newRow("import") << QStringLiteral("AdminMenu") << QStringLiteral("ImportItem")
                             << QStringLiteral("Импорт данных с рабочей станции") << true;
     QTest::newRow("admin") << QStringLiteral("AdminMenu") << QStringLiteral("WstAdminItem")
-                           << QStringLiteral("Администрирование рабочих станций") << false;
+                           << QStringLiteral("Администрирование рабочих станций") << true;
 }
 
 void TestSrvMainForm::menuCaptionsAndNames()
