@@ -7,7 +7,7 @@ packages=(
     libsqlite3-dev libarchive-dev libpq-dev
     postgresql
     pxlib-dev
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev llvm-14 # llvm-14: llvm-symbolizer, so that sanitizer stacks show names
     xvfb xauth
     tzdata
 )

@@ -11,6 +11,8 @@ shift || true
 src="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${ZORU_FUZZ_BUILD_DIR:-$src/build-fuzz}"
 jobs="${ZORU_FUZZ_BUILD_JOBS:-2}"
+# Sanitizer reports are symbolised by LLVM's symbolizer (scripts/deps.sh installs it).
+export ASAN_SYMBOLIZER_PATH=${ASAN_SYMBOLIZER_PATH:-$(command -v llvm-symbolizer || command -v llvm-symbolizer-14 || echo /usr/lib/llvm-14/bin/llvm-symbolizer)}
 
 CC=clang CXX=clang++ cmake -S "$src" -B "$build" -G Ninja \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -6,6 +6,7 @@
 
 int main(int argc, char *argv[])
 {
+    EnsureRuntimeFolder();
     // With arguments the program works on the command line and needs no display.
     if (IsConsoleInvocation(argc, argv)) {
         QCoreApplication app(argc, argv);

@@ -10,6 +10,32 @@
 #include "ui/dialogs.h"
 
 #include <QApplication>
+#include <QDir>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+void EnsureRuntimeFolder()
+{
+#ifdef Q_OS_UNIX
+    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+        return;
+    // Qt wants a folder of this user alone (mode 0700); one that fails the test is left unused
+    // (Qt then finds its own and says so).
+    const QByteArray folder = QFile::encodeName(QDir::tempPath()) + "/zoru-runtime-" +
+                              QByteArray::number(static_cast<qulonglong>(::getuid()));
+    if (::mkdir(folder.constData(), S_IRWXU) != 0 && errno != EEXIST)
+        return;
+    struct stat st; // filled by lstat
+    if (::lstat(folder.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid() ||
+        (st.st_mode & 0777) != S_IRWXU)
+        return;
+    qputenv("XDG_RUNTIME_DIR", folder);
+#endif
+}
 
 std::unique_ptr<TAppInfo> LoadConfiguration(const QString &exePath, TAliasStore &aliases,
                                             const TAppInfo::Ui &ui)

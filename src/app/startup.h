@@ -10,6 +10,10 @@ class TAliasStore;
 class TDatabase;
 class TSrvMainForm;
 
+// Gives the process a runtime folder (XDG_RUNTIME_DIR) of its own when the session has none,
+// so that Qt does not warn about it; called before the application object is created.
+void EnsureRuntimeFolder();
+
 // The configuration steps that the desktop program and the command line share: the
 // configuration object over the ini file beside the executable (made the global AppInfo, which
 // the settings dialog reads), the alias file of the program folder, the two local aliases and
