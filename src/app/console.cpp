@@ -7,6 +7,7 @@
 #include "data/exserver.h"
 #include "data/srvrplthread.h"
 #include "engine/database.h"
+#include "import/imexternal.h"
 #include "import/imwst.h"
 #include "replication/consolejobwindow.h"
 #include "replication/rplthread.h"
@@ -76,19 +77,24 @@ bool stdinIsTerminal()
 #endif
 }
 
-// The log-in prompt of the command line: the password from the environment, or asked on the
-// terminal; without either it is empty (a server that wants one then refuses with its message).
+// The log-in prompt of the command line: the password from the environment (each database its
+// own variable), or asked on the terminal; without either it is empty (a server that wants one
+// then refuses with its message).
 bool consoleLogin(const QString &database, QString &user, QString &password)
 {
-    if (qEnvironmentVariableIsSet(PasswordVariable)) {
-        password = qEnvironmentVariable(PasswordVariable);
+    const bool esvs = database.compare(QLatin1String("ESVS"), Qt::CaseInsensitive) == 0;
+    const char *variable = esvs ? EsvsPasswordVariable : PasswordVariable;
+    if (qEnvironmentVariableIsSet(variable)) {
+        password = qEnvironmentVariable(variable);
         return true;
     }
     if (!stdinIsTerminal()) {
         password.clear();
         return true;
     }
-    err() << QStringLiteral("Пароль пользователя \"%1\" базы данных %2: ").arg(user, database)
+    err() << (esvs ? QStringLiteral("Пароль пользователя \"%1\" базы данных ЕСВС (%2): ")
+                   : QStringLiteral("Пароль пользователя \"%1\" базы данных %2: "))
+                 .arg(user, database)
           << Qt::flush;
     password = readHiddenLine();
     return true;
@@ -209,10 +215,13 @@ int RunConsole(const QStringList &arguments, const QString &exePath)
         StrConst::AppTitle +
         QStringLiteral(
             "\n\nБез параметров запускается оконная программа. Параметр --export выполняет экспорт "
-            "справочников для одной рабочей станции без окна, --import — импорт пакета рабочей "
-            "станции.\nПароль центральной базы данных берётся из переменной окружения %1 или "
-            "запрашивается в терминале.")
-            .arg(QString::fromLatin1(PasswordVariable)));
+            "справочников для одной рабочей станции без окна, --import — импорт пакета "
+            "рабочей станции, --sync — синхронизацию справочников с ЕСВС.\nПароль центральной базы "
+            "данных берётся из переменной "
+            "окружения %1, пароль базы данных ЕСВС — из переменной %2; без них пароль "
+            "запрашивается в терминале.\nКод выхода: 0 — успешно; 3 — синхронизация выполнена, "
+            "но часть ЛПУ не записана; 1 — ошибка; 2 — неверная командная строка.")
+            .arg(QString::fromLatin1(PasswordVariable), QString::fromLatin1(EsvsPasswordVariable)));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Показать эту справку."));
     const QCommandLineOption exportOption(
@@ -226,6 +235,10 @@ int RunConsole(const QStringList &arguments, const QString &exePath)
         QStringLiteral("Импорт пакета рабочей станции <package.w2s> (первый том) без окна."),
         QStringLiteral("package.w2s"));
     parser.addOption(importOption);
+    const QCommandLineOption syncOption(
+        QStringLiteral("sync"),
+        QStringLiteral("Синхронизация справочников с ЕСВС: регионы, типы ЛПУ и ЛПУ."));
+    parser.addOption(syncOption);
     if (!parser.parse(withoutQtOptions(arguments))) {
         const QStringList unknown = parser.unknownOptionNames();
         err() << (unknown.isEmpty() ? QStringLiteral("Неверная командная строка. Справка: --help")
@@ -241,13 +254,15 @@ int RunConsole(const QStringList &arguments, const QString &exePath)
     const bool importing = parser.isSet(importOption);
     const QString packagePath =
         importing ? QFileInfo(parser.value(importOption)).absoluteFilePath() : QString();
-    if (parser.isSet(exportOption) == importing || !parser.positionalArguments().isEmpty()) {
+    const bool sync = parser.isSet(syncOption);
+    if (int(sync) + int(parser.isSet(exportOption)) + int(importing) != 1 ||
+        !parser.positionalArguments().isEmpty()) {
         err() << QStringLiteral("Неизвестные параметры командной строки. Справка: --help")
               << Qt::endl;
         return 2;
     }
-    bool ok = importing;
-    const int wstGID = importing ? 0 : parser.value(exportOption).toInt(&ok);
+    bool ok = sync || importing;
+    const int wstGID = ok ? 0 : parser.value(exportOption).toInt(&ok);
     if (!ok) {
         err() << QStringLiteral("Неверный идентификатор рабочей станции: %1")
                      .arg(parser.value(exportOption))
@@ -282,6 +297,18 @@ int RunConsole(const QStringList &arguments, const QString &exePath)
             ~ResetCenter() { SetCentralDatabase(nullptr); }
         } resetCenter;
 
+        if (sync) {
+            // Read when the job ends, before it is destroyed.
+            int refused = 0;
+            const int code = RunConsoleJob([&refused](TJobWindow &window) {
+                auto job = std::make_unique<TImExternalToServer>(window);
+                TImExternalToServer *j = job.get();
+                QObject::connect(j, &QThread::finished, j,
+                                 [&refused, j] { refused = j->RefusedRows(); });
+                return std::unique_ptr<TRplThread>(std::move(job));
+            });
+            return code == 0 && refused > 0 ? 3 : code;
+        }
         if (importing) {
             return RunConsoleJob([packagePath](TJobWindow &window) {
                 return std::make_unique<TImWorkstationToServer>(window, packagePath);

@@ -9,9 +9,14 @@
 // runs the export for one workstation without a window, after the same configuration checks as
 // the desktop program, writing the job's lines to the terminal and to log.txt. Returns the
 // process exit code: 0 only when the job succeeded.
+//   zoru-admin --sync
+// runs the synchronisation with ЕСВС likewise: 0 when it succeeded with every hospital written,
+// 3 when it succeeded but the central database refused some hospitals, 1 when it failed.
 
 // Name of the environment variable that may hold the central database's password.
 inline constexpr const char *PasswordVariable = "ZORU_PASSWORD";
+// The same for the ЕСВС database (never given the central password).
+inline constexpr const char *EsvsPasswordVariable = "ZORU_ESVS_PASSWORD";
 
 // True when the arguments ask for the command-line mode: anything besides the program name
 // and Qt's own options (-platform, -style, -geometry, ...), which keep the desktop program.

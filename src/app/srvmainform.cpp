@@ -7,6 +7,7 @@
 #include "core/errors.h"
 #include "core/strconst.h"
 #include "engine/database.h"
+#include "import/imexternal.h"
 #include "import/imwst.h"
 #include "ui/dialogs.h"
 
@@ -49,9 +50,6 @@ TSrvMainForm::TSrvMainForm(QWidget *parent) : QMainWindow(parent)
                             QStringLiteral("Импорт данных с рабочей станции"));
     m_wstAdminItem = menuItem(m_adminMenu, QStringLiteral("WstAdminItem"),
                               QStringLiteral("Администрирование рабочих станций"));
-    // Their jobs are not part of the program yet.
-    for (QAction *item : {m_syncItem})
-        item->setEnabled(false);
     connect(m_fileExitItem, &QAction::triggered, this, &TSrvMainForm::FileExit);
     connect(m_syncItem, &QAction::triggered, this, &TSrvMainForm::SyncItemClick);
     connect(m_importItem, &QAction::triggered, this, &TSrvMainForm::ImportItemClick);
@@ -125,7 +123,11 @@ void TSrvMainForm::FileExit()
     close();
 }
 
-void TSrvMainForm::SyncItemClick() {}
+void TSrvMainForm::SyncItemClick()
+{
+    // The progress window has shown the outcome already.
+    SyncExternalReferences();
+}
 
 void TSrvMainForm::ImportItemClick()
 {

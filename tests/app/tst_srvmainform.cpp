@@ -109,7 +109,7 @@ void TestSrvMainForm::menuCaptionsAndNames_data()
     QTest::newRow("exit") << QStringLiteral("FileMenu") << QStringLiteral("FileExitItem")
                           << QStringLiteral("&Выход") << true;
     QTest::newRow("sync") << QStringLiteral("AdminMenu") << QStringLiteral("SyncItem")
-                          << QStringLiteral("Синхронизация справочников с ЕСВС") << false;
+                          << QStringLiteral("Синхронизация справочников с ЕСВС") << true;
     QTest::newRow("import") << QStringLiteral("AdminMenu") << QStringLiteral("ImportItem")
                             << QStringLiteral("Импорт данных с рабочей станции") << true;
     QTest::newRow("admin") << QStringLiteral("AdminMenu") << QStringLiteral("WstAdminItem")
