@@ -1,0 +1,76 @@
+#include "engine/transaction.h"
+
+#include "core/errors.h"
+#include "engine/database.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+
+namespace {
+
+QString nextSavepoint()
+{
+    static thread_local int counter = 0;
+    return QStringLiteral("zoru_sp_%1").arg(++counter);
+}
+
+// Savepoint statements cannot be prepared on PostgreSQL; they carry no values.
+void execute(TDatabase &db, const QString &sql)
+{
+    QSqlQuery q(db.Sql());
+    if (!q.exec(sql))
+        throw EDBEngineError(engineMessage(q.lastError()), sql);
+}
+
+} // namespace
+
+TTransaction::TTransaction(TDatabase &db) : m_db(db)
+{
+    if (!m_db.InTransaction()) {
+        m_db.StartTransaction();
+    } else if (!m_db.IsFolder()) {
+        m_savepoint = nextSavepoint();
+        execute(m_db, QStringLiteral("SAVEPOINT ") + m_savepoint);
+    } else {
+        m_savepoint = QStringLiteral("folder");
+    }
+    m_active = true;
+}
+
+TTransaction::~TTransaction()
+{
+    if (!m_active)
+        return;
+    try {
+        Rollback();
+    } catch (...) {
+        // A destructor runs while an error is on its way: that error is the one to report.
+    }
+}
+
+void TTransaction::Commit()
+{
+    if (!m_active)
+        throw EDBEngineError(QStringLiteral("Транзакция не начата"));
+    m_active = false;
+    if (!Nested()) {
+        m_db.Commit();
+    } else if (!m_db.IsFolder() && m_db.InTransaction()) {
+        execute(m_db, QStringLiteral("RELEASE SAVEPOINT ") + m_savepoint);
+    }
+}
+
+void TTransaction::Rollback()
+{
+    if (!m_active)
+        return;
+    m_active = false;
+    if (!m_db.Connected() || !m_db.InTransaction())
+        return; // the outer work was already ended by someone else
+    if (!Nested()) {
+        m_db.Rollback();
+    } else if (!m_db.IsFolder()) {
+        execute(m_db, QStringLiteral("ROLLBACK TO SAVEPOINT ") + m_savepoint);
+        execute(m_db, QStringLiteral("RELEASE SAVEPOINT ") + m_savepoint);
+    }
+}
