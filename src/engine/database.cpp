@@ -13,13 +13,6 @@
 
 namespace {
 
-QMutex handlerMutex;
-TDatabase::LoginHandler &loginHandler()
-{
-    static TDatabase::LoginHandler handler;
-    return handler;
-}
-
 QString nextConnectionName(const QString &databaseName)
 {
     static QAtomicInt counter;
@@ -50,8 +43,7 @@ QVariant BindableValue(const QVariant &value, const QSqlDriver *driver)
 
 void TDatabase::SetLoginHandler(LoginHandler handler)
 {
-    QMutexLocker lock(&handlerMutex);
-    loginHandler() = std::move(handler);
+    loginprompt::Install(std::move(handler));
 }
 
 TDatabase::TDatabase(QString databaseName, TAliasStore *aliases)
@@ -115,11 +107,7 @@ void TDatabase::Open()
         return false;
     }();
     if (LoginPrompt && !hasPassword) {
-        LoginHandler handler;
-        {
-            QMutexLocker lock(&handlerMutex);
-            handler = loginHandler();
-        }
+        const LoginHandler handler = loginprompt::Current();
         if (handler && !handler(DatabaseName, user, password))
             throw EDatabaseError(QStringLiteral("Вход в базу данных %1 отменён").arg(DatabaseName));
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/aliases.h"
+#include "core/loginprompt.h"
 
 #include <QSqlDatabase>
 #include <QString>
@@ -25,9 +26,9 @@ class TDatabase
 {
 public:
     // Asks for user name and password before a connection opens; false when cancelled. Installed
-    // by the user interface; without one the connection opens with the password it has.
-    using LoginHandler =
-        std::function<bool(const QString &databaseName, QString &userName, QString &password)>;
+    // by the user interface; without one the connection opens with the password it has. The
+    // same prompt as loginprompt::Install (core/loginprompt.h).
+    using LoginHandler = loginprompt::Handler;
     static void SetLoginHandler(LoginHandler handler);
 
     explicit TDatabase(QString databaseName, TAliasStore *aliases = nullptr);

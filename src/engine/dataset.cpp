@@ -1,7 +1,6 @@
 #include "engine/dataset.h"
 
 #include "core/errors.h"
-#include "engine/query.h"
 
 #include <cmath>
 
@@ -751,7 +750,7 @@ TDataSource::~TDataSource()
 {
     SetDataSet(nullptr);
     for (TDataSet *d : m_details)
-        static_cast<TQuery *>(d)->m_dataSource = nullptr; // only queries attach
+        d->MasterSourceGone();
     m_details.clear();
 }
 

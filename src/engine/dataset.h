@@ -232,6 +232,8 @@ protected:
     virtual std::unique_ptr<engine::TCursor> CreateLookupCursor();
     // Parameters of a detail are taken from its master's row here (TQuery).
     virtual void MasterChanged() {}
+    // The data source this dataset takes its master's row from is being destroyed (TQuery).
+    virtual void MasterSourceGone() {}
     void CheckActive() const;
     void CheckInactive() const;
     engine::TCursor *Cursor() const { return m_cursor.get(); }

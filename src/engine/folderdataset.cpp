@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QMutex>
 #include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -1277,6 +1278,32 @@ void InstallFolderBackend()
 {
     if (!FolderBackend())
         SetFolderBackend(MakeParadoxFolderBackend());
+}
+
+// The backend slot lives with the folder module, not with the cursor interface: the cursors of
+// SQL and memory datasets need nothing of it.
+namespace {
+QMutex backendMutex;
+std::shared_ptr<TFolderBackend> &backendSlot()
+{
+    static std::shared_ptr<TFolderBackend> backend;
+    return backend;
+}
+} // namespace
+
+void SetFolderBackend(std::shared_ptr<TFolderBackend> backend)
+{
+    QMutexLocker lock(&backendMutex);
+    backendSlot() = std::move(backend);
+}
+
+std::shared_ptr<TFolderBackend> FolderBackend()
+{
+    QMutexLocker lock(&backendMutex);
+    // Folder databases are served by the Paradox backend unless another one was installed.
+    if (!backendSlot())
+        backendSlot() = MakeParadoxFolderBackend();
+    return backendSlot();
 }
 
 } // namespace engine

@@ -104,6 +104,7 @@ protected:
     std::unique_ptr<engine::TCursor> CreateCursor() override;
     std::unique_ptr<engine::TCursor> CreateLookupCursor() override;
     void MasterChanged() override;
+    void MasterSourceGone() override { m_dataSource = nullptr; }
 
 private:
     friend class TDataSource;

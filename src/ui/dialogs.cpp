@@ -1,7 +1,7 @@
 #include "ui/dialogs.h"
 
 #include "core/errors.h"
-#include "engine/database.h"
+#include "core/loginprompt.h"
 #include "ui/logindialog.h"
 
 #include <QAbstractButton>
@@ -281,10 +281,9 @@ bool TDialogs::Login(const QString &databaseName, QString &userName, QString &pa
 
 void TDialogs::InstallLoginHandler()
 {
-    TDatabase::SetLoginHandler(
-        [](const QString &databaseName, QString &userName, QString &password) {
-            return Login(databaseName, userName, password);
-        });
+    loginprompt::Install([](const QString &databaseName, QString &userName, QString &password) {
+        return Login(databaseName, userName, password);
+    });
 }
 
 void TDialogs::SetNextAnswer(Button button)

@@ -1,6 +1,5 @@
-#include "core/aliases.h"
 #include "core/errors.h"
-#include "engine/database.h"
+#include "core/loginprompt.h"
 #include "ui/dialogs.h"
 #include "ui/logindialog.h"
 
@@ -9,9 +8,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSqlDatabase>
-#include <QSqlQuery>
-#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <QtTest>
@@ -255,40 +251,25 @@ void TestDialogs::showErrorTakesTheMessage()
 
 void TestDialogs::loginHandlerAsksForTheDatabase()
 {
-    QTemporaryDir dir;
-    const QString file = dir.filePath(QStringLiteral("center.db"));
-    {
-        QSqlDatabase db =
-            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("mk"));
-        db.setDatabaseName(file);
-        QVERIFY(db.open());
-        QSqlQuery(db).exec(QStringLiteral("CREATE TABLE t (x INTEGER)"));
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("mk"));
-
-    TAliasStore aliases;
-    aliases.SetConfigMode(TAliasStore::ConfigMode::RunOnly);
-    aliases.AddAlias(QStringLiteral("CENTER"), QStringLiteral("SQLITE"),
-                     {QStringLiteral("DATABASE NAME=") + file});
+    // The prompt that the database engine calls before a connection opens.
     TDialogs::InstallLoginHandler();
-    TDatabase db(QStringLiteral("KZCenter"), &aliases);
-    db.AliasName = QStringLiteral("CENTER");
-    db.Params << QStringLiteral("USER NAME=sidorov");
+    const loginprompt::Handler prompt = loginprompt::Current();
+    QVERIFY(prompt);
+    QString user = QStringLiteral("sidorov");
+    QString password;
 
     TDialogs::SetNextLoginCancel();
-    QVERIFY_THROWS_EXCEPTION(EDatabaseError, db.Open());
-    QVERIFY(!db.Connected());
+    QVERIFY(!prompt(QStringLiteral("KZCenter"), user, password));
 
     TDialogs::SetNextLogin(QStringLiteral("kozlov"), QStringLiteral("pw"));
-    db.Open();
-    QVERIFY(db.Connected());
-    QCOMPARE(db.UserName(), QStringLiteral("kozlov"));
+    QVERIFY(prompt(QStringLiteral("KZCenter"), user, password));
+    QCOMPARE(user, QStringLiteral("kozlov"));
+    QCOMPARE(password, QStringLiteral("pw"));
     const auto asked = TDialogs::AskedSoFar();
     QCOMPARE(asked.size(), 2);
     QCOMPARE(asked[0].text, QStringLiteral("KZCenter"));
     QCOMPARE(asked[0].detail, QStringLiteral("sidorov"));
-    TDatabase::SetLoginHandler({});
+    loginprompt::Install({});
 }
 
 void TestDialogs::realConfirmationBox_data()
