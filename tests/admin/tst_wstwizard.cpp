@@ -1,9 +1,11 @@
 #include "admin/wstwizard.h"
 #include "admin/wwdatamodule.h"
+#include "app/srvmainform.h"
 #include "core/strconst.h"
 #include "replication/replicator.h"
 #include "wizardfixture.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QDirIterator>
 #include <QGroupBox>
@@ -134,6 +136,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         TDialogs::SetTestMode(true);
+        TDialogs::InstallLoginHandler();
         TDialogs::SetFailureHandler([this](const QString &d) { m_failures << d; });
     }
     void init()
@@ -151,6 +154,47 @@ private Q_SLOTS:
         m_fx.reset();
         QCOMPARE(m_failures, QStringList());
         QCOMPARE(TDialogs::PendingAnswers(), 0);
+    }
+
+    // The menu command shows the wizard modally as a child of the main window and frees it
+    // when it closes, also when it could not open its lists.
+    void menuOpensAndFreesTheWizard()
+    {
+        QFETCH_GLOBAL(QString, backend);
+        TAliasStore &aliases = m_fx->aliases;
+        aliases.SetConfigMode(TAliasStore::ConfigMode::RunOnly);
+        const TAliasStore &own = m_fx->central->Aliases();
+        aliases.AddAlias(u"MAINCENTER"_s, own.GetAliasDriverName(u"CENTER"_s),
+                         own.GetAliasParams(u"CENTER"_s));
+        const QString empty = m_fx->dir.filePath(u"empty.db"_s);
+        testsupport::writeFile(empty, {});
+        aliases.AddAlias(u"EMPTY"_s, u"SQLITE"_s, {u"DATABASE NAME="_s + empty});
+        for (const QString &alias : {u"MAINCENTER"_s, u"EMPTY"_s}) {
+            m_fx->info->WriteString(StrConst::SettingsSection, StrConst::SrvDBKey, alias);
+            const auto pg = testsupport::pgServer();
+            if (alias == u"MAINCENTER"_s && backend == u"POSTGRESQL"_s)
+                TDialogs::SetNextLogin(pg->user, pg->password);
+            else
+                TDialogs::SetNextLogin(u"admin"_s, QString());
+            TSrvMainForm form;
+            QVERIFY(form.KZCenter().Connected());
+            auto *item = form.findChild<QAction *>(u"WstAdminItem"_s);
+            QVERIFY(item->isEnabled());
+            for (int round = 0; round < (alias == u"EMPTY"_s ? 1 : 2); ++round) {
+                TDialogs::Reset();
+                QObject *owner = nullptr;
+                whenModalShown(&form, u"AdminWizard"_s, [&](QWidget *w) {
+                    owner = w->parent();
+                    click(w, u"CancelButton"_s);
+                });
+                if (alias == u"EMPTY"_s)
+                    TDialogs::SetNextAnswer(Button::Ok);
+                item->trigger();
+                QCOMPARE(owner, alias == u"EMPTY"_s ? nullptr : &form);
+                QCOMPARE(kinds(), alias == u"EMPTY"_s ? QList<Kind>{Kind::Error} : QList<Kind>{});
+                QVERIFY(!form.findChild<TAdminWizard *>());
+            }
+        }
     }
 
     void windowAndCaptions()
