@@ -7,6 +7,7 @@
 
 #include <QSqlRecord>
 #include <QtTest>
+#include <map>
 
 namespace {
 
@@ -90,35 +91,60 @@ class TestImExternal : public QObject
     QTemporaryDir m_program;
     TAliasStore m_aliases;
     std::unique_ptr<TAppInfo> m_info;
-    std::unique_ptr<CentralDb> m_central;
-    std::unique_ptr<CentralDb> m_esvs;
-    QString m_backend;
-    // The first run over the shared databases.
-    std::unique_ptr<RecordingWindow> m_first;
-    int m_firstResult = 0;
-    int m_firstRefused = 0;
+    // A central and an ЕСВС database, filled, and what the first run over them showed.
+    struct Databases
+    {
+        std::unique_ptr<CentralDb> central;
+        std::unique_ptr<CentralDb> esvs;
+        RecordingWindow first;
+        QStringList logged;
+        int result = 0;
+        int refused = 0;
+    };
+    std::map<QString, Databases> m_shared; // by backend, made by the first test that needs it
+    Databases *m_db = nullptr;
+    std::map<QString, Databases>
+        m_scratch; // for the runs that end early             // the one the configuration points at
 
     QString logPath() const { return m_program.filePath(QStringLiteral("log.txt")); }
 
-    // Fresh databases of the backend, filled; the configuration points at them.
-    void makeDatabases(const QString &backend)
+    // The messages of log.txt, without their time stamps.
+    QStringList logged() const
     {
-        m_central.reset();
-        m_esvs.reset();
-        SetCentralDatabase(nullptr);
-        m_central = std::make_unique<CentralDb>(backend);
-        m_esvs = std::make_unique<CentralDb>(backend, SchemaKind::Esvs);
-        fillCenter(*m_central);
-        fillEsvs(*m_esvs);
-        SetCentralDatabase(&m_central->Db());
+        QStringList out;
+        for (const QString &line :
+             cp1251::decode(testsupport::readFile(logPath())).split(QStringLiteral("\r\n"))) {
+            const qsizetype at = line.indexOf(QStringLiteral("> "));
+            if (at >= 0)
+                out << line.mid(at + 2);
+        }
+        return out;
+    }
+
+    // Fresh databases of the backend, filled.
+    static void make(Databases &d, const QString &backend)
+    {
+        d.central = std::make_unique<CentralDb>(backend);
+        d.esvs = std::make_unique<CentralDb>(backend, SchemaKind::Esvs);
+        fillCenter(*d.central);
+        fillEsvs(*d.esvs);
+    }
+
+    // Points the configuration and the jobs at these databases.
+    void use(Databases &d)
+    {
+        m_db = &d;
+        SetCentralDatabase(&d.central->Db());
         if (m_aliases.IsAlias(kEsvsAlias))
             m_aliases.DeleteAlias(kEsvsAlias);
-        TAliasStore &e = m_esvs->Aliases();
+        TAliasStore &e = d.esvs->Aliases();
         m_aliases.AddAlias(kEsvsAlias, e.GetAliasDriverName(QStringLiteral("CENTER")),
                            e.GetAliasParams(QStringLiteral("CENTER")));
         const auto pg = testsupport::pgServer();
+        const bool onServer =
+            e.GetAliasDriverName(QStringLiteral("CENTER")) == QLatin1String("POSTGRESQL");
         m_info->WriteString(StrConst::SettingsSection, StrConst::UserNameESVSKey,
-                            backend == QLatin1String("POSTGRESQL") ? pg->user : QString());
+                            onServer ? pg->user : QString());
         TDatabase::SetLoginHandler([pg](const QString &db, QString &, QString &password) {
             if (db != QLatin1String("ESVS"))
                 return false;
@@ -142,7 +168,7 @@ class TestImExternal : public QObject
 
     QVariant scalar(const QString &sql, const QVariantList &values = {})
     {
-        return m_central->Scalar(sql, values);
+        return m_db->central->Scalar(sql, values);
     }
 
     QStringList snapshot()
@@ -152,7 +178,7 @@ class TestImExternal : public QObject
              {QStringLiteral("SELECT REGGID, REGOKATO, REGNAME FROM REGION ORDER BY 1"),
               QStringLiteral("SELECT HTPGID, IDTMU, TMU FROM HOSPTYPE ORDER BY 1"),
               QStringLiteral("SELECT HSPGID, IDMU, MU, HTPGID, REGGID FROM HOSPITAL ORDER BY 1")}) {
-            QSqlQuery q(m_central->Db().Sql());
+            QSqlQuery q(m_db->central->Db().Sql());
             q.exec(sql);
             while (q.next()) {
                 QStringList values;
@@ -188,20 +214,23 @@ private Q_SLOTS:
         QFETCH_GLOBAL(QString, backend);
         if (backend == QLatin1String("POSTGRESQL") && !testsupport::pgServer())
             QFAIL("ZORU_REQUIRE_PG is set but no PostgreSQL server is configured");
-        if (m_backend != backend || !m_central) {
-            makeDatabases(backend);
-            m_backend = backend;
+        const bool made = m_shared.count(backend) > 0;
+        Databases &d = m_shared[backend];
+        if (!made)
+            make(d, backend);
+        use(d);
+        if (!made) {
             QFile::remove(logPath());
-            m_first = std::make_unique<RecordingWindow>();
-            m_firstResult = sync(*m_first, &m_firstRefused);
+            d.result = sync(d.first, &d.refused);
+            d.logged = logged();
         }
     }
     void cleanupTestCase()
     {
         SetCentralDatabase(nullptr);
         TDatabase::SetLoginHandler({});
-        m_central.reset();
-        m_esvs.reset();
+        m_shared.clear();
+        m_scratch.clear();
         AppInfo = nullptr;
     }
 
@@ -209,10 +238,10 @@ private Q_SLOTS:
     // are written, and the run succeeds.
     void logLines()
     {
-        QCOMPARE(m_firstResult, 1);
-        QCOMPARE(m_firstRefused, 1);
+        QCOMPARE(m_db->result, 1);
+        QCOMPARE(m_db->refused, 1);
         const QString title = QStringLiteral("Импорт внешних справочников из БД \"DidoZorer\"");
-        QCOMPARE(m_first->caption, title);
+        QCOMPARE(m_db->first.caption, title);
         const QString prefix = QStringLiteral("Импорт данных в таблицу: ");
         const QStringList expected = {title,
                                       kSep,
@@ -229,14 +258,7 @@ private Q_SLOTS:
                                       QString(),
                                       kSep,
                                       QStringLiteral("Импорт данных завершен")};
-        QStringList logged;
-        for (const QString &line :
-             cp1251::decode(testsupport::readFile(logPath())).split(QStringLiteral("\r\n"))) {
-            const qsizetype at = line.indexOf(QStringLiteral("> "));
-            if (at >= 0)
-                logged << line.mid(at + 2);
-        }
-        for (const QStringList &lines : {m_first->lines, logged}) {
+        for (const QStringList &lines : {m_db->first.lines, m_db->logged}) {
             QCOMPARE(lines.size(), expected.size());
             for (int i = 0; i < expected.size(); ++i) {
                 if (expected[i] == QStringLiteral("ОШИБКА!!! "))
@@ -392,11 +414,21 @@ private Q_SLOTS:
         QFETCH(QString, lastLine);
         QFETCH(int, regions);
         QFETCH(int, hospitals);
-        makeDatabases(backend);
-        m_backend.clear(); // the shared run is made again for the next test
+        // Databases of its own, emptied and filled again for each row.
+        const bool made = m_scratch.count(backend) > 0;
+        Databases &own = m_scratch[backend];
+        if (!made)
+            make(own, backend);
+        for (const char *table : {"HOSPITAL", "HOSPTYPE", "REGION"})
+            own.central->Exec(QStringLiteral("DELETE FROM ") + QLatin1String(table));
+        for (const char *table : {"MU", "TMU", "ADRES"})
+            own.esvs->Exec(QStringLiteral("DELETE FROM ") + QLatin1String(table));
+        fillCenter(*own.central);
+        fillEsvs(*own.esvs);
+        use(own);
         if (namelessRegion)
-            m_esvs->Exec(QStringLiteral("INSERT INTO ADRES VALUES (99, NULL, ?, 1)"),
-                         {padded("99000000000")});
+            own.esvs->Exec(QStringLiteral("INSERT INTO ADRES VALUES (99, NULL, ?, 1)"),
+                           {padded("99000000000")});
         RecordingWindow w;
         w.stopOn = stopOn;
         QCOMPARE(sync(w), 2);
