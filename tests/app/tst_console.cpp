@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -155,6 +156,61 @@ private Q_SLOTS:
         QCOMPARE(r.exitCode, exitCode);
         const QString all = r.out + r.err;
         QVERIFY2(all.contains(said), qPrintable(all));
+    }
+
+    // A demo workstation's package goes in with --import; the same package once more adds no row.
+    void importOnDemo()
+    {
+        const QString bin = qEnvironmentVariable("ZORU_PROGRAM_DIR");
+        const auto makePackage = [&] {
+            QProcess p;
+            p.start(bin + QStringLiteral("/zoru-demo"),
+                    {QStringLiteral("--folder"), m_folder, QStringLiteral("--package"),
+                     QStringLiteral("120"), QStringLiteral("--seed"), QStringLiteral("5")});
+            p.waitForFinished(120000);
+            return QString::fromLocal8Bit(p.readAllStandardOutput())
+                .trimmed()
+                .section(QLatin1Char('\n'), -1);
+        };
+        const auto rows = [&] {
+            qint64 total = -1;
+            {
+                QSqlDatabase db =
+                    QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("rows"));
+                db.setDatabaseName(m_folder + QStringLiteral("/data/central.db"));
+                if (db.open()) {
+                    QSqlQuery q(db);
+                    if (q.exec(QStringLiteral(
+                            "SELECT (SELECT COUNT(*) FROM PERSON) + (SELECT COUNT(*) FROM "
+                            "DOCUMENT) "
+                            "+ (SELECT COUNT(*) FROM AUXCITY) + (SELECT COUNT(*) FROM CITY) + "
+                            "(SELECT COUNT(*) FROM PRIMDIAG) + (SELECT COUNT(*) FROM MAPDIAG)")) &&
+                        q.next())
+                        total = q.value(0).toLongLong();
+                }
+            }
+            QSqlDatabase::removeDatabase(QStringLiteral("rows"));
+            return total;
+        };
+        const qint64 before = rows();
+        QString package = makePackage();
+        QVERIFY2(QFileInfo::exists(package), qPrintable(package));
+        Result r = run({QStringLiteral("--import"), package});
+        QVERIFY2(r.exitCode == 0, qPrintable(QString(r.out + r.err)));
+        QVERIFY(r.out.contains(QStringLiteral("Импорт данных завершен")));
+        QVERIFY(!QFileInfo::exists(package));
+        const qint64 imported = rows();
+        QVERIFY(imported > before);
+
+        package = makePackage();
+        r = run({QStringLiteral("--import"), package});
+        QVERIFY2(r.exitCode == 0, qPrintable(QString(r.out + r.err)));
+        QCOMPARE(rows(), imported);
+
+        // A package that is not there: the job fails, and so does the program.
+        r = run({QStringLiteral("--import"), m_folder + QStringLiteral("/import/none.w2s")});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.out.contains(QStringLiteral("ОШИБКА!!! ")), qPrintable(r.out));
     }
 
     // Without the variable and without a terminal the password is empty: SQLite asks none.
