@@ -72,6 +72,11 @@ CREATE TABLE REGION (
     REGOKATO VARCHAR(13) NOT NULL
 );
 CREATE INDEX IX_REGION_REGOKATO ON REGION (REGOKATO);
+-- The synchronisation finds a region by its code without regard to case (UPPER(REGOKATO) =
+-- UPPER(?)); this index serves it when a code holds letters (one without letters takes the
+-- plain index). UPPER is the program's Cyrillic-aware function, which every
+-- connection of the program registers; databases made before this index work without it.
+CREATE INDEX IX_REGION_REGOKATO_UPPER ON REGION (UPPER(REGOKATO));
 
 -- Hospital types. Exactly these columns in this order. IDTMU is the natural key of the synchronisation.
 CREATE TABLE HOSPTYPE (

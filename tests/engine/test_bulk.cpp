@@ -13,6 +13,7 @@
 
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
@@ -330,6 +331,39 @@ private Q_SLOTS:
         QVERIFY(t.Locate(QStringLiteral("V"), QStringLiteral("ROW1"),
                          TLocateOption::loCaseInsensitive));
         QCOMPARE(t.FieldByName(QStringLiteral("ID"))->AsInteger(), 2);
+    }
+
+    // A case-insensitive key is found through an index on UPPER(column) (the SQL as the table
+    // cursor writes it), Cyrillic folded by the program's own UPPER on SQLite.
+    void foldedKeyUsesIndex()
+    {
+        exec(QStringLiteral("CREATE INDEX IX_T_V_UPPER ON T (UPPER(V))"));
+        TMultiRowInsert writer(*m_db, QStringLiteral("T"), names("ID,V"));
+        for (int i = 1; i <= 300; ++i)
+            writer.Add({i, QStringLiteral("город%1").arg(i)});
+        writer.Flush();
+        TTable t(m_db.get(), QStringLiteral("T"));
+        t.Open();
+        QVERIFY(t.Locate(QStringLiteral("V"), QStringLiteral("ГОРОД42"),
+                         TLocateOption::loCaseInsensitive));
+        QCOMPARE(t.FieldByName(QStringLiteral("ID"))->AsInteger(), 42);
+        QSqlQuery plan(m_db->Sql());
+        if (!m_sqlite)
+            plan.exec(QStringLiteral("SET enable_seqscan = off"));
+        QVERIFY(plan.exec(
+            (m_sqlite ? QStringLiteral("EXPLAIN QUERY PLAN ") : QStringLiteral("EXPLAIN ")) +
+            QStringLiteral("SELECT \"ID\" FROM T WHERE UPPER(\"%1\") = UPPER('x') ORDER BY \"ID\" "
+                           "LIMIT 1")
+                .arg(m_sqlite ? QStringLiteral("V") : QStringLiteral("v"))
+                .replace(QStringLiteral("\"ID\""),
+                         m_sqlite ? QStringLiteral("\"ID\"") : QStringLiteral("\"id\""))));
+        QString text;
+        while (plan.next())
+            text += plan.value(plan.record().count() - 1).toString() + QLatin1Char('\n');
+        if (!m_sqlite)
+            QSqlQuery(m_db->Sql()).exec(QStringLiteral("SET enable_seqscan = on"));
+        QVERIFY2(text.contains(QLatin1String("ix_t_v_upper"), Qt::CaseInsensitive),
+                 qPrintable(text));
     }
 
     // A large result is read while other statements run on the same connection between rows
