@@ -3,6 +3,7 @@
 //
 //   zoru-demo --folder <program folder> [--scale N] [--seed S]
 //             [--postgres host:port:dbname --user U --password P] [--force]
+//   (with --postgres the ЕСВС database goes into dbname_esvs on the same server)
 //   zoru-demo --folder <installation> --package <persons> [--new-workstation] [--seed S]
 //             [--password P]
 //
@@ -128,7 +129,9 @@ int main(int argc, char *argv[])
         QStringLiteral("S"), QStringLiteral("1"));
     const QCommandLineOption pgOption(
         QStringLiteral("postgres"),
-        QStringLiteral("Центральная база данных на сервере PostgreSQL (база должна существовать)."),
+        QStringLiteral("Центральная база данных на сервере PostgreSQL (база должна существовать); "
+                       "база ЕСВС — рядом с ней, в базе <база>_esvs (создаётся при "
+                       "необходимости)."),
         QStringLiteral("сервер:порт:база"));
     const QCommandLineOption userOption(
         QStringLiteral("user"), QStringLiteral("Имя пользователя сервера."), QStringLiteral("имя"));
