@@ -291,16 +291,17 @@ void TDataSetGrid::SetDataSetModel(TDataSetModel *model)
 {
     if (m_model)
         disconnect(m_model, nullptr, this, nullptr);
+    disconnect(m_selectionFollow);
     m_model = model;
     setModel(model);
     if (!model)
         return;
     connect(model, &TDataSetModel::CurrentRowChanged, this, [this] { selectCurrent(); });
-    connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this](const QModelIndex &current) {
-                if (m_model && current.isValid())
-                    m_model->SetCurrentRow(current.row());
-            });
+    m_selectionFollow = connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+                                [this](const QModelIndex &current) {
+                                    if (m_model && current.isValid())
+                                        m_model->SetCurrentRow(current.row());
+                                });
     selectCurrent();
 }
 

@@ -7,6 +7,7 @@
 
 #include <QAbstractTableModel>
 #include <QList>
+#include <QPointer>
 #include <QString>
 #include <QTableView>
 #include <QVariantList>
@@ -85,5 +86,6 @@ public:
 
 private:
     void selectCurrent();
-    TDataSetModel *m_model = nullptr;
+    QPointer<TDataSetModel> m_model;
+    QMetaObject::Connection m_selectionFollow; // the selection model of m_model
 };
