@@ -1,5 +1,6 @@
 // Registration of operators and workstations that the centre does not know yet.
 
+#include "engine/bulk.h"
 #include "engine/database.h"
 #include "import/imwst.h"
 
@@ -182,6 +183,7 @@ void TImWorkstationToServer::registerInTransaction(int w, int u)
             prepare(srv, QStringLiteral("insert into region values(:reggid, :regname, :regokato)"),
                     values);
             srv.ExecSQL();
+            MoveNumberingPast(Center(), QStringLiteral("REGION"), QStringLiteral("REGGID"));
         }
         if (!engine::IsNullValue(htpgid) &&
             count(srv, QStringLiteral("select count(*) from hosptype where htpgid = :htpgid"),
@@ -189,6 +191,7 @@ void TImWorkstationToServer::registerInTransaction(int w, int u)
             const QList<const TField *> type = firstRow(
                 wst, QStringLiteral("select * from hosptype where htpgid = :htpgid"), {htpgid});
             insertRow(srv, QStringLiteral("hosptype"), htpgid, type);
+            MoveNumberingPast(Center(), QStringLiteral("HOSPTYPE"), QStringLiteral("HTPGID"));
         }
         if (engine::IsNullValue(hspgid))
             throw EDatabaseError(QStringLiteral("Не указано ЛПУ рабочей станции"));
@@ -197,6 +200,7 @@ void TImWorkstationToServer::registerInTransaction(int w, int u)
         if (hospital.isEmpty())
             throw EDatabaseError(QStringLiteral("ЛПУ рабочей станции нет в пакете"));
         insertRow(srv, QStringLiteral("hospital"), hspgid, hospital);
+        MoveNumberingPast(Center(), QStringLiteral("HOSPITAL"), QStringLiteral("HSPGID"));
 
         if (!engine::IsNullValue(brggid) &&
             count(srv, QStringLiteral("select count(*) from brigade where brggid = :brggid"),
@@ -206,6 +210,7 @@ void TImWorkstationToServer::registerInTransaction(int w, int u)
             prepare(srv, QStringLiteral("insert into brigade values(:brggid, :brgname, :citygid)"),
                     {brggid, column(brigade, 1), column(brigade, 2)});
             srv.ExecSQL();
+            MoveNumberingPast(Center(), QStringLiteral("BRIGADE"), QStringLiteral("BRGGID"));
         }
     }
 
@@ -214,6 +219,8 @@ void TImWorkstationToServer::registerInTransaction(int w, int u)
                            ":hspgid, :brggid)"),
             {w, wstName, QDateTime(QDate::currentDate(), QTime(0, 0)), hspgid, brggid});
     srv.ExecSQL();
+    // Identifiers of the workstation's own making: what the centre numbers later passes them.
+    MoveNumberingPast(Center(), QStringLiteral("WORKSTATION"), QStringLiteral("WSTGID"));
     prepare(srv,
             QStringLiteral("insert into operator values(:wstgid, :usergid, :username, :userhash, "
                            ":userlevel)"),

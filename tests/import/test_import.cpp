@@ -646,6 +646,8 @@ private Q_SLOTS:
             QCOMPARE(
                 value(QStringLiteral("SELECT USERNAME FROM OPERATOR WHERE WSTGID = 7")).toString(),
                 QStringLiteral("ivanova"));
+            m_central->Exec(QStringLiteral("INSERT INTO WORKSTATION (WSTNAME) VALUES ('y')"));
+            QVERIFY(value(QStringLiteral("SELECT MAX(WSTGID) FROM WORKSTATION")).toInt() > 7);
         }
         if (added.at(4) == 1 && added.at(3) == 0)
             QVERIFY(
