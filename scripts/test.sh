@@ -35,10 +35,12 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 # Sanitizer reports are symbolised by LLVM's symbolizer (scripts/deps.sh installs it).
 export ASAN_SYMBOLIZER_PATH=${ASAN_SYMBOLIZER_PATH:-$(command -v llvm-symbolizer || command -v llvm-symbolizer-14 || echo /usr/lib/llvm-14/bin/llvm-symbolizer)}
 status=0
-# The Paradox reader is fuzzed for a bounded time on every full run (before the tests, so that
-# CTest's summary closes the output).
+# The Paradox reader and the package import are fuzzed for a bounded time on every full run
+# (before the tests, so that CTest's summary closes the output).
 if [ -x "$root/scripts/fuzz-paradox.sh" ] && [ $# -eq 0 ]; then
     "$root/scripts/fuzz-paradox.sh" "${ZORU_FUZZ_SECONDS:-60}" || status=$?
+    # Workstation packages through extraction and the merge (each input is a whole import).
+    "$root/scripts/fuzz-import.sh" "${ZORU_FUZZ_IMPORT_SECONDS:-60}" || status=$?
 fi
 ctest --test-dir "$build" --output-on-failure -j"$jobs" "$@" || status=$?
 if [ $status -ne 0 ]; then
