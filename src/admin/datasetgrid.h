@@ -44,7 +44,9 @@ public:
     int CurrentRow() const { return m_current; }
     // Makes model row `row` the dataset's current row (nothing when it already is).
     void SetCurrentRow(int row);
-    // Reads the rows again from the dataset (done by itself on every change it sees).
+    // Reads the rows again from the dataset. Done by itself after opening, closing, posting, a
+    // change of filter and a move to a row it has not read; a memory table refilled while open
+    // (LoadFromDataSet without closing) that stays on an unchanged first row needs this call.
     void Reload();
     // The dataset; nullptr once it was destroyed.
     TDataSet *DataSet() const;
