@@ -229,30 +229,57 @@ QVariant toStored(const QString &table, const paradox::Field &f, const QVariant 
 }
 
 // Order of key values: Null first, numbers numerically, text by code points, dates by value.
+// A number held by v, read without Qt's general conversion (a key comparison runs for every
+// row a table takes); false for anything that is not a number.
+bool numberOf(const QVariant &v, double &out)
+{
+    const void *p = v.constData();
+    switch (v.typeId()) {
+    case QMetaType::Int:
+        out = *static_cast<const int *>(p);
+        return true;
+    case QMetaType::UInt:
+        out = *static_cast<const uint *>(p);
+        return true;
+    case QMetaType::LongLong:
+        out = static_cast<double>(*static_cast<const qlonglong *>(p));
+        return true;
+    case QMetaType::ULongLong:
+        out = static_cast<double>(*static_cast<const qulonglong *>(p));
+        return true;
+    case QMetaType::Double:
+        out = *static_cast<const double *>(p);
+        return true;
+    case QMetaType::Float:
+        out = *static_cast<const float *>(p);
+        return true;
+    case QMetaType::Bool:
+        out = *static_cast<const bool *>(p) ? 1 : 0;
+        return true;
+    case QMetaType::Short:
+        out = *static_cast<const short *>(p);
+        return true;
+    case QMetaType::UShort:
+        out = *static_cast<const ushort *>(p);
+        return true;
+    default:
+        return false;
+    }
+}
+
 int compareValues(const QVariant &a, const QVariant &b)
 {
     const bool an = isNull(a), bn = isNull(b);
     if (an || bn)
         return an == bn ? 0 : (an ? -1 : 1);
-    const auto numeric = [](const QVariant &v) {
-        switch (v.typeId()) {
-        case QMetaType::Int:
-        case QMetaType::UInt:
-        case QMetaType::LongLong:
-        case QMetaType::ULongLong:
-        case QMetaType::Double:
-        case QMetaType::Float:
-        case QMetaType::Bool:
-        case QMetaType::Short:
-        case QMetaType::UShort:
-            return true;
-        default:
-            return false;
-        }
-    };
-    if (numeric(a) && numeric(b)) {
-        const double x = a.toDouble(), y = b.toDouble();
+    double x = 0, y = 0;
+    const bool ax = numberOf(a, x), by = numberOf(b, y);
+    if (ax && by)
         return x < y ? -1 : (x > y ? 1 : 0);
+    if (a.typeId() == QMetaType::QString && b.typeId() == QMetaType::QString) {
+        const int c = static_cast<const QString *>(a.constData())
+                          ->compare(*static_cast<const QString *>(b.constData()));
+        return c < 0 ? -1 : (c > 0 ? 1 : 0);
     }
     if (a.typeId() == QMetaType::QDate && b.typeId() == QMetaType::QDate)
         return a.toDate() < b.toDate() ? -1 : (b.toDate() < a.toDate() ? 1 : 0);
@@ -459,15 +486,25 @@ public:
                 stored[static_cast<qsizetype>(i)] = nextAutoInc(static_cast<int>(i));
         }
         RowKey key = keyOf(stored, m_nextOrdinal);
-        if (m_keyed && m_rows.count(key))
-            throw keyViolation(stored);
+        // Rows usually come in key order (a copy into an empty table): then the new row goes
+        // after the last one with a single comparison instead of a search.
+        RowKeyLess less;
+        auto hint = m_rows.end();
+        if (!m_rows.empty() && !less(key, std::prev(m_rows.end())->first)) {
+            if (m_keyed && !less(std::prev(m_rows.end())->first, key))
+                throw keyViolation(stored);
+        } else {
+            hint = m_rows.lower_bound(key);
+            if (m_keyed && hint != m_rows.end() && !less(key, hint->first))
+                throw keyViolation(stored);
+        }
         ++m_nextOrdinal;
         if (!m_keyed)
             stored.append(key.ordinal);
-        m_rows.emplace(key, stored);
+        const auto placed = m_rows.emplace_hint(hint, key, std::move(stored));
         m_current = key;
         m_dirty = true;
-        row = stored;
+        row = placed->second;
     }
 
     void Update(const TRow &oldRow, const QList<int> &changed, TRow &row) override

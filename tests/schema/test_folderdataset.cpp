@@ -413,6 +413,39 @@ private Q_SLOTS:
         QCOMPARE(rows.back()[1].toString(), QStringLiteral("Диагноз 20000"));
     }
 
+    // Rows in key order, against it and mixed are stored sorted; a repeated key is refused
+    // wherever it falls (at the end, before the end, between integer and fractional keys).
+    void keyedInsertOrder_data()
+    {
+        QTest::addColumn<QVariantList>("keys");
+        QTest::addColumn<QVariant>("repeated");
+        QTest::newRow("ascending") << QVariantList{1, 2, 3, 4} << QVariant(4);
+        QTest::newRow("descending") << QVariantList{4, 3, 2, 1} << QVariant(3);
+        QTest::newRow("mixed number types") << QVariantList{2, 1.5, qint64(3), 0} << QVariant(2.0);
+    }
+
+    void keyedInsertOrder()
+    {
+        QFETCH(QVariantList, keys);
+        QFETCH(QVariant, repeated);
+        engine::ExecuteScript(*m_db, QStringLiteral("CREATE TABLE K (Id FLOAT, Name CHAR(10), "
+                                                    "PRIMARY KEY (Id));"));
+        TTable t(m_db.get(), QStringLiteral("K.db"));
+        t.Open();
+        for (const QVariant &k : keys)
+            t.AppendRecord({k, k.toString()});
+        QVERIFY_THROWS_EXCEPTION(EDBEngineError, t.AppendRecord({repeated, QStringLiteral("x")}));
+        t.Close();
+        QList<double> stored;
+        for (const paradox::Row &r : paradox::readAllRows(fileIn(*m_dir, QStringLiteral("K.db"))))
+            stored << r[0].toDouble();
+        QList<double> expected;
+        for (const QVariant &k : keys)
+            expected << k.toDouble();
+        std::sort(expected.begin(), expected.end());
+        QCOMPARE(stored, expected);
+    }
+
     void readOnlyTableRefusesChanges()
     {
         engine::ExecuteScript(*m_db, QString::fromLatin1(kCityScript));
