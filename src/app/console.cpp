@@ -1,5 +1,6 @@
 #include "app/console.h"
 
+#include "app/consoleimport.h"
 #include "app/startup.h"
 #include "core/appinfo.h"
 #include "core/errors.h"
@@ -216,11 +217,13 @@ int RunConsole(const QStringList &arguments, const QString &exePath)
         QStringLiteral(
             "\n\nБез параметров запускается оконная программа. Параметр --export выполняет экспорт "
             "справочников для одной рабочей станции без окна, --import — импорт пакета "
-            "рабочей станции, --sync — синхронизацию справочников с ЕСВС.\nПароль центральной базы "
+            "рабочей станции, --import-all — импорт всех пакетов папки импорта, --sync — "
+            "синхронизацию справочников с ЕСВС.\nПароль центральной базы "
             "данных берётся из переменной "
             "окружения %1, пароль базы данных ЕСВС — из переменной %2; без них пароль "
             "запрашивается в терминале.\nКод выхода: 0 — успешно; 3 — синхронизация выполнена, "
-            "но часть ЛПУ не записана; 1 — ошибка; 2 — неверная командная строка.")
+            "но часть ЛПУ не записана; 4 — пакет уже импортирован (повторно: --force); 1 — "
+            "ошибка; 2 — неверная командная строка.")
             .arg(QString::fromLatin1(PasswordVariable), QString::fromLatin1(EsvsPasswordVariable)));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Показать эту справку."));
@@ -235,6 +238,15 @@ int RunConsole(const QStringList &arguments, const QString &exePath)
         QStringLiteral("Импорт пакета рабочей станции <package.w2s> (первый том) без окна."),
         QStringLiteral("package.w2s"));
     parser.addOption(importOption);
+    const QCommandLineOption importAllOption(
+        QStringLiteral("import-all"),
+        QStringLiteral("Импорт всех пакетов папки импорта, начиная с самого старого."));
+    parser.addOption(importAllOption);
+    const QCommandLineOption forceOption(
+        QStringLiteral("force"),
+        QStringLiteral("С --import и --import-all: импортировать и пакет, уже импортированный "
+                       "ранее."));
+    parser.addOption(forceOption);
     const QCommandLineOption syncOption(
         QStringLiteral("sync"),
         QStringLiteral("Синхронизация справочников с ЕСВС: регионы, типы ЛПУ и ЛПУ."));
@@ -255,13 +267,15 @@ int RunConsole(const QStringList &arguments, const QString &exePath)
     const QString packagePath =
         importing ? QFileInfo(parser.value(importOption)).absoluteFilePath() : QString();
     const bool sync = parser.isSet(syncOption);
-    if (int(sync) + int(parser.isSet(exportOption)) + int(importing) != 1 ||
+    const bool importAll = parser.isSet(importAllOption);
+    if (int(sync) + int(parser.isSet(exportOption)) + int(importing) + int(importAll) != 1 ||
+        (parser.isSet(forceOption) && !importing && !importAll) ||
         !parser.positionalArguments().isEmpty()) {
         err() << QStringLiteral("Неизвестные параметры командной строки. Справка: --help")
               << Qt::endl;
         return 2;
     }
-    bool ok = sync || importing;
+    bool ok = sync || importing || importAll;
     const int wstGID = ok ? 0 : parser.value(exportOption).toInt(&ok);
     if (!ok) {
         err() << QStringLiteral("Неверный идентификатор рабочей станции: %1")
@@ -309,11 +323,10 @@ int RunConsole(const QStringList &arguments, const QString &exePath)
             });
             return code == 0 && refused > 0 ? 3 : code;
         }
-        if (importing) {
-            return RunConsoleJob([packagePath](TJobWindow &window) {
-                return std::make_unique<TImWorkstationToServer>(window, packagePath);
-            });
-        }
+        if (importing)
+            return RunConsoleImport(packagePath, parser.isSet(forceOption));
+        if (importAll)
+            return RunConsoleImportAll(*info, parser.isSet(forceOption));
         return RunConsoleJob([wstGID](TJobWindow &window) {
             return std::make_unique<TExServerToWorkstation>(window, wstGID);
         });

@@ -2,6 +2,7 @@
 
 #include "admin/wstwizard.h"
 #include "app/commonform.h"
+#include "app/importjournalform.h"
 #include "app/startup.h"
 #include "core/appinfo.h"
 #include "core/errors.h"
@@ -50,10 +51,13 @@ TSrvMainForm::TSrvMainForm(QWidget *parent) : QMainWindow(parent)
                             QStringLiteral("Импорт данных с рабочей станции"));
     m_wstAdminItem = menuItem(m_adminMenu, QStringLiteral("WstAdminItem"),
                               QStringLiteral("Администрирование рабочих станций"));
+    m_importJournalItem = menuItem(m_adminMenu, QStringLiteral("ImportJournalItem"),
+                                   QStringLiteral("Журнал импорта"));
     connect(m_fileExitItem, &QAction::triggered, this, &TSrvMainForm::FileExit);
     connect(m_syncItem, &QAction::triggered, this, &TSrvMainForm::SyncItemClick);
     connect(m_importItem, &QAction::triggered, this, &TSrvMainForm::ImportItemClick);
     connect(m_wstAdminItem, &QAction::triggered, this, &TSrvMainForm::WstAdminItemClick);
+    connect(m_importJournalItem, &QAction::triggered, this, &TSrvMainForm::ImportJournalItemClick);
 
     m_statusLine = statusBar();
     m_statusLine->setObjectName(QStringLiteral("StatusLine"));
@@ -141,6 +145,16 @@ void TSrvMainForm::WstAdminItemClick()
     try {
         auto wizard = std::make_unique<TAdminWizard>(this, *m_kzCenter);
         wizard->exec();
+    } catch (const std::exception &e) {
+        ShowError(e);
+    }
+}
+
+void TSrvMainForm::ImportJournalItemClick()
+{
+    try {
+        TImportJournalForm form(*m_kzCenter, this);
+        form.exec();
     } catch (const std::exception &e) {
         ShowError(e);
     }

@@ -34,6 +34,8 @@ public Q_SLOTS:
     void SyncItemClick();
     void ImportItemClick();
     void WstAdminItemClick();
+    // The import journal window.
+    void ImportJournalItemClick();
 
 protected:
     bool event(QEvent *event) override;
@@ -52,4 +54,5 @@ private:
     QAction *m_syncItem = nullptr;
     QAction *m_importItem = nullptr;
     QAction *m_wstAdminItem = nullptr;
+    QAction *m_importJournalItem = nullptr;
 };

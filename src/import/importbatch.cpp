@@ -42,7 +42,7 @@ QStringList ImportBatchSummary(const QList<TImportBatchEntry> &entries)
     for (const TImportBatchEntry &e : entries)
         nameWidth = std::max(nameWidth, int(e.Package.size()));
     const auto line = [nameWidth](const QString &package, const QString &wst, const QString &result,
-                                  const QString &rows, const QString &seconds) {
+                                  const QString &rows, const QString &seconds) -> QString {
         return package.leftJustified(nameWidth) + QStringLiteral("  ") + wst.rightJustified(7) +
                QStringLiteral("  ") + result.leftJustified(11) + QStringLiteral("  ") +
                rows.rightJustified(9) + QStringLiteral("  ") + seconds.rightJustified(8);

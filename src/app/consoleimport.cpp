@@ -1,0 +1,122 @@
+#include "app/consoleimport.h"
+
+#include "app/console.h"
+#include "core/appinfo.h"
+#include "core/errors.h"
+#include "import/importbatch.h"
+#include "import/imwst.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTextStream>
+
+namespace {
+
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+QTextStream &err()
+{
+    static QTextStream stream(stderr);
+    return stream;
+}
+
+const QStringList kDictionarySteps = {QStringLiteral("City"), QStringLiteral("Street"),
+                                      QStringLiteral("Post"), QStringLiteral("RegistrationArea")};
+
+// What the import did, as the job tells it once it has ended.
+struct Ended
+{
+    int code = 1;
+    bool refused = false;
+    QList<TImportTableCounts> counts;
+    TImportPackageInfo package;
+};
+
+Ended importOne(const QString &package, bool force)
+{
+    Ended e;
+    e.code = RunConsoleJob([&](TJobWindow &window) {
+        auto job = std::make_unique<TImWorkstationToServer>(window, package);
+        job->SetRepeatPolicy(force ? TImWorkstationToServer::TRepeatPolicy::Force
+                                   : TImWorkstationToServer::TRepeatPolicy::Refuse);
+        TImWorkstationToServer *j = job.get();
+        // Read when the job ends, before it is destroyed.
+        QObject::connect(j, &QThread::finished, j, [&e, j] {
+            e.refused = j->RefusedAsRepeated();
+            e.counts = j->Counts();
+            e.package = j->Package();
+        });
+        return std::unique_ptr<TRplThread>(std::move(job));
+    });
+    return e;
+}
+
+const QString kForceHint = QStringLiteral("Для повторного импорта укажите --force.");
+
+} // namespace
+
+int RunConsoleImport(const QString &package, bool force)
+{
+    const Ended e = importOne(package, force);
+    if (e.refused) {
+        err() << kForceHint << Qt::endl;
+        return ExitAlreadyImported;
+    }
+    return e.code;
+}
+
+int RunConsoleImportAll(const TAppInfo &info, bool force)
+{
+    const QStringList packages = ImportBatchPackages(info.ImportPath);
+    if (packages.isEmpty()) {
+        out() << QStringLiteral("В папке импорта нет пакетов: ") << info.ImportPath << Qt::endl;
+        return 0;
+    }
+    QList<TImportBatchEntry> entries;
+    int stopped = 0;
+    for (const QString &package : packages) {
+        QElapsedTimer timer;
+        timer.start();
+        const Ended e = importOne(package, force);
+        TImportBatchEntry entry;
+        entry.Package = QFileInfo(package).fileName();
+        entry.WstGID = e.package.WstGID;
+        entry.Seconds = double(timer.elapsed()) / 1000.0;
+        for (const TImportTableCounts &c : e.counts)
+            entry.Rows +=
+                kDictionarySteps.contains(c.Table) ? c.NewMappings : c.NewRows + c.EditedRows;
+        entry.Result = e.code == 0    ? ImportResultSucceeded
+                       : e.refused    ? QStringLiteral("пропущен")
+                       : e.code > 128 ? ImportResultCancelled
+                                      : ImportResultFailed;
+        entries << entry;
+        if (e.code > 128) {
+            stopped = e.code;
+            break; // stopped by a signal: the rest waits for the next batch
+        }
+    }
+
+    const QStringList summary = ImportBatchSummary(entries);
+    for (const QString &line : summary)
+        out() << line << Qt::endl;
+    try {
+        AppendToLogFile(info.AppFolder(), summary);
+    } catch (const Exception &e) {
+        err() << e.Message() << Qt::endl;
+    }
+    for (const TImportBatchEntry &entry : std::as_const(entries))
+        if (entry.Result == QLatin1String("пропущен")) {
+            err() << kForceHint << Qt::endl;
+            break;
+        }
+    if (stopped)
+        return stopped;
+    for (const TImportBatchEntry &entry : std::as_const(entries))
+        if (entry.Result != ImportResultSucceeded)
+            return 1;
+    return 0;
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+class TAppInfo;
+
+// The imports of the command line, run once the configuration and the central connection stand:
+//   zoru-admin --import <package.w2s> [--force]
+//   zoru-admin --import-all [--force]
+// A package whose checksum the import journal knows from a successful run is not imported again
+// without --force.
+
+// Exit code of a package refused because it was imported before.
+inline constexpr int ExitAlreadyImported = 4;
+
+// One package: 0 success, ExitAlreadyImported, 1 failure, 128 + signal when stopped.
+int RunConsoleImport(const QString &package, bool force);
+
+// Every package of the import folder, oldest first, one after another; a failed package stays
+// where it is and the next one is taken. A summary table closes the run on the terminal and in
+// log.txt. 0 only when every package succeeded (also when there was none); 128 + signal when
+// stopped, 1 otherwise.
+int RunConsoleImportAll(const TAppInfo &info, bool force);
