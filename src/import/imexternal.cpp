@@ -11,6 +11,7 @@
 #include <QHash>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <optional>
 
 namespace {
 
@@ -75,6 +76,15 @@ public:
 private:
     TDatabase &m_db;
 };
+
+// The transaction of a copy of regions or types. On SQLite every commit waits for the disk, and
+// a refused statement leaves the transaction usable, so the rows go in one transaction committed
+// however the copy ends. On PostgreSQL a refused row would abort the transaction and take the
+// earlier rows with it, so each row is committed on its own there.
+bool batched(const TDatabase &db)
+{
+    return db.Driver() == QLatin1String("SQLITE");
+}
 
 // One hospital row's savepoint: released when the row is written, rolled back otherwise.
 class RowSavepoint
@@ -327,7 +337,13 @@ int TImExternalToServer::copyRegions(TDatabase &esvs, TDatabase &center)
 
     TTable dest(&center, QStringLiteral("REGION"));
     dest.Name = QStringLiteral("impRegion");
-    return CopyRecords(trimmed, dest, QStringLiteral("REGOKATO"), RegionFields());
+    std::optional<KeepWrittenRows> batch;
+    if (batched(center))
+        batch.emplace(center);
+    const int count = CopyRecords(trimmed, dest, QStringLiteral("REGOKATO"), RegionFields());
+    if (batch)
+        batch->Commit();
+    return count;
 }
 
 int TImExternalToServer::copyHospTypes(TDatabase &esvs, TDatabase &center)
@@ -337,7 +353,13 @@ int TImExternalToServer::copyHospTypes(TDatabase &esvs, TDatabase &center)
     source.SetSQL(HospTypeSQL());
     TTable dest(&center, QStringLiteral("HOSPTYPE"));
     dest.Name = QStringLiteral("impHospType");
-    return CopyRecords(source, dest, QStringLiteral("IDTMU"), HospTypeFields());
+    std::optional<KeepWrittenRows> batch;
+    if (batched(center))
+        batch.emplace(center);
+    const int count = CopyRecords(source, dest, QStringLiteral("IDTMU"), HospTypeFields());
+    if (batch)
+        batch->Commit();
+    return count;
 }
 
 int TImExternalToServer::copyHospitals(TDatabase &esvs, TDatabase &center)
