@@ -52,6 +52,12 @@ TExServerToWorkstation::TExServerToWorkstation(TJobWindow &window, int wstGID)
 {
 }
 
+TExServerToWorkstation::TExServerToWorkstation(TJobWindow &window, int wstGID, const TAppInfo &info,
+                                               const TDatabase *center)
+    : TSrvRplThread(window, info, center), m_wstGID(wstGID)
+{
+}
+
 void TExServerToWorkstation::PrepareWindow()
 {
     Window().SetCaption(kTitle);
@@ -143,7 +149,7 @@ void TExServerToWorkstation::exportPackage()
 
     const TPackageNames names =
         ComposePackageNames(w, dm.sqlWstPick.FieldByName(QStringLiteral("WstName"))->AsString(),
-                            owner, Now(), AppInfo->ExportPath);
+                            owner, Now(), Info().ExportPath);
 
     if (!QFileInfo(names.HospitalFolder).isDir() && !QDir().mkdir(names.HospitalFolder))
         throw ERplException(kCannotCreate + kLineBreak + names.HospitalFolder);
@@ -173,7 +179,7 @@ void TExServerToWorkstation::exportPackage()
     } detachExTable{dm.exTable};
     TSIEDM::RunRplGen(folder);
 
-    for (const QString &t : AppInfo->SrvToWstTables()) {
+    for (const QString &t : Info().SrvToWstTables()) {
         const QString u = t.toUpper();
         const std::optional<QString> filter = SelectionFilter(u, w, b, h, y);
         if (!filter)

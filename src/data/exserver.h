@@ -9,6 +9,10 @@ class TExServerToWorkstation : public TSrvRplThread
 {
     Q_OBJECT
 public:
+    // info and center as for TSrvRplThread.
+    TExServerToWorkstation(TJobWindow &window, int wstGID, const TAppInfo &info,
+                           const TDatabase *center);
+    // The same with the program's configuration and central connection.
     TExServerToWorkstation(TJobWindow &window, int wstGID);
 
     int WstGID() const { return m_wstGID; }

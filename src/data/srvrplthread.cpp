@@ -20,9 +20,15 @@ const TDatabase *CentralDatabase()
     return centralDatabase.load();
 }
 
-TSrvRplThread::TSrvRplThread(TJobWindow &window) : TRplThread(window)
+TSrvRplThread::TSrvRplThread(TJobWindow &window)
+    : TSrvRplThread(window, ProgramInfo(), CentralDatabase())
 {
-    if (!AppInfo->IsServer())
+}
+
+TSrvRplThread::TSrvRplThread(TJobWindow &window, const TAppInfo &info, const TDatabase *center)
+    : TRplThread(window, info), m_centerSource(center)
+{
+    if (!info.IsServer())
         throw ERplException(StrConst::NotAvailable);
 }
 
@@ -39,11 +45,10 @@ TSrvRplThread::~TSrvRplThread()
 TDatabase &TSrvRplThread::Center()
 {
     if (!m_center) {
-        const TDatabase *ui = CentralDatabase();
-        if (!ui)
+        if (!m_centerSource)
             throw EDatabaseError(QStringLiteral("Нет подключения к базе данных %1")
                                      .arg(StrConst::CenterDatabaseName));
-        m_center = ui->CloneForThread();
+        m_center = m_centerSource->CloneForThread();
         m_center->Open();
     }
     return *m_center;

@@ -20,7 +20,12 @@ class TSrvRplThread : public TRplThread
 {
     Q_OBJECT
 public:
-    // Raises ERplException "Функция недоступна" unless the installation is the server.
+    // Raises ERplException "Функция недоступна" unless the installation of info is the server.
+    // center: the connection the user logged in with, which the job clones on its thread (null:
+    // the job fails with "Нет подключения" when it needs it); both must outlive the job.
+    TSrvRplThread(TJobWindow &window, const TAppInfo &info, const TDatabase *center);
+    // The same with the program's configuration and central connection (AppInfo,
+    // CentralDatabase()).
     explicit TSrvRplThread(TJobWindow &window);
     ~TSrvRplThread() override;
 
@@ -33,6 +38,7 @@ protected:
     void ThreadCleanup() override;
 
 private:
+    const TDatabase *m_centerSource;
     std::unique_ptr<TDatabase> m_center;
     std::unique_ptr<TSIEDM> m_siedm;
 };

@@ -92,9 +92,18 @@ QList<std::pair<TField *, TField *>> copyPairs(const TDataSet &source, const TDa
 
 } // namespace
 
-TRplThread::TRplThread(TJobWindow &window) : m_window(window)
+const TAppInfo &ProgramInfo()
 {
-    const QString logName = AppInfo->AppFolder() + StrConst::LogFileName;
+    if (!AppInfo)
+        throw Exception(QStringLiteral("Настройки программы не загружены"));
+    return *AppInfo;
+}
+
+TRplThread::TRplThread(TJobWindow &window) : TRplThread(window, ProgramInfo()) {}
+
+TRplThread::TRplThread(TJobWindow &window, const TAppInfo &info) : m_window(window), m_info(info)
+{
+    const QString logName = m_info.AppFolder() + StrConst::LogFileName;
     m_logFile.setFileName(logName);
     const bool existed = m_logFile.exists();
     // Unbuffered: each line goes out at once, and a short write is seen.
@@ -298,10 +307,10 @@ int TRplThread::CopyRecords(TDataSet &source, TDataSet &dest, const QString &key
 int TRplThread::PackFolder(const QString &folder, const QString &comment,
                            const QString &archiveName)
 {
-    return ::PackFolder(AppInfo->AppFolder(), folder, comment, archiveName);
+    return ::PackFolder(m_info.AppFolder(), folder, comment, archiveName);
 }
 
 int TRplThread::UnpackArchive(const QString &folder, const QString &archiveName)
 {
-    return ::UnpackArchive(AppInfo->AppFolder(), folder, archiveName);
+    return ::UnpackArchive(m_info.AppFolder(), folder, archiveName);
 }

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <functional>
 
+class TAppInfo;
 class TDataSet;
 
 // Base of every long data operation (export, import, synchronisation): a worker thread whose
@@ -18,12 +19,19 @@ class TDataSet;
 // Execute() and everything it calls run on the worker thread, which reaches the window only
 // through Synchronize() (a blocking queued call into the user-interface thread). Database
 // connections used by Execute() must be opened on the worker thread.
+// The program's configuration (the global AppInfo) for a job made without its own; throws
+// when none is loaded.
+const TAppInfo &ProgramInfo();
+
 class TRplThread : public QThread
 {
     Q_OBJECT
 public:
-    // Opens the log file (two empty lines when it already exists), prepares the window with the
-    // gauge at 0. Throws EFileError when the log cannot be opened.
+    // Opens the log file of the program folder of info (two empty lines when it already exists),
+    // prepares the window with the gauge at 0. Throws EFileError when the log cannot be opened.
+    // info: the configuration the job works with (it must outlive the job).
+    TRplThread(TJobWindow &window, const TAppInfo &info);
+    // The same with the program's configuration (the global AppInfo).
     explicit TRplThread(TJobWindow &window);
     // Requests a stop and waits if the body still runs.
     ~TRplThread() override;
@@ -51,6 +59,8 @@ protected:
     virtual void ThreadCleanup() {}
 
     TJobWindow &Window() const { return m_window; }
+    // The configuration given at creation.
+    const TAppInfo &Info() const { return m_info; }
 
     // The frame of a job: title and separator, then the work; on success a separator, the
     // completion message and ReturnCode 1; on any error a separator and "ОШИБКА!!! " + message.
@@ -92,6 +102,7 @@ private:
     void writeLogLine(const QString &message);
 
     TJobWindow &m_window;
+    const TAppInfo &m_info;
     QFile m_logFile;
     std::atomic_bool m_stop{false};
     std::atomic_int m_returnCode{2};

@@ -515,6 +515,22 @@ private Q_SLOTS:
         QCOMPARE(exportContents(), QStringList{QStringLiteral("Тарская ЦРБ")});
     }
 
+    // A job made with its configuration and central connection needs neither of the program's
+    // globals.
+    void jobWithoutGlobals()
+    {
+        AppInfo = nullptr;
+        SetCentralDatabase(nullptr);
+        RecordingWindow w;
+        const int code = RunJob(w, [&](TJobWindow &window) {
+            return std::make_unique<TestExport>(window, 2, *m_info, &m_central->Db());
+        });
+        AppInfo = m_info.get();
+        SetCentralDatabase(&m_central->Db());
+        QCOMPARE(code, 1);
+        QCOMPARE(w.lines.last(), QStringLiteral("Экспорт данных завершен"));
+    }
+
     // The launcher runs the export in the progress window; the user presses "OK" at the end.
     void launcherInProgressWindow()
     {
