@@ -345,19 +345,19 @@ public:
 
     void Close() override
     {
-        m_reader.reset();
-        m_lookupReader.reset();
         if (m_dirty) {
-            // Whatever happens next, these changes are written at most once.
+            // Whatever happens next, these changes are written at most once. When writing fails
+            // the cursor stays as it was (its dataset stays open), so the error is raised and
+            // nothing dangles.
             m_dirty = false;
             std::vector<paradox::Row> rows;
             rows.reserve(m_rows.size());
             for (const auto &[key, row] : m_rows)
                 rows.emplace_back(row.begin(), row.begin() + m_columns.size());
-            m_rows.clear();
-            m_loaded = false;
             paradox::rewriteTable(m_path, m_schema, rows);
         }
+        m_reader.reset();
+        m_lookupReader.reset();
         m_rows.clear();
         m_loaded = false;
     }
