@@ -5,6 +5,8 @@
 #include "engine/sqlcursor.h"
 
 #include <QSet>
+#include <QSqlError>
+#include <QSqlQuery>
 
 namespace {
 
@@ -179,6 +181,11 @@ TQuery::TQuery(TDatabase *database) : m_database(database) {}
 
 TQuery::~TQuery()
 {
+    // The open cursor may run the statement kept here, which goes before the base class.
+    try {
+        Close();
+    } catch (...) {
+    }
     if (m_dataSource)
         m_dataSource->detach(this);
 }
@@ -370,7 +377,26 @@ QString TQuery::prepared(engine::TBoundValues &values)
     return sql;
 }
 
+void TQuery::checkStatements()
+{
+    const QString connection = m_database->Sql().connectionName();
+    if (connection != m_statementConnection) {
+        m_statement.reset();
+        m_execStatement.reset();
+        m_statementConnection = connection;
+    }
+    if (!m_statement)
+        m_statement = std::make_unique<QSqlQuery>();
+    if (!m_execStatement)
+        m_execStatement = std::make_unique<QSqlQuery>();
+}
+
 std::unique_ptr<engine::TCursor> TQuery::CreateCursor()
+{
+    return makeCursor(true);
+}
+
+std::unique_ptr<engine::TCursor> TQuery::makeCursor(bool reuseStatement)
 {
     if (!m_database)
         throw EDatabaseError(QStringLiteral("Не задана база данных запроса%1")
@@ -388,12 +414,15 @@ std::unique_ptr<engine::TCursor> TQuery::CreateCursor()
                 QStringLiteral("Драйвер %1 не подключен").arg(m_database->Driver()));
         return backend->OpenQuery(*m_database, sql, values);
     }
-    return engine::MakeSqlQueryCursor(m_database->Sql(), sql, values);
+    if (!reuseStatement)
+        return engine::MakeSqlQueryCursor(m_database->Sql(), sql, values);
+    checkStatements();
+    return engine::MakeSqlQueryCursor(m_database->Sql(), sql, values, m_statement.get());
 }
 
 std::unique_ptr<engine::TCursor> TQuery::CreateLookupCursor()
 {
-    return CreateCursor();
+    return makeCursor(false);
 }
 
 int TQuery::ExecSQL()
@@ -411,7 +440,24 @@ int TQuery::ExecSQL()
                 QStringLiteral("Драйвер %1 не подключен").arg(m_database->Driver()));
         m_rowsAffected = backend->ExecSQL(*m_database, sql, values);
     } else {
-        m_rowsAffected = engine::ExecSql(m_database->Sql(), sql, values);
+        checkStatements();
+        QSqlQuery &q = *m_execStatement;
+        if (q.lastQuery() != sql || q.driver() != m_database->Sql().driver()) {
+            q = QSqlQuery(m_database->Sql());
+            q.setForwardOnly(true);
+            if (!q.prepare(sql)) {
+                const QString message = engineMessage(q.lastError());
+                q = QSqlQuery();
+                throw EDBEngineError(message, sql);
+            }
+        }
+        q.finish();
+        for (int i = 0; i < values.size(); ++i)
+            q.bindValue(i, BindableValue(values.at(i), q.driver()));
+        if (!q.exec())
+            throw EDBEngineError(engineMessage(q.lastError()), sql);
+        m_rowsAffected = q.numRowsAffected();
+        q.finish();
     }
     return m_rowsAffected;
 }

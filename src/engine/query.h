@@ -8,6 +8,8 @@
 // A query parameter. Each ":name" or "?" in the SQL text is one parameter, in text order; a
 // name used twice gives two parameters of that name. An occurrence that was never given a value
 // takes the value of the first same-named parameter that was.
+class QSqlQuery;
+
 class TParam
 {
 public:
@@ -102,6 +104,7 @@ public:
 
 protected:
     std::unique_ptr<engine::TCursor> CreateCursor() override;
+    // A cursor of its own, beside the one of Open (it may run at the same time).
     std::unique_ptr<engine::TCursor> CreateLookupCursor() override;
     void MasterChanged() override;
     void MasterSourceGone() override { m_dataSource = nullptr; }
@@ -110,8 +113,15 @@ private:
     friend class TDataSource;
     void reparse();
     QString prepared(engine::TBoundValues &values);
+    std::unique_ptr<engine::TCursor> makeCursor(bool reuseStatement);
+    // The kept statements, dropped when the connection is not the one they were made on.
+    void checkStatements();
 
     TDatabase *m_database;
+    // Prepared once and run again for every opening and ExecSQL with the same text.
+    std::unique_ptr<QSqlQuery> m_statement;
+    std::unique_ptr<QSqlQuery> m_execStatement;
+    QString m_statementConnection;
     QStringList m_sql;
     TParams m_params;
     QList<TMacro> m_macros;

@@ -913,9 +913,10 @@ private:
 class SqlQueryCursor : public TCursor
 {
 public:
-    SqlQueryCursor(QSqlDatabase db, QString sql, TBoundValues params)
+    SqlQueryCursor(QSqlDatabase db, QString sql, TBoundValues params, QSqlQuery *statement)
         : m_db(std::move(db)), m_sql(std::move(sql)), m_params(std::move(params)),
-          m_sqlite(isSqlite(m_db)), m_query(m_db), m_serverSide(serverSideCandidate())
+          m_sqlite(isSqlite(m_db)), m_query(m_db), m_serverSide(serverSideCandidate()),
+          m_statement(statement)
     {
     }
 
@@ -937,8 +938,9 @@ public:
 
     void Close() override
     {
-        m_query.finish();
-        m_query.clear();
+        m_run->finish();
+        if (m_run == &m_query)
+            m_query.clear(); // a statement kept by the caller stays prepared
         m_page.clear();
         closeServerCursor();
     }
@@ -951,7 +953,7 @@ public:
             if (m_sqlite || m_serverSide)
                 execute();
             else
-                m_query.seek(QSql::BeforeFirstRow);
+                m_run->seek(QSql::BeforeFirstRow);
         }
         return advance(row);
     }
@@ -960,8 +962,8 @@ public:
 
     int RecordCount() override
     {
-        if (m_filter.IsEmpty() && !m_sqlite && !m_serverSide && m_query.size() >= 0)
-            return m_query.size();
+        if (m_filter.IsEmpty() && !m_sqlite && !m_serverSide && m_run->size() >= 0)
+            return m_run->size();
         if (m_filter.IsEmpty()) {
             return scalar(m_db,
                           QStringLiteral("SELECT COUNT(*) FROM (") + m_sql +
@@ -1079,15 +1081,26 @@ private:
             fetchPage();
             return;
         }
-        m_query = QSqlQuery(m_db);
-        // PostgreSQL loses a streaming result once another statement runs on the connection,
-        // and callers interleave statements freely; SQLite streams safely.
-        m_query.setForwardOnly(m_sqlite);
-        prepare(m_query, m_sql);
-        run(m_query, m_params);
+        if (m_statement && m_statement->lastQuery() == m_sql &&
+            m_statement->driver() == m_db.driver()) {
+            m_statement->finish();
+            m_run = m_statement;
+        } else {
+            m_query = QSqlQuery(m_db);
+            // PostgreSQL loses a streaming result once another statement runs on the
+            // connection, and callers interleave statements freely; SQLite streams safely.
+            m_query.setForwardOnly(m_sqlite);
+            prepare(m_query, m_sql);
+            m_run = &m_query;
+            if (m_statement) {
+                *m_statement = std::move(m_query);
+                m_run = m_statement;
+            }
+        }
+        run(*m_run, m_params);
         m_consumed = false;
         if (m_columns.isEmpty())
-            describe(m_query);
+            describe(*m_run);
     }
 
     void describe(const QSqlQuery &query)
@@ -1174,9 +1187,9 @@ private:
                 }
             }
         }
-        while (m_query.next()) {
+        while (m_run->next()) {
             m_consumed = true;
-            TRow r = read(m_query);
+            TRow r = read(*m_run);
             if (m_filter.IsEmpty() || m_filter.Matches(m_columns, m_filterCols, r)) {
                 row = std::move(r);
                 return true;
@@ -1235,6 +1248,8 @@ private:
     bool m_sqlite;
     QSqlQuery m_query;
     bool m_serverSide;
+    QSqlQuery *m_statement;      // the caller's, kept between cursors; may be null
+    QSqlQuery *m_run = &m_query; // the statement whose rows are read: m_query or m_statement
     QString m_cursorName;
     std::deque<TRow> m_page;
     bool m_pageEnd = false;
@@ -1293,9 +1308,9 @@ std::unique_ptr<TCursor> MakeSqlTableCursor(const QSqlDatabase &db, const QStrin
 }
 
 std::unique_ptr<TCursor> MakeSqlQueryCursor(const QSqlDatabase &db, const QString &sql,
-                                            const TBoundValues &params)
+                                            const TBoundValues &params, QSqlQuery *statement)
 {
-    return std::make_unique<SqlQueryCursor>(db, sql, params);
+    return std::make_unique<SqlQueryCursor>(db, sql, params, statement);
 }
 
 int ExecSql(const QSqlDatabase &db, const QString &sql, const TBoundValues &params)

@@ -6,6 +6,7 @@
 #include "engine/cursor.h"
 
 #include <QSqlDatabase>
+#include <QSqlQuery>
 
 namespace engine {
 
@@ -27,8 +28,15 @@ std::unique_ptr<TCursor> MakeSqlTableCursor(const QSqlDatabase &db, const QStrin
 // through a server-side cursor (held past commits); one with parameters is fetched whole,
 // because Qt's streaming mode there loses the rows as soon as any other statement runs on the
 // connection and its driver cannot bind parameters of DECLARE.
+//
+// statement, when given, is a prepared statement kept by the caller between cursors (a TQuery
+// opened again and again with new values): the cursor runs the statement through it when it
+// holds the same SQL on the same connection, and prepares it there otherwise, so that a
+// PostgreSQL server prepares the text once instead of once per opening. Only one cursor at a
+// time may use a given statement.
 std::unique_ptr<TCursor> MakeSqlQueryCursor(const QSqlDatabase &db, const QString &sql,
-                                            const TBoundValues &params);
+                                            const TBoundValues &params,
+                                            QSqlQuery *statement = nullptr);
 
 // Runs a statement without result; returns the rows affected (-1 when unknown).
 int ExecSql(const QSqlDatabase &db, const QString &sql, const TBoundValues &params);

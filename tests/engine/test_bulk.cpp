@@ -333,6 +333,40 @@ private Q_SLOTS:
         QCOMPARE(t.FieldByName(QStringLiteral("ID"))->AsInteger(), 2);
     }
 
+    // A TQuery opened or executed again with new values prepares its text once (on PostgreSQL
+    // the session holds one prepared statement per text, not one per run), and gives the rows
+    // of the values of each run.
+    void queryPreparedOnce()
+    {
+        TQuery insert(m_db.get());
+        insert.SetSQL(QStringLiteral("INSERT INTO T (ID, V) VALUES (:ID, :V)"));
+        TQuery pick(m_db.get());
+        pick.SetSQL(QStringLiteral("SELECT V FROM T WHERE ID = :ID"));
+        for (int i = 1; i <= 20; ++i) {
+            insert.ParamByName(QStringLiteral("ID")).SetAsInteger(i);
+            insert.ParamByName(QStringLiteral("V")).SetAsString(QStringLiteral("v%1").arg(i));
+            QCOMPARE(insert.ExecSQL(), 1);
+            pick.Close();
+            pick.ParamByName(QStringLiteral("ID")).SetAsInteger(i);
+            pick.Open();
+            QCOMPARE(pick.FieldByName(QStringLiteral("V"))->AsString(),
+                     QStringLiteral("v%1").arg(i));
+            QCOMPARE(pick.RecordCount(), 1);
+        }
+        if (!m_sqlite) {
+            QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM pg_prepared_statements WHERE "
+                                           "statement LIKE '%SELECT V FROM T WHERE ID%'")),
+                     1);
+            QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM pg_prepared_statements WHERE "
+                                           "statement LIKE '%INSERT INTO T (ID, V)%'")),
+                     1);
+        }
+        // A refused row leaves the statement usable.
+        QVERIFY_THROWS_EXCEPTION(EDBEngineError, insert.ExecSQL());
+        insert.ParamByName(QStringLiteral("ID")).SetAsInteger(21);
+        QCOMPARE(insert.ExecSQL(), 1);
+    }
+
     // A case-insensitive key is found through an index on UPPER(column) (the SQL as the table
     // cursor writes it), Cyrillic folded by the program's own UPPER on SQLite.
     void foldedKeyUsesIndex()
