@@ -86,40 +86,65 @@ bool batched(const TDatabase &db)
     return db.Driver() == QLatin1String("SQLITE");
 }
 
-// One hospital row's savepoint: released when the row is written, rolled back otherwise.
-class RowSavepoint
+// The savepoints of the hospital rows: each row is written behind one, released when the next row
+// begins (in the same round trip on PostgreSQL) or by the commit, and rolled back when the row
+// is refused or its writing fails.
+class RowSavepoints
 {
 public:
-    explicit RowSavepoint(TDatabase &db) : m_db(db)
+    explicit RowSavepoints(TDatabase &db)
+        : m_db(db), m_oneTrip(db.Driver() == QLatin1String("POSTGRESQL"))
     {
-        exec(m_db, QStringLiteral("SAVEPOINT zoru_sync_row"));
     }
-    ~RowSavepoint()
+    void Begin()
+    {
+        if (m_kept && m_oneTrip) {
+            exec(m_db, kRelease + QStringLiteral("; ") + kSavepoint);
+        } else {
+            if (m_kept)
+                exec(m_db, kRelease);
+            exec(m_db, kSavepoint);
+        }
+        m_kept = false;
+        m_open = true;
+    }
+    // The row is written.
+    void Keep()
+    {
+        m_open = false;
+        m_kept = true;
+    }
+    void RollBack()
+    {
+        m_open = false;
+        if (m_oneTrip) {
+            exec(m_db, kRollBack + QStringLiteral("; ") + kRelease);
+        } else {
+            exec(m_db, kRollBack);
+            exec(m_db, kRelease);
+        }
+    }
+    // An error ends the run: the row being written is undone, the ones before stay.
+    void Abandon() noexcept
     {
         if (!m_open)
             return;
         try {
             RollBack();
         } catch (...) {
+            // The error that ends the run is reported; the commit that follows fails likewise.
         }
-    }
-    RowSavepoint(const RowSavepoint &) = delete;
-    RowSavepoint &operator=(const RowSavepoint &) = delete;
-    void Release()
-    {
-        m_open = false;
-        exec(m_db, QStringLiteral("RELEASE SAVEPOINT zoru_sync_row"));
-    }
-    void RollBack()
-    {
-        m_open = false;
-        exec(m_db, QStringLiteral("ROLLBACK TO SAVEPOINT zoru_sync_row"));
-        exec(m_db, QStringLiteral("RELEASE SAVEPOINT zoru_sync_row"));
     }
 
 private:
+    inline static const QString kSavepoint = QStringLiteral("SAVEPOINT zoru_sync_row");
+    inline static const QString kRelease = QStringLiteral("RELEASE SAVEPOINT zoru_sync_row");
+    inline static const QString kRollBack = QStringLiteral("ROLLBACK TO SAVEPOINT zoru_sync_row");
+
     TDatabase &m_db;
-    bool m_open = true;
+    bool m_oneTrip;
+    bool m_open = false;
+    bool m_kept = false;
 };
 
 QStringList lines(std::initializer_list<const char16_t *> text)
@@ -421,28 +446,34 @@ int TImExternalToServer::copyHospitals(TDatabase &esvs, TDatabase &center)
 
     int count = 0;
     KeepWrittenRows transaction(center);
+    RowSavepoints savepoints(center);
     while (!source.Eof()) {
-        RowSavepoint savepoint(center);
-        if (hospital.Locate(QStringLiteral("IDMU"), idmu->AsVariant()))
-            hospital.Edit();
-        else
-            hospital.Append();
-        for (const auto &[from, to] : copied)
-            to->Assign(*from);
-        const QString code = RegionCodeOf(okato->AsVariant());
-        reggid->SetAsVariant(code.isEmpty() ? QVariant() : regionByCode.value(code));
-        htpgid->SetAsVariant(idtmu->IsNull() ? QVariant()
-                                             : typeById.value(idtmu->AsVariant().toLongLong()));
+        savepoints.Begin();
         try {
-            hospital.Post();
-            savepoint.Release();
-            ++count;
-        } catch (const Exception &e) {
-            savepoint.RollBack();
-            hospital.Cancel();
-            m_refused.fetch_add(1);
-            Log(StrConst::ErrorPrefix + e.Message());
-            Log(kIdmu + QString::number(idmu->AsLargeInt()));
+            if (hospital.Locate(QStringLiteral("IDMU"), idmu->AsVariant()))
+                hospital.Edit();
+            else
+                hospital.Append();
+            for (const auto &[from, to] : copied)
+                to->Assign(*from);
+            const QString code = RegionCodeOf(okato->AsVariant());
+            reggid->SetAsVariant(code.isEmpty() ? QVariant() : regionByCode.value(code));
+            htpgid->SetAsVariant(idtmu->IsNull() ? QVariant()
+                                                 : typeById.value(idtmu->AsVariant().toLongLong()));
+            try {
+                hospital.Post();
+                savepoints.Keep();
+                ++count;
+            } catch (const Exception &e) {
+                savepoints.RollBack();
+                hospital.Cancel();
+                m_refused.fetch_add(1);
+                Log(StrConst::ErrorPrefix + e.Message());
+                Log(kIdmu + QString::number(idmu->AsLargeInt()));
+            }
+        } catch (...) {
+            savepoints.Abandon();
+            throw;
         }
         source.Next();
         ++Position;
