@@ -247,6 +247,11 @@ int RunConsole(const QStringList &arguments, const QString &exePath)
         QStringLiteral("С --import и --import-all: импортировать и пакет, уже импортированный "
                        "ранее."));
     parser.addOption(forceOption);
+    const QCommandLineOption dryRunOption(
+        QStringLiteral("dry-run"),
+        QStringLiteral("С --import: проверить пакет — импорт в транзакции, которая затем "
+                       "откатывается; база данных не меняется, пакет остаётся."));
+    parser.addOption(dryRunOption);
     const QCommandLineOption syncOption(
         QStringLiteral("sync"),
         QStringLiteral("Синхронизация справочников с ЕСВС: регионы, типы ЛПУ и ЛПУ."));
@@ -270,6 +275,7 @@ int RunConsole(const QStringList &arguments, const QString &exePath)
     const bool importAll = parser.isSet(importAllOption);
     if (int(sync) + int(parser.isSet(exportOption)) + int(importing) + int(importAll) != 1 ||
         (parser.isSet(forceOption) && !importing && !importAll) ||
+        (parser.isSet(dryRunOption) && (!importing || parser.isSet(forceOption))) ||
         !parser.positionalArguments().isEmpty()) {
         err() << QStringLiteral("Неизвестные параметры командной строки. Справка: --help")
               << Qt::endl;
@@ -324,7 +330,8 @@ int RunConsole(const QStringList &arguments, const QString &exePath)
             return code == 0 && refused > 0 ? 3 : code;
         }
         if (importing)
-            return RunConsoleImport(packagePath, parser.isSet(forceOption));
+            return RunConsoleImport(packagePath, parser.isSet(forceOption),
+                                    parser.isSet(dryRunOption));
         if (importAll)
             return RunConsoleImportAll(*info, parser.isSet(forceOption));
         return RunConsoleJob([wstGID](TJobWindow &window) {

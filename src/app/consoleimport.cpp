@@ -33,22 +33,25 @@ struct Ended
     int code = 1;
     bool refused = false;
     QList<TImportTableCounts> counts;
+    int problems = 0;
     TImportPackageInfo package;
 };
 
-Ended importOne(const QString &package, bool force)
+Ended importOne(const QString &package, bool force, bool dryRun = false)
 {
     Ended e;
     e.code = RunConsoleJob([&](TJobWindow &window) {
         auto job = std::make_unique<TImWorkstationToServer>(window, package);
         job->SetRepeatPolicy(force ? TImWorkstationToServer::TRepeatPolicy::Force
                                    : TImWorkstationToServer::TRepeatPolicy::Refuse);
+        job->SetDryRun(dryRun);
         TImWorkstationToServer *j = job.get();
         // Read when the job ends, before it is destroyed.
         QObject::connect(j, &QThread::finished, j, [&e, j] {
             e.refused = j->RefusedAsRepeated();
             e.counts = j->Counts();
             e.package = j->Package();
+            e.problems = j->ProblemCount();
         });
         return std::unique_ptr<TRplThread>(std::move(job));
     });
@@ -59,9 +62,11 @@ const QString kForceHint = QStringLiteral("Для повторного импо�
 
 } // namespace
 
-int RunConsoleImport(const QString &package, bool force)
+int RunConsoleImport(const QString &package, bool force, bool dryRun)
 {
-    const Ended e = importOne(package, force);
+    const Ended e = importOne(package, force, dryRun);
+    if (dryRun)
+        return e.code == 0 && e.problems > 0 ? 1 : e.code;
     if (e.refused) {
         err() << kForceHint << Qt::endl;
         return ExitAlreadyImported;

@@ -5,7 +5,7 @@
 class TAppInfo;
 
 // The imports of the command line, run once the configuration and the central connection stand:
-//   zoru-admin --import <package.w2s> [--force]
+//   zoru-admin --import <package.w2s> [--force | --dry-run]
 //   zoru-admin --import-all [--force]
 // A package whose checksum the import journal knows from a successful run is not imported again
 // without --force.
@@ -13,8 +13,9 @@ class TAppInfo;
 // Exit code of a package refused because it was imported before.
 inline constexpr int ExitAlreadyImported = 4;
 
-// One package: 0 success, ExitAlreadyImported, 1 failure, 128 + signal when stopped.
-int RunConsoleImport(const QString &package, bool force);
+// One package: 0 success, ExitAlreadyImported, 1 failure, 128 + signal when stopped. A dry run
+// changes nothing and reports what the import would do; 1 also when it found problems.
+int RunConsoleImport(const QString &package, bool force, bool dryRun = false);
 
 // Every package of the import folder, oldest first, one after another; a failed package stays
 // where it is and the next one is taken. A summary table closes the run on the terminal and in

@@ -51,6 +51,8 @@ TSrvMainForm::TSrvMainForm(QWidget *parent) : QMainWindow(parent)
                             QStringLiteral("Импорт данных с рабочей станции"));
     m_wstAdminItem = menuItem(m_adminMenu, QStringLiteral("WstAdminItem"),
                               QStringLiteral("Администрирование рабочих станций"));
+    m_checkPackageItem = menuItem(m_adminMenu, QStringLiteral("CheckPackageItem"),
+                                  QStringLiteral("Проверить пакет..."));
     m_importJournalItem = menuItem(m_adminMenu, QStringLiteral("ImportJournalItem"),
                                    QStringLiteral("Журнал импорта"));
     connect(m_fileExitItem, &QAction::triggered, this, &TSrvMainForm::FileExit);
@@ -58,6 +60,7 @@ TSrvMainForm::TSrvMainForm(QWidget *parent) : QMainWindow(parent)
     connect(m_importItem, &QAction::triggered, this, &TSrvMainForm::ImportItemClick);
     connect(m_wstAdminItem, &QAction::triggered, this, &TSrvMainForm::WstAdminItemClick);
     connect(m_importJournalItem, &QAction::triggered, this, &TSrvMainForm::ImportJournalItemClick);
+    connect(m_checkPackageItem, &QAction::triggered, this, &TSrvMainForm::CheckPackageItemClick);
 
     m_statusLine = statusBar();
     m_statusLine->setObjectName(QStringLiteral("StatusLine"));
@@ -158,4 +161,10 @@ void TSrvMainForm::ImportJournalItemClick()
     } catch (const std::exception &e) {
         ShowError(e);
     }
+}
+
+void TSrvMainForm::CheckPackageItemClick()
+{
+    // The progress window shows the report.
+    CheckWorkstationPackage();
 }

@@ -36,6 +36,8 @@ public Q_SLOTS:
     void WstAdminItemClick();
     // The import journal window.
     void ImportJournalItemClick();
+    // The dry run of the import.
+    void CheckPackageItemClick();
 
 protected:
     bool event(QEvent *event) override;
@@ -55,4 +57,5 @@ private:
     QAction *m_importItem = nullptr;
     QAction *m_wstAdminItem = nullptr;
     QAction *m_importJournalItem = nullptr;
+    QAction *m_checkPackageItem = nullptr;
 };

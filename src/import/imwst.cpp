@@ -20,6 +20,8 @@ namespace {
 
 const QString kTitle = QStringLiteral("Импорт анкет и внутренних справочников");
 const QString kDone = QStringLiteral("Импорт данных завершен");
+const QString kCheckTitle = QStringLiteral("Проверка пакета рабочей станции");
+const QString kCheckDone = QStringLiteral("Проверка пакета завершена; база данных не изменена");
 const QString kFilter = QStringLiteral("Копия внутренних справочников (*.w2s)");
 const QString kFolderExists = QStringLiteral("Папка уже существует");
 const QString kCannotCreate = QStringLiteral("Невозможно создать папку");
@@ -158,13 +160,16 @@ const QString &TImWorkstationToServer::LockedMessage()
 
 void TImWorkstationToServer::PrepareWindow()
 {
-    Window().SetCaption(kTitle);
+    Window().SetCaption(m_dryRun ? kCheckTitle : kTitle);
     Window().ClearMessages();
 }
 
 void TImWorkstationToServer::Execute()
 {
-    RunGuarded(kTitle, kDone, [this] { importPackage(); });
+    if (m_dryRun)
+        RunGuarded(kCheckTitle, kCheckDone, [this] { importPackage(); });
+    else
+        RunGuarded(kTitle, kDone, [this] { importPackage(); });
 }
 
 void TImWorkstationToServer::ThreadCleanup()
@@ -202,6 +207,13 @@ void TImWorkstationToServer::importPackage()
 
     m_counts.clear();
     m_refusedRepeat = false;
+    m_problems.clear();
+    m_problemCount = 0;
+    if (m_dryRun) {
+        mergePackage(package);
+        logDryRunReport();
+        return;
+    }
     if (!m_journal) {
         mergePackage(package);
         return;
@@ -273,6 +285,11 @@ void TImWorkstationToServer::mergePackage(const QString &package)
         ImportFolder(work);
     }
 
+    if (m_dryRun) {
+        Total = 0;
+        UpdateGauge();
+        return; // the package stays
+    }
     Log(kDeleting + package);
     for (const QString &volume : PackageVolumes(package)) {
         if (!QFile::remove(volume))
@@ -334,6 +351,21 @@ void TImWorkstationToServer::ImportFolder(const QString &folder)
         TImWorkstationToServer &job;
         ~Unlock() { job.releaseImportLock(); }
     } unlock{*this};
+    // A dry run: one transaction over the whole merge, rolled back whatever happens.
+    struct DryRun
+    {
+        TDatabase *db;
+        ~DryRun()
+        {
+            try {
+                if (db && db->InTransaction())
+                    db->Rollback();
+            } catch (...) {
+            }
+        }
+    } dryRun{m_dryRun ? &Center() : nullptr};
+    if (m_dryRun)
+        Center().StartTransaction();
 
     TAliasStore &aliases = Center().Aliases();
     if (aliases.IsAlias(kTempAlias))
@@ -433,6 +465,7 @@ void TImWorkstationToServer::ImportFolder(const QString &folder)
         Log(kImportTable + QString::fromLatin1(s.label));
         m_walk = Walk{};
         m_stepRegistrations = 0;
+        m_stepLabel = QString::fromLatin1(s.label);
         // What the step did, also when it failed: the rows committed before the failure stay.
         struct Report
         {
@@ -468,8 +501,39 @@ void TImWorkstationToServer::ImportFolder(const QString &folder)
     }
 }
 
+bool CheckWorkstationPackage()
+{
+    return RunReplication([](TJobWindow &window) {
+        auto job = std::make_unique<TImWorkstationToServer>(window);
+        job->SetDryRun(true);
+        return job;
+    });
+}
+
 bool ImportWorkstationPackage()
 {
     return RunReplication(
         [](TJobWindow &window) { return std::make_unique<TImWorkstationToServer>(window); });
+}
+
+void TImWorkstationToServer::logDryRunReport()
+{
+    Log(StrConst::Separator);
+    Log(QStringLiteral("Таблица: новых записей / изменённых / без изменений / новых "
+                       "сопоставлений / регистраций"));
+    for (const TImportTableCounts &c : std::as_const(m_counts))
+        Log(QStringLiteral("%1: %2 / %3 / %4 / %5 / %6")
+                .arg(c.Table)
+                .arg(c.NewRows)
+                .arg(c.EditedRows)
+                .arg(c.UnchangedRows)
+                .arg(c.NewMappings)
+                .arg(c.Registrations));
+    Log(QStringLiteral("Ошибок: %1").arg(m_problemCount));
+    for (const TProblem &p : std::as_const(m_problems))
+        Log(QStringLiteral("%1, запись %2: %3")
+                .arg(p.Table, p.LocalId.isValid() ? p.LocalId.toString() : QStringLiteral("?"),
+                     p.Message));
+    if (m_problemCount > m_problems.size())
+        Log(QStringLiteral("... и ещё %1").arg(m_problemCount - m_problems.size()));
 }

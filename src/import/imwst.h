@@ -76,6 +76,22 @@ public:
     // The package of the last run as the journal records it.
     const TImportPackageInfo &Package() const { return m_package; }
 
+    // Dry run: the whole merge in one central transaction that is rolled back at the end; a row
+    // that fails is reported (up to MaxProblems) and the walk goes on; no journal, and the
+    // package stays. The log closes with what each table would get and the problems.
+    void SetDryRun(bool on) { m_dryRun = on; }
+    bool DryRun() const { return m_dryRun; }
+    struct TProblem
+    {
+        QString Table;
+        QVariant LocalId;
+        QString Message;
+    };
+    static constexpr int MaxProblems = 100;
+    // The problems of the last dry run (at most MaxProblems) and how many there were in all.
+    const QList<TProblem> &Problems() const { return m_problems; }
+    int ProblemCount() const { return m_problemCount; }
+
 protected:
     void PrepareWindow() override;
     void Execute() override;
@@ -95,6 +111,11 @@ private:
     // counts. Returns the committed count.
     int walk(TTable &wst, const std::function<bool()> &row, bool progressLines);
     void commitWindow();
+    // Runs one package row inside a savepoint of the dry run's transaction; a failure is rolled
+    // back to it and reported. True when the row counts.
+    bool dryRunRow(TTable &wst, const std::function<bool()> &row);
+    void addProblem(TTable &wst, const QString &message);
+    void logDryRunReport();
     void registerInTransaction(int w, int u);
     void acquireImportLock();
     void releaseImportLock();
@@ -126,6 +147,11 @@ private:
     TRepeatPolicy m_repeatPolicy = TRepeatPolicy::Ask;
     bool m_refusedRepeat = false;
     bool m_journal = true;
+    bool m_dryRun = false;
+    QList<TProblem> m_problems;
+    int m_problemCount = 0;
+    QString m_stepLabel; // the step that runs
+    QString m_rowKey;    // the package column that identifies a row of that step
     TImportObserver *m_observer = nullptr;
     QList<TImportTableCounts> m_counts;
     TImportPackageInfo m_package;
@@ -145,6 +171,10 @@ QStringList PackageVolumes(const QString &firstVolume);
 // that reason ("Пакет уже импортирован " and the date of the latest successful run).
 QString RepeatQuestion(const QDateTime &imported);
 QString RepeatRefusal(const QDateTime &imported);
+
+// Runs a dry run of the import in the progress window ("Проверить пакет..."): the package is
+// chosen, merged and rolled back, and the log tells what the import would do.
+bool CheckWorkstationPackage();
 
 // Runs the import in the progress window; true only when it succeeded.
 bool ImportWorkstationPackage();

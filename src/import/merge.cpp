@@ -5,6 +5,8 @@
 #include "engine/table.h"
 #include "import/imwst.h"
 
+#include <QSqlError>
+#include <QSqlQuery>
 #include <vector>
 
 namespace {
@@ -89,7 +91,8 @@ void cancelEdits(std::initializer_list<TDataSet *> sets)
 void TImWorkstationToServer::commitWindow()
 {
     TDatabase &db = Center();
-    if (db.InTransaction())
+    // A dry run keeps everything in its one transaction.
+    if (db.InTransaction() && !m_dryRun)
         db.Commit();
     const int before = m_walk.committed;
     m_walk.committed += m_walk.pendingCount;
@@ -101,6 +104,50 @@ void TImWorkstationToServer::commitWindow()
         for (int n = (before / 10 + 1) * 10; n <= m_walk.committed; n += 10)
             Log(QString::number(n) + kProcessed);
     }
+}
+
+namespace {
+
+void execSavepoint(TDatabase &db, const QString &sql)
+{
+    QSqlQuery q(db.Sql());
+    if (!q.exec(sql))
+        throw EDBEngineError(engineMessage(q.lastError()), sql);
+}
+
+} // namespace
+
+bool TImWorkstationToServer::dryRunRow(TTable &wst, const std::function<bool()> &row)
+{
+    TDatabase &db = Center();
+    const TImportTableCounts before = m_walk.pendingTally;
+    execSavepoint(db, QStringLiteral("SAVEPOINT zoru_row"));
+    try {
+        const bool counted = row();
+        execSavepoint(db, QStringLiteral("RELEASE SAVEPOINT zoru_row"));
+        return counted;
+    } catch (const std::exception &e) {
+        execSavepoint(db, QStringLiteral("ROLLBACK TO SAVEPOINT zoru_row"));
+        execSavepoint(db, QStringLiteral("RELEASE SAVEPOINT zoru_row"));
+        m_walk.pendingTally = before;
+        const Exception *own = dynamic_cast<const Exception *>(&e);
+        addProblem(wst, own ? own->Message() : QString::fromLocal8Bit(e.what()));
+        return false;
+    }
+}
+
+void TImWorkstationToServer::addProblem(TTable &wst, const QString &message)
+{
+    ++m_problemCount;
+    if (m_problems.size() >= MaxProblems)
+        return;
+    QVariant id;
+    try {
+        if (TField *key = wst.FindField(m_rowKey))
+            id = key->AsVariant();
+    } catch (...) {
+    }
+    m_problems << TProblem{m_stepLabel, id, message};
 }
 
 int TImWorkstationToServer::walk(TTable &wst, const std::function<bool()> &row, bool progressLines)
@@ -116,7 +163,7 @@ int TImWorkstationToServer::walk(TTable &wst, const std::function<bool()> &row, 
         ~EndWalk()
         {
             job.m_walk.active = false;
-            if (db.InTransaction()) {
+            if (db.InTransaction() && !job.m_dryRun) {
                 try {
                     db.Rollback();
                 } catch (...) {
@@ -129,6 +176,28 @@ int TImWorkstationToServer::walk(TTable &wst, const std::function<bool()> &row, 
     int replayThrough = -1;
     wst.First();
     while (!wst.Eof()) {
+        if (m_dryRun) {
+            if (dryRunRow(wst, row))
+                ++m_walk.pendingCount;
+            ++m_walk.pendingRows;
+            ++m_walk.index;
+            if (m_walk.pendingRows >= m_windowRows)
+                commitWindow();
+            try {
+                wst.Next();
+            } catch (const Exception &e) {
+                // A damaged package row ends the table; the dry run goes on with the next one.
+                addProblem(wst, e.Message());
+                break;
+            }
+            ++Position;
+            UpdateGauge();
+            if (Terminated()) {
+                commitWindow();
+                CheckTerminated();
+            }
+            continue;
+        }
         if (!db.InTransaction())
             db.StartTransaction();
         bool counted = false;
@@ -193,6 +262,7 @@ int TImWorkstationToServer::ImportAuxTable(TTable &wst, TTable &central, const Q
         const std::vector<Copy> copies = resolveCopies(wst, central, columns);
         const QString gid = prefix + QStringLiteral("GID");
         const QString lid = prefix + QStringLiteral("LID");
+        m_rowKey = lid;
         TField *auxField = wst.FieldByName(QStringLiteral("Aux") + gid);
         TField *naturalField = wst.FieldByName(gid);
         TField *lidField = wst.FieldByName(lid);
@@ -262,6 +332,7 @@ int TImWorkstationToServer::ImportLocalTable(TTable &wst, TTable &central, const
 
         const std::vector<Copy> copies = resolveCopies(wst, central, columns);
         const QString lid = prefix + QStringLiteral("LID");
+        m_rowKey = lid;
         const QString keys = lid + QStringLiteral(";WstGID");
         TField *ownField = wst.FieldByName(prefix + QStringLiteral("GID") + suffix);
         TField *lidField = wst.FieldByName(lid);
@@ -312,6 +383,7 @@ int TImWorkstationToServer::ImportDiagTable(TTable &wst, TTable &central)
 
         const std::vector<Copy> copies = resolveCopies(wst, central, SIEDM().colDocDiag);
         const QString keys = QStringLiteral("DocGID;DiagGID;DiagType");
+        m_rowKey = QStringLiteral("DocLID");
         TField *docField = wst.FieldByName(QStringLiteral("DocGID"));
         TField *diagField = wst.FieldByName(QStringLiteral("DiagGID"));
         TField *typeField = wst.FieldByName(QStringLiteral("DiagType"));

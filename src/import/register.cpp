@@ -5,6 +5,8 @@
 #include "import/imwst.h"
 
 #include <QDate>
+#include <QSqlError>
+#include <QSqlQuery>
 
 namespace {
 
@@ -94,6 +96,13 @@ void insertRow(TQuery &q, const QString &table, const QVariant &id,
     q.ExecSQL();
 }
 
+void registrationSavepoint(TDatabase &db, const QString &sql)
+{
+    QSqlQuery q(db.Sql());
+    if (!q.exec(sql))
+        throw EDBEngineError(engineMessage(q.lastError()), sql);
+}
+
 } // namespace
 
 void TImWorkstationToServer::RegisterOperator(int w, int u)
@@ -116,12 +125,22 @@ void TImWorkstationToServer::RegisterOperator(int w, int u)
     if (inWalk)
         commitWindow();
     TDatabase &db = Center();
-    db.StartTransaction();
+    // A dry run registers inside its own transaction, under a savepoint.
+    const auto begin = [&] {
+        if (m_dryRun)
+            registrationSavepoint(db, QStringLiteral("SAVEPOINT zoru_reg"));
+        else
+            db.StartTransaction();
+    };
+    begin();
     try {
         registerInTransaction(w, u);
         dm.qrSRV.Close();
         dm.qrWST.Close();
-        db.Commit();
+        if (m_dryRun)
+            registrationSavepoint(db, QStringLiteral("RELEASE SAVEPOINT zoru_reg"));
+        else
+            db.Commit();
         ++m_stepRegistrations;
         m_knownOperators.insert(key);
         m_failedOperators.clear();
@@ -132,13 +151,17 @@ void TImWorkstationToServer::RegisterOperator(int w, int u)
         } catch (...) {
         }
         try {
-            if (db.InTransaction())
+            if (m_dryRun) {
+                registrationSavepoint(db, QStringLiteral("ROLLBACK TO SAVEPOINT zoru_reg"));
+                registrationSavepoint(db, QStringLiteral("RELEASE SAVEPOINT zoru_reg"));
+            } else if (db.InTransaction()) {
                 db.Rollback();
+            }
         } catch (...) {
         }
         m_failedOperators.insert(key);
     }
-    if (inWalk)
+    if (inWalk && !m_dryRun)
         db.StartTransaction();
 }
 

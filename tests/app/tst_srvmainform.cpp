@@ -114,6 +114,8 @@ void TestSrvMainForm::menuCaptionsAndNames_data()
                             << QStringLiteral("Импорт данных с рабочей станции") << true;
     QTest::newRow("admin") << QStringLiteral("AdminMenu") << QStringLiteral("WstAdminItem")
                            << QStringLiteral("Администрирование рабочих станций") << true;
+    QTest::newRow("check") << QStringLiteral("AdminMenu") << QStringLiteral("CheckPackageItem")
+                           << QStringLiteral("Проверить пакет...") << true;
     QTest::newRow("journal") << QStringLiteral("AdminMenu") << QStringLiteral("ImportJournalItem")
                              << QStringLiteral("Журнал импорта") << true;
 }

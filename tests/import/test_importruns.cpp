@@ -7,6 +7,7 @@
 #include "core/strconst.h"
 #include "data/srvrplthread.h"
 #include "engine/database.h"
+#include "engine/sqlscript.h"
 #include "import/imwst.h"
 #include "import/packageinfo.h"
 #include "installation.h"
@@ -15,8 +16,10 @@
 #include "testsupport.h"
 #include "ui/dialogs.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -113,7 +116,8 @@ class TestImportRuns : public QObject
     }
 
     Outcome run(const QString &package, TImWorkstationToServer::TRepeatPolicy policy,
-                const QString &stopOn = {})
+                const QString &stopOn = {}, bool dryRun = false,
+                QList<TImWorkstationToServer::TProblem> *problems = nullptr)
     {
         RecordingWindow w;
         w.stopOn = stopOn;
@@ -121,11 +125,15 @@ class TestImportRuns : public QObject
         o.code = RunJob(w, [&](TJobWindow &window) {
             auto job = std::make_unique<TImWorkstationToServer>(window, package);
             job->SetRepeatPolicy(policy);
+            job->SetDryRun(dryRun);
             w.job = job.get();
-            QObject::connect(job.get(), &QThread::finished, job.get(), [&o, j = job.get()] {
-                o.counts = j->Counts();
-                o.refused = j->RefusedAsRepeated();
-            });
+            QObject::connect(job.get(), &QThread::finished, job.get(),
+                             [&o, problems, j = job.get()] {
+                                 o.counts = j->Counts();
+                                 o.refused = j->RefusedAsRepeated();
+                                 if (problems)
+                                     *problems = j->Problems();
+                             });
             return std::unique_ptr<TRplThread>(std::move(job));
         });
         o.lines = w.lines;
@@ -192,6 +200,43 @@ class TestImportRuns : public QObject
         if (m_pg)
             testsupport::dropPgDatabase(*m_pg, m_pgDatabase);
         m_pg.reset();
+    }
+    // Every central table as "name: rows, digest of its sorted rows".
+    QStringList digest()
+    {
+        QStringList out;
+        QStringList tables = m_center->Sql().tables();
+        tables.sort(Qt::CaseInsensitive);
+        for (const QString &t : std::as_const(tables)) {
+            if (t.startsWith(QLatin1String("sqlite_")))
+                continue;
+            QSqlQuery q(m_center->Sql());
+            if (!q.exec(QStringLiteral("SELECT * FROM ") + t))
+                qFatal("%s", qPrintable(t));
+            QStringList rows;
+            while (q.next()) {
+                QStringList values;
+                for (int i = 0; i < q.record().count(); ++i)
+                    values << (q.isNull(i) ? QStringLiteral("<null>") : q.value(i).toString());
+                rows << values.join(QLatin1Char('|'));
+            }
+            rows.sort();
+            out << QStringLiteral("%1: %2 %3")
+                       .arg(t.toUpper())
+                       .arg(rows.size())
+                       .arg(QString::fromLatin1(
+                           QCryptographicHash::hash(rows.join(QLatin1Char('\n')).toUtf8(),
+                                                    QCryptographicHash::Sha256)
+                               .toHex()));
+        }
+        return out;
+    }
+    static QStringList withUnchanged(const QList<TImportTableCounts> &counts)
+    {
+        QStringList out = asText(counts);
+        for (int i = 0; i < counts.size(); ++i)
+            out[i] += QStringLiteral(" =%1").arg(counts[i].UnchangedRows);
+        return out;
     }
     qint64 lastRun()
     {
@@ -298,6 +343,7 @@ private Q_SLOTS:
 
     // A package imported before: the window asks (No imports nothing and records nothing, Yes
     // imports it again, idempotently), the command line refuses unless forced.
+    void dryRun();
     void repeatedPackage()
     {
         QStringList volumes;
@@ -351,6 +397,64 @@ private Q_SLOTS:
         QCOMPARE(lastRun(), runs + 2);
     }
 };
+
+void TestImportRuns::dryRun()
+{
+    QStringList volumes;
+    const QString p = package(25, &volumes);
+    const QStringList before = digest();
+    const Outcome dry = run(p, TImWorkstationToServer::TRepeatPolicy::Ask, {}, true);
+    QCOMPARE(dry.code, 1);
+    QVERIFY(dry.lines.contains(QStringLiteral("Ошибок: 0")));
+    QCOMPARE(digest(), before);
+    QVERIFY(QFile::exists(p));
+    QCOMPARE(dry.counts.size(), 11);
+    QCOMPARE(dry.counts.at(5).NewRows, 25);
+
+    // The import then does what the dry run said.
+    const Outcome real = run(p, TImWorkstationToServer::TRepeatPolicy::Ask);
+    QCOMPARE(real.code, 1);
+    QCOMPARE(withUnchanged(real.counts), withUnchanged(dry.counts));
+
+    // Rows the centre refuses are listed, all of them, and the rest is counted.
+    restore(volumes);
+    const bool pg = m_pg.has_value();
+    const int wst = ReadPackageInfo(m_folder, p).WstGID.toInt();
+    const QString firstThree =
+        QStringLiteral("(SELECT DOCLID FROM DOCUMENT WHERE WSTGID = %1 ORDER BY DOCLID LIMIT 3)")
+            .arg(wst);
+    engine::ExecuteScript(
+        *m_center,
+        pg ? QStringLiteral(
+                 "CREATE FUNCTION ZORU_TEST_REFUSE() RETURNS trigger LANGUAGE plpgsql AS $$\n"
+                 "BEGIN IF NEW.WSTGID = %1 AND NEW.DOCLID IN %2 THEN RAISE EXCEPTION "
+                 "'отказано %', NEW.DOCLID; END IF; RETURN NEW; END;\n$$;\n"
+                 "CREATE TRIGGER TRG_TEST_REFUSE BEFORE UPDATE ON DOCUMENT FOR EACH ROW "
+                 "EXECUTE FUNCTION ZORU_TEST_REFUSE();")
+                 .arg(wst)
+                 .arg(firstThree)
+           : QStringLiteral("CREATE TRIGGER TRG_TEST_REFUSE BEFORE UPDATE ON DOCUMENT WHEN "
+                            "NEW.WSTGID = %1 AND NEW.DOCLID IN %2 "
+                            "BEGIN SELECT RAISE(ABORT, 'отказано'); END;")
+                 .arg(wst)
+                 .arg(firstThree));
+    const QStringList beforeBad = digest();
+    QList<TImWorkstationToServer::TProblem> problems;
+    const Outcome bad = run(p, TImWorkstationToServer::TRepeatPolicy::Force, {}, true, &problems);
+    QCOMPARE(bad.code, 1);
+    QCOMPARE(digest(), beforeBad);
+    QCOMPARE(problems.size(), 3);
+    QStringList ids;
+    for (const auto &problem : problems) {
+        QCOMPARE(problem.Table, QStringLiteral("Document"));
+        QVERIFY(!problem.Message.isEmpty());
+        ids << problem.LocalId.toString();
+    }
+    QCOMPARE(ids.size(), 3);
+    QVERIFY(bad.lines.contains(QStringLiteral("Ошибок: 3")));
+    const qint64 documents = real.counts.at(6).NewRows;
+    QCOMPARE(bad.counts.at(6).EditedRows, documents - 3);
+}
 
 QTEST_MAIN(TestImportRuns)
 #include "test_importruns.moc"
