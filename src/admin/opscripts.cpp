@@ -2,6 +2,7 @@
 
 #include "core/cp1251.h"
 #include "core/errors.h"
+#include "core/inifile.h"
 #include "core/paths.h"
 #include "data/siedm.h"
 #include "engine/query.h"
@@ -10,7 +11,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace {
 
@@ -147,10 +147,7 @@ QString SaveScript(const QStringList &statement, const TScriptTarget &target,
                                         "кодировки 1251")
                              .arg(fileName));
     // Written whole or not at all.
-    QSaveFile f(fileName);
-    if (!f.open(QIODevice::WriteOnly) || f.write(*bytes) != bytes->size() || !f.commit())
-        throw EFileError(
-            QStringLiteral("Невозможно записать файл %1: %2").arg(fileName, f.errorString()));
+    ReplaceFileContents(fileName, *bytes);
     return folder;
 }
 

@@ -174,8 +174,8 @@ void WriteCommentToFile(const QString &archivePath, const QString &file)
 {
     const QByteArray comment = ReadZipComment(archivePath);
     QFile f(file);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(comment) != comment.size() ||
-        !f.flush())
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered) ||
+        f.write(comment) != comment.size() || !f.flush())
         throw ArcError(ExitWrite, QStringLiteral("Не удалось записать файл ") + file);
 }
 

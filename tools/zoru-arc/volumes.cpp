@@ -143,7 +143,9 @@ void VolumeWriter::OpenNext()
     if (m_volumes.contains(name))
         throw ArcError(ExitUsage, QStringLiteral("Недопустимое имя архива: ") + m_first);
     m_file = std::make_unique<QFile>(name);
-    if (!m_file->open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+    // Unbuffered (libarchive hands over whole blocks): a buffered short write, on a full disk,
+    // could pass the flush unnoticed and leave a cut archive reported as made.
+    if (!m_file->open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
         const bool exists = QFileInfo::exists(name);
         m_file.reset();
         throw ArcError(ExitCreate, (exists ? QStringLiteral("Файл уже существует: ")
