@@ -390,7 +390,10 @@ Result benchOne(int persons, const QString &scale, const std::optional<Server> &
         t.start();
         SilentWindow window;
         const int result = RunJob(window, [&](TJobWindow &w) {
-            return std::make_unique<TImWorkstationToServer>(w, package);
+            auto job = std::make_unique<TImWorkstationToServer>(w, package);
+            // The re-import is the point: no question about a package imported before.
+            job->SetRepeatPolicy(TImWorkstationToServer::TRepeatPolicy::Force);
+            return job;
         });
         seconds = t.elapsed() / 1000.0;
         peak = peakMiB();
