@@ -1,0 +1,150 @@
+// Dry run against import of the same package, and zoru-admin --import-all against one
+// zoru-admin --import per package, on a demo installation with an SQLite central database.
+//
+//   importruns_bench [persons per package] [packages in the batch]
+//
+// The dry run should not take longer than the import it checks; the batch should take no longer
+// than the single imports together (it saves the start-up and log-in of each).
+
+#include "core/appinfo.h"
+#include "core/paths.h"
+#include "core/strconst.h"
+#include "data/srvrplthread.h"
+#include "engine/database.h"
+#include "import/imwst.h"
+#include "import/packageinfo.h"
+#include "installation.h"
+#include "package.h"
+#include "replication/consolejobwindow.h"
+#include "ui/dialogs.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <cstdio>
+
+namespace {
+
+class QuietWindow : public TJobWindow
+{
+public:
+    void PrepareForJob() override {}
+    void SetCaption(const QString &) override {}
+    void ClearMessages() override {}
+    void AddMessage(const QString &) override {}
+    void SetGauge(int) override {}
+    void JobFinished(int) override {}
+};
+
+double runJob(const QString &package, bool dryRun)
+{
+    QuietWindow w;
+    QElapsedTimer t;
+    t.start();
+    const int code = RunJob(w, [&](TJobWindow &window) {
+        auto job = std::make_unique<TImWorkstationToServer>(window, package);
+        job->SetDryRun(dryRun);
+        job->SetRepeatPolicy(TImWorkstationToServer::TRepeatPolicy::Force);
+        return std::unique_ptr<TRplThread>(std::move(job));
+    });
+    if (code != 1)
+        qFatal("the job failed");
+    return double(t.elapsed()) / 1000.0;
+}
+
+double runAdmin(const QString &folder, const QStringList &args)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("ZORU_PASSWORD"), QStringLiteral("x"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    p.setProcessEnvironment(env);
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.setStandardOutputFile(QProcess::nullDevice());
+    QElapsedTimer t;
+    t.start();
+    p.start(folder + QStringLiteral("/zoru-admin"), args);
+    if (!p.waitForFinished(-1) || p.exitCode() != 0)
+        qFatal("zoru-admin %s failed", qPrintable(args.join(QLatin1Char(' '))));
+    return double(t.elapsed()) / 1000.0;
+}
+
+QStringList keep(const QString &first)
+{
+    QStringList volumes = VolumeSet(first);
+    for (const QString &v : volumes)
+        QFile::copy(v, v + QStringLiteral(".keep"));
+    return volumes;
+}
+
+void restore(const QStringList &volumes)
+{
+    for (const QString &v : volumes) {
+        QFile::remove(v);
+        QFile::copy(v + QStringLiteral(".keep"), v);
+    }
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const int persons = argc > 1 ? std::atoi(argv[1]) : 2000;
+    const int batch = argc > 2 ? std::atoi(argv[2]) : 3;
+    const QString bin = QCoreApplication::applicationDirPath();
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("installation"));
+    demo::Options options;
+    options.folder = folder;
+    options.scale = 0.2;
+    demo::CreateInstallation(options);
+    for (const QString &tool : {QStringLiteral("zoru-admin"), QStringLiteral("zoru-arc")})
+        QFile::copy(bin + QLatin1Char('/') + tool, folder + QLatin1Char('/') + tool);
+
+    TAliasStore aliases(QDir(folder).absoluteFilePath(StrConst::AliasFileName));
+    TAppInfo info(folder + QStringLiteral("/zoru-admin"), aliases);
+    info.ImportPath = paths::includeTrailing(folder + QStringLiteral("/import"));
+    AppInfo = &info;
+    TDatabase center(StrConst::CenterDatabaseName, &aliases);
+    center.AliasName = demo::CenterAlias;
+    center.LoginPrompt = false;
+    center.Params << QStringLiteral("USER NAME=admin");
+    center.Open();
+    SetCentralDatabase(&center);
+    TDialogs::SetTestMode(true);
+
+    demo::PackageOptions po;
+    po.folder = folder;
+    po.persons = persons;
+    const QString first = demo::WritePackage(po).firstVolume;
+    const QStringList volumes = keep(first);
+    const double dry = runJob(first, true);
+    const double real = runJob(first, false);
+    restore(volumes);
+    const double again = runJob(first, false);
+    std::printf("package of %d persons: dry run %.2f s, import %.2f s (new rows), import again "
+                "%.2f s (edited rows); dry run / import %.2f\n",
+                persons, dry, real, again, dry / real);
+
+    // Singles, each in its own process, then as many packages of the same size as one batch
+    // (new rows both times).
+    SetCentralDatabase(nullptr);
+    AppInfo = nullptr;
+    const auto write = [&](int seed) {
+        po.seed = quint64(seed);
+        return demo::WritePackage(po).firstVolume;
+    };
+    double singles = 0;
+    for (int i = 0; i < batch; ++i)
+        singles += runAdmin(folder, {QStringLiteral("--import"), write(100 + i)});
+    for (int i = 0; i < batch; ++i)
+        write(200 + i);
+    const double all = runAdmin(folder, {QStringLiteral("--import-all")});
+    std::printf("%d packages: one --import each %.2f s in all, --import-all %.2f s; batch / "
+                "singles %.2f\n",
+                batch, singles, all, all / singles);
+    return 0;
+}
