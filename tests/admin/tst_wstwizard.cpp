@@ -197,24 +197,6 @@ private Q_SLOTS:
         }
     }
 
-    void windowAndCaptions()
-    {
-        TAdminWizard *w = open();
-        QCOMPARE(w->objectName(), QStringLiteral("AdminWizard"));
-        QCOMPARE(w->size(), QSize(773, 458));
-        QVERIFY(child<QPushButton>(w, QStringLiteral("NextButton"))->isDefault());
-        QCOMPARE(child<QPushButton>(w, QStringLiteral("CancelButton"))->text(),
-                 QStringLiteral("Выход"));
-        auto *pages = child<QTabWidget>(w, QStringLiteral("pcWstWiz"));
-        QStringList names;
-        for (int i = 0; i < pages->count(); ++i)
-            names << pages->widget(i)->objectName();
-        QCOMPARE(names, (QStringList{u"tsWstType"_s, u"tsRegion"_s, u"tsHospital"_s, u"tsCity"_s,
-                                     u"tsBrigade"_s, u"tsWorkstation"_s, u"tsOperator"_s}));
-        QVERIFY(!child<QRadioButton>(w, QStringLiteral("rbHospital"))->isChecked());
-        QVERIFY(!child<QRadioButton>(w, QStringLiteral("rbBrigade"))->isChecked());
-    }
-
     // Which pages are reachable, by "Далее" from the first, for a type and a region (city).
     void pagesFollowTypeAndSelection_data()
     {
