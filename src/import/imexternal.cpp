@@ -86,25 +86,22 @@ bool batched(const TDatabase &db)
     return db.Driver() == QLatin1String("SQLITE");
 }
 
-// The savepoints of the hospital rows: each row is written behind one, released when the next row
-// begins (in the same round trip on PostgreSQL) or by the commit, and rolled back when the row
-// is refused or its writing fails.
+// The savepoints of the hospital rows on PostgreSQL, where a refused statement aborts the whole
+// transaction: each row is written behind one, released when the next row begins (in the same
+// round trip) or by the commit, and rolled back when the row is refused or its writing fails.
+// SQLite undoes a refused statement by itself and keeps the transaction: no savepoints there.
 class RowSavepoints
 {
 public:
     explicit RowSavepoints(TDatabase &db)
-        : m_db(db), m_oneTrip(db.Driver() == QLatin1String("POSTGRESQL"))
+        : m_db(db), m_used(db.Driver() == QLatin1String("POSTGRESQL"))
     {
     }
     void Begin()
     {
-        if (m_kept && m_oneTrip) {
-            exec(m_db, kRelease + QStringLiteral("; ") + kSavepoint);
-        } else {
-            if (m_kept)
-                exec(m_db, kRelease);
-            exec(m_db, kSavepoint);
-        }
+        if (!m_used)
+            return;
+        exec(m_db, m_kept ? QString(kRelease + QStringLiteral("; ") + kSavepoint) : kSavepoint);
         m_kept = false;
         m_open = true;
     }
@@ -116,13 +113,10 @@ public:
     }
     void RollBack()
     {
+        if (!m_open)
+            return;
         m_open = false;
-        if (m_oneTrip) {
-            exec(m_db, kRollBack + QStringLiteral("; ") + kRelease);
-        } else {
-            exec(m_db, kRollBack);
-            exec(m_db, kRelease);
-        }
+        exec(m_db, kRollBack + QStringLiteral("; ") + kRelease);
     }
     // An error ends the run: the row being written is undone, the ones before stay.
     void Abandon() noexcept
@@ -142,7 +136,7 @@ private:
     inline static const QString kRollBack = QStringLiteral("ROLLBACK TO SAVEPOINT zoru_sync_row");
 
     TDatabase &m_db;
-    bool m_oneTrip;
+    bool m_used;
     bool m_open = false;
     bool m_kept = false;
 };
