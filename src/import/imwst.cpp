@@ -9,6 +9,7 @@
 #include "replication/replicator.h"
 #include "ui/dialogs.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
@@ -182,6 +183,9 @@ QString TImWorkstationToServer::ChoosePackage()
 {
     // The dialog starts in the import folder through the current directory, which is given back
     // afterwards whatever the dialog did with it.
+    // Without a user interface (the command line, tools) there is nobody to ask.
+    if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
+        return {};
     const QString current = QDir::currentPath();
     QString chosen;
     Synchronize([&] {
