@@ -153,8 +153,13 @@ void TDatabase::openSql(const QString &qtDriver)
                 if (!ok)
                     failure = engineMessage(db.lastError());
                 else {
-                    QSqlQuery q(db);
-                    q.exec(QStringLiteral("PRAGMA foreign_keys=OFF"));
+                    {
+                        // The statement must be finalised before functions are registered:
+                        // SQLite refuses to change functions while a statement is active.
+                        QSqlQuery q(db);
+                        q.exec(QStringLiteral("PRAGMA foreign_keys=OFF"));
+                        q.finish();
+                    }
                     try {
                         engine::RegisterSqliteTextFolding(db);
                     } catch (const Exception &e) {
