@@ -110,6 +110,12 @@ private:
     // Walks the package table in windows; row() merges the current row and says whether it
     // counts. Returns the committed count.
     int walk(TTable &wst, const std::function<bool()> &row, bool progressLines);
+    // The frame of a merge procedure: opens the central tables, then the package table, and
+    // walks it with the row merge that prepare() makes once they are open; a row that fails
+    // leaves no edit open in the targets. Logs the committed count however it ends and returns
+    // it; every table is closed.
+    int mergeTable(TTable &wst, std::initializer_list<TTable *> targets, bool progressLines,
+                   const std::function<std::function<bool()>()> &prepare);
     void commitWindow();
     // Runs one package row inside a savepoint of the dry run's transaction; a failure is rolled
     // back to it and reported. True when the row counts.

@@ -18,7 +18,7 @@ const QString kProcessed = QStringLiteral(" записей обработано"
 class CloseAll
 {
 public:
-    CloseAll(std::initializer_list<TDataSet *> sets) : m_sets(sets) {}
+    explicit CloseAll(std::vector<TDataSet *> sets) : m_sets(std::move(sets)) {}
     ~CloseAll()
     {
         for (TDataSet *ds : m_sets) {
@@ -75,9 +75,9 @@ void addTally(TImportTableCounts &to, TImportTableCounts &from)
     from = TImportTableCounts{};
 }
 
-void cancelEdits(std::initializer_list<TDataSet *> sets)
+void cancelEdits(std::initializer_list<TTable *> sets)
 {
-    for (TDataSet *ds : sets) {
+    for (TTable *ds : sets) {
         try {
             if (ds->Active() && ds->State() != TDataSetState::dsBrowse)
                 ds->Cancel();
@@ -245,20 +245,50 @@ int TImWorkstationToServer::walk(TTable &wst, const std::function<bool()> &row, 
     return m_walk.committed;
 }
 
-int TImWorkstationToServer::ImportAuxTable(TTable &wst, TTable &central, const QStringList &columns,
-                                           const QString &prefix, TTable &mapping)
+int TImWorkstationToServer::mergeTable(TTable &wst, std::initializer_list<TTable *> targets,
+                                       bool progressLines,
+                                       const std::function<std::function<bool()>()> &prepare)
 {
     m_walk = Walk{};
     Position = 0;
     UpdateGauge();
-    CloseAll close{&wst, &central, &mapping};
+    std::vector<TDataSet *> sets{&wst};
+    sets.insert(sets.end(), targets.begin(), targets.end());
+    CloseAll close{sets};
+    const auto logCount = [this] {
+        Log(QString::number(m_walk.committed) + kRecords);
+        Log(QString());
+    };
     try {
-        central.Open();
-        mapping.Open();
+        for (TTable *target : targets)
+            target->Open();
         wst.Open();
         wst.First();
         Total = wst.RecordCount();
+        const std::function<bool()> row = prepare();
+        walk(
+            wst,
+            [&] {
+                try {
+                    return row();
+                } catch (...) {
+                    cancelEdits(targets);
+                    throw;
+                }
+            },
+            progressLines);
+    } catch (...) {
+        logCount();
+        throw;
+    }
+    logCount();
+    return m_walk.committed;
+}
 
+int TImWorkstationToServer::ImportAuxTable(TTable &wst, TTable &central, const QStringList &columns,
+                                           const QString &prefix, TTable &mapping)
+{
+    return mergeTable(wst, {&central, &mapping}, false, [&]() -> std::function<bool()> {
         const std::vector<Copy> copies = resolveCopies(wst, central, columns);
         const QString gid = prefix + QStringLiteral("GID");
         const QString lid = prefix + QStringLiteral("LID");
@@ -276,60 +306,36 @@ int TImWorkstationToServer::ImportAuxTable(TTable &wst, TTable &central, const Q
         TField *mapWst = mapping.FieldByName(QStringLiteral("WstGID"));
         TField *mapLid = mapping.FieldByName(lid);
 
-        walk(
-            wst,
-            [&] {
-                try {
-                    RegisterOperator(packageInteger(*wstField),
-                                     userField ? packageInteger(*userField) : -1);
-                    if (!auxField->IsNull()) {
-                        ++m_walk.pendingTally.UnchangedRows;
-                        return false;
-                    }
-                    QVariant id = naturalField->AsVariant();
-                    if (engine::IsNullValue(id)) {
-                        central.Append();
-                        copyRow(copies);
-                        central.Post();
-                        ++m_walk.pendingTally.NewRows;
-                        id = centralGid->AsVariant();
-                    }
-                    mapping.Append();
-                    mapGid->SetAsVariant(id);
-                    mapWst->SetAsVariant(wstField->AsVariant());
-                    mapLid->SetAsVariant(lidField->AsVariant());
-                    mapping.Post();
-                    ++m_walk.pendingTally.NewMappings;
-                    return true;
-                } catch (...) {
-                    cancelEdits({&central, &mapping});
-                    throw;
-                }
-            },
-            false);
-    } catch (...) {
-        Log(QString::number(m_walk.committed) + kRecords);
-        Log(QString());
-        throw;
-    }
-    Log(QString::number(m_walk.committed) + kRecords);
-    Log(QString());
-    return m_walk.committed;
+        return [=, this, &central, &mapping] {
+            RegisterOperator(packageInteger(*wstField),
+                             userField ? packageInteger(*userField) : -1);
+            if (!auxField->IsNull()) {
+                ++m_walk.pendingTally.UnchangedRows;
+                return false;
+            }
+            QVariant id = naturalField->AsVariant();
+            if (engine::IsNullValue(id)) {
+                central.Append();
+                copyRow(copies);
+                central.Post();
+                ++m_walk.pendingTally.NewRows;
+                id = centralGid->AsVariant();
+            }
+            mapping.Append();
+            mapGid->SetAsVariant(id);
+            mapWst->SetAsVariant(wstField->AsVariant());
+            mapLid->SetAsVariant(lidField->AsVariant());
+            mapping.Post();
+            ++m_walk.pendingTally.NewMappings;
+            return true;
+        };
+    });
 }
 
 int TImWorkstationToServer::ImportLocalTable(TTable &wst, TTable &central, const QString &suffix,
                                              const QStringList &columns, const QString &prefix)
 {
-    m_walk = Walk{};
-    Position = 0;
-    UpdateGauge();
-    CloseAll close{&wst, &central};
-    try {
-        central.Open();
-        wst.Open();
-        wst.First();
-        Total = wst.RecordCount();
-
+    return mergeTable(wst, {&central}, true, [&]() -> std::function<bool()> {
         const std::vector<Copy> copies = resolveCopies(wst, central, columns);
         const QString lid = prefix + QStringLiteral("LID");
         m_rowKey = lid;
@@ -338,49 +344,25 @@ int TImWorkstationToServer::ImportLocalTable(TTable &wst, TTable &central, const
         TField *lidField = wst.FieldByName(lid);
         TField *wstField = wst.FieldByName(QStringLiteral("WstGID"));
 
-        walk(
-            wst,
-            [&] {
-                try {
-                    const bool editing = !ownField->IsNull() &&
-                                         central.Locate(keys, QVariantList{lidField->AsVariant(),
-                                                                           wstField->AsVariant()});
-                    if (editing)
-                        central.Edit();
-                    else
-                        central.Append();
-                    copyRow(copies);
-                    central.Post();
-                    ++(editing ? m_walk.pendingTally.EditedRows : m_walk.pendingTally.NewRows);
-                    return true;
-                } catch (...) {
-                    cancelEdits({&central});
-                    throw;
-                }
-            },
-            true);
-    } catch (...) {
-        Log(QString::number(m_walk.committed) + kRecords);
-        Log(QString());
-        throw;
-    }
-    Log(QString::number(m_walk.committed) + kRecords);
-    Log(QString());
-    return m_walk.committed;
+        return [=, this, &central] {
+            const bool editing =
+                !ownField->IsNull() &&
+                central.Locate(keys, QVariantList{lidField->AsVariant(), wstField->AsVariant()});
+            if (editing)
+                central.Edit();
+            else
+                central.Append();
+            copyRow(copies);
+            central.Post();
+            ++(editing ? m_walk.pendingTally.EditedRows : m_walk.pendingTally.NewRows);
+            return true;
+        };
+    });
 }
 
 int TImWorkstationToServer::ImportDiagTable(TTable &wst, TTable &central)
 {
-    m_walk = Walk{};
-    Position = 0;
-    UpdateGauge();
-    CloseAll close{&wst, &central};
-    try {
-        central.Open();
-        wst.Open();
-        wst.First();
-        Total = wst.RecordCount();
-
+    return mergeTable(wst, {&central}, false, [&]() -> std::function<bool()> {
         const std::vector<Copy> copies = resolveCopies(wst, central, SIEDM().colDocDiag);
         const QString keys = QStringLiteral("DocGID;DiagGID;DiagType");
         m_rowKey = QStringLiteral("DocLID");
@@ -390,34 +372,19 @@ int TImWorkstationToServer::ImportDiagTable(TTable &wst, TTable &central)
         TField *wstField = wst.FieldByName(QStringLiteral("WstGID"));
         TField *userField = wst.FieldByName(QStringLiteral("UserGID"));
 
-        walk(
-            wst,
-            [&] {
-                try {
-                    RegisterOperator(packageInteger(*wstField), packageInteger(*userField));
-                    const bool editing = central.Locate(keys, QVariantList{docField->AsVariant(),
-                                                                           diagField->AsVariant(),
-                                                                           typeField->AsVariant()});
-                    if (editing)
-                        central.Edit();
-                    else
-                        central.Append();
-                    copyRow(copies);
-                    central.Post();
-                    ++(editing ? m_walk.pendingTally.EditedRows : m_walk.pendingTally.NewRows);
-                    return true;
-                } catch (...) {
-                    cancelEdits({&central});
-                    throw;
-                }
-            },
-            false);
-    } catch (...) {
-        Log(QString::number(m_walk.committed) + kRecords);
-        Log(QString());
-        throw;
-    }
-    Log(QString::number(m_walk.committed) + kRecords);
-    Log(QString());
-    return m_walk.committed;
+        return [=, this, &central] {
+            RegisterOperator(packageInteger(*wstField), packageInteger(*userField));
+            const bool editing =
+                central.Locate(keys, QVariantList{docField->AsVariant(), diagField->AsVariant(),
+                                                  typeField->AsVariant()});
+            if (editing)
+                central.Edit();
+            else
+                central.Append();
+            copyRow(copies);
+            central.Post();
+            ++(editing ? m_walk.pendingTally.EditedRows : m_walk.pendingTally.NewRows);
+            return true;
+        };
+    });
 }
