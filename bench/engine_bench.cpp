@@ -8,6 +8,7 @@
 //   append+post    TTable Append / fields / Post per row (identifier assigned by the database)
 //   locate+edit    Locate on (PRNLID, WSTGID), Edit, Post per row
 //   walk           open the table and read every row
+#include "benchsupport.h"
 #include "core/aliases.h"
 #include "core/errors.h"
 #include "engine/database.h"
@@ -36,16 +37,6 @@ struct Target
     QStringList aliasParams;
     QStringList params;
 };
-
-// CPU seconds (user and system) of this process so far: on a busy machine the wall time of a
-// phase says more about the neighbours than about the code.
-double cpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 long peakKb()
 {
@@ -86,10 +77,10 @@ void phase(const char *name, const Target &t, int rows,
             auto db = connect(store, t);
             QElapsedTimer timer;
             timer.start();
-            const double cpu0 = cpuSeconds();
+            const double cpu0 = bench::CpuSeconds();
             body(*db);
             const double s = timer.nsecsElapsed() / 1e9;
-            const double cpu = cpuSeconds() - cpu0;
+            const double cpu = bench::CpuSeconds() - cpu0;
             std::printf("%-10s %-14s %9d rows %8.2f s %10.0f rows/s  cpu %6.2f s  peak %7ld KiB\n",
                         qPrintable(t.label), name, rows, s, rows / s, cpu, peakKb());
             std::fflush(stdout);

@@ -6,8 +6,7 @@
 //
 // Prints the times, their ratio and the peak memory of each phase.
 
-#include "core/appinfo.h"
-#include "core/paths.h"
+#include "benchsupport.h"
 #include "core/strconst.h"
 #include "data/exserver.h"
 #include "data/siedm.h"
@@ -20,63 +19,13 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QProcess>
 #include <QSqlQuery>
-#include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QTextStream>
-#include <cstdio>
-#include <sys/resource.h>
 
 namespace {
 
-QTextStream out(stdout);
-
-// Peak resident memory of the process in MiB; ResetPeak starts a new phase (Linux).
-double peakMiB()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    return 0;
-}
-
-// CPU seconds of this process and of the children it waited for (the archiver): on a busy
-// machine the wall time says more about the neighbours than about the code.
-double cpuSeconds()
-{
-    double total = 0;
-    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
-        rusage u{};
-        getrusage(who, &u);
-        total += static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-                 static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-    }
-    return total;
-}
-
-void resetPeak()
-{
-    QFile f(QStringLiteral("/proc/self/clear_refs"));
-    if (f.open(QIODevice::WriteOnly))
-        f.write("5");
-}
-
-class SilentWindow : public TJobWindow
-{
-public:
-    void PrepareForJob() override {}
-    void SetCaption(const QString &) override {}
-    void ClearMessages() override {}
-    void AddMessage(const QString &line) override { lines << line; }
-    void SetGauge(int) override {}
-    void JobFinished(int) override {}
-    QStringList lines;
-};
+using namespace bench;
 
 QVariant toPackage(const QVariant &v, const paradox::Field &f)
 {
@@ -105,57 +54,20 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    const QCommandLineOption scaleOption(QStringLiteral("scale"), QStringLiteral("Demo scale."),
-                                         QStringLiteral("N"), QStringLiteral("10"));
-    const QCommandLineOption pgOption(QStringLiteral("postgres"),
-                                      QStringLiteral("host:port:dbname"), QStringLiteral("target"));
-    const QCommandLineOption userOption(QStringLiteral("user"), QStringLiteral("Server user."),
-                                        QStringLiteral("user"));
-    const QCommandLineOption passwordOption(
-        QStringLiteral("password"), QStringLiteral("Server password."), QStringLiteral("password"));
-    parser.addOptions({scaleOption, pgOption, userOption, passwordOption});
-    parser.addHelpOption();
+    const DemoOptions options(parser);
     parser.process(app);
+    QTextStream &out = Out();
 
     try {
         QTemporaryDir dir;
         const QString folder = dir.path();
-        const QString arc =
-            QCoreApplication::applicationDirPath() + QLatin1Char('/') + ArchiverProgram();
-        QFile::copy(arc, folder + QLatin1Char('/') + ArchiverProgram());
-        QFile::setPermissions(folder + QLatin1Char('/') + ArchiverProgram(),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        CopyArchiver(folder);
+        const double demoSeconds = MakeDemo(options.DemoArgs(folder));
+        out << "demo installation at scale " << options.Scale() << ": " << demoSeconds << " s"
+            << Qt::endl;
 
-        // The demo installation is made by its own program, so that its memory does not count.
-        QStringList demoArgs{QStringLiteral("--folder"), folder, QStringLiteral("--scale"),
-                             parser.value(scaleOption)};
-        if (parser.isSet(pgOption))
-            demoArgs << QStringLiteral("--postgres") << parser.value(pgOption)
-                     << QStringLiteral("--user") << parser.value(userOption)
-                     << QStringLiteral("--password") << parser.value(passwordOption);
-        QElapsedTimer setup;
-        setup.start();
-        QProcess demo;
-        demo.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        demo.start(QCoreApplication::applicationDirPath() + QStringLiteral("/zoru-demo"), demoArgs);
-        if (!demo.waitForFinished(-1) || demo.exitCode() != 0)
-            throw Exception(QStringLiteral("zoru-demo failed"));
-        out << "demo installation at scale " << parser.value(scaleOption) << ": "
-            << setup.elapsed() / 1000.0 << " s" << Qt::endl;
-
-        TAliasStore aliases(folder + QLatin1Char('/') + StrConst::AliasFileName);
-        TAppInfo info(folder + QStringLiteral("/zoru-admin"), aliases);
-        AppInfo = &info;
-        info.RegisterAliases();
-        info.ExportPath = paths::includeTrailing(
-            info.ReadString(StrConst::SettingsSection, StrConst::ExportKey, {}));
-
-        TDatabase center(StrConst::CenterDatabaseName, &aliases);
-        center.AliasName = info.SrvDBAlias();
-        center.LoginPrompt = false;
-        center.Params = {QStringLiteral("USER NAME=") + parser.value(userOption),
-                         QStringLiteral("PASSWORD=") + parser.value(passwordOption)};
-        center.Open();
+        DemoCentral demo(folder, options.User(), options.Password());
+        TDatabase &center = demo.center;
         {
             QSqlQuery q(center.Sql());
             q.exec(QStringLiteral(
@@ -165,20 +77,19 @@ int main(int argc, char *argv[])
             q.exec(QStringLiteral("INSERT INTO WORKSTATION (WSTGID, WSTNAME, BRGGID) VALUES "
                                   "(900000, 'АРМ замера', 900000)"));
         }
-        SetCentralDatabase(&center);
 
         // The export as the program runs it.
-        resetPeak();
+        ResetPeak();
         QElapsedTimer timer;
         timer.start();
-        double cpu0 = cpuSeconds();
+        double cpu0 = CpuSeconds(true);
         SilentWindow window;
         const int result = RunJob(window, [](TJobWindow &w) {
             return std::make_unique<TExServerToWorkstation>(w, 900000);
         });
         const double exportSeconds = timer.elapsed() / 1000.0;
-        const double exportCpu = cpuSeconds() - cpu0;
-        const double exportPeak = peakMiB();
+        const double exportCpu = CpuSeconds(true) - cpu0;
+        const double exportPeak = PeakMiB();
         if (result != 1)
             throw Exception(QStringLiteral("export failed: ") +
                             window.lines.join(QLatin1Char('\n')));
@@ -200,7 +111,7 @@ int main(int argc, char *argv[])
         };
         std::vector<Table> tables;
         qint64 rowCount = 0;
-        for (const QString &t : info.SrvToWstTables()) {
+        for (const QString &t : demo.info.SrvToWstTables()) {
             const auto filter =
                 TExServerToWorkstation::SelectionFilter(t.toUpper(), 900000, b, h, QVariant());
             const QString name = [&] {
@@ -231,9 +142,9 @@ int main(int argc, char *argv[])
         QTemporaryDir floorDir;
         const QString floorFolder = floorDir.filePath(QStringLiteral("package"));
         QDir().mkpath(floorFolder);
-        resetPeak();
+        ResetPeak();
         timer.restart();
-        cpu0 = cpuSeconds();
+        cpu0 = CpuSeconds(true);
         for (const QString &name : TSIEDM::SrvToWstTableNames()) {
             const auto it = std::find_if(tables.begin(), tables.end(),
                                          [&](const Table &t) { return t.name == name; });
@@ -245,12 +156,12 @@ int main(int argc, char *argv[])
                     floorFolder + QLatin1Char('/') + name + QStringLiteral(".db"),
                     paradox::TableReader(templ.filePath(name + QStringLiteral(".db"))).schema());
         }
-        if (PackFolder(info.AppFolder(), floorFolder, QStringLiteral("floor"),
+        if (PackFolder(demo.info.AppFolder(), floorFolder, QStringLiteral("floor"),
                        QStringLiteral("floor.s2w")) != 0)
             throw Exception(QStringLiteral("packing failed"));
         const double floorSeconds = timer.elapsed() / 1000.0;
-        const double floorCpu = cpuSeconds() - cpu0;
-        const double floorPeak = peakMiB();
+        const double floorCpu = CpuSeconds(true) - cpu0;
+        const double floorPeak = PeakMiB();
 
         out << Qt::endl
             << "backend            " << center.Driver() << Qt::endl
@@ -261,8 +172,6 @@ int main(int argc, char *argv[])
             << floorPeak << " MiB (rows already in memory)" << Qt::endl
             << "ratio              " << (floorSeconds > 0 ? exportSeconds / floorSeconds : 0)
             << " (cpu " << (floorCpu > 0 ? exportCpu / floorCpu : 0) << ")" << Qt::endl;
-        SetCentralDatabase(nullptr);
-        AppInfo = nullptr;
     } catch (const Exception &e) {
         QTextStream(stderr) << e.Message() << Qt::endl;
         return 1;

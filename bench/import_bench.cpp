@@ -9,13 +9,10 @@
 // For every size: the import, the re-import of the same package (every row found again and
 // edited in place), the floor, their ratios, and the peak memory of each phase.
 
-#include "core/appinfo.h"
-#include "core/paths.h"
-#include "core/strconst.h"
-#include "data/srvrplthread.h"
+#include "benchsupport.h"
+#include "demogen.h"
 #include "engine/database.h"
 #include "import/imwst.h"
-#include "replication/archive.h"
 #include "replication/consolejobwindow.h"
 #include "schema/schema.h"
 
@@ -24,7 +21,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -36,38 +32,7 @@
 
 namespace {
 
-QTextStream out(stdout);
-
-// Peak resident memory of the process in MiB since the last resetPeak() (Linux).
-double peakMiB()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    return 0;
-}
-
-void resetPeak()
-{
-    QFile f(QStringLiteral("/proc/self/clear_refs"));
-    if (f.open(QIODevice::WriteOnly))
-        f.write("5");
-}
-
-class SilentWindow : public TJobWindow
-{
-public:
-    void PrepareForJob() override {}
-    void SetCaption(const QString &) override {}
-    void ClearMessages() override {}
-    void AddMessage(const QString &line) override { lines << line; }
-    void SetGauge(int) override {}
-    void JobFinished(int) override {}
-    QStringList lines;
-};
+using namespace bench;
 
 struct Server
 {
@@ -88,26 +53,6 @@ int scalar(TDatabase &db, const QString &sql)
 {
     QSqlQuery q = exec(db, sql);
     return q.next() ? q.value(0).toInt() : 0;
-}
-
-QString run(const QString &program, const QStringList &args)
-{
-    QProcess p;
-    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    p.start(QCoreApplication::applicationDirPath() + QLatin1Char('/') + program, args);
-    if (!p.waitForFinished(-1) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-        throw Exception(program + QStringLiteral(" failed: ") + args.join(QLatin1Char(' ')));
-    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-}
-
-void copyFiles(const QString &from, const QString &to)
-{
-    QDir().mkpath(to);
-    for (const QFileInfo &fi : QDir(from).entryInfoList(QDir::Files)) {
-        QFile::remove(to + QLatin1Char('/') + fi.fileName());
-        if (!QFile::copy(fi.filePath(), to + QLatin1Char('/') + fi.fileName()))
-            throw Exception(QStringLiteral("cannot copy ") + fi.filePath());
-    }
 }
 
 // A maintenance connection to the server's "postgres" database.
@@ -158,11 +103,7 @@ std::vector<Written> writtenTables(TDatabase &center)
     return tables;
 }
 
-struct TableRows
-{
-    QStringList columns;
-    std::vector<QVariantList> rows;
-};
+using demo::TableRows;
 
 TableRows readRows(TDatabase &center, const Written &w)
 {
@@ -172,6 +113,7 @@ TableRows readRows(TDatabase &center, const Written &w)
     if (!q.exec(sql))
         throw EDBEngineError(engineMessage(q.lastError()), sql);
     TableRows t;
+    t.name = w.table;
     for (int i = 0; i < q.record().count(); ++i)
         t.columns << q.record().fieldName(i);
     while (q.next()) {
@@ -234,21 +176,7 @@ std::pair<double, qint64> loadFloor(TDatabase &center, TDatabase &floor,
             const TableRows t = readRows(center, w);
             rows += qint64(t.rows.size());
             timer.restart();
-            QStringList marks;
-            for (qsizetype i = 0; i < t.columns.size(); ++i)
-                marks << QStringLiteral("?");
-            const QString sql =
-                QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                    .arg(w.table, t.columns.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
-            QSqlQuery q(floor.Sql());
-            if (!q.prepare(sql))
-                throw EDBEngineError(engineMessage(q.lastError()), sql);
-            for (const QVariantList &row : t.rows) {
-                for (qsizetype i = 0; i < row.size(); ++i)
-                    q.bindValue(int(i), BindableValue(row[i], q.driver()));
-                if (!q.exec())
-                    throw EDBEngineError(engineMessage(q.lastError()), sql);
-            }
+            demo::WriteTables(floor, {t});
             nanos += timer.nsecsElapsed();
         }
         timer.restart();
@@ -304,11 +232,7 @@ Result benchOne(int persons, const QString &scale, const std::optional<Server> &
     QTemporaryDir dir;
     const QString folder = dir.filePath(QStringLiteral("prog"));
     QDir().mkpath(folder);
-    const QString arc =
-        QCoreApplication::applicationDirPath() + QLatin1Char('/') + ArchiverProgram();
-    QFile::copy(arc, folder + QLatin1Char('/') + ArchiverProgram());
-    QFile::setPermissions(folder + QLatin1Char('/') + ArchiverProgram(),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    CopyArchiver(folder);
 
     // Databases of this run on the server: the demo's central one and the floor's.
     const QString dbName = QStringLiteral("zoru_import_bench_%1_%2")
@@ -340,52 +264,29 @@ Result benchOne(int persons, const QString &scale, const std::optional<Server> &
 
     // The installation and the package are made by their own program: their memory and time
     // do not count.
-    QStringList demoArgs{QStringLiteral("--folder"), folder, QStringLiteral("--scale"), scale};
-    if (server)
-        demoArgs << QStringLiteral("--postgres")
-                 << QStringLiteral("%1:%2:%3").arg(server->host).arg(server->port).arg(dbName)
-                 << QStringLiteral("--user") << server->user << QStringLiteral("--password")
-                 << server->password;
-    run(QStringLiteral("zoru-demo"), demoArgs);
+    const QString target =
+        server ? QStringLiteral("%1:%2:%3").arg(server->host).arg(server->port).arg(dbName)
+               : QString();
+    const QString user = server ? server->user : QString();
+    const QString password = server ? server->password : QString();
+    MakeDemo(DemoArgs(folder, scale, target, user, password));
     QStringList packageArgs{QStringLiteral("--folder"), folder, QStringLiteral("--package"),
                             QString::number(persons)};
     if (server)
         packageArgs << QStringLiteral("--password") << server->password;
     QElapsedTimer timer;
     timer.start();
-    const QString package = run(QStringLiteral("zoru-demo"), packageArgs);
-    out << "  package of " << persons << " persons made in " << timer.elapsed() / 1000.0 << " s"
-        << Qt::endl;
-    const QString importDir = QFileInfo(package).absolutePath();
-    const QString backup = dir.filePath(QStringLiteral("package-copy"));
-    copyFiles(importDir, backup);
+    const QString package = RunProgram(QStringLiteral("zoru-demo"), packageArgs);
+    Out() << "  package of " << persons << " persons made in " << timer.elapsed() / 1000.0 << " s"
+          << Qt::endl;
+    const KeptPackage kept(package);
 
-    TAliasStore aliases(folder + QLatin1Char('/') + StrConst::AliasFileName);
-    TAppInfo info(folder + QStringLiteral("/zoru-admin"), aliases);
-    AppInfo = &info;
-    info.RegisterAliases();
-    info.ImportPath =
-        paths::includeTrailing(info.ReadString(StrConst::SettingsSection, StrConst::ImportKey, {}));
-    TDatabase center(StrConst::CenterDatabaseName, &aliases);
-    center.AliasName = info.SrvDBAlias();
-    center.LoginPrompt = false;
-    if (server)
-        center.Params = {QStringLiteral("USER NAME=") + server->user,
-                         QStringLiteral("PASSWORD=") + server->password};
-    center.Open();
-    SetCentralDatabase(&center);
-    struct Reset
-    {
-        ~Reset()
-        {
-            SetCentralDatabase(nullptr);
-            AppInfo = nullptr;
-        }
-    } reset;
+    DemoCentral demo(folder, user, password);
+    TDatabase &center = demo.center;
     const std::vector<Written> tables = writtenTables(center);
 
     auto importOnce = [&](double &seconds, double &peak) {
-        resetPeak();
+        ResetPeak();
         QElapsedTimer t;
         t.start();
         SilentWindow window;
@@ -396,7 +297,7 @@ Result benchOne(int persons, const QString &scale, const std::optional<Server> &
             return job;
         });
         seconds = t.elapsed() / 1000.0;
-        peak = peakMiB();
+        peak = PeakMiB();
         if (result != 1)
             throw Exception(QStringLiteral("import failed: ") +
                             window.lines.join(QLatin1Char('\n')));
@@ -405,7 +306,7 @@ Result benchOne(int persons, const QString &scale, const std::optional<Server> &
     r.persons = persons;
     importOnce(r.import, r.importPeak);
     const int personsAfterImport = scalar(center, QStringLiteral("SELECT COUNT(*) FROM PERSON"));
-    copyFiles(backup, importDir); // the import deleted the package
+    kept.Restore(); // the import deleted the package
     importOnce(r.reimport, r.reimportPeak);
     if (scalar(center, QStringLiteral("SELECT COUNT(*) FROM PERSON")) != personsAfterImport ||
         personsAfterImport != persons)
@@ -429,10 +330,10 @@ Result benchOne(int persons, const QString &scale, const std::optional<Server> &
         floor->Open();
     }
     CreateSchema(*floor, SchemaKind::Central);
-    resetPeak();
+    ResetPeak();
     const auto [floorSeconds, rows] = loadFloor(center, *floor, tables, server, floorName);
     r.floor = floorSeconds;
-    r.floorPeak = peakMiB();
+    r.floorPeak = PeakMiB();
     r.rows = rows;
     floor->Close();
     center.Close();
@@ -470,6 +371,7 @@ int main(int argc, char *argv[])
     TAliasStore serverAliases;
     serverAliases.SetConfigMode(TAliasStore::ConfigMode::RunOnly);
     std::vector<Result> results;
+    QTextStream &out = Out();
     try {
         out << "backend: " << (server ? "POSTGRESQL" : "SQLITE") << Qt::endl;
         for (const QString &n : parser.value(personsOption).split(QLatin1Char(','))) {

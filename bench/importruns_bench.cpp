@@ -6,13 +6,8 @@
 // The dry run should not take longer than the import it checks; the batch should take no longer
 // than the single imports together (it saves the start-up and log-in of each).
 
-#include "core/appinfo.h"
-#include "core/paths.h"
-#include "core/strconst.h"
-#include "data/srvrplthread.h"
-#include "engine/database.h"
+#include "benchsupport.h"
 #include "import/imwst.h"
-#include "import/packageinfo.h"
 #include "installation.h"
 #include "package.h"
 #include "replication/consolejobwindow.h"
@@ -27,20 +22,9 @@
 
 namespace {
 
-class QuietWindow : public TJobWindow
-{
-public:
-    void PrepareForJob() override {}
-    void SetCaption(const QString &) override {}
-    void ClearMessages() override {}
-    void AddMessage(const QString &) override {}
-    void SetGauge(int) override {}
-    void JobFinished(int) override {}
-};
-
 double runJob(const QString &package, bool dryRun)
 {
-    QuietWindow w;
+    bench::SilentWindow w;
     QElapsedTimer t;
     t.start();
     const int code = RunJob(w, [&](TJobWindow &window) {
@@ -71,22 +55,6 @@ double runAdmin(const QString &folder, const QStringList &args)
     return double(t.elapsed()) / 1000.0;
 }
 
-QStringList keep(const QString &first)
-{
-    QStringList volumes = VolumeSet(first);
-    for (const QString &v : volumes)
-        QFile::copy(v, v + QStringLiteral(".keep"));
-    return volumes;
-}
-
-void restore(const QStringList &volumes)
-{
-    for (const QString &v : volumes) {
-        QFile::remove(v);
-        QFile::copy(v + QStringLiteral(".keep"), v);
-    }
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -104,26 +72,17 @@ int main(int argc, char *argv[])
     for (const QString &tool : {QStringLiteral("zoru-admin"), QStringLiteral("zoru-arc")})
         QFile::copy(bin + QLatin1Char('/') + tool, folder + QLatin1Char('/') + tool);
 
-    TAliasStore aliases(QDir(folder).absoluteFilePath(StrConst::AliasFileName));
-    TAppInfo info(folder + QStringLiteral("/zoru-admin"), aliases);
-    info.ImportPath = paths::includeTrailing(folder + QStringLiteral("/import"));
-    AppInfo = &info;
-    TDatabase center(StrConst::CenterDatabaseName, &aliases);
-    center.AliasName = demo::CenterAlias;
-    center.LoginPrompt = false;
-    center.Params << QStringLiteral("USER NAME=admin");
-    center.Open();
-    SetCentralDatabase(&center);
+    auto central = std::make_unique<bench::DemoCentral>(folder, QStringLiteral("admin"), QString());
     TDialogs::SetTestMode(true);
 
     demo::PackageOptions po;
     po.folder = folder;
     po.persons = persons;
     const QString first = demo::WritePackage(po).firstVolume;
-    const QStringList volumes = keep(first);
+    const bench::KeptPackage kept(first);
     const double dry = runJob(first, true);
     const double real = runJob(first, false);
-    restore(volumes);
+    kept.Restore();
     const double again = runJob(first, false);
     std::printf("package of %d persons: dry run %.2f s, import %.2f s (new rows), import again "
                 "%.2f s (edited rows); dry run / import %.2f\n",
@@ -131,8 +90,7 @@ int main(int argc, char *argv[])
 
     // Singles, each in its own process, then as many packages of the same size as one batch
     // (new rows both times).
-    SetCentralDatabase(nullptr);
-    AppInfo = nullptr;
+    central.reset();
     const auto write = [&](int seed) {
         po.seed = quint64(seed);
         return demo::WritePackage(po).firstVolume;

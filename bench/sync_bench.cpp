@@ -8,9 +8,7 @@
 // With --postgres both the central and the ЕСВС database are on the server (zoru-demo puts ЕСВС
 // into dbname_esvs). Prints the times, their ratio to the floor and the peak memory of each phase.
 
-#include "core/appinfo.h"
-#include "core/strconst.h"
-#include "data/srvrplthread.h"
+#include "benchsupport.h"
 #include "engine/database.h"
 #include "import/imexternal.h"
 #include "replication/consolejobwindow.h"
@@ -18,9 +16,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QHash>
-#include <QProcess>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -29,38 +25,7 @@
 
 namespace {
 
-QTextStream out(stdout);
-
-// Peak resident memory of the process in MiB; resetPeak starts a new phase (Linux).
-double peakMiB()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    return 0;
-}
-
-void resetPeak()
-{
-    QFile f(QStringLiteral("/proc/self/clear_refs"));
-    if (f.open(QIODevice::WriteOnly))
-        f.write("5");
-}
-
-class SilentWindow : public TJobWindow
-{
-public:
-    void PrepareForJob() override {}
-    void SetCaption(const QString &) override {}
-    void ClearMessages() override {}
-    void AddMessage(const QString &line) override { lines << line; }
-    void SetGauge(int) override {}
-    void JobFinished(int) override {}
-    QStringList lines;
-};
+using namespace bench;
 
 QSqlQuery exec(const QSqlDatabase &db, const QString &sql)
 {
@@ -194,58 +159,30 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    const QCommandLineOption scaleOption(QStringLiteral("scale"), QStringLiteral("Demo scale."),
-                                         QStringLiteral("N"), QStringLiteral("10"));
-    const QCommandLineOption pgOption(QStringLiteral("postgres"),
-                                      QStringLiteral("host:port:dbname"), QStringLiteral("target"));
-    const QCommandLineOption userOption(QStringLiteral("user"), QStringLiteral("Server user."),
-                                        QStringLiteral("user"));
-    const QCommandLineOption passwordOption(
-        QStringLiteral("password"), QStringLiteral("Server password."), QStringLiteral("password"));
-    parser.addOptions({scaleOption, pgOption, userOption, passwordOption});
-    parser.addHelpOption();
+    const DemoOptions options(parser);
     parser.process(app);
+    QTextStream &out = Out();
 
     try {
         QTemporaryDir dir;
         const QString folder = dir.path();
-        // The demo installation is made by its own program, so that its memory does not count.
-        QStringList demoArgs{QStringLiteral("--folder"), folder, QStringLiteral("--scale"),
-                             parser.value(scaleOption)};
-        if (parser.isSet(pgOption))
-            demoArgs << QStringLiteral("--postgres") << parser.value(pgOption)
-                     << QStringLiteral("--user") << parser.value(userOption)
-                     << QStringLiteral("--password") << parser.value(passwordOption)
-                     << QStringLiteral("--force");
-        QElapsedTimer setup;
-        setup.start();
-        QProcess demo;
-        demo.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        demo.start(QCoreApplication::applicationDirPath() + QStringLiteral("/zoru-demo"), demoArgs);
-        if (!demo.waitForFinished(-1) || demo.exitCode() != 0)
-            throw Exception(QStringLiteral("zoru-demo failed"));
-        out << "demo installation at scale " << parser.value(scaleOption) << ": "
-            << setup.elapsed() / 1000.0 << " s" << Qt::endl;
+        QStringList demoArgs = options.DemoArgs(folder);
+        if (options.Postgres())
+            demoArgs << QStringLiteral("--force");
+        const double demoSeconds = MakeDemo(demoArgs);
+        out << "demo installation at scale " << options.Scale() << ": " << demoSeconds << " s"
+            << Qt::endl;
 
-        TAliasStore aliases(folder + QLatin1Char('/') + StrConst::AliasFileName);
-        TAppInfo info(folder + QStringLiteral("/zoru-admin"), aliases);
-        AppInfo = &info;
-        const QString password = parser.value(passwordOption);
+        const QString password = options.Password();
         TDatabase::SetLoginHandler([password](const QString &, QString &, QString &p) {
             p = password;
             return true;
         });
+        DemoCentral demo(folder, options.User(), password);
+        TDatabase &center = demo.center;
 
-        TDatabase center(StrConst::CenterDatabaseName, &aliases);
-        center.AliasName = info.SrvDBAlias();
-        center.LoginPrompt = false;
-        center.Params = {QStringLiteral("USER NAME=") + parser.value(userOption),
-                         QStringLiteral("PASSWORD=") + password};
-        center.Open();
-        SetCentralDatabase(&center);
-
-        const auto runJob = [](const char *what) {
-            resetPeak();
+        const auto runJob = [&out](const char *what) {
+            ResetPeak();
             QElapsedTimer timer;
             timer.start();
             SilentWindow window;
@@ -255,7 +192,7 @@ int main(int argc, char *argv[])
             if (result != 1)
                 throw Exception(QStringLiteral("synchronisation failed: ") +
                                 window.lines.join(QLatin1Char('\n')));
-            out << what << seconds << " s, peak " << peakMiB() << " MiB ("
+            out << what << seconds << " s, peak " << PeakMiB() << " MiB ("
                 << window.lines.filter(QStringLiteral(" записей")).join(QStringLiteral(", ")) << ")"
                 << Qt::endl;
             return seconds;
@@ -265,25 +202,23 @@ int main(int argc, char *argv[])
         const double repeat = runJob("repeat run         ");
 
         // The same rows in memory (not timed), then the floor.
-        TDatabase esvs(QStringLiteral("ESVS"), &aliases);
-        esvs.AliasName = info.ESVSDBAlias();
+        TDatabase esvs(QStringLiteral("ESVS"), &demo.aliases);
+        esvs.AliasName = demo.info.ESVSDBAlias();
         esvs.LoginPrompt = false;
         esvs.Params = center.Params;
         esvs.Open();
         const auto regions = readAll(esvs.Sql(), TImExternalToServer::RegionSQL());
         const auto types = readAll(esvs.Sql(), TImExternalToServer::HospTypeSQL());
         const auto hospitals = readAll(esvs.Sql(), TImExternalToServer::HospitalSQL());
-        resetPeak();
+        ResetPeak();
         QElapsedTimer timer;
         timer.start();
         floorRun(center, regions, types, hospitals);
         const double floor = timer.elapsed() / 1000.0;
-        out << "floor (upserts)    " << floor << " s, peak " << peakMiB() << " MiB ("
+        out << "floor (upserts)    " << floor << " s, peak " << PeakMiB() << " MiB ("
             << hospitals.size() << " hospitals, rows already in memory)" << Qt::endl
             << "ratio first/floor  " << (floor > 0 ? first / floor : 0) << Qt::endl
             << "ratio repeat/floor " << (floor > 0 ? repeat / floor : 0) << Qt::endl;
-        SetCentralDatabase(nullptr);
-        AppInfo = nullptr;
     } catch (const Exception &e) {
         QTextStream(stderr) << e.Message() << Qt::endl;
         return 1;

@@ -7,22 +7,15 @@
 // Prints the mean and the worst time of each step. Reports only; nothing is judged.
 
 #include "admin/wstwizard.h"
-#include "admin/wwdatamodule.h"
-#include "core/appinfo.h"
+#include "benchsupport.h"
 #include "core/errors.h"
-#include "core/paths.h"
-#include "core/strconst.h"
-#include "data/srvrplthread.h"
-#include "engine/database.h"
 #include "ui/dialogs.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QLineEdit>
-#include <QProcess>
 #include <QRadioButton>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -31,7 +24,7 @@
 
 namespace {
 
-QTextStream out(stdout);
+using namespace bench;
 
 struct Timing
 {
@@ -44,10 +37,11 @@ struct Timing
         double sum = 0;
         for (double v : ms)
             sum += v;
-        out << step.leftJustified(42) << QString::number(ms.size()).rightJustified(6) << " x  mean "
-            << QString::number(sum / ms.size(), 'f', 2).rightJustified(9) << " ms  worst "
-            << QString::number(*std::max_element(ms.begin(), ms.end()), 'f', 2).rightJustified(9)
-            << " ms" << Qt::endl;
+        Out() << step.leftJustified(42) << QString::number(ms.size()).rightJustified(6)
+              << " x  mean " << QString::number(sum / ms.size(), 'f', 2).rightJustified(9)
+              << " ms  worst "
+              << QString::number(*std::max_element(ms.begin(), ms.end()), 'f', 2).rightJustified(9)
+              << " ms" << Qt::endl;
     }
 };
 
@@ -93,50 +87,20 @@ int main(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QCommandLineParser parser;
-    const QCommandLineOption scaleOption(QStringLiteral("scale"), QStringLiteral("Demo scale."),
-                                         QStringLiteral("N"), QStringLiteral("10"));
-    const QCommandLineOption pgOption(QStringLiteral("postgres"),
-                                      QStringLiteral("host:port:dbname"), QStringLiteral("target"));
-    const QCommandLineOption userOption(QStringLiteral("user"), QStringLiteral("Server user."),
-                                        QStringLiteral("user"));
-    const QCommandLineOption passwordOption(
-        QStringLiteral("password"), QStringLiteral("Server password."), QStringLiteral("password"));
-    parser.addOptions({scaleOption, pgOption, userOption, passwordOption});
-    parser.addHelpOption();
+    const DemoOptions options(parser);
     parser.process(app);
     // An unexpected question ends the run instead of waiting for an answer nobody gives.
     TDialogs::SetTestMode(true);
+    QTextStream &out = Out();
 
     try {
         QTemporaryDir dir;
         const QString folder = dir.path();
-        QStringList demoArgs{QStringLiteral("--folder"), folder, QStringLiteral("--scale"),
-                             parser.value(scaleOption)};
-        if (parser.isSet(pgOption))
-            demoArgs << QStringLiteral("--postgres") << parser.value(pgOption)
-                     << QStringLiteral("--user") << parser.value(userOption)
-                     << QStringLiteral("--password") << parser.value(passwordOption);
-        QProcess demo;
-        demo.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        demo.start(QCoreApplication::applicationDirPath() + QStringLiteral("/zoru-demo"), demoArgs);
-        if (!demo.waitForFinished(-1) || demo.exitCode() != 0)
-            throw Exception(QStringLiteral("zoru-demo failed"));
-
-        TAliasStore aliases(folder + QLatin1Char('/') + StrConst::AliasFileName);
-        TAppInfo info(folder + QStringLiteral("/zoru-admin"), aliases);
-        AppInfo = &info;
-        info.RegisterAliases();
-        info.ExportPath = paths::includeTrailing(
-            info.ReadString(StrConst::SettingsSection, StrConst::ExportKey, {}));
-        TDatabase center(StrConst::CenterDatabaseName, &aliases);
-        center.AliasName = info.SrvDBAlias();
-        center.LoginPrompt = false;
-        center.Params = {QStringLiteral("USER NAME=") + parser.value(userOption),
-                         QStringLiteral("PASSWORD=") + parser.value(passwordOption)};
-        center.Open();
-        SetCentralDatabase(&center);
-        out << "central database: " << center.Driver() << ", demo scale "
-            << parser.value(scaleOption) << Qt::endl;
+        MakeDemo(options.DemoArgs(folder));
+        DemoCentral demo(folder, options.User(), options.Password());
+        TDatabase &center = demo.center;
+        out << "central database: " << center.Driver() << ", demo scale " << options.Scale()
+            << Qt::endl;
 
         Timing open{QStringLiteral("open the wizard"), {}};
         std::unique_ptr<TAdminWizard> wizard;
@@ -182,8 +146,6 @@ int main(int argc, char *argv[])
         close.ms << timed([&] { wizard.reset(); });
 
         close.report();
-        SetCentralDatabase(nullptr);
-        AppInfo = nullptr;
     } catch (const std::exception &e) {
         const auto *own = dynamic_cast<const Exception *>(&e);
         out << "wizard_bench: " << (own ? own->Message() : QString::fromUtf8(e.what())) << Qt::endl;

@@ -1,0 +1,192 @@
+#include "benchsupport.h"
+
+#include "core/errors.h"
+#include "core/paths.h"
+#include "core/strconst.h"
+#include "data/srvrplthread.h"
+#include "replication/archive.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <sys/resource.h>
+
+namespace bench {
+
+namespace {
+
+void copyFiles(const QString &from, const QString &to)
+{
+    QDir().mkpath(to);
+    for (const QFileInfo &fi : QDir(from).entryInfoList(QDir::Files)) {
+        QFile::remove(to + QLatin1Char('/') + fi.fileName());
+        if (!QFile::copy(fi.filePath(), to + QLatin1Char('/') + fi.fileName()))
+            throw Exception(QStringLiteral("cannot copy ") + fi.filePath());
+    }
+}
+
+} // namespace
+
+QTextStream &Out()
+{
+    static QTextStream out(stdout);
+    return out;
+}
+
+double PeakMiB()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    return 0;
+}
+
+void ResetPeak()
+{
+    QFile f(QStringLiteral("/proc/self/clear_refs"));
+    if (f.open(QIODevice::WriteOnly))
+        f.write("5");
+}
+
+double CpuSeconds(bool withChildren)
+{
+    double total = 0;
+    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        if (who == RUSAGE_CHILDREN && !withChildren)
+            break;
+        rusage u{};
+        getrusage(who, &u);
+        total += static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+                 static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    }
+    return total;
+}
+
+QString RunProgram(const QString &program, const QStringList &args)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start(QCoreApplication::applicationDirPath() + QLatin1Char('/') + program, args);
+    if (!p.waitForFinished(-1) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        throw Exception(program + QStringLiteral(" failed: ") + args.join(QLatin1Char(' ')));
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+void CopyArchiver(const QString &folder)
+{
+    const QString target = folder + QLatin1Char('/') + ArchiverProgram();
+    QFile::copy(QCoreApplication::applicationDirPath() + QLatin1Char('/') + ArchiverProgram(),
+                target);
+    QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+QStringList DemoArgs(const QString &folder, const QString &scale, const QString &target,
+                     const QString &user, const QString &password)
+{
+    QStringList args{QStringLiteral("--folder"), folder, QStringLiteral("--scale"), scale};
+    if (!target.isEmpty())
+        args << QStringLiteral("--postgres") << target << QStringLiteral("--user") << user
+             << QStringLiteral("--password") << password;
+    return args;
+}
+
+DemoOptions::DemoOptions(QCommandLineParser &p)
+    : parser(p), scale(QStringLiteral("scale"), QStringLiteral("Demo scale."), QStringLiteral("N"),
+                       QStringLiteral("10")),
+      postgres(QStringLiteral("postgres"), QStringLiteral("host:port:dbname"),
+               QStringLiteral("target")),
+      user(QStringLiteral("user"), QStringLiteral("Server user."), QStringLiteral("user")),
+      password(QStringLiteral("password"), QStringLiteral("Server password."),
+               QStringLiteral("password"))
+{
+    parser.addOptions({scale, postgres, user, password});
+    parser.addHelpOption();
+}
+
+QStringList DemoOptions::DemoArgs(const QString &folder) const
+{
+    return bench::DemoArgs(folder, Scale(), Postgres() ? parser.value(postgres) : QString(), User(),
+                           Password());
+}
+
+QString DemoOptions::Scale() const
+{
+    return parser.value(scale);
+}
+
+bool DemoOptions::Postgres() const
+{
+    return parser.isSet(postgres);
+}
+
+QString DemoOptions::User() const
+{
+    return parser.value(user);
+}
+
+QString DemoOptions::Password() const
+{
+    return parser.value(password);
+}
+
+double MakeDemo(const QStringList &demoArgs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    RunProgram(QStringLiteral("zoru-demo"), demoArgs);
+    return timer.elapsed() / 1000.0;
+}
+
+DemoCentral::DemoCentral(const QString &folder, const QString &user, const QString &password)
+    : aliases(folder + QLatin1Char('/') + StrConst::AliasFileName),
+      info(folder + QStringLiteral("/zoru-admin"), aliases),
+      center(StrConst::CenterDatabaseName, &aliases)
+{
+    AppInfo = &info;
+    try {
+        open(user, password);
+    } catch (...) {
+        AppInfo = nullptr;
+        throw;
+    }
+}
+
+void DemoCentral::open(const QString &user, const QString &password)
+{
+    info.RegisterAliases();
+    info.ImportPath =
+        paths::includeTrailing(info.ReadString(StrConst::SettingsSection, StrConst::ImportKey, {}));
+    info.ExportPath =
+        paths::includeTrailing(info.ReadString(StrConst::SettingsSection, StrConst::ExportKey, {}));
+    center.AliasName = info.SrvDBAlias();
+    center.LoginPrompt = false;
+    center.Params = {QStringLiteral("USER NAME=") + user, QStringLiteral("PASSWORD=") + password};
+    center.Open();
+    SetCentralDatabase(&center);
+}
+
+DemoCentral::~DemoCentral()
+{
+    SetCentralDatabase(nullptr);
+    AppInfo = nullptr;
+}
+
+KeptPackage::KeptPackage(const QString &firstVolume)
+    : m_folder(QFileInfo(firstVolume).absolutePath())
+{
+    copyFiles(m_folder, m_copy.path());
+}
+
+void KeptPackage::Restore() const
+{
+    copyFiles(m_copy.path(), m_folder);
+}
+
+} // namespace bench

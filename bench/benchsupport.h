@@ -1,0 +1,110 @@
+#pragma once
+
+// What the benchmarks share: memory and CPU readings, a job window that keeps the messages to
+// itself, the demo installation made by zoru-demo and opened as the program opens it.
+
+#include "core/aliases.h"
+#include "core/appinfo.h"
+#include "engine/database.h"
+#include "replication/jobwindow.h"
+
+#include <QCommandLineOption>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+class QCommandLineParser;
+
+namespace bench {
+
+// Standard output, for the reports.
+QTextStream &Out();
+
+// Peak resident memory of the process in MiB since the last ResetPeak() (Linux).
+double PeakMiB();
+void ResetPeak();
+
+// CPU seconds (user and system) of this process so far, and of the children it waited for when
+// asked: on a busy machine the wall time says more about the neighbours than about the code.
+double CpuSeconds(bool withChildren = false);
+
+// A job window that only keeps the messages.
+class SilentWindow : public TJobWindow
+{
+public:
+    void PrepareForJob() override {}
+    void SetCaption(const QString &) override {}
+    void ClearMessages() override {}
+    void AddMessage(const QString &line) override { lines << line; }
+    void SetGauge(int) override {}
+    void JobFinished(int) override {}
+    QStringList lines;
+};
+
+// Runs a program of the benchmark's own folder; throws when it fails. Its standard output,
+// trimmed (its errors go to ours).
+QString RunProgram(const QString &program, const QStringList &args);
+
+// Copies the archiver of the benchmark's own folder into a program folder.
+void CopyArchiver(const QString &folder);
+
+// The arguments of zoru-demo for an installation in folder; target "host:port:dbname" puts
+// the databases on a server, empty leaves them in SQLite files.
+QStringList DemoArgs(const QString &folder, const QString &scale, const QString &target,
+                     const QString &user, const QString &password);
+
+// --scale, --postgres host:port:dbname, --user and --password, for the benchmarks that make one
+// demo installation.
+struct DemoOptions
+{
+    explicit DemoOptions(QCommandLineParser &parser);
+    QStringList DemoArgs(const QString &folder) const;
+    QString Scale() const;
+    bool Postgres() const;
+    QString User() const;
+    QString Password() const;
+
+    QCommandLineParser &parser;
+    const QCommandLineOption scale;
+    const QCommandLineOption postgres;
+    const QCommandLineOption user;
+    const QCommandLineOption password;
+};
+
+// Makes the demo installation by zoru-demo, so that its memory does not count; the seconds it
+// took.
+double MakeDemo(const QStringList &demoArgs);
+
+// A demo installation opened as the program opens it: the aliases, the program's settings (made
+// the AppInfo, with the import and export folders read) and the central database, open and made
+// the jobs' central database. Both are cleared again when this goes.
+class DemoCentral
+{
+public:
+    DemoCentral(const QString &folder, const QString &user, const QString &password);
+    ~DemoCentral();
+    DemoCentral(const DemoCentral &) = delete;
+    DemoCentral &operator=(const DemoCentral &) = delete;
+
+    TAliasStore aliases;
+    TAppInfo info;
+    TDatabase center;
+
+private:
+    void open(const QString &user, const QString &password);
+};
+
+// The files of a package's folder, kept aside so that they can be put back after the import
+// has deleted them.
+class KeptPackage
+{
+public:
+    explicit KeptPackage(const QString &firstVolume);
+    void Restore() const;
+
+private:
+    QString m_folder;
+    QTemporaryDir m_copy;
+};
+
+} // namespace bench
