@@ -9,6 +9,10 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // The command-line mode as an administrator's script uses it: the real program in a program
 // folder of its own, with no display.
@@ -26,27 +30,31 @@ class TestConsole : public QObject
         QString err;
     };
 
-    // env: "NAME=value" to set, "NAME" to remove.
+    // A run without a display; env: "NAME=value" to set, "NAME" to remove.
+    static QProcessEnvironment environment(const QStringList &env)
+    {
+        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            e.remove(QLatin1String(name));
+        for (const QString &s : env) {
+            if (s.contains(QLatin1Char('=')))
+                e.insert(s.section(QLatin1Char('='), 0, 0), s.section(QLatin1Char('='), 1));
+            else
+                e.remove(s);
+        }
+        return e;
+    }
+
+    // A null password leaves ZORU_PASSWORD unset.
     Result run(const QStringList &args, const QByteArray &input = {},
                const QString &password = QStringLiteral("x"), const QStringList &extraEnv = {},
                const QString &folder = {})
     {
         QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove(QStringLiteral("DISPLAY"));
-        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-        if (password.isNull())
-            env.remove(QStringLiteral("ZORU_PASSWORD"));
-        else
-            env.insert(QStringLiteral("ZORU_PASSWORD"), password);
-        for (const QString &e : extraEnv) {
-            if (e.contains(QLatin1Char('=')))
-                env.insert(e.section(QLatin1Char('='), 0, 0), e.section(QLatin1Char('='), 1));
-            else
-                env.remove(e);
-        }
-        p.setProcessEnvironment(env);
+        p.setProcessEnvironment(environment(
+            QStringList{password.isNull() ? QStringLiteral("ZORU_PASSWORD")
+                                          : QStringLiteral("ZORU_PASSWORD=") + password} +
+            extraEnv));
         p.start((folder.isEmpty() ? m_folder : folder) + QStringLiteral("/zoru-admin"), args);
         p.write(input);
         p.closeWriteChannel();
@@ -64,9 +72,12 @@ class TestConsole : public QObject
         const QString folder = m_dir.filePath(name);
         QDir().mkpath(folder);
         const QString bin = qEnvironmentVariable("ZORU_PROGRAM_DIR");
-        for (const QString &tool : {QStringLiteral("zoru-admin"), QStringLiteral("zoru-arc")})
+        for (const QString &tool : {QStringLiteral("zoru-admin"), QStringLiteral("zoru-arc")}) {
             if (!QFile::copy(bin + QLatin1Char('/') + tool, folder + QLatin1Char('/') + tool))
                 return {};
+            QFile::setPermissions(folder + QLatin1Char('/') + tool,
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
         QStringList args = {QStringLiteral("--folder"), folder, QStringLiteral("--scale"),
                             QStringLiteral("0.05")};
         if (pg) {
@@ -81,11 +92,37 @@ class TestConsole : public QObject
         return folder;
     }
 
-    // Replaces text in the ini file; the returned guard puts the old file back.
+    // The first value of a statement on an SQLite file, or on the server's database of that
+    // name when pg is given: 0 when it gives no row, -1 when it fails.
+    static qint64 query(const QString &database, const QString &sql,
+                        const std::optional<testsupport::PgServer> &pg = {})
+    {
+        qint64 value = -1;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(
+                pg ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE"), QStringLiteral("check"));
+            if (pg) {
+                db.setHostName(pg->host);
+                db.setPort(pg->port);
+                db.setUserName(pg->user);
+                db.setPassword(pg->password);
+            }
+            db.setDatabaseName(database);
+            if (db.open()) {
+                QSqlQuery q(db);
+                if (q.exec(sql))
+                    value = q.next() ? q.value(0).toLongLong() : 0;
+            }
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("check"));
+        return value;
+    }
+
+    // Puts a file's old content back when destroyed.
     struct FileRestorer
     {
         QString path;
-        QByteArray saved;
+        QByteArray saved = testsupport::readFile(path);
         ~FileRestorer() { testsupport::writeFile(path, saved); }
     };
 
@@ -102,19 +139,8 @@ class TestConsole : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        m_folder = m_dir.filePath(QStringLiteral("Программа"));
-        QVERIFY(QDir().mkpath(m_folder));
-        const QString bin = qEnvironmentVariable("ZORU_PROGRAM_DIR");
-        for (const char *tool : {"zoru-admin", "zoru-arc"}) {
-            const QString name = QString::fromLatin1(tool);
-            QVERIFY(QFile::copy(bin + QLatin1Char('/') + name, m_folder + QLatin1Char('/') + name));
-            QFile::setPermissions(m_folder + QLatin1Char('/') + name,
-                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        }
-        QCOMPARE(QProcess::execute(bin + QStringLiteral("/zoru-demo"),
-                                   {QStringLiteral("--folder"), m_folder, QStringLiteral("--scale"),
-                                    QStringLiteral("0.05")}),
-                 0);
+        m_folder = makeInstallation(QStringLiteral("Программа"), {}, nullptr);
+        QVERIFY(!m_folder.isEmpty());
     }
 
     void exportWritesArchive()
@@ -131,40 +157,81 @@ private Q_SLOTS:
                     .contains(QStringLiteral("> Экспорт данных завершен\r\n")));
     }
 
+    // Exit statuses: 1 when the job failed, 2 for a wrong command line, 3 when --sync refused
+    // hospitals; the ini file or the ЕСВС database changed for the row and put back after it.
     void exitCodes_data()
     {
         QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("iniFrom");
+        QTest::addColumn<QByteArray>("iniTo");
+        QTest::addColumn<QString>("esvsSql");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("said");
+        const QStringList sync = {QStringLiteral("--sync")};
+        const QByteArray none;
         QTest::newRow("no such workstation")
-            << QStringList{QStringLiteral("--export"), QStringLiteral("987654")} << 1
-            << "ОШИБКА!!! Рабочая станция не найдена: WstGID = 987654";
+            << QStringList{QStringLiteral("--export"), QStringLiteral("987654")} << none << none
+            << QString() << 1 << "ОШИБКА!!! Рабочая станция не найдена: WstGID = 987654";
         QTest::newRow("not a number")
-            << QStringList{QStringLiteral("--export"), QStringLiteral("x1")} << 2
-            << "Неверный идентификатор рабочей станции: x1";
-        QTest::newRow("unknown option") << QStringList{QStringLiteral("--frobnicate")} << 2
-                                        << "Неизвестный параметр командной строки: frobnicate";
+            << QStringList{QStringLiteral("--export"), QStringLiteral("x1")} << none << none
+            << QString() << 2 << "Неверный идентификатор рабочей станции: x1";
+        QTest::newRow("unknown option")
+            << QStringList{QStringLiteral("--frobnicate")} << none << none << QString() << 2
+            << "Неизвестный параметр командной строки: frobnicate";
         QTest::newRow("help names the password variable")
-            << QStringList{QStringLiteral("--help")} << 0 << "ZORU_PASSWORD";
+            << QStringList{QStringLiteral("--help")} << none << none << QString() << 0
+            << "ZORU_PASSWORD";
+        QTest::newRow("help names the ЕСВС password variable")
+            << QStringList{QStringLiteral("--help")} << none << none << QString() << 0
+            << "ZORU_ESVS_PASSWORD";
+        QTest::newRow("sync, hospital refused")
+            << sync << none << none
+            << "UPDATE MU SET MU = NULL WHERE IDMU = (SELECT MAX(IDMU) FROM MU)" << 3 << "IDMU = ";
+        QTest::newRow("sync, not the server")
+            << sync << QByteArray("IsServer=1") << QByteArray("IsServer=0") << QString() << 1
+            << "Функция недоступна";
+        QTest::newRow("sync, no ЕСВС alias")
+            << sync << QByteArray("AIS_RODE_ESVS_DB=ZORU_ESVS") << QByteArray("AIS_RODE_ESVS_DB=")
+            << QString() << 1 << "Ключ 'Settings\\AIS_RODE_ESVS_DB' не найден";
+        QTest::newRow("sync, stray argument")
+            << QStringList{QStringLiteral("--sync"), QStringLiteral("x")} << none << none
+            << QString() << 2 << "Неизвестные параметры";
+        QTest::newRow("sync and export")
+            << QStringList{QStringLiteral("--sync"), QStringLiteral("--export"),
+                           QStringLiteral("2")}
+            << none << none << QString() << 2 << "Неизвестные параметры";
     }
     void exitCodes()
     {
         QFETCH(QStringList, args);
+        QFETCH(QByteArray, iniFrom);
+        QFETCH(QByteArray, iniTo);
+        QFETCH(QString, esvsSql);
         QFETCH(int, exitCode);
         QFETCH(QString, said);
+        const QString esvs = m_folder + QStringLiteral("/data/esvs.db");
+        FileRestorer restoreIni{m_folder + QStringLiteral("/zoru-admin.ini")};
+        FileRestorer restoreEsvs{esvs};
+        if (!iniFrom.isEmpty()) {
+            QByteArray text = restoreIni.saved;
+            QVERIFY(text.contains(iniFrom));
+            testsupport::writeFile(restoreIni.path, text.replace(iniFrom, iniTo));
+        }
+        if (!esvsSql.isEmpty())
+            QCOMPARE(query(esvs, esvsSql), 0);
         const Result r = run(args);
         QCOMPARE(r.exitCode, exitCode);
         const QString all = r.out + r.err;
         QVERIFY2(all.contains(said), qPrintable(all));
     }
 
-    // A demo workstation's package goes in with --import; the same package once more adds no row.
+    // A demo workstation's package goes in with --import; the same package once more adds no
+    // row; a package that is not there fails the job and the program.
     void importOnDemo()
     {
-        const QString bin = qEnvironmentVariable("ZORU_PROGRAM_DIR");
         const auto makePackage = [&] {
             QProcess p;
-            p.start(bin + QStringLiteral("/zoru-demo"),
+            p.start(qEnvironmentVariable("ZORU_PROGRAM_DIR") + QStringLiteral("/zoru-demo"),
                     {QStringLiteral("--folder"), m_folder, QStringLiteral("--package"),
                      QStringLiteral("120"), QStringLiteral("--seed"), QStringLiteral("5")});
             p.waitForFinished(120000);
@@ -173,42 +240,28 @@ private Q_SLOTS:
                 .section(QLatin1Char('\n'), -1);
         };
         const auto rows = [&] {
-            qint64 total = -1;
-            {
-                QSqlDatabase db =
-                    QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("rows"));
-                db.setDatabaseName(m_folder + QStringLiteral("/data/central.db"));
-                if (db.open()) {
-                    QSqlQuery q(db);
-                    if (q.exec(QStringLiteral(
-                            "SELECT (SELECT COUNT(*) FROM PERSON) + (SELECT COUNT(*) FROM "
-                            "DOCUMENT) "
-                            "+ (SELECT COUNT(*) FROM AUXCITY) + (SELECT COUNT(*) FROM CITY) + "
-                            "(SELECT COUNT(*) FROM PRIMDIAG) + (SELECT COUNT(*) FROM MAPDIAG)")) &&
-                        q.next())
-                        total = q.value(0).toLongLong();
-                }
-            }
-            QSqlDatabase::removeDatabase(QStringLiteral("rows"));
-            return total;
+            return query(m_folder + QStringLiteral("/data/central.db"),
+                         QStringLiteral("SELECT (SELECT COUNT(*) FROM PERSON) + (SELECT COUNT(*) "
+                                        "FROM DOCUMENT) + (SELECT COUNT(*) FROM AUXCITY) + "
+                                        "(SELECT COUNT(*) FROM CITY) + (SELECT COUNT(*) FROM "
+                                        "PRIMDIAG) + (SELECT COUNT(*) FROM MAPDIAG)"));
         };
         const qint64 before = rows();
-        QString package = makePackage();
-        QVERIFY2(QFileInfo::exists(package), qPrintable(package));
-        Result r = run({QStringLiteral("--import"), package});
-        QVERIFY2(r.exitCode == 0, qPrintable(QString(r.out + r.err)));
-        QVERIFY(r.out.contains(QStringLiteral("Импорт данных завершен")));
-        QVERIFY(!QFileInfo::exists(package));
-        const qint64 imported = rows();
+        qint64 imported = -1;
+        for (int pass = 0; pass < 2; ++pass) {
+            const QString package = makePackage();
+            QVERIFY2(QFileInfo::exists(package), qPrintable(package));
+            const Result r = run({QStringLiteral("--import"), package});
+            QVERIFY2(r.exitCode == 0, qPrintable(QString(r.out + r.err)));
+            QVERIFY(r.out.contains(QStringLiteral("Импорт данных завершен")));
+            QVERIFY(!QFileInfo::exists(package));
+            if (pass == 0)
+                imported = rows();
+        }
         QVERIFY(imported > before);
-
-        package = makePackage();
-        r = run({QStringLiteral("--import"), package});
-        QVERIFY2(r.exitCode == 0, qPrintable(QString(r.out + r.err)));
         QCOMPARE(rows(), imported);
-
-        // A package that is not there: the job fails, and so does the program.
-        r = run({QStringLiteral("--import"), m_folder + QStringLiteral("/import/none.w2s")});
+        const Result r =
+            run({QStringLiteral("--import"), m_folder + QStringLiteral("/import/none.w2s")});
         QCOMPARE(r.exitCode, 1);
         QVERIFY2(r.out.contains(QStringLiteral("ОШИБКА!!! ")), qPrintable(r.out));
     }
@@ -245,138 +298,166 @@ private Q_SLOTS:
     }
 
     // --sync on a demo installation: ЕСВС's new region, type and hospitals come in and every
-    // hospital with an address has its region. The ЕСВС password comes from its own variable.
+    // hospital with an address has its region. The ЕСВС password comes from its own variable,
+    // never the central one.
     void syncOnDemo_data()
     {
         QTest::addColumn<bool>("postgres");
         QTest::newRow("sqlite") << false;
-        if (testsupport::pgServer() || testsupport::pgRequired())
-            QTest::newRow("postgresql") << true;
+        QTest::newRow("postgresql") << true;
     }
     void syncOnDemo()
     {
         QFETCH(bool, postgres);
         std::optional<testsupport::PgServer> pg;
+        QString folder = m_folder, database = m_folder + QStringLiteral("/data/central.db");
         if (postgres) {
             ZORU_REQUIRE_PG_OR_SKIP(server);
             pg = server;
+            folder = makeInstallation(QStringLiteral("pg"), pg, &database);
+            QVERIFY(!folder.isEmpty());
         }
-        QString pgDatabase;
-        const QString folder = makeInstallation(
-            postgres ? QStringLiteral("pg") : QStringLiteral("sqlite"), pg, &pgDatabase);
-        QVERIFY(!folder.isEmpty());
         const QString password = pg ? pg->password : QStringLiteral("x");
-        const QString esvsPassword = QStringLiteral("ZORU_ESVS_PASSWORD=") + password;
         if (pg) {
-            // The central password is not the ЕСВС one: without its own, ЕСВС refuses.
-            const QString wrong =
-                QStringLiteral("ZORU_ESVS_PASSWORD=") + password + QStringLiteral("-");
-            for (const QString &env : {QStringLiteral("ZORU_ESVS_PASSWORD"), wrong}) {
+            for (const QString &env :
+                 QStringList{QStringLiteral("ZORU_ESVS_PASSWORD"),
+                             QStringLiteral("ZORU_ESVS_PASSWORD=") + password + QLatin1Char('-')}) {
                 const Result r = run({QStringLiteral("--sync")}, {}, password, {env}, folder);
                 QVERIFY2(r.exitCode == 1, qPrintable(QString(r.out + r.err)));
             }
         }
-        const Result r = run({QStringLiteral("--sync")}, {}, password, {esvsPassword}, folder);
+        const Result r = run({QStringLiteral("--sync")}, {}, password,
+                             {QStringLiteral("ZORU_ESVS_PASSWORD=") + password}, folder);
         QVERIFY2(r.exitCode == 0, qPrintable(QString(r.out + r.err)));
         QVERIFY(r.out.contains(QStringLiteral("Импорт данных завершен")));
         QVERIFY(r.err.contains(QStringLiteral("100%")));
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(
-                pg ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE"), QStringLiteral("check"));
-            if (pg) {
-                db.setHostName(pg->host);
-                db.setPort(pg->port);
-                db.setUserName(pg->user);
-                db.setPassword(pg->password);
-                db.setDatabaseName(pgDatabase);
-            } else {
-                db.setDatabaseName(folder + QStringLiteral("/data/central.db"));
-            }
-            QVERIFY(db.open());
-            const auto count = [&db](const char *sql) {
-                QSqlQuery q(db);
-                return q.exec(QString::fromUtf8(sql)) && q.next() ? q.value(0).toInt() : -1;
-            };
-            QCOMPARE(count("SELECT COUNT(*) FROM REGION WHERE REGOKATO = '84000000000'"), 1);
-            QCOMPARE(count("SELECT COUNT(*) FROM REGION WHERE REGOKATO LIKE '% %'"), 0);
-            QCOMPARE(count("SELECT COUNT(*) FROM HOSPTYPE WHERE IDTMU = 115"), 1);
-            QCOMPARE(count("SELECT COUNT(*) FROM HOSPITAL H JOIN HOSPTYPE T ON T.HTPGID = "
-                           "H.HTPGID WHERE T.IDTMU = 115"),
-                     1);
-            QCOMPARE(count("SELECT COUNT(*) FROM HOSPITAL WHERE IDADRES IS NOT NULL AND REGGID IS "
-                           "NULL"),
-                     0);
-            QVERIFY(count("SELECT COUNT(*) FROM HOSPITAL WHERE REGGID IS NOT NULL") > 0);
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("check"));
+        const auto count = [&](const char *sql) {
+            return query(database, QString::fromUtf8(sql), pg);
+        };
+        QCOMPARE(count("SELECT COUNT(*) FROM REGION WHERE REGOKATO = '84000000000'"), 1);
+        QCOMPARE(count("SELECT COUNT(*) FROM REGION WHERE REGOKATO LIKE '% %'"), 0);
+        QCOMPARE(count("SELECT COUNT(*) FROM HOSPTYPE WHERE IDTMU = 115"), 1);
+        QCOMPARE(count("SELECT COUNT(*) FROM HOSPITAL H JOIN HOSPTYPE T ON T.HTPGID = H.HTPGID "
+                       "WHERE T.IDTMU = 115"),
+                 1);
+        QCOMPARE(count("SELECT COUNT(*) FROM HOSPITAL WHERE IDADRES IS NOT NULL AND REGGID IS "
+                       "NULL"),
+                 0);
+        QVERIFY(count("SELECT COUNT(*) FROM HOSPITAL WHERE REGGID IS NOT NULL") > 0);
         if (pg) {
-            testsupport::dropPgDatabase(*pg, pgDatabase);
-            testsupport::dropPgDatabase(*pg, pgDatabase + QStringLiteral("_esvs"));
+            testsupport::dropPgDatabase(*pg, database);
+            testsupport::dropPgDatabase(*pg, database + QStringLiteral("_esvs"));
         }
     }
 
-    // Exit statuses of --sync: 3 when hospitals were refused, 1 when it failed, 2 for a wrong
-    // command line.
-    void syncExitCodes_data()
+    // Qt's own options keep the desktop program: it still runs (at its log-in or main window)
+    // long after the command line would have refused them; Qt has no runtime folder to warn
+    // about.
+    void qtOptionsKeepTheDesktop_data()
     {
         QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QByteArray>("iniFrom");
-        QTest::addColumn<QByteArray>("iniTo");
-        QTest::addColumn<QString>("esvsSql");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("said");
-        const QStringList sync = {QStringLiteral("--sync")};
-        QTest::newRow("hospital refused")
-            << sync << QByteArray() << QByteArray()
-            << "UPDATE MU SET MU = NULL WHERE IDMU = (SELECT MAX(IDMU) FROM MU)" << 3 << "IDMU = ";
-        QTest::newRow("not the server")
-            << sync << QByteArray("IsServer=1") << QByteArray("IsServer=0") << QString() << 1
-            << "Функция недоступна";
-        QTest::newRow("no ЕСВС alias")
-            << sync << QByteArray("AIS_RODE_ESVS_DB=ZORU_ESVS") << QByteArray("AIS_RODE_ESVS_DB=")
-            << QString() << 1 << "Ключ 'Settings\\AIS_RODE_ESVS_DB' не найден";
-        QTest::newRow("stray argument")
-            << QStringList{QStringLiteral("--sync"), QStringLiteral("x")} << QByteArray()
-            << QByteArray() << QString() << 2 << "Неизвестные параметры";
-        QTest::newRow("two jobs") << QStringList{QStringLiteral("--sync"),
-                                                 QStringLiteral("--export"), QStringLiteral("2")}
-                                  << QByteArray() << QByteArray() << QString() << 2
-                                  << "Неизвестные параметры";
-        QTest::newRow("help names the ЕСВС password variable")
-            << QStringList{QStringLiteral("--help")} << QByteArray() << QByteArray() << QString()
-            << 0 << "ZORU_ESVS_PASSWORD";
+        QTest::newRow("-platform offscreen")
+            << QStringList{QStringLiteral("-platform"), QStringLiteral("offscreen")};
+        QTest::newRow("-style, -reverse, -platform") << QStringList{
+            QStringLiteral("-style"), QStringLiteral("Fusion"), QStringLiteral("-reverse"),
+            QStringLiteral("-platform"), QStringLiteral("offscreen")};
     }
-    void syncExitCodes()
+    void qtOptionsKeepTheDesktop()
     {
         QFETCH(QStringList, args);
-        QFETCH(QByteArray, iniFrom);
-        QFETCH(QByteArray, iniTo);
-        QFETCH(QString, esvsSql);
+        QProcess p;
+        p.setProcessEnvironment(
+            environment({QStringLiteral("XDG_RUNTIME_DIR"), QStringLiteral("ZORU_PASSWORD=x")}));
+        p.start(m_folder + QStringLiteral("/zoru-admin"), args);
+        QVERIFY(p.waitForStarted());
+        const bool ended = p.waitForFinished(2500);
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        p.kill();
+        p.waitForFinished();
+        QVERIFY2(!ended, qPrintable(err));
+        // The program gives itself a runtime folder when the session has none.
+        QVERIFY2(!err.contains(QStringLiteral("XDG_RUNTIME_DIR")), qPrintable(err));
+    }
+
+    // A signal during --export sets the job's stop flag: the job ends with its message, its
+    // package folder goes, no archive is made and the exit code is 128 + the signal. Output to
+    // a closed pipe (| head) is not fatal: the export completes.
+    void interruptedExport_data()
+    {
+        QTest::addColumn<int>("signal"); // 0: the reader of the output goes away
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("SIGTERM") << int(SIGTERM) << 128 + SIGTERM;
+        QTest::newRow("SIGINT") << int(SIGINT) << 128 + SIGINT;
+        QTest::newRow("closed pipe") << 0 << 0;
+    }
+    void interruptedExport()
+    {
+        QFETCH(int, signal);
         QFETCH(int, exitCode);
-        QFETCH(QString, said);
-        const QString ini = m_folder + QStringLiteral("/zoru-admin.ini");
-        const QString esvs = m_folder + QStringLiteral("/data/esvs.db");
-        FileRestorer restoreIni{ini, testsupport::readFile(ini)};
-        FileRestorer restoreEsvs{esvs, testsupport::readFile(esvs)};
-        if (!iniFrom.isEmpty()) {
-            QByteArray text = restoreIni.saved;
-            QVERIFY(text.contains(iniFrom));
-            testsupport::writeFile(ini, text.replace(iniFrom, iniTo));
-        }
-        if (!esvsSql.isEmpty()) {
-            {
-                QSqlDatabase db =
-                    QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("esvs"));
-                db.setDatabaseName(esvs);
-                QVERIFY(db.open());
-                QVERIFY(QSqlQuery(db).exec(esvsSql));
+        // Package names carry the time to the second: a new second, a new package.
+        QTest::qWait(1100);
+        const QString fifo = m_dir.filePath(QStringLiteral("out.fifo"));
+        QFile::remove(fifo);
+        QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        int fd = ::open(QFile::encodeName(fifo).constData(), O_RDWR | O_NONBLOCK);
+        QVERIFY(fd >= 0);
+        if (signal != 0) {
+            // A full pipe holds the job at its first line until the signal has arrived.
+            const QByteArray block(512, 'x');
+            while (::write(fd, block.constData(), block.size()) > 0) {
             }
-            QSqlDatabase::removeDatabase(QStringLiteral("esvs"));
+            while (::write(fd, "x", 1) > 0) {
+            }
         }
-        const Result r = run(args);
-        QCOMPARE(r.exitCode, exitCode);
-        const QString all = r.out + r.err;
-        QVERIFY2(all.contains(said), qPrintable(all));
+        const auto logSize = [&] {
+            return QFileInfo(m_folder + QStringLiteral("/log.txt")).size();
+        };
+        const qint64 logBefore = logSize();
+        const qsizetype archivesBefore = archives().size();
+
+        QProcess p;
+        p.setProcessEnvironment(
+            environment({QStringLiteral("XDG_RUNTIME_DIR"), QStringLiteral("ZORU_PASSWORD=x")}));
+        p.setStandardOutputFile(fifo);
+        p.start(m_folder + QStringLiteral("/zoru-admin"),
+                {QStringLiteral("--export"), QStringLiteral("2")});
+        QVERIFY(p.waitForStarted());
+        // The job has been created (it opens the log) once the log grows.
+        QDeadlineTimer deadline(20000);
+        while (logSize() <= logBefore && !deadline.hasExpired())
+            QThread::msleep(5);
+        QVERIFY(!deadline.hasExpired());
+        // The job stays at its first line while the pipe is full: time enough to be sure it runs.
+        QThread::msleep(300);
+        if (signal != 0) {
+            QCOMPARE(::kill(static_cast<pid_t>(p.processId()), signal), 0);
+        } else {
+            ::close(fd);
+            fd = -1;
+        }
+        QByteArray out;
+        char buffer[4096];
+        for (;;) {
+            const bool ended = p.waitForFinished(20);
+            for (qint64 n = 0; fd >= 0 && (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+                out.append(buffer, static_cast<qsizetype>(n));
+            if (ended)
+                break;
+        }
+        if (fd >= 0)
+            ::close(fd);
+
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), exitCode);
+        QCOMPARE(archives().size(), archivesBefore + (signal == 0 ? 1 : 0));
+        // No package folder is left below the hospital folders.
+        const QDir exportDir(m_folder + QStringLiteral("/export"));
+        for (const QString &owner : exportDir.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            QCOMPARE(QDir(exportDir.filePath(owner)).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+                     QStringList());
+        if (signal != 0)
+            QVERIFY2(out.contains("ОШИБКА!!! Прервано пользователем"),
+                     out.replace('x', QByteArray()).constData());
     }
 };
 
