@@ -1,5 +1,5 @@
 // The demo installation generator: the installation it leaves must be one the program can start
-// on and the wizard, the export and the ЕСВС synchronisation can work with.
+// on and the wizard, the export, the import and the ЕСВС synchronisation can work with.
 
 #include "core/aliases.h"
 #include "core/cp1251.h"
@@ -7,13 +7,17 @@
 #include "core/strconst.h"
 #include "demogen.h"
 #include "engine/database.h"
+#include "engine/paradox/paradoxtable.h"
 #include "installation.h"
+#include "package.h"
+#include "replication/archive.h"
 #include "testsupport.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -115,6 +119,40 @@ const QStringList centralTables = {
 const QStringList esvsTables = {QStringLiteral("ADRES"), QStringLiteral("TMU"),
                                 QStringLiteral("MU")};
 
+// The values of a column as text, from a query or from an unpacked package table.
+QSet<QString> values(TDatabase &db, const QString &sql)
+{
+    QSet<QString> out;
+    QSqlQuery q(db.Sql());
+    if (!q.exec(sql))
+        qFatal("query failed: %s", qPrintable(sql));
+    while (q.next())
+        out.insert(q.value(0).toString());
+    return out;
+}
+
+struct PackageTable
+{
+    paradox::Schema schema;
+    std::vector<paradox::Row> rows;
+
+    QVariant at(const paradox::Row &row, const char *column) const
+    {
+        const int i = schema.indexOf(QLatin1String(column));
+        if (i < 0)
+            qFatal("no column %s", column);
+        return row[size_t(i)];
+    }
+    QSet<QString> values(const char *column) const
+    {
+        QSet<QString> out;
+        for (const paradox::Row &row : rows)
+            if (!at(row, column).isNull())
+                out.insert(at(row, column).toString());
+        return out;
+    }
+};
+
 } // namespace
 
 class TestDemo : public QObject
@@ -129,6 +167,7 @@ private:
     }
 
     void checkInstallation(const QString &folder, const std::optional<testsupport::PgServer> &pg);
+    void checkPackage(const QString &folder, const std::optional<testsupport::PgServer> &pg);
 
 private Q_SLOTS:
     void installation_data();
@@ -176,6 +215,7 @@ void TestDemo::installation()
     QVERIFY(summary.brigadeWst > 0);
     QVERIFY(summary.bothWst > 0);
     checkInstallation(options.folder, pg);
+    checkPackage(options.folder, pg);
     if (postgres) {
         testsupport::dropPgDatabase(*pg, pgName);
         testsupport::dropPgDatabase(*pg, pgName + QStringLiteral("_esvs"));
@@ -396,6 +436,124 @@ void TestDemo::checkInstallation(const QString &folder,
     while (codes.next())
         padded += codes.value(0).toString().size() == 13 ? 1 : 0;
     QCOMPARE(padded, count(*esvs, QStringLiteral("SELECT COUNT(*) FROM ADRES")));
+}
+
+// A package made on the command line unpacks into the workstation tables and the six copies,
+// every local reference pointing at a row of the package and every central one at a row the
+// centre holds, or, for a workstation new to the centre (here with PostgreSQL), at the copies
+// it carries.
+void TestDemo::checkPackage(const QString &folder, const std::optional<testsupport::PgServer> &pg)
+{
+    const bool newWorkstation = pg.has_value();
+    QStringList args{QStringLiteral("--folder"),  folder,
+                     QStringLiteral("--package"), QStringLiteral("300"),
+                     QStringLiteral("--seed"),    QStringLiteral("5")};
+    if (pg)
+        args << QStringLiteral("--password") << pg->password << QStringLiteral("--new-workstation");
+    const Run r = runDemo(args);
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    const QString first = r.out.trimmed();
+    QCOMPARE(QFileInfo(first).absolutePath(),
+             QDir(folder).absoluteFilePath(QStringLiteral("import")));
+    QVERIFY(first.endsWith(QStringLiteral(".w2s")));
+    QTemporaryDir unpacked;
+    QCOMPARE(UnpackArchive(qEnvironmentVariable("ZORU_PROGRAM_DIR"), unpacked.path(), first), 0);
+    std::map<QString, PackageTable> t;
+    for (const QString &name : demo::PackageTableNames())
+        t[name].rows = paradox::readAllRows(
+            QDir(unpacked.path()).filePath(name + QStringLiteral(".DB")), &t[name].schema);
+    const auto T = [&](const char *name) -> const PackageTable & { return t[QLatin1String(name)]; };
+    QCOMPARE(int(T("Person").rows.size()), 300);
+    QCOMPARE(int(T("Workstation").rows.size()), 1);
+    for (const char *name :
+         {"City", "Street", "Post", "RegistrationArea", "Address", "Document", "PrimaryInspection",
+          "PrimDiag", "ScriningCard", "MapDiag", "Operator", "Hospital", "HospType", "Region"})
+        QVERIFY2(!T(name).rows.empty(), name);
+
+    // Local references: table, column, the table and column it refers to.
+    const char *const refs[][4] = {{"Street", "CityLID", "City", "CityLID"},
+                                   {"Address", "CityLID", "City", "CityLID"},
+                                   {"Address", "StrLID", "Street", "StrLID"},
+                                   {"Person", "AdrLID", "Address", "AdrLID"},
+                                   {"Person", "PosLID", "Post", "PosLID"},
+                                   {"ScriningCard", "PostLID", "Post", "PosLID"},
+                                   {"Person", "AreaLID", "RegistrationArea", "AreaLID"},
+                                   {"Person", "PrnRefLID", "Person", "PrnLID"},
+                                   {"Document", "PrnLID", "Person", "PrnLID"},
+                                   {"PrimaryInspection", "DocLID", "Document", "DocLID"},
+                                   {"ScriningCard", "DocLID", "Document", "DocLID"},
+                                   {"PrimDiag", "DocLID", "PrimaryInspection", "DocLID"},
+                                   {"MapDiag", "DocLID", "ScriningCard", "DocLID"}};
+    for (const auto &ref : refs)
+        QVERIFY2(T(ref[2]).values(ref[3]).contains(T(ref[0]).values(ref[1])), ref[1]);
+    QVERIFY(
+        !T("PrimaryInspection").values("DocLID").intersects(T("ScriningCard").values("DocLID")));
+    const PackageTable &person = T("Person");
+    int backward = 0, forward = 0;
+    for (const paradox::Row &row : person.rows)
+        if (const QVariant ref = person.at(row, "PrnRefLID"); !ref.isNull())
+            ++(ref.toInt() < person.at(row, "PrnLID").toInt() ? backward : forward);
+    QVERIFY(backward > 0);
+    QVERIFY(forward > 0);
+
+    // One workstation and its operators on every row.
+    const PackageTable &wst = T("Workstation");
+    const QString w = wst.at(wst.rows[0], "WstGID").toString();
+    const QSet<QString> users = T("Operator").values("UserGID");
+    for (size_t i = 0; i < 11; ++i) {
+        const QString &name = demo::PackageTableNames()[i];
+        QCOMPARE(t[name].values("WstGID"), QSet<QString>{w});
+        QVERIFY2(users.contains(t[name].values("UserGID")), qPrintable(name));
+    }
+
+    // Central references and what is new to the centre.
+    TAliasStore aliases(QDir(folder).absoluteFilePath(StrConst::AliasFileName));
+    auto db = openAlias(aliases, demo::CenterAlias, pg);
+    QVERIFY(values(*db, QStringLiteral("SELECT DTPGID FROM DOCTYPE"))
+                .contains(T("Document").values("DtpGID")));
+    QVERIFY(values(*db, QStringLiteral("SELECT DIAGGID FROM DIAGNOSIS"))
+                .contains(T("MapDiag").values("DiagGID")));
+    const QSet<QString> centralSoato = values(*db, QStringLiteral("SELECT CITYSOATO FROM CITY"));
+    QSet<QString> newSoato;
+    int known = 0, fresh = 0;
+    for (const paradox::Row &row : T("City").rows) {
+        const QString soato = T("City").at(row, "CitySoato").toString();
+        ++(centralSoato.contains(soato) ? known : fresh);
+        if (!centralSoato.contains(soato))
+            newSoato.insert(soato);
+    }
+    QVERIFY(known > 0);
+    QVERIFY(fresh > 0);
+    QVERIFY2(int(newSoato.size()) < fresh, "two new settlements share a SOATO code");
+
+    const PackageTable &hospital = T("Hospital");
+    QCOMPARE(int(hospital.schema.fields.size()), 32);
+    const QString hsp = hospital.at(hospital.rows[0], "HspGID").toString();
+    QCOMPARE(wst.at(wst.rows[0], "HspGID").toString(), hsp);
+    QCOMPARE(T("RegistrationArea").values("HspGID"), QSet<QString>{hsp});
+    QCOMPARE(T("HospType").values("HtpGID"), hospital.values("HtpGID"));
+    QCOMPARE(T("Region").values("RegGID"), hospital.values("RegGID"));
+    QCOMPARE(values(*db, QStringLiteral("SELECT WSTGID FROM WORKSTATION")).contains(w),
+             !newWorkstation);
+    QCOMPARE(values(*db, QStringLiteral("SELECT HSPGID FROM HOSPITAL")).contains(hsp),
+             !newWorkstation);
+    if (newWorkstation) {
+        const PackageTable &brigade = T("Brigade");
+        QCOMPARE(int(brigade.rows.size()), 1);
+        QCOMPARE(brigade.schema.fields[2].name, QStringLiteral("CityGID"));
+        QCOMPARE(wst.values("BrgGID"), brigade.values("BrgGID"));
+        QVERIFY(!values(*db, QStringLiteral("SELECT BRGGID FROM BRIGADE"))
+                     .intersects(brigade.values("BrgGID")));
+        QVERIFY(!values(*db, QStringLiteral("SELECT REGGID FROM REGION"))
+                     .intersects(hospital.values("RegGID")));
+        QVERIFY(!values(*db, QStringLiteral("SELECT HTPGID FROM HOSPTYPE"))
+                     .intersects(hospital.values("HtpGID")));
+        QCOMPARE(hospital.at(hospital.rows[0], "OFFICE"), QVariant(true));
+        QVERIFY(!hospital.at(hospital.rows[0], "BGDATE").isNull());
+    } else {
+        QCOMPARE(users,
+                 values(*db, QStringLiteral("SELECT USERGID FROM OPERATOR WHERE WSTGID = ") + w));
+    }
 }
 
 void TestDemo::counts_data()
