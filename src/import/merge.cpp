@@ -3,10 +3,9 @@
 #include "core/strconst.h"
 #include "engine/database.h"
 #include "engine/table.h"
+#include "engine/transaction.h"
 #include "import/imwst.h"
 
-#include <QSqlError>
-#include <QSqlQuery>
 #include <vector>
 
 namespace {
@@ -106,29 +105,17 @@ void TImWorkstationToServer::commitWindow()
     }
 }
 
-namespace {
-
-void execSavepoint(TDatabase &db, const QString &sql)
-{
-    QSqlQuery q(db.Sql());
-    if (!q.exec(sql))
-        throw EDBEngineError(engineMessage(q.lastError()), sql);
-}
-
-} // namespace
-
 bool TImWorkstationToServer::dryRunRow(TTable &wst, const std::function<bool()> &row)
 {
-    TDatabase &db = Center();
     const TImportTableCounts before = m_walk.pendingTally;
-    execSavepoint(db, QStringLiteral("SAVEPOINT zoru_row"));
+    // Inside the dry run's transaction: a savepoint.
+    TTransaction savepoint(Center());
     try {
         const bool counted = row();
-        execSavepoint(db, QStringLiteral("RELEASE SAVEPOINT zoru_row"));
+        savepoint.Commit();
         return counted;
     } catch (const std::exception &e) {
-        execSavepoint(db, QStringLiteral("ROLLBACK TO SAVEPOINT zoru_row"));
-        execSavepoint(db, QStringLiteral("RELEASE SAVEPOINT zoru_row"));
+        savepoint.Rollback();
         m_walk.pendingTally = before;
         const Exception *own = dynamic_cast<const Exception *>(&e);
         addProblem(wst, own ? own->Message() : QString::fromLocal8Bit(e.what()));

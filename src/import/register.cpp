@@ -2,11 +2,10 @@
 
 #include "engine/bulk.h"
 #include "engine/database.h"
+#include "engine/transaction.h"
 #include "import/imwst.h"
 
 #include <QDate>
-#include <QSqlError>
-#include <QSqlQuery>
 
 namespace {
 
@@ -96,13 +95,6 @@ void insertRow(TQuery &q, const QString &table, const QVariant &id,
     q.ExecSQL();
 }
 
-void registrationSavepoint(TDatabase &db, const QString &sql)
-{
-    QSqlQuery q(db.Sql());
-    if (!q.exec(sql))
-        throw EDBEngineError(engineMessage(q.lastError()), sql);
-}
-
 } // namespace
 
 void TImWorkstationToServer::RegisterOperator(int w, int u)
@@ -126,21 +118,12 @@ void TImWorkstationToServer::RegisterOperator(int w, int u)
         commitWindow();
     TDatabase &db = Center();
     // A dry run registers inside its own transaction, under a savepoint.
-    const auto begin = [&] {
-        if (m_dryRun)
-            registrationSavepoint(db, QStringLiteral("SAVEPOINT zoru_reg"));
-        else
-            db.StartTransaction();
-    };
-    begin();
+    TTransaction transaction(db);
     try {
         registerInTransaction(w, u);
         dm.qrSRV.Close();
         dm.qrWST.Close();
-        if (m_dryRun)
-            registrationSavepoint(db, QStringLiteral("RELEASE SAVEPOINT zoru_reg"));
-        else
-            db.Commit();
+        transaction.Commit();
         ++m_stepRegistrations;
         m_knownOperators.insert(key);
         m_failedOperators.clear();
@@ -151,12 +134,10 @@ void TImWorkstationToServer::RegisterOperator(int w, int u)
         } catch (...) {
         }
         try {
-            if (m_dryRun) {
-                registrationSavepoint(db, QStringLiteral("ROLLBACK TO SAVEPOINT zoru_reg"));
-                registrationSavepoint(db, QStringLiteral("RELEASE SAVEPOINT zoru_reg"));
-            } else if (db.InTransaction()) {
+            transaction.Rollback();
+            // A commit that failed leaves its transaction open.
+            if (!m_dryRun && db.InTransaction())
                 db.Rollback();
-            }
         } catch (...) {
         }
         m_failedOperators.insert(key);
