@@ -9,26 +9,15 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-namespace {
+using namespace Qt::StringLiterals;
 
-QString q(const char *s)
-{
-    return QString::fromUtf8(s);
-}
-QString q(const QString &s)
-{
-    return s;
-}
-template <class... T> QStringList sl(const T &...items)
-{
-    return QStringList{q(items)...};
-}
+namespace {
 
 QStringList pairsOf(const TSimpleFilter &f)
 {
     QStringList l;
     for (const TSimpleFilter::TPair &p : f.Pairs())
-        l << p.Name + QLatin1Char('|') + p.Condition;
+        l << p.Name + u'|' + p.Condition;
     return l;
 }
 
@@ -42,42 +31,46 @@ QStringList column(TDataSet &ds, const QString &name)
     return l;
 }
 
-void addBackends()
-{
-    QTest::addColumn<QString>("backend");
-    QTest::newRow("sqlite") << QStringLiteral("SQLITE");
-    QTest::newRow("postgresql") << QStringLiteral("POSTGRESQL");
-}
-
-#define SKIP_UNLESS_BACKEND(backend)                                                               \
-    if (backend == QLatin1String("POSTGRESQL")) {                                                  \
-        ZORU_REQUIRE_PG_OR_SKIP(pg);                                                               \
-        Q_UNUSED(pg);                                                                              \
-    }
-
 } // namespace
 
 class TestAdminRecords : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase_data()
+    {
+        QTest::addColumn<QString>("backend");
+        QTest::newRow("sqlite") << u"SQLITE"_s;
+        QTest::newRow("postgresql") << u"POSTGRESQL"_s;
+    }
+    void init()
+    {
+        QFETCH_GLOBAL(QString, backend);
+        if (backend == u"POSTGRESQL"_s) {
+            ZORU_REQUIRE_PG_OR_SKIP(pg);
+            Q_UNUSED(pg);
+        }
+    }
+
+    // Parsed into pairs and written back; the text read again gives the same pairs.
     void filterParse_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QStringList>("pairs");
         QTest::addColumn<QString>("back");
         QTest::newRow("empty") << "" << QStringList() << "";
-        QTest::newRow("is null") << "REGGID IS NULL" << sl("REGGID| IS NULL") << "REGGID IS NULL";
-        QTest::newRow("neither") << "ABC" << sl("|ABC") << "ABC";
+        QTest::newRow("is null") << "REGGID IS NULL" << QStringList{u"REGGID| IS NULL"_s}
+                                 << "REGGID IS NULL";
+        QTest::newRow("neither") << "ABC" << QStringList{u"|ABC"_s} << "ABC";
         QTest::newRow("repeated name")
-            << "REGGID=1 AND CITYNAME='A*' AND REGGID=2" << sl("REGGID|=2", "CITYNAME|='A*'")
-            << "REGGID=2 AND CITYNAME='A*'";
-        QTest::newRow("quoted and, =")
-            << "CITYNAME='A AND B=C*' AND REGGID=1" << sl("CITYNAME|='A AND B=C*'", "REGGID|=1")
-            << "CITYNAME='A AND B=C*' AND REGGID=1";
-        QTest::newRow("doubled quote")
-            << "MU='O'' AND ''X*' AND REGGID IS NULL" << sl("MU|='O'' AND ''X*'", "REGGID| IS NULL")
-            << "MU='O'' AND ''X*' AND REGGID IS NULL";
+            << "REGGID=1 AND CITYNAME='A*' AND REGGID=2"
+            << QStringList{u"REGGID|=2"_s, u"CITYNAME|='A*'"_s} << "REGGID=2 AND CITYNAME='A*'";
+        QTest::newRow("quoted and, =") << "CITYNAME='A AND B=C*' AND REGGID=1"
+                                       << QStringList{u"CITYNAME|='A AND B=C*'"_s, u"REGGID|=1"_s}
+                                       << "CITYNAME='A AND B=C*' AND REGGID=1";
+        QTest::newRow("doubled quote") << "MU='O'' AND ''X*' AND REGGID IS NULL"
+                                       << QStringList{u"MU|='O'' AND ''X*'"_s, u"REGGID| IS NULL"_s}
+                                       << "MU='O'' AND ''X*' AND REGGID IS NULL";
     }
     void filterParse()
     {
@@ -92,13 +85,13 @@ private Q_SLOTS:
 
     void filterEdit()
     {
-        TSimpleFilter f(QStringLiteral("REGGID=12"));
-        f.SetCondition(QStringLiteral("CITYNAME"), QStringLiteral("='МОС*'"));
-        f.SetCondition(QStringLiteral("REGGID"), QStringLiteral(" IS NULL"));
-        QCOMPARE(f.GetText(), QStringLiteral("REGGID IS NULL AND CITYNAME='МОС*'"));
-        f.RemoveCondition(QStringLiteral("regGID")); // names compare exactly
-        f.RemoveCondition(QStringLiteral("REGGID"));
-        f.RemoveCondition(QStringLiteral("CITYNAME"));
+        TSimpleFilter f(u"REGGID=12"_s);
+        f.SetCondition(u"CITYNAME"_s, u"='МОС*'"_s);
+        f.SetCondition(u"REGGID"_s, u" IS NULL"_s);
+        QCOMPARE(f.GetText(), u"REGGID IS NULL AND CITYNAME='МОС*'"_s);
+        f.RemoveCondition(u"regGID"_s); // names compare exactly
+        f.RemoveCondition(u"REGGID"_s);
+        f.RemoveCondition(u"CITYNAME"_s);
         QCOMPARE(f.GetText(), QString());
     }
 
@@ -113,13 +106,12 @@ private Q_SLOTS:
     void quotedValueReachesEngine()
     {
         QFETCH(QString, typed);
-        TSimpleFilter f(QStringLiteral("REGGID=3"));
-        f.SetCondition(QStringLiteral("MU"),
-                       QLatin1Char('=') + TSimpleFilter::Quoted(typed + u'*'));
+        TSimpleFilter f(u"REGGID=3"_s);
+        f.SetCondition(u"MU"_s, u'=' + TSimpleFilter::Quoted(typed + u'*'));
         const engine::TRowFilter parsed =
             engine::TRowFilter::Parse(TSimpleFilter(f.GetText()).GetText(), true);
         QCOMPARE(parsed.Conditions.size(), 2);
-        QCOMPARE(parsed.Conditions.at(1).Field, QStringLiteral("MU"));
+        QCOMPARE(parsed.Conditions.at(1).Field, u"MU"_s);
         QCOMPARE(parsed.Conditions.at(1).Op, engine::TFilterCondition::Prefix);
         QCOMPARE(parsed.Conditions.at(1).Value.toString(), typed);
     }
@@ -127,139 +119,106 @@ private Q_SLOTS:
     void keysAndNulls()
     {
         TMemoryTable t;
-        t.AddFieldDef(QStringLiteral("UserGID"), TFieldType::ftInteger);
-        t.AddFieldDef(QStringLiteral("WstGID"), TFieldType::ftInteger);
+        t.AddFieldDef(u"UserGID"_s, TFieldType::ftInteger);
+        t.AddFieldDef(u"WstGID"_s, TFieldType::ftInteger);
         t.Open();
-        TSimpleDBObject o(t, nullptr, QStringLiteral("UserGID;bogus;WSTGID;usergid"));
-        QCOMPARE(o.KeyFields(), sl("USERGID", "WSTGID", "USERGID")); // unknown dropped, repeat kept
-        QCOMPARE(NullToStr(o.GetValue(QStringLiteral("usergid"))), QString());
-        QCOMPARE(NullToInt(o.GetValue(QStringLiteral("WstGid"))), 0);
-        QVERIFY_THROWS_EXCEPTION(EDatabaseError, o.GetValue(QStringLiteral("NOPE")));
+        TSimpleDBObject o(t, nullptr, u"UserGID;bogus;WSTGID;usergid"_s);
+        // Unknown names dropped, a repeat kept.
+        QCOMPARE(o.KeyFields(), (QStringList{u"USERGID"_s, u"WSTGID"_s, u"USERGID"_s}));
+        QCOMPARE(NullToStr(o.GetValue(u"usergid"_s)), QString());
+        QCOMPARE(NullToInt(o.GetValue(u"WstGid"_s)), 0);
+        QVERIFY_THROWS_EXCEPTION(EDatabaseError, o.GetValue(u"NOPE"_s));
     }
 
-    // A new row reads back the identifier the database gave it; the dataset is left open or
-    // closed as it was found.
-    void saveReadsBackId_data()
+    // A refused row (duplicate name) is cancelled and the object keeps its values; corrected, one
+    // row is written and reads back the identifier the database gave it (USERGID by trigger);
+    // saved again under its key, the same row changes. The dataset stays open or closed.
+    void save_data()
     {
-        QTest::addColumn<QString>("backend");
         QTest::addColumn<QString>("table");
         QTest::addColumn<QString>("keys");
-        QTest::addColumn<QString>("id");
         QTest::addColumn<bool>("open");
-        for (const char *b : {"SQLITE", "POSTGRESQL"}) {
-            const QString backend = QString::fromLatin1(b);
-            QTest::addRow("%s operator, trigger, closed", b) << backend << "OPERATOR"
-                                                             << "UserGID;WstGID"
-                                                             << "USERGID" << false;
-            QTest::addRow("%s workstation, open", b) << backend << "WORKSTATION"
-                                                     << "WstGID"
-                                                     << "WSTGID" << true;
+        for (const bool open : {false, true}) {
+            const char *state = open ? "open" : "closed";
+            QTest::addRow("operator, %s", state) << u"OPERATOR"_s << u"UserGID;WstGID"_s << open;
+            QTest::addRow("workstation, %s", state) << u"WORKSTATION"_s << u"WstGID"_s << open;
         }
     }
-    void saveReadsBackId()
+    void save()
     {
-        QFETCH(QString, backend);
+        QFETCH_GLOBAL(QString, backend);
         QFETCH(QString, table);
         QFETCH(QString, keys);
-        QFETCH(QString, id);
         QFETCH(bool, open);
-        SKIP_UNLESS_BACKEND(backend);
         CentralDb central(backend);
-        central.Exec(QStringLiteral("INSERT INTO OPERATOR (WSTGID, USERGID, USERNAME, USERHASH, "
-                                    "USERLEVEL) VALUES (7, 1, 'A', '0', 0)"));
-        central.Exec(QStringLiteral("INSERT INTO WORKSTATION (WSTNAME) VALUES ('A')"));
+        central.Exec(u"INSERT INTO OPERATOR (WSTGID, USERGID, USERNAME, USERHASH, USERLEVEL) "
+                     "VALUES (7, 1, 'ИВАНОВ', '0', 0)"_s);
+        central.Exec(u"INSERT INTO WORKSTATION (WSTNAME) VALUES ('ИВАНОВ')"_s);
+        const bool op = table == u"OPERATOR"_s;
+        const QString id = op ? u"USERGID"_s : u"WSTGID"_s;
+        const QString name = op ? u"USERNAME"_s : u"WSTNAME"_s;
         TTable t(&central.Db(), table);
         t.Open();
         TSimpleDBObject o(t, nullptr, keys);
         t.SetActive(open);
-        TFieldSet k;
-        k.Put(QStringLiteral("WstGID"), QVariant());
-        QVERIFY(!o.Load(k));
-        o.SetValue(QStringLiteral("WstGID"), table == QLatin1String("OPERATOR") ? 7 : QVariant());
-        const QString name = table == QLatin1String("OPERATOR") ? QStringLiteral("USERNAME")
-                                                                : QStringLiteral("WSTNAME");
-        o.SetValue(name, QStringLiteral("Иванов"));
-        if (table == QLatin1String("OPERATOR")) {
-            o.SetValue(QStringLiteral("UserHash"), QStringLiteral("0"));
-            o.SetValue(QStringLiteral("UserLevel"), 1);
+        TFieldSet noKey;
+        noKey.Put(u"WstGID"_s, QVariant());
+        QVERIFY(!o.Load(noKey));
+        o.SetValue(u"WstGID"_s, op ? 7 : QVariant());
+        o.SetValue(name, u"ИВАНОВ"_s);
+        if (op) {
+            o.SetValue(u"UserHash"_s, u"0"_s);
+            o.SetValue(u"UserLevel"_s, 1);
         }
+        QVERIFY_THROWS_EXCEPTION(EDBEngineError, o.Save());
+        QCOMPARE(t.Active(), open);
+        if (open)
+            QCOMPARE(t.State(), TDataSetState::dsBrowse);
+        QVERIFY(o.GetValue(id).isNull());
+
+        o.SetValue(name, u"СИДОРОВ"_s);
         o.Save();
         QCOMPARE(t.Active(), open);
         const QVariant newId = o.GetValue(id);
-        QCOMPARE(newId.toInt(), 2);
+        QCOMPARE(newId.toInt(),
+                 central.Scalar(u"SELECT %1 FROM %2 WHERE %3 = 'СИДОРОВ'"_s.arg(id, table, name))
+                     .toInt());
+        QVERIFY(newId.toInt() > 1);
         if (open)
-            QCOMPARE(t.FieldByName(id)->AsInteger(), 2);
-        // Saved again under its key: the same row is changed.
-        o.SetValue(name, QStringLiteral("Петров"));
+            QCOMPARE(t.FieldByName(id)->AsInteger(), newId.toInt());
+        o.SetValue(name, u"ПЕТРОВ"_s);
         o.Save();
-        QCOMPARE(central.Scalar(QStringLiteral("SELECT COUNT(*) FROM ") + table).toInt(), 2);
+        QCOMPARE(central.Scalar(u"SELECT COUNT(*) FROM "_s + table).toInt(), 2);
         t.Open();
         TSimpleDBObject again(t, nullptr, keys);
         t.SetActive(open);
         TFieldSet byName;
-        byName.Put(name, QStringLiteral("Петров"));
+        byName.Put(name, u"ПЕТРОВ"_s);
         QVERIFY(again.Load(byName));
         QCOMPARE(again.GetValue(id), newId);
         QCOMPARE(t.Active(), open);
     }
 
-    // A refused row (duplicate operator name) is cancelled; the object keeps its values and a
-    // corrected second save writes exactly one row.
-    void failedSaveRecovers_data()
-    {
-        QTest::addColumn<QString>("backend");
-        QTest::addColumn<bool>("open");
-        for (const char *b : {"SQLITE", "POSTGRESQL"})
-            for (const bool open : {false, true})
-                QTest::addRow("%s %s", b, open ? "open" : "closed")
-                    << QString::fromLatin1(b) << open;
-    }
-    void failedSaveRecovers()
-    {
-        QFETCH(QString, backend);
-        QFETCH(bool, open);
-        SKIP_UNLESS_BACKEND(backend);
-        CentralDb central(backend);
-        central.Exec(QStringLiteral("INSERT INTO OPERATOR (WSTGID, USERGID, USERNAME, USERHASH, "
-                                    "USERLEVEL) VALUES (7, 1, 'ИВАНОВ', '0', 0)"));
-        TTable t(&central.Db(), QStringLiteral("OPERATOR"));
-        t.Open();
-        TSimpleDBObject o(t, nullptr, QStringLiteral("UserGID;WstGID"));
-        t.SetActive(open);
-        o.SetValue(QStringLiteral("WSTGID"), 7);
-        o.SetValue(QStringLiteral("USERNAME"), QStringLiteral("ИВАНОВ"));
-        o.SetValue(QStringLiteral("USERHASH"), QStringLiteral("0"));
-        o.SetValue(QStringLiteral("USERLEVEL"), 0);
-        QVERIFY_THROWS_EXCEPTION(EDBEngineError, o.Save());
-        QCOMPARE(t.Active(), open);
-        if (open)
-            QCOMPARE(t.State(), TDataSetState::dsBrowse);
-        QVERIFY(o.GetValue(QStringLiteral("USERGID")).isNull());
-        o.SetValue(QStringLiteral("USERNAME"), QStringLiteral("ПЕТРОВ"));
-        o.Save();
-        QCOMPARE(central.Scalar(QStringLiteral("SELECT COUNT(*) FROM OPERATOR")).toInt(), 2);
-        QCOMPARE(o.GetValue(QStringLiteral("USERGID")).toInt(), 2);
-    }
-
     // The chain region → hospitals / cities → brigades, the "ПРОЧИЕ..." rows and the "Полный"
     // patterns (case ignored, quotes harmless).
-    void dataModule_data() { addBackends(); }
     void dataModule()
     {
-        QFETCH(QString, backend);
-        SKIP_UNLESS_BACKEND(backend);
+        QFETCH_GLOBAL(QString, backend);
         CentralDb c(backend);
-        c.Exec(QStringLiteral("INSERT INTO REGION (REGGID, REGNAME, REGOKATO) VALUES "
-                              "(1, 'Омская область', '52'), (2, 'Томская область', '69')"));
-        c.Exec(QStringLiteral("INSERT INTO HOSPITAL (HSPGID, IDMU, MU, REGGID) VALUES "
-                              "(10, 1, 'ЦРБ', 1), (11, 2, 'Больница', NULL), (12, 3, 'ГБ', 2)"));
-        c.Exec(QStringLiteral("INSERT INTO CITY (CITYGID, CITYNAME, CITYSOATO, REGGID) VALUES "
-                              "(100, 'г. Омск', '1', 1), (101, 'Исилькуль', '2', 1), "
-                              "(102, 'Хутор', '3', NULL)"));
-        c.Exec(QStringLiteral("INSERT INTO BRIGADE (BRGGID, BRGNAME, CITYGID) VALUES "
-                              "(5, 'Бригада', 100), (6, 'Без города', NULL)"));
-        c.Exec(QStringLiteral("INSERT INTO WORKSTATION (WSTGID, WSTNAME, HSPGID, BRGGID) VALUES "
-                              "(20, 'Ст1', 10, NULL), (21, 'Ст2', NULL, 6)"));
+        c.Exec(u"INSERT INTO REGION (REGGID, REGNAME, REGOKATO) VALUES "
+               "(1, 'Омская область', '52'), (2, 'Томская область', '69')"_s);
+        c.Exec(u"INSERT INTO HOSPITAL (HSPGID, IDMU, MU, REGGID) VALUES "
+               "(10, 1, 'ЦРБ', 1), (11, 2, 'Больница', NULL), (12, 3, 'ГБ', 2)"_s);
+        c.Exec(u"INSERT INTO CITY (CITYGID, CITYNAME, CITYSOATO, REGGID) VALUES "
+               "(100, 'г. Омск', '1', 1), (101, 'Исилькуль', '2', 1), (102, 'Хутор', '3', NULL)"_s);
+        c.Exec(u"INSERT INTO BRIGADE (BRGGID, BRGNAME, CITYGID) VALUES "
+               "(5, 'Бригада', 100), (6, 'Без города', NULL)"_s);
+        c.Exec(u"INSERT INTO WORKSTATION (WSTGID, WSTNAME, HSPGID, BRGGID) VALUES "
+               "(20, 'Ст1', 10, NULL), (21, 'Ст2', NULL, 6)"_s);
+        const auto reopen = [](TDataSet &ds) {
+            ds.Close();
+            ds.Open();
+        };
 
         TWWDM dm(&c.Db());
         QSignalSpy pages(&dm, &TWWDM::UpdatePages);
@@ -270,50 +229,47 @@ private Q_SLOTS:
             ds->Open();
         dm.itRegionAfterScroll();
         QVERIFY(!pages.isEmpty());
-        QCOMPARE(column(dm.itRegion, QStringLiteral("REGNAME")),
-                 sl("Омская область", "Томская область", kOtherRow));
-        QCOMPARE(column(dm.itHospital, QStringLiteral("MU")), sl("ЦРБ"));
-        QCOMPARE(column(dm.itCity, QStringLiteral("CITYNAME")),
-                 sl("Исилькуль", "г. Омск", kOtherRow));
-        QCOMPARE(column(dm.itWorkstation, QStringLiteral("WSTNAME")), sl("Ст1"));
+        QCOMPARE(column(dm.itRegion, u"REGNAME"_s),
+                 (QStringList{u"Омская область"_s, u"Томская область"_s, kOtherRow}));
+        QCOMPARE(column(dm.itHospital, u"MU"_s), QStringList{u"ЦРБ"_s});
+        QCOMPARE(column(dm.itCity, u"CITYNAME"_s),
+                 (QStringList{u"Исилькуль"_s, u"г. Омск"_s, kOtherRow}));
+        QCOMPARE(column(dm.itWorkstation, u"WSTNAME"_s), QStringList{u"Ст1"_s});
 
         // The "ПРОЧИЕ..." region: hospitals and cities without a region.
-        QVERIFY(dm.itRegion.Locate(QStringLiteral("REGNAME"), kOtherRow));
-        QCOMPARE(column(dm.itHospital, QStringLiteral("MU")), sl("Больница"));
-        QCOMPARE(column(dm.itCity, QStringLiteral("CITYNAME")), sl("Хутор", kOtherRow));
-        QCOMPARE(dm.itCityNotNull.Filter(), QStringLiteral("REGGID IS NULL"));
+        QVERIFY(dm.itRegion.Locate(u"REGNAME"_s, kOtherRow));
+        QCOMPARE(column(dm.itHospital, u"MU"_s), QStringList{u"Больница"_s});
+        QCOMPARE(column(dm.itCity, u"CITYNAME"_s), (QStringList{u"Хутор"_s, kOtherRow}));
+        QCOMPARE(dm.itCityNotNull.Filter(), u"REGGID IS NULL"_s);
         // The "ПРОЧИЕ..." city: brigades without a city, and their workstations.
         dm.SetWorkstationMaster(2);
-        QVERIFY(dm.itCity.Locate(QStringLiteral("CITYNAME"), kOtherRow));
-        QCOMPARE(column(dm.itBrigade, QStringLiteral("BRGNAME")), sl("Без города"));
+        QVERIFY(dm.itCity.Locate(u"CITYNAME"_s, kOtherRow));
+        QCOMPARE(column(dm.itBrigade, u"BRGNAME"_s), QStringList{u"Без города"_s});
         dm.itWorkstation.Open();
-        QCOMPARE(column(dm.itWorkstation, QStringLiteral("WSTNAME")), sl("Ст2"));
+        QCOMPARE(column(dm.itWorkstation, u"WSTNAME"_s), QStringList{u"Ст2"_s});
 
         // A city condition typed into the box survives a change of region.
-        QVERIFY(dm.itRegion.Locate(QStringLiteral("REGGID"), 1));
+        QVERIFY(dm.itRegion.Locate(u"REGGID"_s, 1));
         TSimpleFilter f(dm.itCityNotNull.Filter());
-        f.SetCondition(QStringLiteral("CITYNAME"), QStringLiteral("='Г*'"));
+        f.SetCondition(u"CITYNAME"_s, u"='Г*'"_s);
         dm.itCityNotNull.SetFilterOptions(TFilterOption::foCaseInsensitive);
         dm.itCityNotNull.SetFilter(f.GetText());
-        dm.itCity.Close();
-        dm.itCity.Open();
-        QCOMPARE(column(dm.itCity, QStringLiteral("CITYNAME")), sl("г. Омск", kOtherRow));
-        QVERIFY(dm.itRegion.Locate(QStringLiteral("REGGID"), 2));
-        QCOMPARE(dm.itCityNotNull.Filter(), QStringLiteral("REGGID=2 AND CITYNAME='Г*'"));
-        QCOMPARE(column(dm.itCity, QStringLiteral("CITYNAME")), sl(kOtherRow));
+        reopen(dm.itCity);
+        QCOMPARE(column(dm.itCity, u"CITYNAME"_s), (QStringList{u"г. Омск"_s, kOtherRow}));
+        QVERIFY(dm.itRegion.Locate(u"REGGID"_s, 2));
+        QCOMPARE(dm.itCityNotNull.Filter(), u"REGGID=2 AND CITYNAME='Г*'"_s);
+        QCOMPARE(column(dm.itCity, u"CITYNAME"_s), QStringList{kOtherRow});
 
         // "Полный": upper-cased typed text finds mixed-case names; a quote is only a character.
-        QVERIFY(dm.itRegion.Locate(QStringLiteral("REGGID"), 1));
-        dm.itCityNotNull.SetFilter(QStringLiteral("REGGID=1"));
-        dm.SetCityPattern(QStringLiteral("%Г.%ОМСК%"));
-        dm.itCity.Close();
-        dm.itCity.Open();
-        QCOMPARE(column(dm.itCity, QStringLiteral("CITYNAME")), sl("г. Омск", kOtherRow));
-        dm.SetRegionPattern(QStringLiteral("%ТОМСКАЯ%"));
-        dm.itRegion.Close();
-        dm.itRegion.Open();
-        QCOMPARE(column(dm.itRegion, QStringLiteral("REGNAME")), sl("Томская область", kOtherRow));
-        dm.SetHospitalPattern(QStringLiteral("%'%"));
+        QVERIFY(dm.itRegion.Locate(u"REGGID"_s, 1));
+        dm.itCityNotNull.SetFilter(u"REGGID=1"_s);
+        dm.SetCityPattern(u"%Г.%ОМСК%"_s);
+        reopen(dm.itCity);
+        QCOMPARE(column(dm.itCity, u"CITYNAME"_s), (QStringList{u"г. Омск"_s, kOtherRow}));
+        dm.SetRegionPattern(u"%ТОМСКАЯ%"_s);
+        reopen(dm.itRegion);
+        QCOMPARE(column(dm.itRegion, u"REGNAME"_s), (QStringList{u"Томская область"_s, kOtherRow}));
+        dm.SetHospitalPattern(u"%'%"_s);
         dm.itHospital.Open();
         QVERIFY(dm.itHospital.IsEmpty());
         QVERIFY(!dm.HospitalPatternCleared());
@@ -321,7 +277,7 @@ private Q_SLOTS:
         QVERIFY(dm.HospitalPatternCleared());
         dm.itHospital.Open();
         // The rebuilt region list stands on its first region.
-        QCOMPARE(column(dm.itHospital, QStringLiteral("MU")), sl("ГБ"));
+        QCOMPARE(column(dm.itHospital, u"MU"_s), QStringList{u"ГБ"_s});
     }
 };
 

@@ -1,11 +1,20 @@
+// The workstation wizard and its dialogs, driven by object name over a small administration
+// world, on both backends.
+#include "../app/shellfixture.h"
+#include "../data/centraldb.h"
+#include "admin/dbobjects.h"
+#include "admin/form_brigade.h"
+#include "admin/form_operator.h"
+#include "admin/form_workstation.h"
 #include "admin/wstwizard.h"
 #include "admin/wwdatamodule.h"
-#include "app/srvmainform.h"
+#include "core/cp1251.h"
 #include "core/strconst.h"
+#include "data/siedm.h"
+#include "data/srvrplthread.h"
+#include "engine/table.h"
 #include "replication/replicator.h"
-#include "wizardfixture.h"
 
-#include <QAction>
 #include <QComboBox>
 #include <QDirIterator>
 #include <QGroupBox>
@@ -15,6 +24,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <QTableView>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -24,8 +34,56 @@ using Button = TDialogs::Button;
 
 namespace {
 
-const QString kOther = QStringLiteral("ПРОЧИЕ...");
-const QString kReadyIn = QStringLiteral("Файлы, готовые к отправке, находятся в папке: ");
+const QString kOmsk = u"ОМСКАЯ ОБЛАСТЬ"_s;
+const QString kTyumen = u"ТЮМЕНСКАЯ ОБЛАСТЬ"_s;
+const QString kAlexFull = u"Алексеевская центральная районная больница"_s;
+const QString kTaraFull = u"Тарская центральная районная больница"_s;
+
+//   REGION   1 ОМСКАЯ ОБЛАСТЬ, 2 ТЮМЕНСКАЯ ОБЛАСТЬ (no hospitals)
+//   HOSPITAL 10 АЛЕКСЕЕВСКАЯ ЦРБ, 11 ТАРСКАЯ ЦРБ (region 1), 12 ФАП БЕЗ РЕГИОНА
+//   CITY     30 АЛЕКСЕЕВКА, 31 ТАРА (region 1), 33 г. Тобольск (region 2), 32 ХУТОР (none)
+//   BRIGADE  20 БРИГАДА 1 (city 30, serves 10), 21 БРИГАДА ПРОЧАЯ (no city)
+//   WORKSTATION 1 РЕГИСТРАТУРА (hospital 10), 2 ПЕРЕДВИЖНАЯ (brigade 20)
+//   OPERATOR ИВАНОВ on 1 (hash "abc", operator)
+// The program folder is the server's, exporting the administration tables into "export".
+struct WizardFixture : ShellFixture
+{
+    explicit WizardFixture(const QString &backend) : central(backend)
+    {
+        CentralDb &c = central;
+        c.Exec(
+            u"INSERT INTO REGION VALUES (1, '%1', '52000000000'), (2, '%2', '71000000000')"_s.arg(
+                kOmsk, kTyumen));
+        c.Exec(u"INSERT INTO HOSPITAL (HSPGID, IDMU, MU, MUFL, REGGID) VALUES "
+               "(10, 100, 'АЛЕКСЕЕВСКАЯ ЦРБ', '%1', 1), (11, 101, 'ТАРСКАЯ ЦРБ', '%2', 1), "
+               "(12, 102, 'ФАП БЕЗ РЕГИОНА', 'ФАП без региона', NULL)"_s.arg(kAlexFull, kTaraFull));
+        c.Exec(
+            u"INSERT INTO CITY VALUES (30, 'АЛЕКСЕЕВКА', '1', '1', 1), (31, 'ТАРА', '2', '2', 1), "
+            "(32, 'ХУТОР', '3', '3', NULL), (33, 'г. Тобольск', '4', '4', 2)"_s);
+        c.Exec(u"INSERT INTO BRIGADE VALUES (20, 'БРИГАДА 1', 30), (21, 'БРИГАДА ПРОЧАЯ', NULL)"_s);
+        c.Exec(u"INSERT INTO BRIGHSP VALUES (10, 20)"_s);
+        c.Exec(u"INSERT INTO WORKSTATION (WSTGID, WSTNAME, HSPGID, BRGGID) VALUES "
+               "(1, 'РЕГИСТРАТУРА', 10, NULL), (2, 'ПЕРЕДВИЖНАЯ', NULL, 20)"_s);
+        c.Exec(u"INSERT INTO OPERATOR VALUES (1, 1, 'ИВАНОВ', 'abc', 0)"_s);
+        QFile f(iniPath());
+        f.open(QIODevice::WriteOnly);
+        f.write(cp1251::encode(u"[Settings]\r\nIsServer=1\r\nAIS_RODE_EXPORT=%1\r\n\r\n"
+                               "[Server-To-Workstation Replicated Tables]\r\nWORKSTATION=\r\n"
+                               "BRIGADE=\r\nBrigHsp=\r\nHOSPITAL=\r\nREGION=\r\n"_s.arg(
+                                   exportDir() + QDir::separator())));
+        f.close();
+        info = std::make_unique<TAppInfo>(exePath(), aliases);
+        AppInfo = info.get();
+        QDir().mkpath(exportDir());
+        info->ExportPath = exportDir() + QDir::separator();
+        SetCentralDatabase(&central.Db());
+    }
+    ~WizardFixture() { SetCentralDatabase(nullptr); }
+
+    QString exportDir() const { return dir.filePath(u"export"_s); }
+
+    CentralDb central;
+};
 
 template <typename T> T *child(QWidget *w, const QString &name)
 {
@@ -35,6 +93,11 @@ template <typename T> T *child(QWidget *w, const QString &name)
     return c;
 }
 
+void click(QWidget *w, const QString &button)
+{
+    child<QPushButton>(w, button)->click();
+}
+
 // Types text key by key (Cyrillic included), as the user would.
 void typeText(QWidget *w, const QString &text)
 {
@@ -42,34 +105,61 @@ void typeText(QWidget *w, const QString &text)
         QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
 }
 
-void click(QWidget *w, const QString &button)
+QStringList texts(QListWidget *list)
 {
-    child<QPushButton>(w, button)->click();
+    QStringList l;
+    for (int i = 0; i < list->count(); ++i)
+        l << list->item(i)->text();
+    return l;
+}
+
+// The texts of the first column of a grid, top to bottom.
+QStringList gridRows(QWidget *window, const QString &grid)
+{
+    const QAbstractItemModel *m = child<QTableView>(window, grid)->model();
+    QStringList rows;
+    for (int r = 0; r < m->rowCount(); ++r)
+        rows << m->index(r, 0).data().toString();
+    return rows;
+}
+
+// Makes the row whose first column reads text the grid's current row; false when there is none.
+bool pickRow(QWidget *window, const QString &grid, const QString &text)
+{
+    auto *view = child<QTableView>(window, grid);
+    const int row = gridRows(window, grid).indexOf(text);
+    if (row >= 0)
+        view->setCurrentIndex(view->model()->index(row, 0));
+    return row >= 0;
+}
+
+QString currentRow(QWidget *window, const QString &grid)
+{
+    return child<QTableView>(window, grid)->currentIndex().siblingAtColumn(0).data().toString();
+}
+
+QTabWidget *pages(QWidget *wizard)
+{
+    return child<QTabWidget>(wizard, u"pcWstWiz"_s);
 }
 
 QList<int> visibleTabs(QWidget *wizard)
 {
-    auto *pages = child<QTabWidget>(wizard, QStringLiteral("pcWstWiz"));
     QList<int> visible;
-    for (int i = 0; i < pages->count(); ++i)
-        if (pages->isTabVisible(i))
+    for (int i = 0; i < pages(wizard)->count(); ++i)
+        if (pages(wizard)->isTabVisible(i))
             visible << i;
     return visible;
-}
-
-int page(QWidget *wizard)
-{
-    return child<QTabWidget>(wizard, QStringLiteral("pcWstWiz"))->currentIndex();
 }
 
 // Presses "Далее" while it is enabled; the pages passed through.
 QList<int> walkForward(QWidget *wizard)
 {
-    QList<int> path{page(wizard)};
-    auto *next = child<QPushButton>(wizard, QStringLiteral("NextButton"));
+    QList<int> path{pages(wizard)->currentIndex()};
+    auto *next = child<QPushButton>(wizard, u"NextButton"_s);
     while (next->isEnabled() && path.size() < 10) {
         next->click();
-        path << page(wizard);
+        path << pages(wizard)->currentIndex();
     }
     return path;
 }
@@ -77,16 +167,14 @@ QList<int> walkForward(QWidget *wizard)
 void chooseType(QWidget *wizard, const QString &types)
 {
     for (const QChar t : types)
-        child<QRadioButton>(wizard,
-                            t == u'H' ? QStringLiteral("rbHospital") : QStringLiteral("rbBrigade"))
-            ->click();
+        child<QRadioButton>(wizard, t == u'H' ? u"rbHospital"_s : u"rbBrigade"_s)->click();
 }
 
 void goTo(QWidget *wizard, int index)
 {
-    while (page(wizard) < index)
-        click(wizard, QStringLiteral("NextButton"));
-    QCOMPARE(page(wizard), index);
+    while (pages(wizard)->currentIndex() < index)
+        click(wizard, u"NextButton"_s);
+    QCOMPARE(pages(wizard)->currentIndex(), index);
 }
 
 QList<Kind> kinds()
@@ -100,7 +188,7 @@ QList<Kind> kinds()
 QStringList scripts(const QString &folder)
 {
     QStringList files;
-    QDirIterator it(folder, {QStringLiteral("*.sql")}, QDir::Files, QDirIterator::Subdirectories);
+    QDirIterator it(folder, {u"*.sql"_s}, QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext())
         files << it.next();
     files.sort();
@@ -117,13 +205,16 @@ class TestWstWizard : public QObject
     std::unique_ptr<TAdminWizard> m_wizard;
     QStringList m_failures;
 
-    TAdminWizard *open()
+    TAdminWizard *open(const QString &types)
     {
-        m_wizard = std::make_unique<TAdminWizard>(nullptr, m_fx->db());
+        m_wizard = std::make_unique<TAdminWizard>(nullptr, m_fx->central.Db());
         m_wizard->show();
+        chooseType(m_wizard.get(), types);
         return m_wizard.get();
     }
-    QVariant scalar(const QString &sql) { return m_fx->central->Scalar(sql); }
+    QVariant scalar(const QString &sql) { return m_fx->central.Scalar(sql); }
+    int count(const QString &from) { return scalar(u"SELECT COUNT(*) FROM "_s + from).toInt(); }
+    QString hospitalFolder() const { return m_fx->exportDir() + u"/АЛЕКСЕЕВСКАЯ ЦРБ"_s; }
 
 private Q_SLOTS:
     void initTestCase_data()
@@ -136,13 +227,12 @@ private Q_SLOTS:
     void initTestCase()
     {
         TDialogs::SetTestMode(true);
-        TDialogs::InstallLoginHandler();
         TDialogs::SetFailureHandler([this](const QString &d) { m_failures << d; });
     }
     void init()
     {
         QFETCH_GLOBAL(QString, backend);
-        if (backend == QLatin1String("POSTGRESQL") && !testsupport::pgServer())
+        if (backend == u"POSTGRESQL"_s && !testsupport::pgServer())
             QFAIL("ZORU_REQUIRE_PG is set but no PostgreSQL server is configured");
         TDialogs::Reset();
         m_failures.clear();
@@ -156,94 +246,44 @@ private Q_SLOTS:
         QCOMPARE(TDialogs::PendingAnswers(), 0);
     }
 
-    // The menu command shows the wizard modally as a child of the main window and frees it
-    // when it closes, also when it could not open its lists.
-    void menuOpensAndFreesTheWizard()
-    {
-        QFETCH_GLOBAL(QString, backend);
-        TAliasStore &aliases = m_fx->aliases;
-        aliases.SetConfigMode(TAliasStore::ConfigMode::RunOnly);
-        const TAliasStore &own = m_fx->central->Aliases();
-        aliases.AddAlias(u"MAINCENTER"_s, own.GetAliasDriverName(u"CENTER"_s),
-                         own.GetAliasParams(u"CENTER"_s));
-        const QString empty = m_fx->dir.filePath(u"empty.db"_s);
-        testsupport::writeFile(empty, {});
-        aliases.AddAlias(u"EMPTY"_s, u"SQLITE"_s, {u"DATABASE NAME="_s + empty});
-        for (const QString &alias : {u"MAINCENTER"_s, u"EMPTY"_s}) {
-            m_fx->info->WriteString(StrConst::SettingsSection, StrConst::SrvDBKey, alias);
-            const auto pg = testsupport::pgServer();
-            if (alias == u"MAINCENTER"_s && backend == u"POSTGRESQL"_s)
-                TDialogs::SetNextLogin(pg->user, pg->password);
-            else
-                TDialogs::SetNextLogin(u"admin"_s, QString());
-            TSrvMainForm form;
-            QVERIFY(form.KZCenter().Connected());
-            auto *item = form.findChild<QAction *>(u"WstAdminItem"_s);
-            QVERIFY(item->isEnabled());
-            for (int round = 0; round < (alias == u"EMPTY"_s ? 1 : 2); ++round) {
-                TDialogs::Reset();
-                QObject *owner = nullptr;
-                whenModalShown(&form, u"AdminWizard"_s, [&](QWidget *w) {
-                    owner = w->parent();
-                    click(w, u"CancelButton"_s);
-                });
-                if (alias == u"EMPTY"_s)
-                    TDialogs::SetNextAnswer(Button::Ok);
-                item->trigger();
-                QCOMPARE(owner, alias == u"EMPTY"_s ? nullptr : &form);
-                QCOMPARE(kinds(), alias == u"EMPTY"_s ? QList<Kind>{Kind::Error} : QList<Kind>{});
-                QVERIFY(!form.findChild<TAdminWizard *>());
-            }
-        }
-    }
-
-    // Which pages are reachable, by "Далее" from the first, for a type and a region (city).
+    // The pages reachable by "Далее" from the first, for a type (H, B, clicked in turn) and a
+    // region (city); and the rows of the last grid that decides them.
     void pagesFollowTypeAndSelection_data()
     {
         QTest::addColumn<QString>("types");
         QTest::addColumn<QString>("region");
         QTest::addColumn<QString>("city");
-        QTest::addColumn<QList<int>>("visible");
         QTest::addColumn<QList<int>>("path");
         QTest::addColumn<QString>("grid");
         QTest::addColumn<QStringList>("rows");
         QTest::newRow("no type") << ""
                                  << ""
-                                 << "" << QList<int>{0} << QList<int>{0} << "grdRegion"
-                                 << QStringList{u"ОМСКАЯ ОБЛАСТЬ"_s, u"ТЮМЕНСКАЯ ОБЛАСТЬ"_s,
-                                                kOther};
+                                 << "" << QList<int>{0} << "grdRegion"
+                                 << QStringList{kOmsk, kTyumen, kOtherRow};
         QTest::newRow("hospital") << "H"
                                   << ""
-                                  << "" << QList<int>{0, 1, 2, 5, 6} << QList<int>{0, 1, 2, 5, 6}
-                                  << "grdHospital"
+                                  << "" << QList<int>{0, 1, 2, 5, 6} << "grdHospital"
                                   << QStringList{u"АЛЕКСЕЕВСКАЯ ЦРБ"_s, u"ТАРСКАЯ ЦРБ"_s};
         QTest::newRow("brigade") << "B"
                                  << ""
-                                 << "" << QList<int>{0, 1, 3, 4, 5, 6}
-                                 << QList<int>{0, 1, 3, 4, 5, 6} << "grdCity"
-                                 << QStringList{u"АЛЕКСЕЕВКА"_s, u"ТАРА"_s, kOther};
+                                 << "" << QList<int>{0, 1, 3, 4, 5, 6} << "grdCity"
+                                 << QStringList{u"АЛЕКСЕЕВКА"_s, u"ТАРА"_s, kOtherRow};
         QTest::newRow("hospital, then brigade")
             << "HB"
             << ""
-            << "" << QList<int>{0, 1, 3, 4, 5, 6} << QList<int>{0, 1, 3, 4, 5, 6}
-            << "grdWorkstation" << QStringList{u"ПЕРЕДВИЖНАЯ"_s};
+            << "" << QList<int>{0, 1, 3, 4, 5, 6} << "grdWorkstation"
+            << QStringList{u"ПЕРЕДВИЖНАЯ"_s};
         QTest::newRow("region without hospitals")
-            << "H"
-            << "ТЮМЕНСКАЯ ОБЛАСТЬ"
-            << "" << QList<int>{0, 1, 2} << QList<int>{0, 1, 2} << "grdHospital" << QStringList{};
+            << "H" << kTyumen << "" << QList<int>{0, 1, 2} << "grdHospital" << QStringList{};
         QTest::newRow("other region, hospital")
-            << "H" << kOther << "" << QList<int>{0, 1, 2, 5} << QList<int>{0, 1, 2, 5}
-            << "grdHospital" << QStringList{u"ФАП БЕЗ РЕГИОНА"_s};
-        QTest::newRow("other region, brigade")
-            << "B" << kOther << "" << QList<int>{0, 1, 3, 4} << QList<int>{0, 1, 3, 4} << "grdCity"
-            << QStringList{u"ХУТОР"_s, kOther};
-        QTest::newRow("other city")
-            << "B" << kOther << kOther << QList<int>{0, 1, 3, 4, 5} << QList<int>{0, 1, 3, 4, 5}
-            << "grdBrigade" << QStringList{u"БРИГАДА ПРОЧАЯ"_s};
+            << "H" << kOtherRow << "" << QList<int>{0, 1, 2, 5} << "grdHospital"
+            << QStringList{u"ФАП БЕЗ РЕГИОНА"_s};
+        QTest::newRow("other region, brigade") << "B" << kOtherRow << "" << QList<int>{0, 1, 3, 4}
+                                               << "grdCity" << QStringList{u"ХУТОР"_s, kOtherRow};
+        QTest::newRow("other city") << "B" << kOtherRow << kOtherRow << QList<int>{0, 1, 3, 4, 5}
+                                    << "grdBrigade" << QStringList{u"БРИГАДА ПРОЧАЯ"_s};
         QTest::newRow("region without cities")
-            << "B"
-            << "ТЮМЕНСКАЯ ОБЛАСТЬ"
-            << "г. Тобольск" << QList<int>{0, 1, 3, 4} << QList<int>{0, 1, 3, 4} << "grdBrigade"
+            << "B" << kTyumen << u"г. Тобольск"_s << QList<int>{0, 1, 3, 4} << "grdBrigade"
             << QStringList{};
     }
     void pagesFollowTypeAndSelection()
@@ -251,67 +291,54 @@ private Q_SLOTS:
         QFETCH(QString, types);
         QFETCH(QString, region);
         QFETCH(QString, city);
-        QFETCH(QList<int>, visible);
         QFETCH(QList<int>, path);
         QFETCH(QString, grid);
         QFETCH(QStringList, rows);
-        TAdminWizard *w = open();
-        chooseType(w, types);
-        if (!region.isEmpty())
-            QVERIFY(pickRow(w, QStringLiteral("grdRegion"), region));
-        if (!city.isEmpty())
-            QVERIFY(pickRow(w, QStringLiteral("grdCity"), city));
-        QCOMPARE(visibleTabs(w), visible);
+        TAdminWizard *w = open(types);
+        QVERIFY(region.isEmpty() || pickRow(w, u"grdRegion"_s, region));
+        QVERIFY(city.isEmpty() || pickRow(w, u"grdCity"_s, city));
+        QCOMPARE(visibleTabs(w), path);
         QCOMPARE(gridRows(w, grid), rows);
         QCOMPARE(walkForward(w), path);
-        QCOMPARE(child<QPushButton>(w, QStringLiteral("PrevButton"))->isEnabled(), path.size() > 1);
+        QCOMPARE(child<QPushButton>(w, u"PrevButton"_s)->isEnabled(), path.size() > 1);
     }
 
-    // Every filter box in both modes, with quotes and "and" in the text; then cleared.
+    // Every filter box in both modes, with quotes and "and" in the text; then cleared, and back
+    // to "Быстрый". T: the Тюменская region first.
     void filters_data()
     {
         QTest::addColumn<QString>("types");
         QTest::addColumn<QString>("box");
         QTest::addColumn<bool>("full");
         QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("grid");
         QTest::addColumn<QStringList>("rows");
-        QTest::newRow("region, prefix") << "H"
-                                        << "Region" << false << "ОМ"
-                                        << "grdRegion" << QStringList{u"ОМСКАЯ ОБЛАСТЬ"_s, kOther};
+        QTest::newRow("region, prefix")
+            << "H"
+            << "Region" << false << "ОМ" << QStringList{kOmsk, kOtherRow};
         QTest::newRow("region, words anywhere")
             << "H"
-            << "Region" << true << "ТЮМ ОБЛ"
-            << "grdRegion" << QStringList{u"ТЮМЕНСКАЯ ОБЛАСТЬ"_s, kOther};
-        QTest::newRow("region, words out of order") << "H"
-                                                    << "Region" << true << "ОБЛ ТЮМ"
-                                                    << "grdRegion" << QStringList{kOther};
-        QTest::newRow("hospital, prefix") << "H"
-                                          << "Hospital" << false << "ТАР"
-                                          << "grdHospital" << QStringList{u"ТАРСКАЯ ЦРБ"_s};
+            << "Region" << true << "ТЮМ ОБЛ" << QStringList{kTyumen, kOtherRow};
+        QTest::newRow("region, words out of order")
+            << "H"
+            << "Region" << true << "ОБЛ ТЮМ" << QStringList{kOtherRow};
+        QTest::newRow("hospital, prefix")
+            << "H"
+            << "Hospital" << false << "ТАР" << QStringList{u"ТАРСКАЯ ЦРБ"_s};
         QTest::newRow("hospital, anywhere")
             << "H"
-            << "Hospital" << true << "ЦРБ"
-            << "grdHospital" << QStringList{u"АЛЕКСЕЕВСКАЯ ЦРБ"_s, u"ТАРСКАЯ ЦРБ"_s};
-        QTest::newRow("city, prefix") << "B"
-                                      << "City" << false << "ТАР"
-                                      << "grdCity" << QStringList{u"ТАРА"_s, kOther};
-        QTest::newRow("city, anywhere, any case (Тюменская)")
+            << "Hospital" << true << "ЦРБ" << QStringList{u"АЛЕКСЕЕВСКАЯ ЦРБ"_s, u"ТАРСКАЯ ЦРБ"_s};
+        QTest::newRow("city, prefix")
+            << "B"
+            << "City" << false << "ТАР" << QStringList{u"ТАРА"_s, kOtherRow};
+        QTest::newRow("city, anywhere, any case")
             << "BT"
-            << "City" << true << "ТОБ"
-            << "grdCity" << QStringList{u"г. Тобольск"_s, kOther};
-        QTest::newRow("city, anywhere") << "B"
-                                        << "City" << true << "ЛЕКС"
-                                        << "grdCity" << QStringList{u"АЛЕКСЕЕВКА"_s, kOther};
-        for (const QString &box : {u"Region"_s, u"Hospital"_s, u"City"_s}) {
-            const QString grid = QStringLiteral("grd") + box;
-            const QStringList none =
-                box == QLatin1String("Hospital") ? QStringList{} : QStringList{kOther};
-            const QString types = box == QLatin1String("City") ? u"B"_s : u"H"_s;
+            << "City" << true << "ТОБ" << QStringList{u"г. Тобольск"_s, kOtherRow};
+        for (const QString &box : {u"Region"_s, u"Hospital"_s, u"City"_s})
             for (const bool full : {false, true})
                 QTest::addRow("%s, quote and 'and', %s", qPrintable(box), full ? "full" : "quick")
-                    << types << box << full << "О'Б AND REGNAME='X' = A" << grid << none;
-        }
+                    << (box == u"City"_s ? u"B"_s : u"H"_s) << box << full
+                    << "О'Б AND REGNAME='X' = A"
+                    << (box == u"Hospital"_s ? QStringList{} : QStringList{kOtherRow});
     }
     void filters()
     {
@@ -319,255 +346,339 @@ private Q_SLOTS:
         QFETCH(QString, box);
         QFETCH(bool, full);
         QFETCH(QString, text);
-        QFETCH(QString, grid);
         QFETCH(QStringList, rows);
-        TAdminWizard *w = open();
-        chooseType(w, types.left(1));
+        TAdminWizard *w = open(types.left(1));
         if (types.contains(u'T'))
-            QVERIFY(pickRow(w, u"grdRegion"_s, u"ТЮМЕНСКАЯ ОБЛАСТЬ"_s));
+            QVERIFY(pickRow(w, u"grdRegion"_s, kTyumen));
+        const QString grid = u"grd"_s + box;
         const QStringList before = gridRows(w, grid);
-        auto *edit = child<QLineEdit>(w, QStringLiteral("ed%1Filter").arg(box));
-        auto *mode = child<QGroupBox>(w, QStringLiteral("rb%1Filter").arg(box));
+        auto *edit = child<QLineEdit>(w, u"ed%1Filter"_s.arg(box));
+        auto *mode = child<QGroupBox>(w, u"rb%1Filter"_s.arg(box));
         if (full)
-            mode->findChild<QRadioButton *>(QStringLiteral("rb%1FilterFull").arg(box))->click();
+            child<QRadioButton>(mode, u"rb%1FilterFull"_s.arg(box))->click();
         typeText(edit, text.toLower());
         QCOMPARE(edit->text(), text.toUpper());
         QCOMPARE(gridRows(w, grid), rows);
+        QCOMPARE(currentRow(w, grid), rows.value(0));
 
         // Emptied, the box takes its condition away; back to "Быстрый", the pattern goes too.
         edit->clear();
         QCOMPARE(gridRows(w, grid), before);
-        mode->findChild<QRadioButton *>(QStringLiteral("rb%1FilterQuick").arg(box))->click();
+        child<QRadioButton>(mode, u"rb%1FilterQuick"_s.arg(box))->click();
         QCOMPARE(gridRows(w, grid), before);
         TWWDM &dm = w->WWDM();
         QVERIFY(dm.RegionPatternCleared() && dm.CityPatternCleared() &&
                 dm.HospitalPatternCleared());
-        for (TDataSet *d :
-             {static_cast<TDataSet *>(&dm.itRegionNotNull),
-              static_cast<TDataSet *>(&dm.itCityNotNull), static_cast<TDataSet *>(&dm.itHospital)})
-            QVERIFY2(!d->Filter().contains(QStringLiteral("NAME")) &&
-                         !d->Filter().contains(QStringLiteral("MU")),
+        for (TDataSet *d : std::initializer_list<TDataSet *>{&dm.itRegionNotNull, &dm.itCityNotNull,
+                                                             &dm.itHospital})
+            QVERIFY2(!d->Filter().contains(u"NAME"_s) && !d->Filter().contains(u"MU"_s),
                      qPrintable(d->Filter()));
     }
 
     void regionAndCityFiltersTogether()
     {
-        TAdminWizard *w = open();
-        chooseType(w, QStringLiteral("B"));
-        typeText(child<QLineEdit>(w, QStringLiteral("edCityFilter")), QStringLiteral("т"));
-        QCOMPARE(gridRows(w, QStringLiteral("grdCity")), (QStringList{u"ТАРА"_s, kOther}));
-        QVERIFY(pickRow(w, QStringLiteral("grdRegion"), QStringLiteral("ТЮМЕНСКАЯ ОБЛАСТЬ")));
+        TAdminWizard *w = open(u"B"_s);
+        auto *edit = child<QLineEdit>(w, u"edCityFilter"_s);
+        typeText(edit, u"т"_s);
+        QCOMPARE(gridRows(w, u"grdCity"_s), (QStringList{u"ТАРА"_s, kOtherRow}));
+        QVERIFY(pickRow(w, u"grdRegion"_s, kTyumen));
         // The prefix is case-blind: "г. Тобольск" starts with "Г".
-        QCOMPARE(gridRows(w, QStringLiteral("grdCity")), QStringList{kOther});
-        typeText(child<QLineEdit>(w, QStringLiteral("edCityFilter")), QStringLiteral("x"));
-        QTest::keyClick(child<QLineEdit>(w, QStringLiteral("edCityFilter")), Qt::Key_Backspace);
-        QTest::keyClick(child<QLineEdit>(w, QStringLiteral("edCityFilter")), Qt::Key_Backspace);
-        typeText(child<QLineEdit>(w, QStringLiteral("edCityFilter")), QStringLiteral("г"));
-        QCOMPARE(gridRows(w, QStringLiteral("grdCity")), (QStringList{u"г. Тобольск"_s, kOther}));
+        QCOMPARE(gridRows(w, u"grdCity"_s), QStringList{kOtherRow});
+        typeText(edit, u"x"_s);
+        QTest::keyClick(edit, Qt::Key_Backspace);
+        QTest::keyClick(edit, Qt::Key_Backspace);
+        typeText(edit, u"г"_s);
+        QCOMPARE(gridRows(w, u"grdCity"_s), (QStringList{u"г. Тобольск"_s, kOtherRow}));
         const QString filter = w->WWDM().itCityNotNull.Filter();
-        QVERIFY2(filter.contains(QStringLiteral("REGGID")) &&
-                     filter.contains(QStringLiteral("CITYNAME")),
+        QVERIFY2(filter.contains(u"REGGID"_s) && filter.contains(u"CITYNAME"_s),
                  qPrintable(filter));
     }
 
+    // Added with ">" (nothing selected: the first), ">" again, ">>", "<"; edited with "<<".
     void brigadeAddedAndEdited()
     {
-        TAdminWizard *w = open();
-        chooseType(w, QStringLiteral("B"));
-        QVERIFY(pickRow(w, QStringLiteral("grdCity"), QStringLiteral("ТАРА")));
+        TAdminWizard *w = open(u"B"_s);
+        QVERIFY(pickRow(w, u"grdCity"_s, u"ТАРА"_s));
         goTo(w, 4);
         QStringList offered;
         bool allIncluded = false;
-        whenModalShown(w, QStringLiteral("BrigadeDlg"), [&](QWidget *d) {
-            auto *src = child<QListWidget>(d, QStringLiteral("SrcList"));
-            auto *dst = child<QListWidget>(d, QStringLiteral("DstList"));
-            for (int i = 0; i < src->count(); ++i)
-                offered << src->item(i)->text();
-            typeText(child<QLineEdit>(d, QStringLiteral("edName")),
-                     QStringLiteral("Новая бригада"));
-            click(d, QStringLiteral("IncludeBtn")); // nothing selected: selects the first
-            click(d, QStringLiteral("IncludeBtn"));
-            click(d, QStringLiteral("IncAllBtn"));
+        whenModalShown(w, u"BrigadeDlg"_s, [&](QWidget *d) {
+            auto *src = child<QListWidget>(d, u"SrcList"_s);
+            offered = texts(src);
+            typeText(child<QLineEdit>(d, u"edName"_s), u"Новая бригада"_s);
+            click(d, u"IncludeBtn"_s);
+            click(d, u"IncludeBtn"_s);
+            click(d, u"IncAllBtn"_s);
             allIncluded = src->count() == 0 &&
-                          !child<QPushButton>(d, QStringLiteral("IncludeBtn"))->isEnabled() &&
-                          !child<QPushButton>(d, QStringLiteral("IncAllBtn"))->isEnabled();
-            dst->item(1)->setSelected(true);
-            click(d, QStringLiteral("ExcludeBtn"));
-            click(d, QStringLiteral("OKBtn"));
+                          !child<QPushButton>(d, u"IncludeBtn"_s)->isEnabled() &&
+                          !child<QPushButton>(d, u"IncAllBtn"_s)->isEnabled();
+            child<QListWidget>(d, u"DstList"_s)->item(1)->setSelected(true);
+            click(d, u"ExcludeBtn"_s);
+            click(d, u"OKBtn"_s);
         });
-        click(w, QStringLiteral("brgAddButton"));
-        QCOMPARE(offered, (QStringList{u"Алексеевская центральная районная больница"_s,
-                                       u"Тарская центральная районная больница"_s}));
+        click(w, u"brgAddButton"_s);
+        QCOMPARE(offered, (QStringList{kAlexFull, kTaraFull}));
         QVERIFY(allIncluded);
-        const QVariant id = scalar(QStringLiteral(
-            "SELECT BRGGID FROM BRIGADE WHERE BRGNAME = 'Новая бригада' AND CITYGID = 31"));
-        QVERIFY(id.isValid());
-        QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM BRIGHSP WHERE BRGGID = %1 AND "
-                                       "HSPGID = 10")
-                            .arg(id.toInt()))
-                     .toInt(),
-                 1);
-        QCOMPARE(currentRow(w, QStringLiteral("grdBrigade")), QStringLiteral("Новая бригада"));
+        const int id =
+            scalar(u"SELECT BRGGID FROM BRIGADE WHERE BRGNAME = 'Новая бригада' AND CITYGID = 31"_s)
+                .toInt();
+        QVERIFY(id > 0);
+        QCOMPARE(count(u"BRIGHSP WHERE HSPGID = 10 AND BRGGID = "_s + QString::number(id)), 1);
+        QCOMPARE(currentRow(w, u"grdBrigade"_s), u"Новая бригада"_s);
 
-        // Edited: the linked hospital is offered as chosen; "<<" takes all links away.
         QStringList linked;
-        whenModalShown(w, QStringLiteral("BrigadeDlg"), [&](QWidget *d) {
-            auto *dst = child<QListWidget>(d, QStringLiteral("DstList"));
-            for (int i = 0; i < dst->count(); ++i)
-                linked << dst->item(i)->text();
-            click(d, QStringLiteral("ExAllBtn"));
-            QVERIFY(!child<QPushButton>(d, QStringLiteral("ExcludeBtn"))->isEnabled());
-            click(d, QStringLiteral("OKBtn"));
+        whenModalShown(w, u"BrigadeDlg"_s, [&](QWidget *d) {
+            linked = texts(child<QListWidget>(d, u"DstList"_s));
+            click(d, u"ExAllBtn"_s);
+            QVERIFY(!child<QPushButton>(d, u"ExcludeBtn"_s)->isEnabled());
+            click(d, u"OKBtn"_s);
         });
-        click(w, QStringLiteral("brgEdtButton"));
-        QCOMPARE(linked, QStringList{u"Алексеевская центральная районная больница"_s});
-        QCOMPARE(
-            scalar(QStringLiteral("SELECT COUNT(*) FROM BRIGHSP WHERE BRGGID = %1").arg(id.toInt()))
-                .toInt(),
-            0);
-        QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM BRIGADE")).toInt(), 3);
+        click(w, u"brgEdtButton"_s);
+        QCOMPARE(linked, QStringList{kAlexFull});
+        QCOMPARE(count(u"BRIGHSP WHERE BRGGID = "_s + QString::number(id)), 0);
+        QCOMPARE(count(u"BRIGADE"_s), 3);
     }
 
+    // "No" to the archive question writes the row only; "Yes" runs the export for the new
+    // workstation in the progress window.
     void workstationAddedNoThenYes()
     {
-        TAdminWizard *w = open();
-        chooseType(w, QStringLiteral("H"));
+        TAdminWizard *w = open(u"H"_s);
         goTo(w, 5);
-        auto addWorkstation = [&](const QString &name) {
-            whenModalShown(w, QStringLiteral("WorkstationDialog"), [name](QWidget *d) {
-                typeText(child<QLineEdit>(d, QStringLiteral("edName")), name);
-                click(d, QStringLiteral("OKBtn"));
+        const auto addWorkstation = [&](const QString &name, Button answer) {
+            whenModalShown(w, u"WorkstationDialog"_s, [name](QWidget *d) {
+                typeText(child<QLineEdit>(d, u"edName"_s), name);
+                click(d, u"OKBtn"_s);
             });
+            TDialogs::SetNextAnswer(answer);
+            click(w, u"wstAddButton"_s);
         };
-        addWorkstation(QStringLiteral("кабинет 5"));
-        TDialogs::SetNextAnswer(Button::No);
-        click(w, QStringLiteral("wstAddButton"));
+        addWorkstation(u"кабинет 5"_s, Button::No);
         QCOMPARE(kinds(), QList<Kind>{Kind::PlainQuestion});
         QCOMPARE(TDialogs::AskedSoFar().first().text,
-                 QStringLiteral("Создать архив с внешними справочниками для рабочей станции?"));
-        QCOMPARE(currentRow(w, QStringLiteral("grdWorkstation")), QStringLiteral("КАБИНЕТ 5"));
-        QCOMPARE(
-            scalar(QStringLiteral("SELECT HSPGID FROM WORKSTATION WHERE WSTNAME = 'КАБИНЕТ 5'"))
-                .toInt(),
-            10);
+                 u"Создать архив с внешними справочниками для рабочей станции?"_s);
+        QCOMPARE(currentRow(w, u"grdWorkstation"_s), u"КАБИНЕТ 5"_s);
+        QCOMPARE(scalar(u"SELECT HSPGID FROM WORKSTATION WHERE WSTNAME = 'КАБИНЕТ 5'"_s).toInt(),
+                 10);
         QVERIFY(QDir(m_fx->exportDir()).isEmpty());
 
-        // Yes: the export runs in the progress window, for the new workstation.
-        const QString arc = qEnvironmentVariable("ZORU_PROGRAM_DIR") + QStringLiteral("/zoru-arc");
-        QVERIFY(QFile::copy(arc, m_fx->dir.filePath(QStringLiteral("zoru-arc"))));
-        QFile::setPermissions(m_fx->dir.filePath(QStringLiteral("zoru-arc")),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QString arc = m_fx->dir.filePath(u"zoru-arc"_s);
+        QVERIFY(QFile::copy(qEnvironmentVariable("ZORU_PROGRAM_DIR") + u"/zoru-arc"_s, arc));
+        QFile::setPermissions(arc, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QString lastLine;
         auto *timer = new QTimer(w);
-        timer->setInterval(10);
         connect(timer, &QTimer::timeout, w, [&, timer] {
-            auto *button = Replicator
-                               ? Replicator->findChild<QPushButton *>(QStringLiteral("Button"))
-                               : nullptr;
-            if (!button || !Replicator->isVisible() || button->text() != StrConst::BtnOK)
+            auto *ok = Replicator ? Replicator->findChild<QPushButton *>(u"Button"_s) : nullptr;
+            if (!ok || !Replicator->isVisible() || ok->text() != StrConst::BtnOK)
                 return;
-            lastLine = Replicator->findChild<QPlainTextEdit *>(QStringLiteral("MsgMemo"))
+            lastLine = Replicator->findChild<QPlainTextEdit *>(u"MsgMemo"_s)
                            ->toPlainText()
-                           .section(QLatin1Char('\n'), -1);
+                           .section(u'\n', -1);
             timer->stop();
-            button->click();
+            ok->click();
         });
-        timer->start();
-        addWorkstation(QStringLiteral("кабинет 6"));
-        TDialogs::SetNextAnswer(Button::Yes);
-        click(w, QStringLiteral("wstAddButton"));
-        QCOMPARE(lastLine, QStringLiteral("Экспорт данных завершен"));
-        const QStringList archives = QDir(m_fx->exportDir() + QStringLiteral("/АЛЕКСЕЕВСКАЯ ЦРБ"))
-                                         .entryList({QStringLiteral("*.s2w")}, QDir::Files);
+        timer->start(10);
+        addWorkstation(u"кабинет 6"_s, Button::Yes);
+        QCOMPARE(lastLine, u"Экспорт данных завершен"_s);
+        const QStringList archives = QDir(hospitalFolder()).entryList({u"*.s2w"_s}, QDir::Files);
         QCOMPARE(archives.size(), 1);
-        QVERIFY(archives.first().startsWith(QStringLiteral("КАБИНЕТ 6_")));
+        QVERIFY(archives.first().startsWith(u"КАБИНЕТ 6_"_s));
     }
 
+    // Added, then its level changed (hash "0" each time), each with its script; a duplicate name
+    // is refused with the dialog left open, and corrected writes one operator.
     void operatorAddedChangedAndDuplicateRefused()
     {
-        TAdminWizard *w = open();
-        chooseType(w, QStringLiteral("H"));
+        TAdminWizard *w = open(u"H"_s);
         goTo(w, 6);
-        QString shownName;
-        QString shownLevel;
-        whenModalShown(w, QStringLiteral("OperatorDlg"), [&](QWidget *d) {
-            shownName = child<QLineEdit>(d, QStringLiteral("edName"))->text();
-            shownLevel = child<QComboBox>(d, QStringLiteral("cbLevel"))->currentText();
-            typeText(child<QLineEdit>(d, QStringLiteral("edName")), QStringLiteral("петров"));
-            click(d, QStringLiteral("OKBtn"));
+        const QString row = u"SELECT USERHASH || '/' || USERLEVEL FROM OPERATOR "
+                            "WHERE USERNAME = '%1'"_s;
+        QString shown;
+        whenModalShown(w, u"OperatorDlg"_s, [&](QWidget *d) {
+            shown = child<QLineEdit>(d, u"edName"_s)->text() + u'|' +
+                    child<QComboBox>(d, u"cbLevel"_s)->currentText();
+            typeText(child<QLineEdit>(d, u"edName"_s), u"петров"_s);
+            click(d, u"OKBtn"_s);
         });
         TDialogs::SetNextAnswer(Button::Ok);
-        click(w, QStringLiteral("userAddButton"));
-        QCOMPARE(shownName, QString());
-        QCOMPARE(shownLevel, QStringLiteral("ОПЕРАТОР"));
-        const QString folder = m_fx->exportDir() + QStringLiteral("/АЛЕКСЕЕВСКАЯ ЦРБ");
+        click(w, u"userAddButton"_s);
+        QCOMPARE(shown, u"|ОПЕРАТОР"_s);
         QCOMPARE(kinds(), QList<Kind>{Kind::Information});
-        QCOMPARE(TDialogs::AskedSoFar().first().text.left(kReadyIn.size()), kReadyIn);
-        QCOMPARE(currentRow(w, QStringLiteral("grdOperator")), QStringLiteral("ПЕТРОВ"));
-        QCOMPARE(scripts(folder).size(), 1);
-        QVERIFY(testsupport::readFile(scripts(folder).first()).contains("INSERT INTO Operator"));
-        const QString row = QStringLiteral(
-            "SELECT USERHASH || '/' || USERLEVEL FROM OPERATOR WHERE USERNAME = '%1'");
-        QCOMPARE(scalar(row.arg(QStringLiteral("ПЕТРОВ"))).toString(), QStringLiteral("0/0"));
+        QCOMPARE(TDialogs::AskedSoFar().first().text,
+                 u"Файлы, готовые к отправке, находятся в папке: "_s + hospitalFolder());
+        QCOMPARE(currentRow(w, u"grdOperator"_s), u"ПЕТРОВ"_s);
+        QCOMPARE(scripts(hospitalFolder()).size(), 1);
+        QVERIFY(testsupport::readFile(scripts(hospitalFolder()).first())
+                    .contains("INSERT INTO Operator"));
+        QCOMPARE(scalar(row.arg(u"ПЕТРОВ"_s)).toString(), u"0/0"_s);
 
-        // The level of the existing operator changes; the password goes with it.
-        QVERIFY(pickRow(w, QStringLiteral("grdOperator"), QStringLiteral("ИВАНОВ")));
-        whenModalShown(w, QStringLiteral("OperatorDlg"), [&](QWidget *d) {
-            child<QComboBox>(d, QStringLiteral("cbLevel"))->setCurrentIndex(1);
-            click(d, QStringLiteral("OKBtn"));
+        QVERIFY(pickRow(w, u"grdOperator"_s, u"ИВАНОВ"_s));
+        whenModalShown(w, u"OperatorDlg"_s, [&](QWidget *d) {
+            child<QComboBox>(d, u"cbLevel"_s)->setCurrentIndex(1);
+            click(d, u"OKBtn"_s);
         });
         TDialogs::SetNextAnswer(Button::Ok);
-        click(w, QStringLiteral("userEdtButton"));
-        QCOMPARE(scalar(row.arg(QStringLiteral("ИВАНОВ"))).toString(), QStringLiteral("0/1"));
-        QCOMPARE(currentRow(w, QStringLiteral("grdOperator")), QStringLiteral("ИВАНОВ"));
-        QCOMPARE(scripts(folder).size(), 2);
+        click(w, u"userEdtButton"_s);
+        QCOMPARE(scalar(row.arg(u"ИВАНОВ"_s)).toString(), u"0/1"_s);
+        QCOMPARE(currentRow(w, u"grdOperator"_s), u"ИВАНОВ"_s);
+        QCOMPARE(scripts(hospitalFolder()).size(), 2);
 
-        // A second ИВАНОВ is refused by the database and the dialog stays open; corrected, one
-        // operator is written.
         TDialogs::Reset();
         bool stayedOpen = false;
-        whenModalShown(w, QStringLiteral("OperatorDlg"), [&](QWidget *d) {
-            auto *edName = child<QLineEdit>(d, QStringLiteral("edName"));
-            typeText(edName, QStringLiteral("ИВАНОВ"));
+        whenModalShown(w, u"OperatorDlg"_s, [&](QWidget *d) {
+            auto *edName = child<QLineEdit>(d, u"edName"_s);
+            typeText(edName, u"ИВАНОВ"_s);
             TDialogs::SetNextAnswer(Button::Ok);
-            click(d, QStringLiteral("OKBtn"));
+            click(d, u"OKBtn"_s);
             stayedOpen = d->isVisible();
-            edName->setText(QStringLiteral("СИДОРОВ"));
+            edName->setText(u"СИДОРОВ"_s);
             TDialogs::SetNextAnswer(Button::Ok);
-            click(d, QStringLiteral("OKBtn"));
+            click(d, u"OKBtn"_s);
         });
-        click(w, QStringLiteral("userAddButton"));
+        click(w, u"userAddButton"_s);
         QVERIFY(stayedOpen);
         QCOMPARE(kinds(), (QList<Kind>{Kind::Error, Kind::Information}));
-        QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM OPERATOR")).toInt(), 3);
-        QCOMPARE(scalar(row.arg(QStringLiteral("СИДОРОВ"))).toString(), QStringLiteral("0/0"));
-        QCOMPARE(currentRow(w, QStringLiteral("grdOperator")), QStringLiteral("СИДОРОВ"));
-        QCOMPARE(scripts(folder).size(), 3);
+        QCOMPARE(count(u"OPERATOR"_s), 3);
+        QCOMPARE(scalar(row.arg(u"СИДОРОВ"_s)).toString(), u"0/0"_s);
+        QCOMPARE(currentRow(w, u"grdOperator"_s), u"СИДОРОВ"_s);
+        QCOMPARE(scripts(hospitalFolder()).size(), 3);
     }
 
+    // "Удалить пароль" writes a script only; Cancel in the dialog writes nothing.
     void passwordClearedOnlyByScriptAndCancelWritesNothing()
     {
-        TAdminWizard *w = open();
-        chooseType(w, QStringLiteral("H"));
+        TAdminWizard *w = open(u"H"_s);
         goTo(w, 6);
         TDialogs::SetNextAnswer(Button::Ok);
-        click(w, QStringLiteral("userPwdButton"));
+        click(w, u"userPwdButton"_s);
         QCOMPARE(kinds(), QList<Kind>{Kind::Information});
-        const QString folder = m_fx->exportDir() + QStringLiteral("/АЛЕКСЕЕВСКАЯ ЦРБ");
-        QCOMPARE(scripts(folder).size(), 1);
-        QVERIFY(testsupport::readFile(scripts(folder).first()).contains("UserHash='0'"));
-        QCOMPARE(scalar(QStringLiteral("SELECT USERHASH FROM OPERATOR")).toString(),
-                 QStringLiteral("abc"));
+        QCOMPARE(scripts(hospitalFolder()).size(), 1);
+        QVERIFY(testsupport::readFile(scripts(hospitalFolder()).first()).contains("UserHash='0'"));
 
-        whenModalShown(w, QStringLiteral("OperatorDlg"), [](QWidget *d) {
-            typeText(child<QLineEdit>(d, QStringLiteral("edName")), QStringLiteral("Х"));
-            click(d, QStringLiteral("CancelBtn"));
+        whenModalShown(w, u"OperatorDlg"_s, [](QWidget *d) {
+            typeText(child<QLineEdit>(d, u"edName"_s), u"Х"_s);
+            click(d, u"CancelBtn"_s);
         });
-        click(w, QStringLiteral("userEdtButton"));
-        QCOMPARE(scalar(QStringLiteral("SELECT USERNAME || USERHASH FROM OPERATOR")).toString(),
-                 QStringLiteral("ИВАНОВabc"));
-        QCOMPARE(scripts(folder).size(), 1);
-        QCOMPARE(currentRow(w, QStringLiteral("grdOperator")), QStringLiteral("ИВАНОВ"));
+        click(w, u"userEdtButton"_s);
+        QCOMPARE(scalar(u"SELECT USERNAME || USERHASH FROM OPERATOR"_s).toString(), u"ИВАНОВabc"_s);
+        QCOMPARE(scripts(hospitalFolder()).size(), 1);
+        QCOMPARE(currentRow(w, u"grdOperator"_s), u"ИВАНОВ"_s);
+    }
+
+    // The name as typed, in each dialog: refused with the box staying open, or saved trimmed;
+    // the box holds no more than the column.
+    void dialogNameChecks_data()
+    {
+        QTest::addColumn<QString>("dialog");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("refusal"); // empty: saved
+        QTest::addColumn<QString>("saved");
+        const QString foreign = u"Название содержит символы, которые нельзя сохранить в "
+                                "кодировке Windows-1251: ✓"_s;
+        for (const QString &d : {u"WorkstationDialog"_s, u"OperatorDlg"_s, u"BrigadeDlg"_s}) {
+            const QString empty = d == u"OperatorDlg"_s ? u"Поле 'Имя пользователя' не заполнено"_s
+                                                        : u"Поле 'Название' не заполнено"_s;
+            const QByteArray n = d.toLatin1();
+            const char *name = n.constData();
+            QTest::addRow("%s: empty", name) << d << "" << empty << "";
+            QTest::addRow("%s: blanks", name) << d << "   " << empty << "";
+            QTest::addRow("%s: outside cp1251", name) << d << "Кабинет ✓" << foreign << "";
+            QTest::addRow("%s: trimmed", name)
+                << d << "  Кабинет 1 "
+                << "" << (d == u"BrigadeDlg"_s ? "Кабинет 1" : "КАБИНЕТ 1");
+        }
+    }
+    void dialogNameChecks()
+    {
+        QFETCH(QString, dialog);
+        QFETCH(QString, typed);
+        QFETCH(QString, refusal);
+        QFETCH(QString, saved);
+        TSIEDM dm(&m_fx->central.Db(), nullptr);
+        TWWDM wwdm(&m_fx->central.Db());
+        std::unique_ptr<QDialog> d;
+        QString check;
+        int maxLength = 0;
+        if (dialog == u"WorkstationDialog"_s) {
+            dm.itWorkStation.Open();
+            d = std::make_unique<TWorkstationDialog>(nullptr, dm.itWorkStation, QVariant(), 10,
+                                                     QVariant());
+            check = u"WORKSTATION WHERE WSTNAME = ?"_s;
+            maxLength = 100;
+        } else if (dialog == u"OperatorDlg"_s) {
+            dm.itOperator.Open();
+            d = std::make_unique<TOperatorDlg>(nullptr, 1, QVariant(), dm.itOperator);
+            check = u"OPERATOR WHERE USERNAME = ?"_s;
+            maxLength = 20;
+        } else {
+            dm.itBrigade.Open();
+            d = std::make_unique<TBrigadeDlg>(nullptr, wwdm, 30, 1, QVariant(), dm.itBrigHsp,
+                                              dm.itBrigade);
+            check = u"BRIGADE WHERE BRGNAME = ?"_s;
+            maxLength = 255;
+        }
+        QCOMPARE(d->objectName(), dialog);
+        d->show();
+        QVERIFY(QTest::qWaitForWindowActive(d.get()));
+        auto *edName = child<QLineEdit>(d.get(), u"edName"_s);
+        QCOMPARE(edName->maxLength(), maxLength);
+        edName->setText(typed);
+        child<QPushButton>(d.get(), u"OKBtn"_s)->setFocus();
+        if (!refusal.isEmpty())
+            TDialogs::SetNextAnswer(Button::Ok);
+        click(d.get(), u"OKBtn"_s);
+        if (refusal.isEmpty()) {
+            QCOMPARE(d->result(), int(QDialog::Accepted));
+            QVERIFY(TDialogs::AskedSoFar().isEmpty());
+            QCOMPARE(m_fx->central.Scalar(u"SELECT COUNT(*) FROM "_s + check, {saved}).toInt(), 1);
+        } else {
+            QVERIFY(d->isVisible());
+            QCOMPARE(kinds(), QList<Kind>{Kind::Information});
+            QCOMPARE(TDialogs::AskedSoFar().first().text, refusal);
+            QCOMPARE(QApplication::focusWidget(), edName);
+        }
+    }
+
+    // Hospitals are told apart by identifier, whatever their full names. A failure while the
+    // links are written keeps the old links and the brigade's name, and the dialog open; for a
+    // new brigade it leaves no row and no identifier behind.
+    void brigadeLinksKeyedAndAtomic()
+    {
+        m_fx->central.Exec(
+            u"INSERT INTO HOSPITAL (HSPGID, IDMU, MU, MUFL, REGGID) VALUES "
+            "(13, 103, 'ДВОЙНИК', '%1', 1), (14, 104, 'A=B', 'A=B', 1)"_s.arg(kTaraFull));
+        TSIEDM dm(&m_fx->central.Db(), nullptr);
+        TWWDM wwdm(&m_fx->central.Db());
+        dm.itBrigade.Open();
+        {
+            TBrigadeDlg d(nullptr, wwdm, 30, 1, 20, dm.itBrigHsp, dm.itBrigade);
+            d.show();
+            click(&d, u"IncAllBtn"_s);
+            QCOMPARE(child<QListWidget>(&d, u"DstList"_s)->count(), 4);
+            click(&d, u"OKBtn"_s);
+            QCOMPARE(d.result(), int(QDialog::Accepted));
+        }
+        QCOMPARE(scalar(u"SELECT SUM(HSPGID) || '/' || COUNT(*) FROM BRIGHSP WHERE BRGGID = 20"_s)
+                     .toString(),
+                 u"48/4"_s);
+
+        TTable missing(&m_fx->central.Db(), u"NO_SUCH_LINKS"_s);
+        for (const QVariant &brigade : {QVariant(20), QVariant()}) {
+            TDialogs::Reset();
+            TBrigadeDlg d(nullptr, wwdm, 30, 1, brigade, missing, dm.itBrigade);
+            d.show();
+            child<QLineEdit>(&d, u"edName"_s)->setText(u"Переименованная"_s);
+            click(&d, u"ExAllBtn"_s);
+            TDialogs::SetNextAnswer(Button::Ok);
+            click(&d, u"OKBtn"_s);
+            QVERIFY(d.isVisible());
+            QCOMPARE(kinds(), QList<Kind>{Kind::Error});
+            QCOMPARE(d.Record().GetValue(u"BRGGID"_s).toString(), brigade.toString());
+        }
+        QCOMPARE(count(u"BRIGHSP WHERE BRGGID = 20"_s), 4);
+        QCOMPARE(scalar(u"SELECT BRGNAME FROM BRIGADE WHERE BRGGID = 20"_s).toString(),
+                 u"БРИГАДА 1"_s);
+        QCOMPARE(count(u"BRIGADE"_s), 2);
     }
 };
 
