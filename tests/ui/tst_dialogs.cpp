@@ -41,7 +41,6 @@ private Q_SLOTS:
     void loginHandlerAsksForTheDatabase();
     void realConfirmationBox_data();
     void realConfirmationBox();
-    void realPlainQuestionHasNoIcon();
     void realLoginDialog_data();
     void realLoginDialog();
 
@@ -272,25 +271,35 @@ void TestDialogs::loginHandlerAsksForTheDatabase()
     loginprompt::Install({});
 }
 
+// A real box: its text, its icon (none for the plain question) and the answer of each button.
 void TestDialogs::realConfirmationBox_data()
 {
+    QTest::addColumn<Kind>("kind");
     QTest::addColumn<QMessageBox::StandardButton>("press");
     QTest::addColumn<bool>("result");
-    QTest::newRow("OK") << QMessageBox::Ok << true;
-    QTest::newRow("Cancel") << QMessageBox::Cancel << false;
+    QTest::addColumn<QMessageBox::Icon>("icon");
+    QTest::newRow("OK") << Kind::Confirmation << QMessageBox::Ok << true << QMessageBox::Question;
+    QTest::newRow("Cancel") << Kind::Confirmation << QMessageBox::Cancel << false
+                            << QMessageBox::Question;
+    QTest::newRow("plain, no") << Kind::PlainQuestion << QMessageBox::No << false
+                               << QMessageBox::NoIcon;
 }
 
 void TestDialogs::realConfirmationBox()
 {
+    QFETCH(Kind, kind);
     QFETCH(QMessageBox::StandardButton, press);
     QFETCH(bool, result);
+    QFETCH(QMessageBox::Icon, icon);
     TDialogs::SetTestMode(false);
     QString seenText;
+    QMessageBox::Icon seenIcon = QMessageBox::Critical;
     QTimer::singleShot(0, this, [&] {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         if (!box)
             return;
         seenText = box->text();
+        seenIcon = box->icon();
         box->button(press)->click();
     });
     // A watchdog, so that a box nobody answers cannot hang the test.
@@ -298,31 +307,9 @@ void TestDialogs::realConfirmationBox()
         if (QWidget *w = QApplication::activeModalWidget())
             w->close();
     });
-    QCOMPARE(TDialogs::Confirmation(QStringLiteral("Подтверждаете?")), result);
+    QCOMPARE(ask(kind, QStringLiteral("Подтверждаете?")), result);
     QCOMPARE(seenText, QStringLiteral("Подтверждаете?"));
-    TDialogs::SetTestMode(true);
-}
-
-void TestDialogs::realPlainQuestionHasNoIcon()
-{
-    TDialogs::SetTestMode(false);
-    QMessageBox::Icon seenIcon = QMessageBox::Critical;
-    QString yesText;
-    QTimer::singleShot(0, this, [&] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        seenIcon = box->icon();
-        yesText = box->button(QMessageBox::Yes)->text();
-        box->button(QMessageBox::No)->click();
-    });
-    QTimer::singleShot(5000, this, [] {
-        if (QWidget *w = QApplication::activeModalWidget())
-            w->close();
-    });
-    QVERIFY(!TDialogs::PlainQuestion(QStringLiteral("Создать?")));
-    QCOMPARE(seenIcon, QMessageBox::NoIcon);
-    QCOMPARE(yesText, QStringLiteral("Да"));
+    QCOMPARE(seenIcon, icon);
     TDialogs::SetTestMode(true);
 }
 
