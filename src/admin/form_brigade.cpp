@@ -17,19 +17,6 @@ namespace {
 // The hospital identifier an item stands for.
 constexpr int kHspGIDRole = Qt::UserRole;
 
-// Closes a dataset when the scope ends, however it ends.
-struct CloseOnExit
-{
-    TDataSet &dataSet;
-    ~CloseOnExit()
-    {
-        try {
-            dataSet.Close();
-        } catch (...) {
-        }
-    }
-};
-
 // Rolls the transaction back unless it was committed.
 class Transaction
 {

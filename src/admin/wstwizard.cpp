@@ -2,6 +2,7 @@
 
 #include "admin/admindialog.h"
 #include "admin/datasetgrid.h"
+#include "admin/dbobjects.h"
 #include "admin/form_brigade.h"
 #include "admin/form_operator.h"
 #include "admin/form_workstation.h"
@@ -52,19 +53,6 @@ QVariant current(const TDataSet &d, const QString &column)
         return {};
     return d.FieldByName(column)->AsVariant();
 }
-
-// Closes a dataset when the scope ends, however it ends.
-struct CloseOnExit
-{
-    TDataSet &dataSet;
-    ~CloseOnExit()
-    {
-        try {
-            dataSet.Close();
-        } catch (...) {
-        }
-    }
-};
 
 void reopen(TDataSet &d)
 {
