@@ -211,4 +211,11 @@ void ExecuteScript(TDatabase &db, const QString &script)
     transaction.commit();
 }
 
+void ExecuteStatement(TDatabase &db, const QString &sql)
+{
+    QSqlQuery q(db.Sql());
+    if (!q.exec(sql))
+        throw EDBEngineError(engineMessage(q.lastError()), sql);
+}
+
 } // namespace engine

@@ -20,4 +20,9 @@ QStringList SplitSqlScript(const QString &script);
 // failure removes the tables that the script had created.
 void ExecuteScript(TDatabase &db, const QString &script);
 
+// Runs one SQL text as it is, unprepared and without values (savepoint commands, which
+// PostgreSQL cannot prepare; several ";"-joined commands go in one round trip). Throws
+// EDBEngineError with the engine's message and the text.
+void ExecuteStatement(TDatabase &db, const QString &sql);
+
 } // namespace engine

@@ -2,9 +2,7 @@
 
 #include "core/errors.h"
 #include "engine/database.h"
-
-#include <QSqlError>
-#include <QSqlQuery>
+#include "engine/sqlscript.h"
 
 namespace {
 
@@ -12,14 +10,6 @@ QString nextSavepoint()
 {
     static thread_local int counter = 0;
     return QStringLiteral("zoru_sp_%1").arg(++counter);
-}
-
-// Savepoint statements cannot be prepared on PostgreSQL; they carry no values.
-void execute(TDatabase &db, const QString &sql)
-{
-    QSqlQuery q(db.Sql());
-    if (!q.exec(sql))
-        throw EDBEngineError(engineMessage(q.lastError()), sql);
 }
 
 } // namespace
@@ -30,7 +20,7 @@ TTransaction::TTransaction(TDatabase &db) : m_db(db)
         m_db.StartTransaction();
     } else if (!m_db.IsFolder()) {
         m_savepoint = nextSavepoint();
-        execute(m_db, QStringLiteral("SAVEPOINT ") + m_savepoint);
+        engine::ExecuteStatement(m_db, QStringLiteral("SAVEPOINT ") + m_savepoint);
     } else {
         m_savepoint = QStringLiteral("folder");
     }
@@ -56,7 +46,7 @@ void TTransaction::Commit()
     if (!Nested()) {
         m_db.Commit();
     } else if (!m_db.IsFolder() && m_db.InTransaction()) {
-        execute(m_db, QStringLiteral("RELEASE SAVEPOINT ") + m_savepoint);
+        engine::ExecuteStatement(m_db, QStringLiteral("RELEASE SAVEPOINT ") + m_savepoint);
     }
 }
 
@@ -70,7 +60,7 @@ void TTransaction::Rollback()
     if (!Nested()) {
         m_db.Rollback();
     } else if (!m_db.IsFolder()) {
-        execute(m_db, QStringLiteral("ROLLBACK TO SAVEPOINT ") + m_savepoint);
-        execute(m_db, QStringLiteral("RELEASE SAVEPOINT ") + m_savepoint);
+        engine::ExecuteStatement(m_db, QStringLiteral("ROLLBACK TO SAVEPOINT ") + m_savepoint);
+        engine::ExecuteStatement(m_db, QStringLiteral("RELEASE SAVEPOINT ") + m_savepoint);
     }
 }

@@ -5,12 +5,11 @@
 #include "engine/database.h"
 #include "engine/memtable.h"
 #include "engine/query.h"
+#include "engine/sqlscript.h"
 #include "engine/table.h"
 #include "replication/replicator.h"
 
 #include <QHash>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <optional>
 
 namespace {
@@ -45,13 +44,6 @@ public:
 private:
     TDataSet &m_ds;
 };
-
-void exec(TDatabase &db, const QString &sql)
-{
-    QSqlQuery q(db.Sql());
-    if (!q.exec(sql))
-        throw EDBEngineError(engineMessage(q.lastError()), sql);
-}
 
 // The hospitals' transaction: committed whether the run ends well or not, since every row in it
 // was written on purpose; a row the database refused was rolled back to its savepoint already.
@@ -101,7 +93,8 @@ public:
     {
         if (!m_used)
             return;
-        exec(m_db, m_kept ? QString(kRelease + QStringLiteral("; ") + kSavepoint) : kSavepoint);
+        engine::ExecuteStatement(
+            m_db, m_kept ? QString(kRelease + QStringLiteral("; ") + kSavepoint) : kSavepoint);
         m_kept = false;
         m_open = true;
     }
@@ -116,7 +109,7 @@ public:
         if (!m_open)
             return;
         m_open = false;
-        exec(m_db, kRollBack + QStringLiteral("; ") + kRelease);
+        engine::ExecuteStatement(m_db, kRollBack + QStringLiteral("; ") + kRelease);
     }
     // An error ends the run: the row being written is undone, the ones before stay.
     void Abandon() noexcept
