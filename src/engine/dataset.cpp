@@ -214,6 +214,16 @@ void TDataSet::Open()
         notifyMasterChange();
 }
 
+TCloseOnExit::~TCloseOnExit()
+{
+    for (TDataSet *ds : m_sets) {
+        try {
+            ds->Close();
+        } catch (...) {
+        }
+    }
+}
+
 void TDataSet::Close()
 {
     m_lookupCursor.reset(); // a look-up after a change of table or SQL reads the new one

@@ -278,6 +278,21 @@ private:
     QList<TDataSource *> m_sources; // data sources whose DataSet is this
 };
 
+// Closes datasets when leaving a scope, whatever happened, in the order given; a close that
+// fails never hides the error that brought the scope to its end.
+class TCloseOnExit
+{
+public:
+    TCloseOnExit(std::initializer_list<TDataSet *> sets) : m_sets(sets) {}
+    explicit TCloseOnExit(std::vector<TDataSet *> sets) : m_sets(std::move(sets)) {}
+    ~TCloseOnExit();
+    TCloseOnExit(const TCloseOnExit &) = delete;
+    TCloseOnExit &operator=(const TCloseOnExit &) = delete;
+
+private:
+    std::vector<TDataSet *> m_sets;
+};
+
 // A link from a dataset to its details: a TQuery with this as DataSource takes parameter values
 // from the dataset's current row and is re-queried when that row changes.
 class TDataSource

@@ -25,26 +25,6 @@ const QString kIdmu = QStringLiteral("IDMU = ");
 // OKATO, only leads to the region.
 constexpr int kHospitalCopied = 21;
 
-// Closes a dataset when leaving a scope, whatever happened.
-class CloseOnExit
-{
-public:
-    explicit CloseOnExit(TDataSet &ds) : m_ds(ds) {}
-    ~CloseOnExit()
-    {
-        try {
-            m_ds.Close();
-        } catch (...) {
-            // Closing never hides the error that brought us here.
-        }
-    }
-    CloseOnExit(const CloseOnExit &) = delete;
-    CloseOnExit &operator=(const CloseOnExit &) = delete;
-
-private:
-    TDataSet &m_ds;
-};
-
 // The hospitals' transaction: committed whether the run ends well or not, since every row in it
 // was written on purpose; a row the database refused was rolled back to its savepoint already.
 class KeepWrittenRows
@@ -385,10 +365,7 @@ int TImExternalToServer::copyHospitals(TDatabase &esvs, TDatabase &center)
     locHospType.Name = QStringLiteral("locHospType");
     TTable locRegion(&center, QStringLiteral("REGION"));
     locRegion.Name = QStringLiteral("locRegion");
-    CloseOnExit closeRegion(locRegion);
-    CloseOnExit closeType(locHospType);
-    CloseOnExit closeHospital(hospital);
-    CloseOnExit closeSource(source);
+    TCloseOnExit close{&source, &hospital, &locHospType, &locRegion};
 
     Position = 0;
     source.Open();

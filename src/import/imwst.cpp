@@ -387,7 +387,8 @@ void TImWorkstationToServer::ImportFolder(const QString &folder)
         aliases.SetConfigMode(mode);
     }
     TDatabase wst(StrConst::ImportDatabaseName, &aliases);
-    // Disconnects the package and removes the alias, whatever happened to the merge.
+    // Disconnects the package and removes the alias, whatever happened to the merge (its
+    // datasets are closed first, below).
     struct Detach
     {
         TSIEDM &dm;
@@ -395,19 +396,6 @@ void TImWorkstationToServer::ImportFolder(const QString &folder)
         TAliasStore &aliases;
         ~Detach()
         {
-            for (TTable *t :
-                 {&dm.wstCity, &dm.wstStreet, &dm.wstPost, &dm.wstRegistrationArea, &dm.wstAddress,
-                  &dm.wstPerson, &dm.wstDocument, &dm.wstPrimaryInspection, &dm.wstPrimDiag,
-                  &dm.wstMapScrining, &dm.wstMapDiag}) {
-                try {
-                    t->Close();
-                } catch (...) {
-                }
-            }
-            try {
-                dm.qrWST.Close();
-            } catch (...) {
-            }
             dm.SetWstDatabase(nullptr);
             try {
                 wst.Close();
@@ -420,6 +408,10 @@ void TImWorkstationToServer::ImportFolder(const QString &folder)
             }
         }
     } detach{dm, wst, aliases};
+    TCloseOnExit closePackage{
+        &dm.wstCity,     &dm.wstStreet,      &dm.wstPost,     &dm.wstRegistrationArea,
+        &dm.wstAddress,  &dm.wstPerson,      &dm.wstDocument, &dm.wstPrimaryInspection,
+        &dm.wstPrimDiag, &dm.wstMapScrining, &dm.wstMapDiag,  &dm.qrWST};
     wst.AliasName = kTempAlias;
     wst.LoginPrompt = false;
     wst.ReadOnly = true;

@@ -13,27 +13,6 @@ namespace {
 const QString kRecords = QStringLiteral(" записей");
 const QString kProcessed = QStringLiteral(" записей обработано");
 
-// Closes datasets when leaving a scope, whatever happened.
-class CloseAll
-{
-public:
-    explicit CloseAll(std::vector<TDataSet *> sets) : m_sets(std::move(sets)) {}
-    ~CloseAll()
-    {
-        for (TDataSet *ds : m_sets) {
-            try {
-                ds->Close();
-            } catch (...) {
-            }
-        }
-    }
-    CloseAll(const CloseAll &) = delete;
-    CloseAll &operator=(const CloseAll &) = delete;
-
-private:
-    std::vector<TDataSet *> m_sets;
-};
-
 // Package column -> central column, resolved once per table.
 struct Copy
 {
@@ -241,7 +220,7 @@ int TImWorkstationToServer::mergeTable(TTable &wst, std::initializer_list<TTable
     UpdateGauge();
     std::vector<TDataSet *> sets{&wst};
     sets.insert(sets.end(), targets.begin(), targets.end());
-    CloseAll close{sets};
+    TCloseOnExit close(std::move(sets));
     const auto logCount = [this] {
         Log(QString::number(m_walk.committed) + kRecords);
         Log(QString());

@@ -13,26 +13,6 @@
 
 namespace {
 
-// Closes a dataset when leaving a scope, whatever happened.
-class CloseOnExit
-{
-public:
-    explicit CloseOnExit(TDataSet &ds) : m_ds(ds) {}
-    ~CloseOnExit()
-    {
-        try {
-            m_ds.Close();
-        } catch (...) {
-            // Closing never hides the error that brought us here.
-        }
-    }
-    CloseOnExit(const CloseOnExit &) = delete;
-    CloseOnExit &operator=(const CloseOnExit &) = delete;
-
-private:
-    TDataSet &m_ds;
-};
-
 // The name of a dataset for messages: a table's name, otherwise the member name.
 QString datasetTitle(const TDataSet &ds)
 {
@@ -238,8 +218,7 @@ void TRplThread::ThreadDone()
 int TRplThread::CopyRecords(TDataSet &source, TDataSet &dest, const QString &keyFields,
                             const QStringList &fields)
 {
-    CloseOnExit closeSource(source);
-    CloseOnExit closeDest(dest);
+    TCloseOnExit close{&dest, &source};
 
     int result = 0;
     Position = 0;
