@@ -3,6 +3,7 @@
 #include "admin/dbobjects.h"
 #include "admin/wwdatamodule.h"
 #include "engine/database.h"
+#include "engine/transaction.h"
 #include "ui/textlistbox.h"
 
 #include <QGridLayout>
@@ -11,43 +12,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <optional>
 
 namespace {
 
 // The hospital identifier an item stands for.
 constexpr int kHspGIDRole = Qt::UserRole;
-
-// Rolls the transaction back unless it was committed.
-class Transaction
-{
-public:
-    explicit Transaction(TDatabase *db) : m_db(db)
-    {
-        if (m_db && !m_db->IsFolder() && !m_db->InTransaction())
-            m_db->StartTransaction();
-        else
-            m_db = nullptr;
-    }
-    ~Transaction()
-    {
-        if (m_db && m_db->InTransaction()) {
-            try {
-                m_db->Rollback();
-            } catch (...) {
-            }
-        }
-    }
-    void Commit()
-    {
-        if (m_db)
-            m_db->Commit();
-    }
-    Transaction(const Transaction &) = delete;
-    Transaction &operator=(const Transaction &) = delete;
-
-private:
-    TDatabase *m_db;
-};
 
 QPushButton *moveButton(const QString &name, const QString &caption, QWidget *parent)
 {
@@ -236,12 +206,16 @@ bool TBrigadeDlg::SaveRecord()
     if (!name)
         return false;
     const QVariant previousGID = FRecord->GetValue(QStringLiteral("BrgGID"));
-    Transaction transaction(FRecord->DataSet().Database());
+    // The brigade and its links are written together; a folder database has no transactions.
+    std::optional<TTransaction> transaction;
+    if (TDatabase *db = FRecord->DataSet().Database(); db && !db->IsFolder())
+        transaction.emplace(*db);
     try {
         FRecord->SetValue(QStringLiteral("BrgName"), *name);
         FRecord->Save();
         saveLinks(static_cast<int>(FRecord->GetValue(QStringLiteral("BRGGID")).toLongLong()));
-        transaction.Commit();
+        if (transaction)
+            transaction->Commit();
     } catch (...) {
         // Rolled back: a new brigade has no row and no identifier yet.
         FRecord->SetValue(QStringLiteral("BrgGID"), previousGID);
