@@ -20,6 +20,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -390,12 +391,7 @@ void TAdminWizard::UpdatePages()
 {
     if (!m_ready || m_updating)
         return;
-    m_updating = true;
-    struct Done
-    {
-        bool &flag;
-        ~Done() { flag = false; }
-    } done{m_updating};
+    const QScopedValueRollback<bool> updating(m_updating, true);
 
     const int type = WorkstationType();
     const bool regions = hasRows(&m_wwdm->itRegion);

@@ -3,6 +3,8 @@
 #include "admin/dbobjects.h"
 #include "engine/database.h"
 
+#include <QScopedValueRollback>
+
 namespace {
 
 QStringList lines(std::initializer_list<const char *> texts)
@@ -187,12 +189,7 @@ void TWWDM::rebuild(TMemoryTable &list, TQuery &source, bool &guard)
 {
     if (guard)
         return;
-    guard = true;
-    struct Clear
-    {
-        bool &g;
-        ~Clear() { g = false; }
-    } clear{guard};
+    const QScopedValueRollback<bool> guarded(guard, true);
     list.LoadFromDataSet(source);
     list.AppendRecord(QVariantList{QVariant(), kOtherRow, QVariant()});
     list.First();
