@@ -1,4 +1,4 @@
-// Record objects, the wizard's filters and its data module, over a central database.
+// Record objects and the wizard's filters, over a central database.
 #include "../data/centraldb.h"
 #include "admin/dbobjects.h"
 #include "admin/wwdatamodule.h"
@@ -6,7 +6,6 @@
 #include "engine/filter.h"
 #include "engine/table.h"
 
-#include <QSignalSpy>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -18,16 +17,6 @@ QStringList pairsOf(const TSimpleFilter &f)
     QStringList l;
     for (const TSimpleFilter::TPair &p : f.Pairs())
         l << p.Name + u'|' + p.Condition;
-    return l;
-}
-
-QStringList column(TDataSet &ds, const QString &name)
-{
-    QStringList l;
-    ds.ScanRows([&](const QVariantList &row) {
-        l << NullToStr(row.value(ds.FieldByName(name)->Index()));
-        return true;
-    });
     return l;
 }
 
@@ -197,87 +186,6 @@ private Q_SLOTS:
         QVERIFY(again.Load(byName));
         QCOMPARE(again.GetValue(id), newId);
         QCOMPARE(t.Active(), open);
-    }
-
-    // The chain region → hospitals / cities → brigades, the "ПРОЧИЕ..." rows and the "Полный"
-    // patterns (case ignored, quotes harmless).
-    void dataModule()
-    {
-        QFETCH_GLOBAL(QString, backend);
-        CentralDb c(backend);
-        c.Exec(u"INSERT INTO REGION (REGGID, REGNAME, REGOKATO) VALUES "
-               "(1, 'Омская область', '52'), (2, 'Томская область', '69')"_s);
-        c.Exec(u"INSERT INTO HOSPITAL (HSPGID, IDMU, MU, REGGID) VALUES "
-               "(10, 1, 'ЦРБ', 1), (11, 2, 'Больница', NULL), (12, 3, 'ГБ', 2)"_s);
-        c.Exec(u"INSERT INTO CITY (CITYGID, CITYNAME, CITYSOATO, REGGID) VALUES "
-               "(100, 'г. Омск', '1', 1), (101, 'Исилькуль', '2', 1), (102, 'Хутор', '3', NULL)"_s);
-        c.Exec(u"INSERT INTO BRIGADE (BRGGID, BRGNAME, CITYGID) VALUES "
-               "(5, 'Бригада', 100), (6, 'Без города', NULL)"_s);
-        c.Exec(u"INSERT INTO WORKSTATION (WSTGID, WSTNAME, HSPGID, BRGGID) VALUES "
-               "(20, 'Ст1', 10, NULL), (21, 'Ст2', NULL, 6)"_s);
-        const auto reopen = [](TDataSet &ds) {
-            ds.Close();
-            ds.Open();
-        };
-
-        TWWDM dm(&c.Db());
-        QSignalSpy pages(&dm, &TWWDM::UpdatePages);
-        dm.SetWorkstationMaster(1);
-        for (TDataSet *ds :
-             std::initializer_list<TDataSet *>{&dm.itRegionNotNull, &dm.itRegion, &dm.itCity,
-                                               &dm.itHospital, &dm.itWorkstation, &dm.itOperator})
-            ds->Open();
-        dm.itRegionAfterScroll();
-        QVERIFY(!pages.isEmpty());
-        QCOMPARE(column(dm.itRegion, u"REGNAME"_s),
-                 (QStringList{u"Омская область"_s, u"Томская область"_s, kOtherRow}));
-        QCOMPARE(column(dm.itHospital, u"MU"_s), QStringList{u"ЦРБ"_s});
-        QCOMPARE(column(dm.itCity, u"CITYNAME"_s),
-                 (QStringList{u"Исилькуль"_s, u"г. Омск"_s, kOtherRow}));
-        QCOMPARE(column(dm.itWorkstation, u"WSTNAME"_s), QStringList{u"Ст1"_s});
-
-        // The "ПРОЧИЕ..." region: hospitals and cities without a region.
-        QVERIFY(dm.itRegion.Locate(u"REGNAME"_s, kOtherRow));
-        QCOMPARE(column(dm.itHospital, u"MU"_s), QStringList{u"Больница"_s});
-        QCOMPARE(column(dm.itCity, u"CITYNAME"_s), (QStringList{u"Хутор"_s, kOtherRow}));
-        QCOMPARE(dm.itCityNotNull.Filter(), u"REGGID IS NULL"_s);
-        // The "ПРОЧИЕ..." city: brigades without a city, and their workstations.
-        dm.SetWorkstationMaster(2);
-        QVERIFY(dm.itCity.Locate(u"CITYNAME"_s, kOtherRow));
-        QCOMPARE(column(dm.itBrigade, u"BRGNAME"_s), QStringList{u"Без города"_s});
-        dm.itWorkstation.Open();
-        QCOMPARE(column(dm.itWorkstation, u"WSTNAME"_s), QStringList{u"Ст2"_s});
-
-        // A city condition typed into the box survives a change of region.
-        QVERIFY(dm.itRegion.Locate(u"REGGID"_s, 1));
-        TSimpleFilter f(dm.itCityNotNull.Filter());
-        f.SetCondition(u"CITYNAME"_s, u"='Г*'"_s);
-        dm.itCityNotNull.SetFilterOptions(TFilterOption::foCaseInsensitive);
-        dm.itCityNotNull.SetFilter(f.GetText());
-        reopen(dm.itCity);
-        QCOMPARE(column(dm.itCity, u"CITYNAME"_s), (QStringList{u"г. Омск"_s, kOtherRow}));
-        QVERIFY(dm.itRegion.Locate(u"REGGID"_s, 2));
-        QCOMPARE(dm.itCityNotNull.Filter(), u"REGGID=2 AND CITYNAME='Г*'"_s);
-        QCOMPARE(column(dm.itCity, u"CITYNAME"_s), QStringList{kOtherRow});
-
-        // "Полный": upper-cased typed text finds mixed-case names; a quote is only a character.
-        QVERIFY(dm.itRegion.Locate(u"REGGID"_s, 1));
-        dm.itCityNotNull.SetFilter(u"REGGID=1"_s);
-        dm.SetCityPattern(u"%Г.%ОМСК%"_s);
-        reopen(dm.itCity);
-        QCOMPARE(column(dm.itCity, u"CITYNAME"_s), (QStringList{u"г. Омск"_s, kOtherRow}));
-        dm.SetRegionPattern(u"%ТОМСКАЯ%"_s);
-        reopen(dm.itRegion);
-        QCOMPARE(column(dm.itRegion, u"REGNAME"_s), (QStringList{u"Томская область"_s, kOtherRow}));
-        dm.SetHospitalPattern(u"%'%"_s);
-        dm.itHospital.Open();
-        QVERIFY(dm.itHospital.IsEmpty());
-        QVERIFY(!dm.HospitalPatternCleared());
-        dm.SetHospitalPattern(QString());
-        QVERIFY(dm.HospitalPatternCleared());
-        dm.itHospital.Open();
-        // The rebuilt region list stands on its first region.
-        QCOMPARE(column(dm.itHospital, u"MU"_s), QStringList{u"ГБ"_s});
     }
 };
 

@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 const QDateTime kNow(QDate(2005, 6, 1), QTime(9, 30, 0));
@@ -39,6 +41,7 @@ private Q_SLOTS:
         TDialogs::SetTestMode(true);
     }
 
+    // kind: 0 insert, 1 update, 2 password reset.
     void bytes_data()
     {
         QTest::addColumn<int>("kind");
@@ -49,33 +52,28 @@ private Q_SLOTS:
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("text");
-        QTest::newRow("insert, quote in name")
-            << 0 << 42 << "Станция 1"
-            << "ЦРБ"
-            << "O'Brien"
-            << "ЦРБ"
-            << "Станция 1_20050601093000.sql"
-            << "/*\r\n000042_20050601093000_на ЦРБ\r\n*/\r\n"
-               "INSERT INTO Operator (WstGID, UserGID, UserName, UserHash, UserLevel)\r\n"
-               "VALUES (42,3,'O''Brien','0',1);\r\n";
-        QTest::newRow("update, long owner, long name")
-            << 1 << 1234567 << "Очень длинное имя"
-            << "Городская больница: \"Север\"/корпус 1 и 2"
-            << "ПЕТРОВ"
-            << "Городская больница_ Север_корп"
-            << "Очень длинно_20050601093000.sql"
-            << "/*\r\n1234567_20050601093000_на Городская больница_ Север_корпус 1 и 2\r\n*/\r\n"
-               "UPDATE Operator\r\nSET\r\n\tUserName='ПЕТРОВ',\r\n\tUserHash='0',\r\n"
-               "\tUserLevel=1\r\nWHERE\r\n\tUserGID=3\r\n\tAND\r\n\tWstGID=1234567;\r\n";
-        QTest::newRow("reset, unsafe names, comment end in owner")
-            << 2 << 7 << "A/B:\"C\""
-            << "a*/b "
-            << "X"
-            << "a*_b"
-            << "A_B_C_20050601093000.sql"
-            << "/*\r\n000007_20050601093000_на a*_b \r\n*/\r\n"
-               "UPDATE Operator\r\nSET\r\n\tUserHash='0'\r\nWHERE\r\n\tUserGID=3\r\n\tAND\r\n"
-               "\tWstGID=7;\r\n";
+        const auto row = [](const char *name, int kind, int wst, const QString &wstName,
+                            const QString &owner, const QString &user, const QString &folder,
+                            const QString &file, const QString &text) {
+            QTest::newRow(name) << kind << wst << wstName << owner << user << folder << file
+                                << text;
+        };
+        row("insert, quote in name", 0, 42, u"Станция 1"_s, u"ЦРБ"_s, u"O'Brien"_s, u"ЦРБ"_s,
+            u"Станция 1_20050601093000.sql"_s,
+            u"/*\r\n000042_20050601093000_на ЦРБ\r\n*/\r\n"
+            "INSERT INTO Operator (WstGID, UserGID, UserName, UserHash, UserLevel)\r\n"
+            "VALUES (42,3,'O''Brien','0',1);\r\n"_s);
+        row("update, long owner, long name", 1, 1234567, u"Очень длинное имя"_s,
+            u"Городская больница: \"Север\"/корпус 1 и 2"_s, u"ПЕТРОВ"_s,
+            u"Городская больница_ Север_корп"_s, u"Очень длинно_20050601093000.sql"_s,
+            u"/*\r\n1234567_20050601093000_на Городская больница_ Север_корпус 1 и 2\r\n*/\r\n"
+            "UPDATE Operator\r\nSET\r\n\tUserName='ПЕТРОВ',\r\n\tUserHash='0',\r\n"
+            "\tUserLevel=1\r\nWHERE\r\n\tUserGID=3\r\n\tAND\r\n\tWstGID=1234567;\r\n"_s);
+        row("reset, unsafe names, comment end in owner", 2, 7, u"A/B:\"C\""_s, u"a*/b "_s, u"X"_s,
+            u"a*_b"_s, u"A_B_C_20050601093000.sql"_s,
+            u"/*\r\n000007_20050601093000_на a*_b \r\n*/\r\n"
+            "UPDATE Operator\r\nSET\r\n\tUserHash='0'\r\nWHERE\r\n\tUserGID=3\r\n\tAND\r\n"
+            "\tWstGID=7;\r\n"_s);
     }
     void bytes()
     {
@@ -88,13 +86,13 @@ private Q_SLOTS:
         QFETCH(QString, file);
         QFETCH(QString, text);
         QTemporaryDir dir;
-        const TOperatorValues op{wst, 3.0, userName, QStringLiteral("0"), 1};
+        const TOperatorValues op{wst, 3.0, userName, u"0"_s, 1};
         TDialogs::SetNextAnswer(TDialogs::Button::Ok);
         QVERIFY(
             SaveScriptReporting(kWriters[kind](op), {wst, wstName, owner}, exportPath(dir), kNow));
         const QString expectedFolder = exportPath(dir) + folder;
         QCOMPARE(TDialogs::AskedSoFar().value(0).text,
-                 QStringLiteral("Файлы, готовые к отправке, находятся в папке: ") + expectedFolder);
+                 u"Файлы, готовые к отправке, находятся в папке: "_s + expectedFolder);
         QCOMPARE(filesIn(expectedFolder), QStringList{file});
         QCOMPARE(testsupport::readFile(expectedFolder + QLatin1Char('/') + file),
                  *cp1251::encodeStrict(text));
@@ -104,17 +102,16 @@ private Q_SLOTS:
     void sameSecond()
     {
         QTemporaryDir dir;
-        const TScriptTarget target{42, QStringLiteral("Ст"), QStringLiteral("ЦРБ")};
-        const TOperatorValues op{42, 3, QStringLiteral("A"), QStringLiteral("0"), 0};
+        const TScriptTarget target{42, u"Ст"_s, u"ЦРБ"_s};
+        const TOperatorValues op{42, 3, u"A"_s, u"0"_s, 0};
         SaveScript(WriteInsertScript(op), target, exportPath(dir), kNow);
         SaveScript(WritePasswordResetScript(op), target, exportPath(dir), kNow);
-        const QString folder = exportPath(dir) + QStringLiteral("ЦРБ/");
-        QCOMPARE(filesIn(folder), (QStringList{QStringLiteral("Ст_20050601093000.sql"),
-                                               QStringLiteral("Ст_20050601093001.sql")}));
-        QVERIFY(testsupport::readFile(folder + QStringLiteral("Ст_20050601093000.sql"))
-                    .contains("INSERT"));
-        QVERIFY(testsupport::readFile(folder + QStringLiteral("Ст_20050601093001.sql"))
-                    .startsWith(cp1251::encode(QStringLiteral("/*\r\n000042_20050601093001_на"))));
+        const QString folder = exportPath(dir) + u"ЦРБ/"_s;
+        QCOMPARE(filesIn(folder),
+                 (QStringList{u"Ст_20050601093000.sql"_s, u"Ст_20050601093001.sql"_s}));
+        QVERIFY(testsupport::readFile(folder + u"Ст_20050601093000.sql"_s).contains("INSERT"));
+        QVERIFY(testsupport::readFile(folder + u"Ст_20050601093001.sql"_s)
+                    .startsWith(cp1251::encode(u"/*\r\n000042_20050601093001_на"_s)));
     }
 
     // A failed command shows its error and leaves no script behind.
@@ -123,12 +120,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("subfolder");
         QTest::addColumn<QString>("userName");
         QTest::addColumn<QString>("message");
-        QTest::newRow("folder cannot be made") << "missing/"
-                                               << "A"
-                                               << "Невозможно создать папку\r%1missing/ЦРБ";
-        QTest::newRow("name outside cp1251") << ""
-                                             << "李"
-                                             << "кодировки 1251";
+        QTest::newRow("folder cannot be made")
+            << u"missing/"_s << u"A"_s << u"Невозможно создать папку\r%1missing/ЦРБ"_s;
+        QTest::newRow("name outside cp1251") << QString() << u"李"_s << u"кодировки 1251"_s;
     }
     void failures()
     {
@@ -136,26 +130,24 @@ private Q_SLOTS:
         QFETCH(QString, userName);
         QFETCH(QString, message);
         QTemporaryDir dir;
-        const TOperatorValues op{42, 3, userName, QStringLiteral("0"), 0};
+        const TOperatorValues op{42, 3, userName, u"0"_s, 0};
         TDialogs::SetNextAnswer(TDialogs::Button::Ok);
-        QVERIFY(!SaveScriptReporting(WriteInsertScript(op),
-                                     {42, QStringLiteral("Ст"), QStringLiteral("ЦРБ")},
+        QVERIFY(!SaveScriptReporting(WriteInsertScript(op), {42, u"Ст"_s, u"ЦРБ"_s},
                                      exportPath(dir) + subfolder, kNow));
         const QList<TDialogs::Asked> asked = TDialogs::AskedSoFar();
         QCOMPARE(asked.size(), 1);
         QCOMPARE(asked.at(0).kind, TDialogs::Kind::Error);
-        QVERIFY2(asked.at(0).text.contains(
-                     QString(message).replace(QStringLiteral("%1"), exportPath(dir))),
+        QVERIFY2(asked.at(0).text.contains(QString(message).replace(u"%1"_s, exportPath(dir))),
                  qPrintable(asked.at(0).text));
-        QCOMPARE(filesIn(exportPath(dir) + QStringLiteral("ЦРБ")), QStringList{});
+        QCOMPARE(filesIn(exportPath(dir) + u"ЦРБ"_s), QStringList{});
     }
 
     // The scripts go where the workstation's packages go: its hospital first, else its brigade.
     void target_data()
     {
         QTest::addColumn<QString>("backend");
-        QTest::newRow("sqlite") << QStringLiteral("SQLITE");
-        QTest::newRow("postgresql") << QStringLiteral("POSTGRESQL");
+        QTest::newRow("sqlite") << u"SQLITE"_s;
+        QTest::newRow("postgresql") << u"POSTGRESQL"_s;
     }
     void target()
     {
@@ -165,14 +157,14 @@ private Q_SLOTS:
             Q_UNUSED(pg);
         }
         CentralDb c(backend);
-        c.Exec(QStringLiteral("INSERT INTO HOSPITAL (HSPGID, IDMU, MU) VALUES (10, 1, 'ЦРБ')"));
-        c.Exec(QStringLiteral("INSERT INTO BRIGADE (BRGGID, BRGNAME) VALUES (5, 'Бригада')"));
+        c.Exec(u"INSERT INTO HOSPITAL (HSPGID, IDMU, MU) VALUES (10, 1, 'ЦРБ')"_s);
+        c.Exec(u"INSERT INTO BRIGADE (BRGGID, BRGNAME) VALUES (5, 'Бригада')"_s);
         c.Exec(QStringLiteral("INSERT INTO WORKSTATION (WSTGID, WSTNAME, HSPGID, BRGGID) VALUES "
                               "(1, 'Обе', 10, 5), (2, 'Бриг', NULL, 5), (3, 'Ничья', NULL, NULL)"));
         const TScriptTarget both = ScriptTargetOf(c.Db(), 1);
-        QCOMPARE(both.OwnerName, QStringLiteral("ЦРБ"));
-        QCOMPARE(both.WstName, QStringLiteral("Обе"));
-        QCOMPARE(ScriptTargetOf(c.Db(), 2).OwnerName, QStringLiteral("Бригада"));
+        QCOMPARE(both.OwnerName, u"ЦРБ"_s);
+        QCOMPARE(both.WstName, u"Обе"_s);
+        QCOMPARE(ScriptTargetOf(c.Db(), 2).OwnerName, u"Бригада"_s);
         QVERIFY_THROWS_EXCEPTION(Exception, ScriptTargetOf(c.Db(), 3));
         QVERIFY_THROWS_EXCEPTION(Exception, ScriptTargetOf(c.Db(), 99));
     }

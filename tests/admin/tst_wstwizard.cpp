@@ -256,35 +256,28 @@ private Q_SLOTS:
         QTest::addColumn<QList<int>>("path");
         QTest::addColumn<QString>("grid");
         QTest::addColumn<QStringList>("rows");
-        QTest::newRow("no type") << ""
-                                 << ""
-                                 << "" << QList<int>{0} << "grdRegion"
-                                 << QStringList{kOmsk, kTyumen, kOtherRow};
-        QTest::newRow("hospital") << "H"
-                                  << ""
-                                  << "" << QList<int>{0, 1, 2, 5, 6} << "grdHospital"
-                                  << QStringList{u"АЛЕКСЕЕВСКАЯ ЦРБ"_s, u"ТАРСКАЯ ЦРБ"_s};
-        QTest::newRow("brigade") << "B"
-                                 << ""
-                                 << "" << QList<int>{0, 1, 3, 4, 5, 6} << "grdCity"
-                                 << QStringList{u"АЛЕКСЕЕВКА"_s, u"ТАРА"_s, kOtherRow};
-        QTest::newRow("hospital, then brigade")
-            << "HB"
-            << ""
-            << "" << QList<int>{0, 1, 3, 4, 5, 6} << "grdWorkstation"
-            << QStringList{u"ПЕРЕДВИЖНАЯ"_s};
-        QTest::newRow("region without hospitals")
-            << "H" << kTyumen << "" << QList<int>{0, 1, 2} << "grdHospital" << QStringList{};
-        QTest::newRow("other region, hospital")
-            << "H" << kOtherRow << "" << QList<int>{0, 1, 2, 5} << "grdHospital"
-            << QStringList{u"ФАП БЕЗ РЕГИОНА"_s};
-        QTest::newRow("other region, brigade") << "B" << kOtherRow << "" << QList<int>{0, 1, 3, 4}
-                                               << "grdCity" << QStringList{u"ХУТОР"_s, kOtherRow};
-        QTest::newRow("other city") << "B" << kOtherRow << kOtherRow << QList<int>{0, 1, 3, 4, 5}
-                                    << "grdBrigade" << QStringList{u"БРИГАДА ПРОЧАЯ"_s};
-        QTest::newRow("region without cities")
-            << "B" << kTyumen << u"г. Тобольск"_s << QList<int>{0, 1, 3, 4} << "grdBrigade"
-            << QStringList{};
+        const auto row = [](const char *name, const QString &types, const QString &region,
+                            const QString &city, const QList<int> &path, const QString &grid,
+                            const QStringList &rows) {
+            QTest::newRow(name) << types << region << city << path << grid << rows;
+        };
+        const QString B = u"B"_s, H = u"H"_s;
+        row("no type", {}, {}, {}, {0}, u"grdRegion"_s, {kOmsk, kTyumen, kOtherRow});
+        row("hospital", H, {}, {}, {0, 1, 2, 5, 6}, u"grdHospital"_s,
+            {u"АЛЕКСЕЕВСКАЯ ЦРБ"_s, u"ТАРСКАЯ ЦРБ"_s});
+        row("brigade", B, {}, {}, {0, 1, 3, 4, 5, 6}, u"grdCity"_s,
+            {u"АЛЕКСЕЕВКА"_s, u"ТАРА"_s, kOtherRow});
+        row("hospital, then brigade", u"HB"_s, {}, {}, {0, 1, 3, 4, 5, 6}, u"grdWorkstation"_s,
+            {u"ПЕРЕДВИЖНАЯ"_s});
+        row("region without hospitals", H, kTyumen, {}, {0, 1, 2}, u"grdHospital"_s, {});
+        row("other region, hospital", H, kOtherRow, {}, {0, 1, 2, 5}, u"grdHospital"_s,
+            {u"ФАП БЕЗ РЕГИОНА"_s});
+        row("other region, brigade", B, kOtherRow, {}, {0, 1, 3, 4}, u"grdCity"_s,
+            {u"ХУТОР"_s, kOtherRow});
+        row("other city", B, kOtherRow, kOtherRow, {0, 1, 3, 4, 5}, u"grdBrigade"_s,
+            {u"БРИГАДА ПРОЧАЯ"_s});
+        row("region without cities", B, kTyumen, u"г. Тобольск"_s, {0, 1, 3, 4}, u"grdBrigade"_s,
+            {});
     }
     void pagesFollowTypeAndSelection()
     {
@@ -312,33 +305,25 @@ private Q_SLOTS:
         QTest::addColumn<bool>("full");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QStringList>("rows");
-        QTest::newRow("region, prefix")
-            << "H"
-            << "Region" << false << "ОМ" << QStringList{kOmsk, kOtherRow};
-        QTest::newRow("region, words anywhere")
-            << "H"
-            << "Region" << true << "ТЮМ ОБЛ" << QStringList{kTyumen, kOtherRow};
-        QTest::newRow("region, words out of order")
-            << "H"
-            << "Region" << true << "ОБЛ ТЮМ" << QStringList{kOtherRow};
-        QTest::newRow("hospital, prefix")
-            << "H"
-            << "Hospital" << false << "ТАР" << QStringList{u"ТАРСКАЯ ЦРБ"_s};
-        QTest::newRow("hospital, anywhere")
-            << "H"
-            << "Hospital" << true << "ЦРБ" << QStringList{u"АЛЕКСЕЕВСКАЯ ЦРБ"_s, u"ТАРСКАЯ ЦРБ"_s};
-        QTest::newRow("city, prefix")
-            << "B"
-            << "City" << false << "ТАР" << QStringList{u"ТАРА"_s, kOtherRow};
-        QTest::newRow("city, anywhere, any case")
-            << "BT"
-            << "City" << true << "ТОБ" << QStringList{u"г. Тобольск"_s, kOtherRow};
-        for (const QString &box : {u"Region"_s, u"Hospital"_s, u"City"_s})
+        const auto row = [](const char *name, const QString &types, const QString &box, bool full,
+                            const QString &text, const QStringList &rows) {
+            QTest::newRow(name) << types << box << full << text << rows;
+        };
+        const QString B = u"B"_s, H = u"H"_s, region = u"Region"_s, hospital = u"Hospital"_s;
+        row("region, prefix", H, region, false, u"ОМ"_s, {kOmsk, kOtherRow});
+        row("region, words anywhere", H, region, true, u"ТЮМ ОБЛ"_s, {kTyumen, kOtherRow});
+        row("region, words out of order", H, region, true, u"ОБЛ ТЮМ"_s, {kOtherRow});
+        row("hospital, prefix", H, hospital, false, u"ТАР"_s, {u"ТАРСКАЯ ЦРБ"_s});
+        row("hospital, anywhere", H, hospital, true, u"ЦРБ"_s,
+            {u"АЛЕКСЕЕВСКАЯ ЦРБ"_s, u"ТАРСКАЯ ЦРБ"_s});
+        row("city, prefix", B, u"City"_s, false, u"ТАР"_s, {u"ТАРА"_s, kOtherRow});
+        row("city, anywhere, any case", u"BT"_s, u"City"_s, true, u"ТОБ"_s,
+            {u"г. Тобольск"_s, kOtherRow});
+        for (const QString &box : {region, hospital, u"City"_s})
             for (const bool full : {false, true})
                 QTest::addRow("%s, quote and 'and', %s", qPrintable(box), full ? "full" : "quick")
-                    << (box == u"City"_s ? u"B"_s : u"H"_s) << box << full
-                    << "О'Б AND REGNAME='X' = A"
-                    << (box == u"Hospital"_s ? QStringList{} : QStringList{kOtherRow});
+                    << (box == u"City"_s ? B : H) << box << full << u"О'Б AND REGNAME='X' = A"_s
+                    << (box == hospital ? QStringList{} : QStringList{kOtherRow});
     }
     void filters()
     {
