@@ -1,13 +1,16 @@
+#include "admin/wstwizard.h"
 #include "app/commonform.h"
 #include "app/srvmainform.h"
 #include "core/strconst.h"
 #include "engine/database.h"
+#include "schema/schema.h"
 #include "shellfixture.h"
 #include "testsupport.h"
 
 #include <QAction>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QStatusBar>
@@ -81,6 +84,7 @@ private Q_SLOTS:
     void cancelledLoginIsSilent();
     void postgresWrongThenRightPassword();
     void postgresCancelledLogin();
+    void adminItemOpensAndFreesTheWizard();
 };
 
 void TestSrvMainForm::initTestCase()
@@ -315,6 +319,35 @@ void TestSrvMainForm::postgresCancelledLogin()
     TSrvMainForm form;
     QVERIFY(!form.KZCenter().Connected());
     QCOMPARE(kinds(), QList<Kind>{Kind::Login});
+}
+
+// The wizard runs modally as a child of the main window and is freed when it closes, also when
+// it cannot open its lists (a database without the tables).
+void TestSrvMainForm::adminItemOpensAndFreesTheWizard()
+{
+    for (const bool tables : {false, true}) {
+        ShellFixture fx;
+        addSqliteAlias(fx, QStringLiteral("CENTER"));
+        configureCenter(fx, QStringLiteral("CENTER"), QStringLiteral("u"));
+        TDialogs::SetNextLogin(QStringLiteral("u"), QString());
+        TSrvMainForm form;
+        if (tables)
+            CreateSchema(form.KZCenter(), SchemaKind::Central);
+        for (int round = 0; round < (tables ? 2 : 1); ++round) {
+            TDialogs::Reset();
+            QObject *owner = nullptr;
+            whenModalShown(&form, QStringLiteral("AdminWizard"), [&](QWidget *w) {
+                owner = w->parent();
+                w->findChild<QPushButton *>(QStringLiteral("CancelButton"))->click();
+            });
+            if (!tables)
+                TDialogs::SetNextAnswer(Button::Ok);
+            form.findChild<QAction *>(QStringLiteral("WstAdminItem"))->trigger();
+            QCOMPARE(owner, tables ? &form : nullptr);
+            QCOMPARE(kinds(), tables ? QList<Kind>{} : QList<Kind>{Kind::Error});
+            QVERIFY(!form.findChild<TAdminWizard *>());
+        }
+    }
 }
 
 QTEST_MAIN(TestSrvMainForm)
