@@ -1,6 +1,5 @@
 #include "admin/opscripts.h"
 
-#include "core/cp1251.h"
 #include "core/errors.h"
 #include "core/inifile.h"
 #include "core/paths.h"
@@ -137,17 +136,9 @@ QString SaveScript(const QStringList &statement, const TScriptTarget &target,
         t = t.addSecs(1);
     }
 
-    QString text;
-    for (const QString &line :
-         QStringList{QStringLiteral("/*"), names.Label, QStringLiteral("*/")} + statement)
-        text += line + QStringLiteral("\r\n");
-    const std::optional<QByteArray> bytes = cp1251::encodeStrict(text);
-    if (!bytes)
-        throw EFileError(QStringLiteral("Невозможно записать файл %1: текст содержит знаки вне "
-                                        "кодировки 1251")
-                             .arg(fileName));
     // Written whole or not at all.
-    ReplaceFileContents(fileName, *bytes);
+    ReplaceFileLines(
+        fileName, QStringList{QStringLiteral("/*"), names.Label, QStringLiteral("*/")} + statement);
     return folder;
 }
 

@@ -1,6 +1,5 @@
 #include "core/aliases.h"
 
-#include "core/cp1251.h"
 #include "core/errors.h"
 #include "core/inifile.h"
 
@@ -205,13 +204,5 @@ void TAliasStore::SaveConfigFile()
         for (const QString &line : a.params)
             put(paramName(line), paramValue(line));
     }
-    QString text;
-    for (const QString &l : lines)
-        text += l + QLatin1String("\r\n");
-    const std::optional<QByteArray> bytes = cp1251::encodeStrict(text);
-    if (!bytes)
-        throw EFileError(QStringLiteral("Невозможно записать файл %1: текст содержит знаки вне "
-                                        "кодировки 1251")
-                             .arg(m_fileName));
-    ReplaceFileContents(m_fileName, *bytes);
+    ReplaceFileLines(m_fileName, lines);
 }

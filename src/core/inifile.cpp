@@ -105,6 +105,11 @@ QStringList TIniFile::readLines() const
 
 void TIniFile::writeLines(const QStringList &lines)
 {
+    ReplaceFileLines(m_fileName, lines);
+}
+
+void ReplaceFileLines(const QString &fileName, const QStringList &lines)
+{
     QString text;
     for (const QString &l : lines)
         text += l + QLatin1String("\r\n");
@@ -112,8 +117,8 @@ void TIniFile::writeLines(const QStringList &lines)
     if (!bytes)
         throw EFileError(QStringLiteral("Невозможно записать файл %1: текст содержит знаки вне "
                                         "кодировки 1251")
-                             .arg(m_fileName));
-    ReplaceFileContents(m_fileName, *bytes);
+                             .arg(fileName));
+    ReplaceFileContents(fileName, *bytes);
 }
 
 void ReplaceFileContents(const QString &fileName, const QByteArray &bytes)

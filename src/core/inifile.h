@@ -45,3 +45,7 @@ private:
 // place in one step, so that a failure at any point leaves the old file whole. A file that
 // already holds these bytes is not touched. Throws EFileError.
 void ReplaceFileContents(const QString &fileName, const QByteArray &bytes);
+
+// Gives a file these lines of text, each ended by CR LF, in code page 1251, through
+// ReplaceFileContents. Throws EFileError, also for a character that code page cannot hold.
+void ReplaceFileLines(const QString &fileName, const QStringList &lines);
