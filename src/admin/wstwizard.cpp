@@ -505,20 +505,34 @@ void TAdminWizard::ApplyQuickFilter(TDataSet &query, TDataSet &list, const QStri
         reopen(list);
 }
 
+void TAdminWizard::FilterChange(const FilterStrip &box, TQuery &query, TDataSet &list,
+                                const QString &field, bool patternCleared,
+                                void (TWWDM::*setPattern)(const QString &))
+{
+    // The hospital query is its own list: a new pattern takes effect when it is opened again.
+    const bool ownList = &list == &query;
+    if (box.quick->isChecked()) {
+        if (!patternCleared) {
+            (m_wwdm.get()->*setPattern)(QString());
+            if (ownList)
+                reopen(query);
+        }
+        ApplyQuickFilter(query, list, box.edit->text(), field);
+    } else {
+        (m_wwdm.get()->*setPattern)(MakeLikePattern(box.edit->text()));
+        ApplyQuickFilter(query, list, QString(), field);
+        if (ownList)
+            reopen(query);
+    }
+    UpdatePages();
+}
+
 void TAdminWizard::edRegionFilterChange()
 {
     guarded([this] {
         TWWDM &dm = *m_wwdm;
-        if (m_region.quick->isChecked()) {
-            if (!dm.RegionPatternCleared())
-                dm.SetRegionPattern(QString());
-            ApplyQuickFilter(dm.itRegionNotNull, dm.itRegion, m_region.edit->text(),
-                             QStringLiteral("REGNAME"));
-        } else {
-            dm.SetRegionPattern(MakeLikePattern(m_region.edit->text()));
-            ApplyQuickFilter(dm.itRegionNotNull, dm.itRegion, QString(), QStringLiteral("REGNAME"));
-        }
-        UpdatePages();
+        FilterChange(m_region, dm.itRegionNotNull, dm.itRegion, QStringLiteral("REGNAME"),
+                     dm.RegionPatternCleared(), &TWWDM::SetRegionPattern);
     });
 }
 
@@ -526,16 +540,8 @@ void TAdminWizard::edCityFilterChange()
 {
     guarded([this] {
         TWWDM &dm = *m_wwdm;
-        if (m_city.quick->isChecked()) {
-            if (!dm.CityPatternCleared())
-                dm.SetCityPattern(QString());
-            ApplyQuickFilter(dm.itCityNotNull, dm.itCity, m_city.edit->text(),
-                             QStringLiteral("CITYNAME"));
-        } else {
-            dm.SetCityPattern(MakeLikePattern(m_city.edit->text()));
-            ApplyQuickFilter(dm.itCityNotNull, dm.itCity, QString(), QStringLiteral("CITYNAME"));
-        }
-        UpdatePages();
+        FilterChange(m_city, dm.itCityNotNull, dm.itCity, QStringLiteral("CITYNAME"),
+                     dm.CityPatternCleared(), &TWWDM::SetCityPattern);
     });
 }
 
@@ -543,19 +549,8 @@ void TAdminWizard::edHospitalFilterChange()
 {
     guarded([this] {
         TWWDM &dm = *m_wwdm;
-        if (m_hospital.quick->isChecked()) {
-            if (!dm.HospitalPatternCleared()) {
-                dm.SetHospitalPattern(QString());
-                reopen(dm.itHospital);
-            }
-            ApplyQuickFilter(dm.itHospital, dm.itHospital, m_hospital.edit->text(),
-                             QStringLiteral("MU"));
-        } else {
-            dm.SetHospitalPattern(MakeLikePattern(m_hospital.edit->text()));
-            ApplyQuickFilter(dm.itHospital, dm.itHospital, QString(), QStringLiteral("MU"));
-            reopen(dm.itHospital);
-        }
-        UpdatePages();
+        FilterChange(m_hospital, dm.itHospital, dm.itHospital, QStringLiteral("MU"),
+                     dm.HospitalPatternCleared(), &TWWDM::SetHospitalPattern);
     });
 }
 

@@ -80,6 +80,10 @@ private:
     void FormDestroy();
     void ApplyQuickFilter(TDataSet &query, TDataSet &list, const QString &text,
                           const QString &field);
+    // A filter box changed: the quick filter on field of query, or the "Полный" pattern (set
+    // through setPattern), then list shows the result.
+    void FilterChange(const FilterStrip &box, TQuery &query, TDataSet &list, const QString &field,
+                      bool patternCleared, void (TWWDM::*setPattern)(const QString &));
     TDataSet *parentList() const;
     // Writes an operator script for the current operator row; errors are shown here.
     void writeOperatorScript(QStringList (*statement)(const TOperatorValues &));
