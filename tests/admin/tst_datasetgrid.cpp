@@ -5,16 +5,27 @@
 #include <QAbstractItemModelTester>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
-void fill(TMemoryTable &t, const QStringList &names)
+std::unique_ptr<TMemoryTable> idAndName()
+{
+    auto t = std::make_unique<TMemoryTable>();
+    t->AddFieldDef(u"ID"_s, TFieldType::ftInteger);
+    t->AddFieldDef(u"NAME"_s, TFieldType::ftString, 20);
+    return t;
+}
+
+// Rows of the names, numbered from 1 (ID Null when unnumbered).
+void fill(TMemoryTable &t, const QStringList &names, bool numbered = true)
 {
     t.Close();
     t.EmptyTable();
     t.Open();
     int id = 1;
     for (const QString &n : names)
-        t.AppendRecord({id++, n});
+        t.AppendRecord({numbered ? QVariant(id++) : QVariant(), n});
     t.First();
 }
 
@@ -24,11 +35,6 @@ QStringList shown(const TDataSetModel &m)
     for (int r = 0; r < m.rowCount(); ++r)
         l << m.index(r, 0).data().toString();
     return l;
-}
-
-QString current(TDataSet &t)
-{
-    return t.FieldByName(QStringLiteral("NAME"))->AsString();
 }
 
 } // namespace
@@ -41,58 +47,53 @@ private Q_SLOTS:
     // dataset with one after-scroll notification.
     void followsBothWays()
     {
-        TMemoryTable t;
-        t.AddFieldDef(QStringLiteral("ID"), TFieldType::ftInteger);
-        t.AddFieldDef(QStringLiteral("NAME"), TFieldType::ftString, 20);
+        const auto table = idAndName();
+        TMemoryTable &t = *table;
         int scrolls = 0;
         t.AfterScroll = [&scrolls](TDataSet &) { ++scrolls; };
-        fill(t, {QStringLiteral("А"), QStringLiteral("Б"), QStringLiteral("В")});
-
-        TDataSetModel model(t, {{QStringLiteral("NAME"), QStringLiteral("Имя")},
-                                {QStringLiteral("ID"), QStringLiteral("ID")}});
+        fill(t, {u"А"_s, u"Б"_s, u"В"_s});
+        TDataSetModel model(t, {{u"NAME"_s, u"Имя"_s}, {u"ID"_s, u"ID"_s}});
         QAbstractItemModelTester tester(&model,
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
         TDataSetGrid grid;
         grid.SetDataSetModel(&model);
         grid.show();
-
-        QCOMPARE(model.headerData(0, Qt::Horizontal).toString(), QStringLiteral("Имя"));
-        QCOMPARE(shown(model),
-                 (QStringList{QStringLiteral("А"), QStringLiteral("Б"), QStringLiteral("В")}));
-        QCOMPARE(model.index(2, 1).data().toString(), QStringLiteral("3"));
+        QCOMPARE(model.headerData(0, Qt::Horizontal).toString(), u"Имя"_s);
+        QCOMPARE(shown(model), (QStringList{u"А"_s, u"Б"_s, u"В"_s}));
+        QCOMPARE(model.index(2, 1).data().toString(), u"3"_s);
         QCOMPARE(grid.currentIndex().row(), 0);
 
         // dataset → view
         t.Next();
         QCOMPARE(grid.currentIndex().row(), 1);
-        QVERIFY(t.Locate(QStringLiteral("NAME"), QStringLiteral("В")));
+        QVERIFY(t.Locate(u"NAME"_s, u"В"_s));
         QCOMPARE(grid.currentIndex().row(), 2);
         QCOMPARE(grid.selectionModel()->selectedRows().size(), 1);
 
         // view → dataset
         scrolls = 0;
         grid.setCurrentIndex(model.index(0, 1));
-        QCOMPARE(current(t), QStringLiteral("А"));
+        QCOMPARE(t.FieldByName(u"NAME"_s)->AsString(), u"А"_s);
         QCOMPARE(scrolls, 1);
         QVERIFY(grid.selectionModel()->isRowSelected(0, {}));
 
         // a filter narrows the rows, also to none
-        t.SetFilter(QStringLiteral("NAME='Б'"));
+        t.SetFilter(u"NAME='Б'"_s);
         t.SetFiltered(true);
-        QCOMPARE(shown(model), QStringList{QStringLiteral("Б")});
+        QCOMPARE(shown(model), QStringList{u"Б"_s});
         QCOMPARE(grid.currentIndex().row(), 0);
-        t.SetFilter(QStringLiteral("NAME='Я'"));
+        t.SetFilter(u"NAME='Я'"_s);
         QCOMPARE(model.rowCount(), 0);
         QCOMPARE(model.CurrentRow(), -1);
         t.SetFiltered(false);
         QCOMPARE(model.rowCount(), 3);
 
         // rebuilt with other rows (the first row unchanged), posted, closed, reopened
-        fill(t, {QStringLiteral("А"), QStringLiteral("Я")});
-        QCOMPARE(shown(model), (QStringList{QStringLiteral("А"), QStringLiteral("Я")}));
-        t.AppendRecord({9, QStringLiteral("Ю")});
+        fill(t, {u"А"_s, u"Я"_s});
+        QCOMPARE(shown(model), (QStringList{u"А"_s, u"Я"_s}));
+        t.AppendRecord({9, u"Ю"_s});
         QCOMPARE(model.rowCount(), 3);
-        QCOMPARE(model.index(model.CurrentRow(), 0).data().toString(), QStringLiteral("Ю"));
+        QCOMPARE(model.index(model.CurrentRow(), 0).data().toString(), u"Ю"_s);
         t.Close();
         QCOMPARE(model.rowCount(), 0);
         t.Open();
@@ -100,31 +101,16 @@ private Q_SLOTS:
         QCOMPARE(grid.currentIndex().row(), 0);
     }
 
-    // Rows equal in their key column are still told apart.
-    void duplicateKeys()
+    // Rows equal in their key column are still told apart; the model outlives its dataset
+    // without touching it.
+    void duplicateKeysAndDatasetGoneFirst()
     {
-        TMemoryTable t;
-        t.AddFieldDef(QStringLiteral("ID"), TFieldType::ftInteger);
-        t.AddFieldDef(QStringLiteral("NAME"), TFieldType::ftString, 20);
-        t.Open();
-        t.AppendRecord({QVariant(), QStringLiteral("X")});
-        t.AppendRecord({QVariant(), QStringLiteral("Y")});
-        t.First();
-        TDataSetModel model(t, {{QStringLiteral("NAME"), QStringLiteral("Имя")}},
-                            QStringLiteral("ID"));
+        auto t = idAndName();
+        fill(*t, {u"X"_s, u"Y"_s}, false);
+        TDataSetModel model(*t, {{u"NAME"_s, u"Имя"_s}}, u"ID"_s);
         model.SetCurrentRow(1);
-        QCOMPARE(current(t), QStringLiteral("Y"));
+        QCOMPARE(t->FieldByName(u"NAME"_s)->AsString(), u"Y"_s);
         QCOMPARE(model.CurrentRow(), 1);
-    }
-
-    // The model outlives its dataset without touching it.
-    void datasetGoneFirst()
-    {
-        auto t = std::make_unique<TMemoryTable>();
-        t->AddFieldDef(QStringLiteral("NAME"), TFieldType::ftString, 20);
-        t->Open();
-        t->AppendRecord({QStringLiteral("X")});
-        TDataSetModel model(*t, {{QStringLiteral("NAME"), QStringLiteral("Имя")}});
         t.reset();
         QCOMPARE(model.DataSet(), nullptr);
         model.SetCurrentRow(0);

@@ -4,22 +4,13 @@
 #include <QScrollBar>
 #include <QtTest>
 
-class TestTextListBox : public QObject
-{
-    Q_OBJECT
-
-private Q_SLOTS:
-    void rangeCoversWidestItem_data();
-    void rangeCoversWidestItem();
-    void tabsExpandToStops();
-};
+using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString kShort = QStringLiteral("ЦРБ");
-const QString kMiddle = QStringLiteral("Городская больница №3");
-const QString kLong =
-    QStringLiteral("Областная клиническая больница имени Н. И. Пирогова, корпус 2");
+const QString kShort = u"ЦРБ"_s;
+const QString kMiddle = u"Городская больница №3"_s;
+const QString kLong = u"Областная клиническая больница имени Н. И. Пирогова, корпус 2"_s;
 
 int widest(const TTextListBox &box)
 {
@@ -31,70 +22,77 @@ int widest(const TTextListBox &box)
 
 } // namespace
 
-void TestTextListBox::rangeCoversWidestItem_data()
+class TestTextListBox : public QObject
 {
-    QTest::addColumn<QString>("action");
-    QTest::addColumn<int>("itemsLeft");
-    QTest::newRow("added") << QString() << 3;
-    QTest::newRow("widest deleted") << QStringLiteral("delete widest") << 2;
-    QTest::newRow("narrow deleted") << QStringLiteral("delete narrow") << 2;
-    QTest::newRow("renamed") << QStringLiteral("rename widest") << 3;
-    QTest::newRow("cleared") << QStringLiteral("clear") << 0;
-    QTest::newRow("bigger font") << QStringLiteral("font") << 3;
-}
+    Q_OBJECT
 
-void TestTextListBox::rangeCoversWidestItem()
-{
-    QFETCH(QString, action);
-    QFETCH(int, itemsLeft);
-    TTextListBox box;
-    box.setSortingEnabled(true);
-    box.resize(120, 100);
-    box.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&box));
-    QCOMPARE(box.MaxWidth(), 0);
-    box.addItems({kMiddle, kLong, kShort});
-    QVERIFY(box.MaxWidth() > 120);
-    box.horizontalScrollBar()->setValue(box.horizontalScrollBar()->maximum());
+private Q_SLOTS:
+    // The widest item sets the scroll range through every change of items and font; a narrower
+    // widest item scrolls back to the start.
+    void rangeCoversWidestItem_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<int>("itemsLeft");
+        QTest::newRow("added") << QString() << 3;
+        QTest::newRow("widest deleted") << u"delete widest"_s << 2;
+        QTest::newRow("narrow deleted") << u"delete narrow"_s << 2;
+        QTest::newRow("renamed") << u"rename widest"_s << 3;
+        QTest::newRow("cleared") << u"clear"_s << 0;
+        QTest::newRow("bigger font") << u"font"_s << 3;
+    }
+    void rangeCoversWidestItem()
+    {
+        QFETCH(QString, action);
+        QFETCH(int, itemsLeft);
+        TTextListBox box;
+        box.setSortingEnabled(true);
+        box.resize(120, 100);
+        box.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&box));
+        QCOMPARE(box.MaxWidth(), 0);
+        box.addItems({kMiddle, kLong, kShort});
+        QVERIFY(box.MaxWidth() > 120);
+        box.horizontalScrollBar()->setValue(box.horizontalScrollBar()->maximum());
 
-    const int before = box.MaxWidth();
-    if (action == QStringLiteral("delete widest"))
-        delete box.findItems(kLong, Qt::MatchExactly).first();
-    else if (action == QStringLiteral("delete narrow"))
-        delete box.findItems(kShort, Qt::MatchExactly).first();
-    else if (action == QStringLiteral("rename widest"))
-        box.findItems(kLong, Qt::MatchExactly).first()->setText(QStringLiteral("Б"));
-    else if (action == QStringLiteral("clear"))
-        box.clear();
-    else if (action == QStringLiteral("font")) {
-        QFont f = box.font();
-        f.setPointSize(f.pointSize() * 2);
-        box.setFont(f);
-        QVERIFY(box.MaxWidth() > before);
+        const int before = box.MaxWidth();
+        if (action == u"delete widest"_s)
+            delete box.findItems(kLong, Qt::MatchExactly).first();
+        else if (action == u"delete narrow"_s)
+            delete box.findItems(kShort, Qt::MatchExactly).first();
+        else if (action == u"rename widest"_s)
+            box.findItems(kLong, Qt::MatchExactly).first()->setText(u"Б"_s);
+        else if (action == u"clear"_s)
+            box.clear();
+        else if (action == u"font"_s) {
+            QFont f = box.font();
+            f.setPointSize(f.pointSize() * 2);
+            box.setFont(f);
+            QVERIFY(box.MaxWidth() > before);
+        }
+
+        QCOMPARE(box.count(), itemsLeft);
+        QCOMPARE(box.MaxWidth(), widest(box));
+        QTRY_COMPARE(box.horizontalScrollBar()->maximum(),
+                     qMax(0, box.MaxWidth() - box.viewport()->width()));
+        if (action == u"delete narrow"_s)
+            QCOMPARE(box.MaxWidth(), before);
+        if (box.MaxWidth() < before)
+            QCOMPARE(box.horizontalScrollBar()->value(), 0);
     }
 
-    QCOMPARE(box.count(), itemsLeft);
-    QCOMPARE(box.MaxWidth(), widest(box));
-    QTRY_COMPARE(box.horizontalScrollBar()->maximum(),
-                 qMax(0, box.MaxWidth() - box.viewport()->width()));
-    if (action == QStringLiteral("delete narrow"))
-        QCOMPARE(box.MaxWidth(), before);
-    if (box.MaxWidth() < before)
-        QCOMPARE(box.horizontalScrollBar()->value(), 0);
-}
-
-void TestTextListBox::tabsExpandToStops()
-{
-    TTextListBox box;
-    const QFontMetrics fm(box.font());
-    const int plain = box.TextWidth(QStringLiteral("a\tb"));
-    box.addItem(QStringLiteral("a\tb"));
-    box.SetTabWidth(64); // stops every 16 widths of "0"
-    const int stop = qRound(fm.horizontalAdvance(u'0') * 16.0);
-    QCOMPARE(box.ItemWidth(0), stop + fm.horizontalAdvance(QStringLiteral("bx")));
-    QCOMPARE(box.MaxWidth(), box.ItemWidth(0));
-    QVERIFY(box.MaxWidth() > plain);
-}
+    void tabsExpandToStops()
+    {
+        TTextListBox box;
+        const QFontMetrics fm(box.font());
+        const int plain = box.TextWidth(u"a\tb"_s);
+        box.addItem(u"a\tb"_s);
+        box.SetTabWidth(64); // stops every 16 widths of "0"
+        const int stop = qRound(fm.horizontalAdvance(u'0') * 16.0);
+        QCOMPARE(box.ItemWidth(0), stop + fm.horizontalAdvance(u"bx"_s));
+        QCOMPARE(box.MaxWidth(), box.ItemWidth(0));
+        QVERIFY(box.MaxWidth() > plain);
+    }
+};
 
 QTEST_MAIN(TestTextListBox)
 #include "tst_textlistbox.moc"
