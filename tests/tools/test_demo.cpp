@@ -514,20 +514,17 @@ void TestDemo::checkPackage(const QString &folder, const std::optional<testsuppo
     QVERIFY(values(*db, QStringLiteral("SELECT DIAGGID FROM DIAGNOSIS"))
                 .contains(T("MapDiag").values("DiagGID")));
     const QSet<QString> centralSoato = values(*db, QStringLiteral("SELECT CITYSOATO FROM CITY"));
+    QVERIFY(T("City").values("CitySoato").intersects(centralSoato));
     QSet<QString> newSoato;
-    int known = 0, fresh = 0;
-    for (const paradox::Row &row : T("City").rows) {
-        const QString soato = T("City").at(row, "CitySoato").toString();
-        ++(centralSoato.contains(soato) ? known : fresh);
-        if (!centralSoato.contains(soato))
+    int fresh = 0;
+    for (const paradox::Row &row : T("City").rows)
+        if (const QString soato = T("City").at(row, "CitySoato").toString();
+            !centralSoato.contains(soato) && ++fresh)
             newSoato.insert(soato);
-    }
-    QVERIFY(known > 0);
     QVERIFY(fresh > 0);
     QVERIFY2(int(newSoato.size()) < fresh, "two new settlements share a SOATO code");
 
     const PackageTable &hospital = T("Hospital");
-    QCOMPARE(int(hospital.schema.fields.size()), 32);
     const QString hsp = hospital.at(hospital.rows[0], "HspGID").toString();
     QCOMPARE(wst.at(wst.rows[0], "HspGID").toString(), hsp);
     QCOMPARE(T("RegistrationArea").values("HspGID"), QSet<QString>{hsp});
