@@ -924,6 +924,20 @@ const std::vector<QString> &PackageTableNames()
     return names;
 }
 
+const paradox::Schema &PackageTableSchema(const QString &name)
+{
+    static const std::vector<const Schema *> schemas = {
+        &cityTable,   &streetTable,   &postTable,        &areaTable,     &addressTable,
+        &personTable, &documentTable, &inspectionTable,  &diagTable,     &cardTable,
+        &diagTable,   &operatorTable, &workstationTable, &hospitalTable, &hospTypeTable,
+        &regionTable, &brigadeTable};
+    const auto &names = PackageTableNames();
+    const auto it = std::find(names.begin(), names.end(), name);
+    if (it == names.end())
+        throw Exception(QStringLiteral("Нет такой таблицы пакета: ") + name);
+    return *schemas[size_t(it - names.begin())];
+}
+
 PackageSummary WritePackage(const PackageOptions &options)
 {
     if (options.persons < 1)

@@ -8,6 +8,10 @@
 // persons, addresses, documents with inspections, screening cards and diagnoses, and its copies
 // of the operator, workstation, hospital, hospital type, region and brigade tables, packed by
 // the archiver into the installation's import folder.
+namespace paradox {
+struct Schema;
+}
+
 namespace demo {
 
 struct PackageOptions
@@ -31,6 +35,8 @@ struct PackageSummary
 
 // Package file names: the workstation table names in the import's order, then the copies.
 const std::vector<QString> &PackageTableNames();
+// The layout of one of those tables; throws Exception for another name.
+const paradox::Schema &PackageTableSchema(const QString &name);
 
 // Reads what the centre knows (the workstation, its hospital, cities, streets, dictionaries),
 // makes up the package and packs it. Throws Exception with a Russian message; no volume and no
