@@ -110,19 +110,15 @@ QSqlQuery run(TDatabase &db, const QString &sql)
     return q;
 }
 
-bool pgHasCentralTables(TDatabase &db)
+// Whether tables of the kind are in the database already (a few of its tables tell).
+bool pgHasTables(TDatabase &db, SchemaKind kind)
 {
+    const QString names = kind == SchemaKind::Central ? QStringLiteral("'workstation', 'hospital'")
+                                                      : QStringLiteral("'adres', 'tmu', 'mu'");
     QSqlQuery q = run(db, QStringLiteral("SELECT COUNT(*) FROM information_schema.tables "
                                          "WHERE table_schema = current_schema() "
-                                         "AND lower(table_name) IN ('workstation', 'hospital')"));
-    return q.next() && q.value(0).toInt() > 0;
-}
-
-bool pgHasEsvsTables(TDatabase &db)
-{
-    QSqlQuery q = run(db, QStringLiteral("SELECT COUNT(*) FROM information_schema.tables "
-                                         "WHERE table_schema = current_schema() "
-                                         "AND lower(table_name) IN ('adres', 'tmu', 'mu')"));
+                                         "AND lower(table_name) IN (") +
+                              names + QLatin1Char(')'));
     return q.next() && q.value(0).toInt() > 0;
 }
 
@@ -218,6 +214,29 @@ QStringList pgParams(const PgTarget &pg)
             QStringLiteral("DATABASE NAME=") + pg.database};
 }
 
+// Opens a database of the server under a run-time alias. Tables of the kind found there refuse
+// the installation without force; with it, drop tells that they go first.
+std::unique_ptr<TDatabase> pgOpen(TAliasStore &aliases, const QString &alias, const QString &name,
+                                  const PgTarget &target, SchemaKind kind, bool force, bool &drop)
+{
+    aliases.AddAlias(alias, QStringLiteral("POSTGRESQL"), pgParams(target));
+    auto db = std::make_unique<TDatabase>(name, &aliases);
+    db->AliasName = alias;
+    db->LoginPrompt = false;
+    db->Params << QStringLiteral("USER NAME=") + target.user
+               << QStringLiteral("PASSWORD=") + target.password;
+    db->Open();
+    drop = pgHasTables(*db, kind);
+    if (drop && !force)
+        throw EInstallationExists(
+            QStringLiteral("В базе данных %1 на сервере %2:%3 уже есть %4. Для перезаписи "
+                           "укажите --force")
+                .arg(target.database, target.host, QString::number(target.port),
+                     kind == SchemaKind::Central ? QStringLiteral("центральные таблицы")
+                                                 : QStringLiteral("таблицы ЕСВС")));
+    return db;
+}
+
 void setAlias(TAliasStore &store, const QString &name, const QString &driver,
               const QStringList &params)
 {
@@ -304,41 +323,12 @@ Summary CreateInstallation(const Options &options)
     bool pgEsvsDrop = false;
     if (options.postgres) {
         const PgTarget &target = *options.postgres;
-        runAliases.AddAlias(QStringLiteral("ZORU_DEMO_PG"), QStringLiteral("POSTGRESQL"),
-                            pgParams(target));
-        pg = std::make_unique<TDatabase>(StrConst::CenterDatabaseName, &runAliases);
-        pg->AliasName = QStringLiteral("ZORU_DEMO_PG");
-        pg->LoginPrompt = false;
-        pg->Params << QStringLiteral("USER NAME=") + target.user
-                   << QStringLiteral("PASSWORD=") + target.password;
-        pg->Open();
-        if (pgHasCentralTables(*pg)) {
-            if (!options.force)
-                throw EInstallationExists(
-                    QStringLiteral("В базе данных %1 на сервере %2:%3 уже есть центральные "
-                                   "таблицы. Для перезаписи укажите --force")
-                        .arg(target.database, target.host)
-                        .arg(target.port));
-            pgDrop = true;
-        }
+        pg = pgOpen(runAliases, QStringLiteral("ZORU_DEMO_PG"), StrConst::CenterDatabaseName,
+                    target, SchemaKind::Central, options.force, pgDrop);
         const PgTarget esvsTarget = pgEsvsTarget(target);
         pgCreateDatabase(*pg, esvsTarget.database);
-        runAliases.AddAlias(QStringLiteral("ZORU_DEMO_PG_ESVS"), QStringLiteral("POSTGRESQL"),
-                            pgParams(esvsTarget));
-        pgEsvs = std::make_unique<TDatabase>(QStringLiteral("ESVS"), &runAliases);
-        pgEsvs->AliasName = QStringLiteral("ZORU_DEMO_PG_ESVS");
-        pgEsvs->LoginPrompt = false;
-        pgEsvs->Params = pg->Params;
-        pgEsvs->Open();
-        if (pgHasEsvsTables(*pgEsvs)) {
-            if (!options.force)
-                throw EInstallationExists(
-                    QStringLiteral("В базе данных %1 на сервере %2:%3 уже есть таблицы ЕСВС. "
-                                   "Для перезаписи укажите --force")
-                        .arg(esvsTarget.database, esvsTarget.host)
-                        .arg(esvsTarget.port));
-            pgEsvsDrop = true;
-        }
+        pgEsvs = pgOpen(runAliases, QStringLiteral("ZORU_DEMO_PG_ESVS"), QStringLiteral("ESVS"),
+                        esvsTarget, SchemaKind::Esvs, options.force, pgEsvsDrop);
     }
 
     const QString data = folderPath(folder, QStringLiteral("data"));
