@@ -105,22 +105,19 @@ void typeText(QWidget *w, const QString &text)
         QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
 }
 
-QStringList texts(QListWidget *list)
+// The texts of the first column, top to bottom.
+QStringList texts(const QAbstractItemView *view)
 {
-    QStringList l;
-    for (int i = 0; i < list->count(); ++i)
-        l << list->item(i)->text();
-    return l;
-}
-
-// The texts of the first column of a grid, top to bottom.
-QStringList gridRows(QWidget *window, const QString &grid)
-{
-    const QAbstractItemModel *m = child<QTableView>(window, grid)->model();
+    const QAbstractItemModel *m = view->model();
     QStringList rows;
     for (int r = 0; r < m->rowCount(); ++r)
         rows << m->index(r, 0).data().toString();
     return rows;
+}
+
+QStringList gridRows(QWidget *window, const QString &grid)
+{
+    return texts(child<QTableView>(window, grid));
 }
 
 // Makes the row whose first column reads text the grid's current row; false when there is none.
@@ -164,12 +161,6 @@ QList<int> walkForward(QWidget *wizard)
     return path;
 }
 
-void chooseType(QWidget *wizard, const QString &types)
-{
-    for (const QChar t : types)
-        child<QRadioButton>(wizard, t == u'H' ? u"rbHospital"_s : u"rbBrigade"_s)->click();
-}
-
 void goTo(QWidget *wizard, int index)
 {
     while (pages(wizard)->currentIndex() < index)
@@ -209,7 +200,9 @@ class TestWstWizard : public QObject
     {
         m_wizard = std::make_unique<TAdminWizard>(nullptr, m_fx->central.Db());
         m_wizard->show();
-        chooseType(m_wizard.get(), types);
+        for (const QChar t : types) // H, B: the type buttons clicked in turn
+            child<QRadioButton>(m_wizard.get(), t == u'H' ? u"rbHospital"_s : u"rbBrigade"_s)
+                ->click();
         return m_wizard.get();
     }
     QVariant scalar(const QString &sql) { return m_fx->central.Scalar(sql); }
@@ -470,12 +463,30 @@ private Q_SLOTS:
         QVERIFY(archives.first().startsWith(u"КАБИНЕТ 6_"_s));
     }
 
-    // Added, then its level changed (hash "0" each time), each with its script; a duplicate name
-    // is refused with the dialog left open, and corrected writes one operator.
-    void operatorAddedChangedAndDuplicateRefused()
+    // "Удалить пароль" writes a script only; Cancel in the dialog writes nothing. Added, then
+    // its level changed (hash "0" each time), each with its script; a duplicate name is refused
+    // with the dialog left open, and corrected writes one operator.
+    void operators()
     {
         TAdminWizard *w = open(u"H"_s);
         goTo(w, 6);
+        TDialogs::SetNextAnswer(Button::Ok);
+        click(w, u"userPwdButton"_s);
+        QCOMPARE(kinds(), QList<Kind>{Kind::Information});
+        QCOMPARE(TDialogs::AskedSoFar().first().text,
+                 u"Файлы, готовые к отправке, находятся в папке: "_s + hospitalFolder());
+        QCOMPARE(scripts(hospitalFolder()).size(), 1);
+        QVERIFY(testsupport::readFile(scripts(hospitalFolder()).first()).contains("UserHash='0'"));
+        whenModalShown(w, u"OperatorDlg"_s, [](QWidget *d) {
+            typeText(child<QLineEdit>(d, u"edName"_s), u"Х"_s);
+            click(d, u"CancelBtn"_s);
+        });
+        click(w, u"userEdtButton"_s);
+        QCOMPARE(scalar(u"SELECT USERNAME || USERHASH FROM OPERATOR"_s).toString(), u"ИВАНОВabc"_s);
+        QCOMPARE(scripts(hospitalFolder()).size(), 1);
+        QCOMPARE(currentRow(w, u"grdOperator"_s), u"ИВАНОВ"_s);
+
+        TDialogs::Reset();
         const QString row = u"SELECT USERHASH || '/' || USERLEVEL FROM OPERATOR "
                             "WHERE USERNAME = '%1'"_s;
         QString shown;
@@ -489,11 +500,9 @@ private Q_SLOTS:
         click(w, u"userAddButton"_s);
         QCOMPARE(shown, u"|ОПЕРАТОР"_s);
         QCOMPARE(kinds(), QList<Kind>{Kind::Information});
-        QCOMPARE(TDialogs::AskedSoFar().first().text,
-                 u"Файлы, готовые к отправке, находятся в папке: "_s + hospitalFolder());
         QCOMPARE(currentRow(w, u"grdOperator"_s), u"ПЕТРОВ"_s);
-        QCOMPARE(scripts(hospitalFolder()).size(), 1);
-        QVERIFY(testsupport::readFile(scripts(hospitalFolder()).first())
+        QCOMPARE(scripts(hospitalFolder()).size(), 2);
+        QVERIFY(testsupport::readFile(scripts(hospitalFolder()).last())
                     .contains("INSERT INTO Operator"));
         QCOMPARE(scalar(row.arg(u"ПЕТРОВ"_s)).toString(), u"0/0"_s);
 
@@ -506,7 +515,7 @@ private Q_SLOTS:
         click(w, u"userEdtButton"_s);
         QCOMPARE(scalar(row.arg(u"ИВАНОВ"_s)).toString(), u"0/1"_s);
         QCOMPARE(currentRow(w, u"grdOperator"_s), u"ИВАНОВ"_s);
-        QCOMPARE(scripts(hospitalFolder()).size(), 2);
+        QCOMPARE(scripts(hospitalFolder()).size(), 3);
 
         TDialogs::Reset();
         bool stayedOpen = false;
@@ -526,28 +535,7 @@ private Q_SLOTS:
         QCOMPARE(count(u"OPERATOR"_s), 3);
         QCOMPARE(scalar(row.arg(u"СИДОРОВ"_s)).toString(), u"0/0"_s);
         QCOMPARE(currentRow(w, u"grdOperator"_s), u"СИДОРОВ"_s);
-        QCOMPARE(scripts(hospitalFolder()).size(), 3);
-    }
-
-    // "Удалить пароль" writes a script only; Cancel in the dialog writes nothing.
-    void passwordClearedOnlyByScriptAndCancelWritesNothing()
-    {
-        TAdminWizard *w = open(u"H"_s);
-        goTo(w, 6);
-        TDialogs::SetNextAnswer(Button::Ok);
-        click(w, u"userPwdButton"_s);
-        QCOMPARE(kinds(), QList<Kind>{Kind::Information});
-        QCOMPARE(scripts(hospitalFolder()).size(), 1);
-        QVERIFY(testsupport::readFile(scripts(hospitalFolder()).first()).contains("UserHash='0'"));
-
-        whenModalShown(w, u"OperatorDlg"_s, [](QWidget *d) {
-            typeText(child<QLineEdit>(d, u"edName"_s), u"Х"_s);
-            click(d, u"CancelBtn"_s);
-        });
-        click(w, u"userEdtButton"_s);
-        QCOMPARE(scalar(u"SELECT USERNAME || USERHASH FROM OPERATOR"_s).toString(), u"ИВАНОВabc"_s);
-        QCOMPARE(scripts(hospitalFolder()).size(), 1);
-        QCOMPARE(currentRow(w, u"grdOperator"_s), u"ИВАНОВ"_s);
+        QCOMPARE(scripts(hospitalFolder()).size(), 4);
     }
 
     // The name as typed, in each dialog: refused with the box staying open, or saved trimmed;
@@ -581,32 +569,25 @@ private Q_SLOTS:
         QFETCH(QString, saved);
         TSIEDM dm(&m_fx->central.Db(), nullptr);
         TWWDM wwdm(&m_fx->central.Db());
+        const int kind =
+            QStringList{u"WorkstationDialog"_s, u"OperatorDlg"_s, u"BrigadeDlg"_s}.indexOf(dialog);
+        for (TDataSet *ds :
+             std::initializer_list<TDataSet *>{&dm.itWorkStation, &dm.itOperator, &dm.itBrigade})
+            ds->Open();
         std::unique_ptr<QDialog> d;
-        QString check;
-        int maxLength = 0;
-        if (dialog == u"WorkstationDialog"_s) {
-            dm.itWorkStation.Open();
+        if (kind == 0)
             d = std::make_unique<TWorkstationDialog>(nullptr, dm.itWorkStation, QVariant(), 10,
                                                      QVariant());
-            check = u"WORKSTATION WHERE WSTNAME = ?"_s;
-            maxLength = 100;
-        } else if (dialog == u"OperatorDlg"_s) {
-            dm.itOperator.Open();
+        else if (kind == 1)
             d = std::make_unique<TOperatorDlg>(nullptr, 1, QVariant(), dm.itOperator);
-            check = u"OPERATOR WHERE USERNAME = ?"_s;
-            maxLength = 20;
-        } else {
-            dm.itBrigade.Open();
+        else
             d = std::make_unique<TBrigadeDlg>(nullptr, wwdm, 30, 1, QVariant(), dm.itBrigHsp,
                                               dm.itBrigade);
-            check = u"BRIGADE WHERE BRGNAME = ?"_s;
-            maxLength = 255;
-        }
         QCOMPARE(d->objectName(), dialog);
         d->show();
         QVERIFY(QTest::qWaitForWindowActive(d.get()));
         auto *edName = child<QLineEdit>(d.get(), u"edName"_s);
-        QCOMPARE(edName->maxLength(), maxLength);
+        QCOMPARE(edName->maxLength(), (QList<int>{100, 20, 255}.at(kind)));
         edName->setText(typed);
         child<QPushButton>(d.get(), u"OKBtn"_s)->setFocus();
         if (!refusal.isEmpty())
@@ -615,7 +596,13 @@ private Q_SLOTS:
         if (refusal.isEmpty()) {
             QCOMPARE(d->result(), int(QDialog::Accepted));
             QVERIFY(TDialogs::AskedSoFar().isEmpty());
-            QCOMPARE(m_fx->central.Scalar(u"SELECT COUNT(*) FROM "_s + check, {saved}).toInt(), 1);
+            const QString check =
+                QStringList{u"WORKSTATION WHERE WSTNAME"_s, u"OPERATOR WHERE USERNAME"_s,
+                            u"BRIGADE WHERE BRGNAME"_s}
+                    .at(kind);
+            QCOMPARE(m_fx->central.Scalar(u"SELECT COUNT(*) FROM "_s + check + u" = ?"_s, {saved})
+                         .toInt(),
+                     1);
         } else {
             QVERIFY(d->isVisible());
             QCOMPARE(kinds(), QList<Kind>{Kind::Information});
