@@ -17,7 +17,6 @@
 #include <QTimer>
 #include <QtTest>
 #include <csignal>
-#include <optional>
 #include <sys/resource.h>
 
 namespace {
@@ -55,26 +54,6 @@ public:
     TRplThread *job = nullptr;
     // Called on the user-interface thread while the job waits for the line to be shown.
     std::function<void(const QString &)> onLine;
-};
-
-// Lowers the size a file may reach for this process until destroyed (writes past it fail with
-// EFBIG: SIGXFSZ is ignored); the hard limit stays, so it can be raised back.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        rlimit lowered = m_saved;
-        lowered.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &lowered);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_saved); }
-    FileSizeLimit(const FileSizeLimit &) = delete;
-    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
-
-private:
-    rlimit m_saved{};
 };
 
 const QStringList kAllTables = {QStringLiteral("WORKSTATION"), QStringLiteral("BRIGADE"),
@@ -438,15 +417,20 @@ private Q_SLOTS:
 
         // The log starts afresh, so that it stays below the limit.
         QFile::remove(m_info->AppFolder() + StrConst::LogFileName);
+        // From that table on, writes past 3000 bytes fail with EFBIG (SIGXFSZ ignored); the
+        // hard limit stays, so the old one comes back.
         std::signal(SIGXFSZ, SIG_IGN);
-        std::optional<FileSizeLimit> limit;
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
         RecordingWindow w;
         w.onLine = [&](const QString &line) {
+            rlimit lowered = saved;
+            lowered.rlim_cur = 3000;
             if (limitFileSize && line == QStringLiteral("Экспорт данных из таблицы: DIAGNOSIS"))
-                limit.emplace(3000);
+                setrlimit(RLIMIT_FSIZE, &lowered);
         };
         const int code = run(1, w);
-        limit.reset();
+        setrlimit(RLIMIT_FSIZE, &saved);
         QCOMPARE(code, 2);
         for (const QString &part : said)
             QVERIFY2(w.lines.last().contains(part), qPrintable(w.lines.last()));
