@@ -10,49 +10,6 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
-namespace {
-
-const QRegularExpression &partPattern()
-{
-    static const QRegularExpression re(QStringLiteral("^(.*\\.part)(\\d{1,9})(\\.[^./\\\\]*)?$"),
-                                       QRegularExpression::CaseInsensitiveOption);
-    return re;
-}
-
-// Candidate names of volume `index` (>= 1).
-QStringList volumeCandidates(const QString &firstVolume, int index)
-{
-    const QRegularExpressionMatch m = partPattern().match(firstVolume);
-    if (m.hasMatch()) {
-        const QString digits = m.captured(2);
-        return {m.captured(1) +
-                QStringLiteral("%1").arg(digits.toInt() + index, int(digits.size()), 10,
-                                         QLatin1Char('0')) +
-                m.captured(3)};
-    }
-    const QString fileName = QFileInfo(firstVolume).fileName();
-    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
-    QString base = firstVolume;
-    QChar letter = QLatin1Char('r');
-    if (dot > 0) {
-        const QString ext = fileName.mid(dot + 1);
-        base = firstVolume.left(firstVolume.size() - ext.size() - 1);
-        if (!ext.isEmpty())
-            letter = ext.at(0);
-    }
-    const int n = index - 1;
-    const auto two = [](int v) { return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0')); };
-    if (n < 100)
-        return {base + QLatin1Char('.') + letter + two(n)};
-    QStringList names{base + QLatin1Char('.') + letter + QString::number(n)};
-    const QChar shifted(letter.unicode() + n / 100);
-    if (shifted.isLetter())
-        names << base + QLatin1Char('.') + shifted + two(n % 100);
-    return names;
-}
-
-} // namespace
-
 QStringList VolumeSet(const QString &firstVolume)
 {
     if (!QFileInfo(firstVolume).isFile())
@@ -60,7 +17,7 @@ QStringList VolumeSet(const QString &firstVolume)
     QStringList volumes{firstVolume};
     for (int index = 1;; ++index) {
         QString found;
-        for (const QString &name : volumeCandidates(firstVolume, index))
+        for (const QString &name : VolumeCandidates(firstVolume, index))
             if (QFileInfo(name).isFile()) {
                 found = name;
                 break;
@@ -70,12 +27,6 @@ QStringList VolumeSet(const QString &firstVolume)
         volumes << found;
     }
     return volumes;
-}
-
-bool IsFurtherVolume(const QString &path)
-{
-    const QRegularExpressionMatch m = partPattern().match(QFileInfo(path).fileName());
-    return m.hasMatch() && m.captured(2).toInt() > 1;
 }
 
 QVariant WorkstationOfLabel(const QString &label)

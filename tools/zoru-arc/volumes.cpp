@@ -1,87 +1,17 @@
 #include "volumes.h"
 
 #include "arcerror.h"
+#include "core/volumenames.h"
 
 #include <QFileInfo>
-#include <QRegularExpression>
 
 namespace arc {
 
 namespace {
 
-struct PartName
-{
-    QString prefix; // everything up to and including "part"
-    int number = 0;
-    int width = 0;
-    QString suffix; // ".ext" or empty
-};
-
-bool parsePartName(const QString &path, PartName &out)
-{
-    static const QRegularExpression re(QStringLiteral("^(.*\\.part)(\\d{1,9})(\\.[^./\\\\]*)?$"),
-                                       QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch m = re.match(path);
-    if (!m.hasMatch())
-        return false;
-    out.prefix = m.captured(1);
-    out.number = m.captured(2).toInt();
-    out.width = int(m.captured(2).size());
-    out.suffix = m.captured(3);
-    return true;
-}
-
-// Splits "dir/base.ext" into "dir/base" and "ext" (the extension is empty when the file name has
-// no dot).
-void splitExtension(const QString &path, QString &base, QString &ext)
-{
-    const QString fileName = QFileInfo(path).fileName();
-    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
-    if (dot <= 0) {
-        base = path;
-        ext.clear();
-        return;
-    }
-    ext = fileName.mid(dot + 1);
-    base = path.left(path.size() - ext.size() - 1);
-}
-
-QChar volumeLetter(const QString &ext)
-{
-    return ext.isEmpty() ? QLatin1Char('r') : ext.at(0);
-}
-
-QString twoDigits(int n)
-{
-    return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0'));
-}
-
-// Candidate names of volume `index` (>= 1); the first one is the name this program writes.
-QStringList volumeCandidates(const QString &firstVolume, int index)
-{
-    PartName part;
-    if (parsePartName(firstVolume, part)) {
-        return {part.prefix +
-                QStringLiteral("%1").arg(part.number + index, part.width, 10, QLatin1Char('0')) +
-                part.suffix};
-    }
-    QString base;
-    QString ext;
-    splitExtension(firstVolume, base, ext);
-    const QChar letter = volumeLetter(ext);
-    const int n = index - 1;
-    if (n < 100)
-        return {base + QLatin1Char('.') + letter + twoDigits(n)};
-    QStringList names{base + QLatin1Char('.') + letter + QString::number(n)};
-    const int shifted = letter.unicode() + n / 100;
-    if (QChar(shifted).isLetter())
-        names << base + QLatin1Char('.') + QChar(shifted) + twoDigits(n % 100);
-    return names;
-}
-
 QString existingVolume(const QString &firstVolume, int index)
 {
-    for (const QString &name : volumeCandidates(firstVolume, index)) {
+    for (const QString &name : VolumeCandidates(firstVolume, index)) {
         if (QFileInfo(name).isFile())
             return name;
     }
@@ -94,7 +24,7 @@ QString VolumeName(const QString &firstVolume, int index)
 {
     if (index == 0)
         return firstVolume;
-    return volumeCandidates(firstVolume, index).constFirst();
+    return VolumeCandidates(firstVolume, index).constFirst();
 }
 
 QStringList FindVolumes(const QString &firstVolume)

@@ -5,17 +5,9 @@
 #include <QStringList>
 #include <memory>
 
-// Names of the volumes of a multi-volume archive.
-//
-// The first volume carries the archive's own name. Further volumes follow one of the two
-// naming schemes of the console archiver whose packages this program still has to read:
-//  - "base.partN.ext": the first volume's number is incremented, keeping its digit count
-//    (x.part1.rar, x.part2.rar, ...; x.part01.rar, x.part02.rar, ...);
-//  - otherwise "base.ext" followed by "base.L00", "base.L01", ... where L is the first letter
-//    of the extension ("r" when there is none): x.w2s, x.w00, x.w01. Past 99 the number simply
-//    grows (x.w100); archives of the old archiver that moved on to the next letter (x.r99, x.s00)
-//    are found as well.
-// Archives written by this program use the same names, so that one rule serves both.
+// The volumes of a multi-volume archive, named as core/volumenames.h describes: the names of
+// the console archiver whose packages this program still has to read, which this program
+// writes as well, so that one rule serves both.
 namespace arc {
 
 // Name of volume `index` (0 is the first volume itself) when writing a set.
