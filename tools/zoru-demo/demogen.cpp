@@ -3,10 +3,10 @@
 #include "core/errors.h"
 #include "demodata.h"
 #include "engine/database.h"
+#include "random.h"
 
 #include <QDateTime>
 #include <QLocale>
-#include <QRandomGenerator>
 #include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -41,23 +41,6 @@ QString fit(const QString &text, int length)
         cut.chop(1);
     return cut;
 }
-
-// Qt's bounded() is its own algorithm, so a seed gives the same numbers on every platform.
-class Random
-{
-public:
-    explicit Random(quint64 seed) : m_gen(quint32(seed ^ (seed >> 32)) ^ 0x5A0Eu) {}
-    int below(int n) { return n <= 1 ? 0 : int(m_gen.bounded(quint32(n))); }
-    int between(int lo, int hi) { return lo + below(hi - lo + 1); }
-    bool percent(int p) { return below(100) < p; }
-    template <typename T> const T &pick(std::span<const T> items)
-    {
-        return items[below(int(items.size()))];
-    }
-
-private:
-    QRandomGenerator m_gen;
-};
 
 const QDate epoch(1996, 1, 1);
 
@@ -207,7 +190,7 @@ QString soatoOf(const QString &okato)
 class Builder
 {
 public:
-    Builder(double scale, quint64 seed) : m_scale(scale), m_rnd(seed) {}
+    Builder(double scale, quint64 seed) : m_scale(scale), m_rnd(seed, 0x5A0Eu) {}
     DemoData Build();
 
 private:

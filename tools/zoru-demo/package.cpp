@@ -9,13 +9,13 @@
 #include "engine/database.h"
 #include "engine/paradox/paradoxtable.h"
 #include "installation.h"
+#include "random.h"
 #include "replication/archive.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -148,32 +148,6 @@ const char *const posts[] = {
     "Ветеринарный врач", "Зоотехник", "Кочегар", "Столяр", "Экономист",
 };
 // clang-format on
-
-// Qt's bounded() is its own algorithm, so a seed gives the same package on every platform.
-class Random
-{
-public:
-    explicit Random(quint64 seed) : m_gen(quint32(seed ^ (seed >> 32)) ^ 0x7A1Cu) {}
-    int below(int n) { return n <= 1 ? 0 : int(m_gen.bounded(quint32(n))); }
-    int between(int lo, int hi) { return lo + below(hi - lo + 1); }
-    bool percent(int p) { return below(100) < p; }
-    double real(double lo, double hi, int decimals)
-    {
-        const double scale = std::pow(10.0, decimals);
-        return std::round((lo + (hi - lo) * m_gen.generateDouble()) * scale) / scale;
-    }
-    template <typename T> const T &pick(std::span<const T> items)
-    {
-        return items[below(int(items.size()))];
-    }
-    template <typename T> const T &pick(const std::vector<T> &items)
-    {
-        return items[below(int(items.size()))];
-    }
-
-private:
-    QRandomGenerator m_gen;
-};
 
 // ---- What the centre knows ----------------------------------------------------------------
 
@@ -423,7 +397,7 @@ class Generator
 {
 public:
     Generator(const Central &central, const PackageOptions &options, QString folder)
-        : m_c(central), m_o(options), m_folder(std::move(folder)), m_rnd(options.seed)
+        : m_c(central), m_o(options), m_folder(std::move(folder)), m_rnd(options.seed, 0x7A1Cu)
     {
     }
     PackageSummary Run();
