@@ -82,13 +82,9 @@ TImportJournalForm::TImportJournalForm(TDatabase &center, QWidget *parent)
                        "FROM IMPORTJOURNALTABLE WHERE RUNGID = :RUNGID ORDER BY STEPNO"));
     m_tables->SetDataSource(m_runsSource.get());
 
-    const QDate today = QDate::currentDate();
-    m_filling = true;
     fillWorkstations();
-    dtFrom->setDate(today.addMonths(-1));
-    dtTo->setDate(today);
-    m_filling = false;
-    ApplyFilter();
+    const QDate today = QDate::currentDate();
+    SetFilter(QVariant(), today.addMonths(-1), today);
     m_tables->Open();
 
     m_runsModel = std::make_unique<TDataSetModel>(
