@@ -23,8 +23,10 @@ class DemoSite
 public:
     ~DemoSite()
     {
-        if (m_pg)
+        if (m_pg) {
             testsupport::dropPgDatabase(*m_pg, m_pgDatabase);
+            testsupport::dropPgDatabase(*m_pg, m_pgDatabase + QStringLiteral("_esvs"));
+        }
     }
 
     // What went wrong, empty when the installation is ready.
@@ -73,12 +75,14 @@ public:
         return db;
     }
 
-    // A new package of persons; a copy of its volumes is kept for Restore.
-    QString Package(int persons)
+    // A new package of persons (of a workstation the centre does not know, when asked); a copy of
+    // its volumes is kept for Restore.
+    QString Package(int persons, bool newWorkstation = false)
     {
         demo::PackageOptions o;
         o.folder = folder;
         o.persons = persons;
+        o.newWorkstation = newWorkstation;
         o.seed = quint64(++m_seed);
         o.password = Password();
         const QString first = demo::WritePackage(o).firstVolume;

@@ -5,117 +5,63 @@
 // identifiers the centre assigned. Forward references between persons are filled by one more
 // import on both sides before the comparison.
 
-#include "core/aliases.h"
-#include "core/strconst.h"
-#include "engine/database.h"
-#include "testsupport.h"
+#include "demosite.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
-#include <QTemporaryDir>
 #include <QtTest>
-#include <optional>
 
 namespace {
 
-const QString kBin = qEnvironmentVariable("ZORU_PROGRAM_DIR");
-
-bool copyFolderFiles(const QString &from, const QString &to)
+// Puts the package volumes kept aside into an import folder, replacing what is there.
+bool putBack(const QString &kept, const QString &importDir)
 {
-    for (const QFileInfo &fi : QDir(from).entryInfoList(QDir::Files)) {
-        const QString target = to + QLatin1Char('/') + fi.fileName();
-        QFile::remove(target);
-        if (!QFile::copy(fi.filePath(), target))
+    for (const QFileInfo &fi : QDir(kept).entryInfoList(QDir::Files)) {
+        QFile::remove(importDir + QLatin1Char('/') + fi.fileName());
+        if (!QFile::copy(fi.filePath(), importDir + QLatin1Char('/') + fi.fileName()))
             return false;
     }
     return true;
 }
 
-// One demo installation with the program and the archiver beside its ini file.
-struct Installation
+// zoru-admin --import of the site's copy of the package, started; --force imports it again and
+// again.
+std::unique_ptr<QProcess> startImport(const DemoSite &site, const QString &package)
 {
-    QString folder;
-    QString pgDatabase;
+    auto p = std::make_unique<QProcess>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QString::fromLatin1(name));
+    env.insert(QStringLiteral("ZORU_PASSWORD"),
+               site.Password().isEmpty() ? QStringLiteral("x") : site.Password());
+    p->setProcessEnvironment(env);
+    p->setProcessChannelMode(QProcess::MergedChannels);
+    p->start(site.folder + QStringLiteral("/zoru-admin"),
+             {QStringLiteral("--import"),
+              site.ImportFolder() + QLatin1Char('/') + QFileInfo(package).fileName(),
+              QStringLiteral("--force")});
+    return p;
+}
 
-    QString importDir() const { return folder + QStringLiteral("/import"); }
-
-    QProcess *startImport(const QString &package) const
-    {
-        auto *p = new QProcess;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove(QStringLiteral("DISPLAY"));
-        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-        env.insert(QStringLiteral("ZORU_PASSWORD"),
-                   qEnvironmentVariable("ZORU_TEST_PGPASSWORD", QStringLiteral("x")));
-        p->setProcessEnvironment(env);
-        p->setProcessChannelMode(QProcess::MergedChannels);
-        p->start(folder + QStringLiteral("/zoru-admin"),
-                 {QStringLiteral("--import"),
-                  importDir() + QLatin1Char('/') + QFileInfo(package).fileName(),
-                  QStringLiteral("--force")}); // the same package, again and again
-        return p;
-    }
-
-    // Runs an import to its end; the exit code, or -1 when it did not end normally.
-    int import(const QString &package, QString *output = nullptr) const
-    {
-        std::unique_ptr<QProcess> p(startImport(package));
-        p->waitForFinished(120000);
-        if (output)
-            *output = QString::fromUtf8(p->readAll());
-        return p->exitStatus() == QProcess::NormalExit ? p->exitCode() : -1;
-    }
-};
-
-std::optional<Installation> makeInstallation(const QString &folder,
-                                             const std::optional<testsupport::PgServer> &pg)
+// An import run to its end: empty when it exited with 0, else what it printed.
+QString import(const DemoSite &site, const QString &package)
 {
-    Installation inst{folder, {}};
-    QDir().mkpath(folder);
-    for (const QString &tool : {QStringLiteral("zoru-admin"), QStringLiteral("zoru-arc")}) {
-        if (!QFile::copy(kBin + QLatin1Char('/') + tool, folder + QLatin1Char('/') + tool))
-            return std::nullopt;
-        QFile::setPermissions(folder + QLatin1Char('/') + tool,
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-    QStringList args{QStringLiteral("--folder"), folder,
-                     QStringLiteral("--scale"),  QStringLiteral("0.01"),
-                     QStringLiteral("--seed"),   QStringLiteral("4")};
-    if (pg) {
-        inst.pgDatabase = testsupport::createPgDatabase(*pg, QStringLiteral("zoru_crash"));
-        args << QStringLiteral("--postgres")
-             << QStringLiteral("%1:%2:%3").arg(pg->host).arg(pg->port).arg(inst.pgDatabase)
-             << QStringLiteral("--user") << pg->user << QStringLiteral("--password")
-             << pg->password;
-    }
-    QProcess demo;
-    demo.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    demo.start(kBin + QStringLiteral("/zoru-demo"), args);
-    if (!demo.waitForFinished(120000) || demo.exitCode() != 0)
-        return std::nullopt;
-    return inst;
+    const std::unique_ptr<QProcess> p = startImport(site, package);
+    if (p->waitForFinished(120000) && p->exitStatus() == QProcess::NormalExit && p->exitCode() == 0)
+        return {};
+    return QStringLiteral("exit %1: ").arg(p->exitCode()) + QString::fromUtf8(p->readAll());
 }
 
 // The central rows an import writes, each identified by what the workstation and the natural
 // keys say, with the references among them followed to those keys.
-QStringList canonicalDump(const Installation &inst, const std::optional<testsupport::PgServer> &pg)
+QStringList canonicalDump(DemoSite &site)
 {
-    TAliasStore aliases(inst.folder + QLatin1Char('/') + StrConst::AliasFileName);
-    TDatabase db(QStringLiteral("Dump"), &aliases);
-    db.AliasName = QStringLiteral("ZORU_CENTER");
-    db.LoginPrompt = false;
-    if (pg)
-        db.Params << QStringLiteral("USER NAME=") + pg->user
-                  << QStringLiteral("PASSWORD=") + pg->password;
-    db.Open();
+    const std::unique_ptr<TDatabase> db = site.Connect();
     struct Part
     {
         const char *name;
@@ -150,36 +96,22 @@ QStringList canonicalDump(const Installation &inst, const std::optional<testsupp
     QStringList lines;
     for (const Part &part : parts) {
         const QStringList assigned = QString::fromLatin1(part.assigned).split(QLatin1Char(','));
-        QSqlQuery q(db.Sql());
+        QSqlQuery q(db->Sql());
         if (!q.exec(QString::fromLatin1(part.sql)))
             qFatal("%s: %s", part.sql, qPrintable(q.lastError().text()));
         QStringList table;
         while (q.next()) {
             QStringList cells{QString::fromLatin1(part.name)};
             for (int i = 0; i < q.record().count(); ++i) {
-                if (assigned.contains(q.record().fieldName(i), Qt::CaseInsensitive))
-                    continue;
-                cells << (q.isNull(i) ? QStringLiteral("<null>") : q.value(i).toString());
+                if (!assigned.contains(q.record().fieldName(i), Qt::CaseInsensitive))
+                    cells << (q.isNull(i) ? QStringLiteral("<null>") : q.value(i).toString());
             }
             table << cells.join(QLatin1Char('|'));
         }
         table.sort();
         lines << table;
     }
-    db.Close();
     return lines;
-}
-
-QString firstDifference(const QStringList &a, const QStringList &b)
-{
-    for (qsizetype i = 0; i < std::max(a.size(), b.size()); ++i)
-        if (a.value(i) != b.value(i))
-            return QStringLiteral("line %1 of %2/%3:\n  killed: %4\n  clean:  %5")
-                .arg(i)
-                .arg(a.size())
-                .arg(b.size())
-                .arg(a.value(i), b.value(i));
-    return {};
 }
 
 } // namespace
@@ -189,89 +121,67 @@ class TestImportCrash : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void killedImportsThenOneMore_data();
-    void killedImportsThenOneMore();
+    void killedImportsThenOneMore_data()
+    {
+        QTest::addColumn<QString>("backend");
+        QTest::newRow("sqlite") << "SQLITE";
+        QTest::newRow("postgresql") << "POSTGRESQL";
+    }
+    void killedImportsThenOneMore()
+    {
+        QFETCH(QString, backend);
+        if (backend == QLatin1String("POSTGRESQL")) {
+            ZORU_REQUIRE_PG_OR_SKIP(server);
+            Q_UNUSED(server);
+        }
+        const QStringList programs = {QStringLiteral("zoru-admin"), QStringLiteral("zoru-arc")};
+        DemoSite clean;
+        DemoSite killed;
+        QCOMPARE(clean.Create(backend, programs), QString());
+        QCOMPARE(killed.Create(backend, programs), QString());
+
+        // A package of a workstation new to the centre, so that the import registers it.
+        const QString package = clean.Package(80, true);
+        const QString kept = clean.folder + QStringLiteral("/kept");
+        QString workName = QFileInfo(package).fileName().left(36);
+        workName.truncate(workName.lastIndexOf(QLatin1Char('.')));
+
+        // The clean side: one import, timed, and one more.
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(import(clean, package), QString());
+        const qint64 cleanMs = timer.elapsed();
+        QVERIFY(putBack(kept, clean.ImportFolder()));
+        QCOMPARE(import(clean, package), QString());
+
+        // The killed side: twenty imports killed at random moments, the work folder each leaves
+        // removed as the administrator would; then two imports to their end.
+        const quint32 seed = QRandomGenerator::global()->generate();
+        qInfo("kill moments from seed %u; a clean import takes %lld ms", seed, cleanMs);
+        QRandomGenerator rnd(seed);
+        int kills = 0;
+        for (int attempt = 0; kills < 20 && attempt < 60; ++attempt) {
+            QVERIFY(putBack(kept, killed.ImportFolder()));
+            const std::unique_ptr<QProcess> p = startImport(killed, package);
+            QVERIFY(p->waitForStarted(30000));
+            if (!p->waitForFinished(int(rnd.bounded(quint32(cleanMs) + 1)))) {
+                p->kill();
+                p->waitForFinished(30000);
+                ++kills;
+            }
+            QDir(killed.ImportFolder() + QLatin1Char('/') + workName).removeRecursively();
+        }
+        QCOMPARE(kills, 20);
+        for (int i = 0; i < 2; ++i) {
+            QVERIFY(putBack(kept, killed.ImportFolder()));
+            QCOMPARE(import(killed, package), QString());
+        }
+
+        const QStringList expected = canonicalDump(clean);
+        QCOMPARE(expected.filter(QRegularExpression(QStringLiteral("^PERSON\\|"))).size(), 80);
+        QCOMPARE(canonicalDump(killed), expected);
+    }
 };
-
-void TestImportCrash::killedImportsThenOneMore_data()
-{
-    QTest::addColumn<bool>("postgres");
-    QTest::newRow("sqlite") << false;
-    QTest::newRow("postgresql") << true;
-}
-
-void TestImportCrash::killedImportsThenOneMore()
-{
-    QFETCH(bool, postgres);
-    std::optional<testsupport::PgServer> pg;
-    if (postgres) {
-        ZORU_REQUIRE_PG_OR_SKIP(server);
-        pg = server;
-    }
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const auto clean = makeInstallation(dir.filePath(QStringLiteral("clean")), pg);
-    const auto killed = makeInstallation(dir.filePath(QStringLiteral("killed")), pg);
-    QVERIFY(clean && killed);
-
-    // A package of a workstation new to the centre, so that the import registers it.
-    QProcess demo;
-    demo.start(kBin + QStringLiteral("/zoru-demo"),
-               {QStringLiteral("--folder"), clean->folder, QStringLiteral("--package"),
-                QStringLiteral("80"), QStringLiteral("--new-workstation"), QStringLiteral("--seed"),
-                QStringLiteral("4"), QStringLiteral("--password"),
-                pg ? pg->password : QStringLiteral("x")});
-    QVERIFY(demo.waitForFinished(120000) && demo.exitCode() == 0);
-    const QString package = QString::fromUtf8(demo.readAllStandardOutput()).trimmed();
-    const QString stash = dir.filePath(QStringLiteral("package"));
-    QVERIFY(QDir().mkpath(stash));
-    QVERIFY(copyFolderFiles(clean->importDir(), stash));
-    QString workName = QFileInfo(package).fileName().left(36);
-    workName.truncate(workName.lastIndexOf(QLatin1Char('.')));
-
-    // The clean side: one import, timed, and one more.
-    QElapsedTimer timer;
-    timer.start();
-    QString output;
-    QVERIFY2(clean->import(package, &output) == 0, qPrintable(output));
-    const qint64 cleanMs = timer.elapsed();
-    QVERIFY(copyFolderFiles(stash, clean->importDir()));
-    QCOMPARE(clean->import(package, &output), 0);
-
-    // The killed side: at least twenty imports killed at random moments, the work folder each
-    // leaves removed as the administrator would.
-    const quint32 seed = QRandomGenerator::global()->generate();
-    qInfo("kill moments from seed %u; a clean import takes %lld ms", seed, cleanMs);
-    QRandomGenerator rnd(seed);
-    int kills = 0;
-    for (int attempt = 0; kills < 20 && attempt < 60; ++attempt) {
-        QVERIFY(copyFolderFiles(stash, killed->importDir()));
-        std::unique_ptr<QProcess> p(killed->startImport(package));
-        QVERIFY(p->waitForStarted(30000));
-        if (!p->waitForFinished(int(rnd.bounded(quint32(cleanMs) + 1)))) {
-            p->kill();
-            p->waitForFinished(30000);
-            ++kills;
-        }
-        QDir(killed->importDir() + QLatin1Char('/') + workName).removeRecursively();
-    }
-    QCOMPARE(kills, 20);
-    QVERIFY(copyFolderFiles(stash, killed->importDir()));
-    QCOMPARE(killed->import(package, &output), 0);
-    QVERIFY(copyFolderFiles(stash, killed->importDir()));
-    QCOMPARE(killed->import(package, &output), 0);
-
-    const QStringList expected = canonicalDump(*clean, pg);
-    const QStringList actual = canonicalDump(*killed, pg);
-    QCOMPARE(expected.filter(QRegularExpression(QStringLiteral("^PERSON\\|"))).size(), 80);
-    QVERIFY2(actual == expected, qPrintable(firstDifference(actual, expected)));
-    if (pg) {
-        for (const Installation *inst : {&*clean, &*killed}) {
-            testsupport::dropPgDatabase(*pg, inst->pgDatabase);
-            testsupport::dropPgDatabase(*pg, inst->pgDatabase + QStringLiteral("_esvs"));
-        }
-    }
-}
 
 QTEST_GUILESS_MAIN(TestImportCrash)
 #include "tst_importcrash.moc"
