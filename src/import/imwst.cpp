@@ -62,11 +62,6 @@ QString archiverReason(const QString &errorOutput)
     return reason;
 }
 
-QString twoDigits(int n)
-{
-    return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0'));
-}
-
 } // namespace
 
 QString RepeatQuestion(const QDateTime &imported)
@@ -90,61 +85,6 @@ QString ImportWorkFolder(const QString &importPath, const QString &packagePath)
     if (dot >= 0)
         name.truncate(dot);
     return paths::includeTrailing(importPath) + name;
-}
-
-QStringList PackageVolumes(const QString &firstVolume)
-{
-    const QFileInfo first(firstVolume);
-    if (!first.isFile())
-        return {};
-    QStringList volumes{firstVolume};
-    const QString dir = paths::includeTrailing(QDir::toNativeSeparators(first.absolutePath()));
-    const QString fileName = first.fileName();
-
-    static const QRegularExpression part(QStringLiteral("^(.*\\.part)(\\d{1,9})(\\.[^.]*)?$"),
-                                         QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch m = part.match(fileName);
-    std::function<QStringList(int)> candidates;
-    if (m.hasMatch()) {
-        const QString prefix = m.captured(1);
-        const int number = m.captured(2).toInt();
-        const int width = int(m.captured(2).size());
-        const QString suffix = m.captured(3);
-        candidates = [=](int index) {
-            return QStringList{
-                dir + prefix +
-                QStringLiteral("%1").arg(number + index, width, 10, QLatin1Char('0')) + suffix};
-        };
-    } else {
-        const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
-        const QString base = dot > 0 ? fileName.left(dot) : fileName;
-        const QString ext = dot > 0 ? fileName.mid(dot + 1) : QString();
-        const QChar letter = ext.isEmpty() ? QLatin1Char('r') : ext.at(0);
-        candidates = [=](int index) {
-            const int n = index - 1;
-            if (n < 100)
-                return QStringList{dir + base + QLatin1Char('.') + letter + twoDigits(n)};
-            QStringList names{dir + base + QLatin1Char('.') + letter + QString::number(n)};
-            const int shifted = letter.unicode() + n / 100;
-            if (QChar(shifted).isLetter())
-                names << dir + base + QLatin1Char('.') + QChar(shifted) + twoDigits(n % 100);
-            return names;
-        };
-    }
-    for (int index = 1;; ++index) {
-        QString found;
-        for (const QString &name : candidates(index)) {
-            const QFileInfo fi(name);
-            if (fi.isFile() && !fi.isSymLink()) {
-                found = name;
-                break;
-            }
-        }
-        if (found.isEmpty() || volumes.contains(found))
-            break;
-        volumes << found;
-    }
-    return volumes;
 }
 
 TImWorkstationToServer::TImWorkstationToServer(TJobWindow &window, QString packagePath)
@@ -295,8 +235,10 @@ void TImWorkstationToServer::mergePackage(const QString &package)
         return; // the package stays
     }
     Log(kDeleting + package);
-    for (const QString &volume : PackageVolumes(package)) {
-        if (!QFile::remove(volume))
+    const QStringList volumes = VolumeSet(package);
+    for (qsizetype i = 0; i < volumes.size(); ++i) {
+        // A further volume that is a link is no file of the package: the set ends before it.
+        if ((i > 0 && QFileInfo(volumes[i]).isSymLink()) || !QFile::remove(volumes[i]))
             break;
     }
     Total = 0;

@@ -2,6 +2,7 @@
 
 #include "data/srvrplthread.h"
 #include "import/importjournal.h"
+#include "import/packageinfo.h"
 
 #include <QSet>
 #include <QStringList>
@@ -167,11 +168,6 @@ private:
 // The work folder of a package: the import folder (ending with a separator) and the package's
 // file name cut to 36 characters, without its last extension.
 QString ImportWorkFolder(const QString &importPath, const QString &packagePath);
-
-// The files of the volume set that starts with firstVolume, in order: the first volume, then
-// "base.partN.ext" numbering or "base.L00", "base.L01", ... (L: first letter of the extension),
-// as the archiver names them. Only files that exist.
-QStringList PackageVolumes(const QString &firstVolume);
 
 // The window's question about a package imported before, and the message of a run refused for
 // that reason ("Пакет уже импортирован " and the date of the latest successful run).

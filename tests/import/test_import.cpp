@@ -744,7 +744,7 @@ private Q_SLOTS:
                                     .split(QLatin1Char(' ')))
             testsupport::writeFile(dir.filePath(f), "v");
         QStringList got;
-        for (const QString &v : PackageVolumes(dir.filePath(first)))
+        for (const QString &v : VolumeSet(dir.filePath(first)))
             got << QFileInfo(v).fileName();
         QCOMPARE(got.join(QLatin1Char(' ')), set);
     }
