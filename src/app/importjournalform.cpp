@@ -125,14 +125,10 @@ TImportJournalForm::TImportJournalForm(TDatabase &center, QWidget *parent)
 
 TImportJournalForm::~TImportJournalForm()
 {
-    // The grids let go of their models before the models and queries go.
+    // The grids let go of their models before the models and queries go (in the reverse order
+    // of their declaration).
     grdJournal->SetDataSetModel(nullptr);
     grdJournalTables->SetDataSetModel(nullptr);
-    m_tablesModel.reset();
-    m_runsModel.reset();
-    m_tables.reset();
-    m_runsSource.reset();
-    m_runs.reset();
 }
 
 void TImportJournalForm::fillWorkstations()
