@@ -583,7 +583,6 @@ private Q_SLOTS:
         else
             d = std::make_unique<TBrigadeDlg>(nullptr, wwdm, 30, 1, QVariant(), dm.itBrigHsp,
                                               dm.itBrigade);
-        QCOMPARE(d->objectName(), dialog);
         d->show();
         QVERIFY(QTest::qWaitForWindowActive(d.get()));
         auto *edName = child<QLineEdit>(d.get(), u"edName"_s);
