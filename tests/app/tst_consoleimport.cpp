@@ -1,6 +1,7 @@
 // The imports of the command line on a demo installation: a package imported before is refused
 // without --force, and a batch goes on past a corrupt package, keeps it and says so.
 
+#include "../data/jobtest.h"
 #include "../import/demosite.h"
 #include "core/cp1251.h"
 
@@ -52,13 +53,7 @@ class TestConsoleImport : public QObject
     }
 
 private Q_SLOTS:
-    void initTestCase_data()
-    {
-        QTest::addColumn<QString>("backend");
-        QTest::newRow("sqlite") << QStringLiteral("SQLITE");
-        if (testsupport::pgServer() || testsupport::pgRequired())
-            QTest::newRow("postgresql") << QStringLiteral("POSTGRESQL");
-    }
+    void initTestCase_data() { jobtest::backendRows(); }
     // A fresh demo installation for every test.
     void init()
     {

@@ -2,52 +2,14 @@
 
 #include "engine/database.h"
 #include "import/importjournal.h"
-#include "replication/consolejobwindow.h"
-#include "replication/rplthread.h"
 
 #include <QCryptographicHash>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QStringList>
-#include <QThread>
-#include <memory>
 
-// What the import tests run their jobs in and read the central database by.
-
-// A job window that keeps what the job shows and cancels the job once it shows `stopOn`.
-class RecordingWindow : public TJobWindow
-{
-public:
-    void PrepareForJob() override {}
-    void SetCaption(const QString &c) override { caption = c; }
-    void ClearMessages() override { lines.clear(); }
-    void AddMessage(const QString &line) override
-    {
-        lines << line;
-        if (job && !stopOn.isEmpty() && line == stopOn)
-            job->Terminate();
-    }
-    void SetGauge(int) override {}
-    void JobFinished(int) override {}
-    QString caption;
-    QStringList lines;
-    QString stopOn;
-    TRplThread *job = nullptr;
-};
-
-// Runs the job that `make` builds for the window to its end; `done` sees the job when its thread
-// has finished. The job's result.
-template <class Job, class Make, class Done> int runJob(RecordingWindow &w, Make make, Done done)
-{
-    return RunJob(w, [&](TJobWindow &window) {
-        std::unique_ptr<Job> job = make(window);
-        w.job = job.get();
-        QObject::connect(job.get(), &QThread::finished, job.get(),
-                         [&done, j = job.get()] { done(*j); });
-        return std::unique_ptr<TRplThread>(std::move(job));
-    });
-}
+// What the import tests read the central database by.
 
 // Every table of the database as "name: rows digest-of-its-sorted-rows".
 inline QStringList tableDigest(TDatabase &db)
@@ -80,21 +42,16 @@ inline QStringList tableDigest(TDatabase &db)
 }
 
 // Counts per table as "Table new/edited/mappings/registrations".
-inline QString countsText(const QString &table, qint64 newRows, qint64 edited, qint64 mappings,
-                          qint64 registrations)
-{
-    return QStringLiteral("%1 %2/%3/%4/%5")
-        .arg(table)
-        .arg(newRows)
-        .arg(edited)
-        .arg(mappings)
-        .arg(registrations);
-}
 inline QStringList countsText(const QList<TImportTableCounts> &counts)
 {
     QStringList out;
     for (const TImportTableCounts &c : counts)
-        out << countsText(c.Table, c.NewRows, c.EditedRows, c.NewMappings, c.Registrations);
+        out << QStringLiteral("%1 %2/%3/%4/%5")
+                   .arg(c.Table)
+                   .arg(c.NewRows)
+                   .arg(c.EditedRows)
+                   .arg(c.NewMappings)
+                   .arg(c.Registrations);
     return out;
 }
 
@@ -107,9 +64,9 @@ inline QStringList journalCounts(TDatabase &db, qint64 run)
     q.addBindValue(run);
     if (!q.exec())
         qFatal("%s", qPrintable(q.lastError().text()));
-    QStringList out;
+    QList<TImportTableCounts> out;
     while (q.next())
-        out << countsText(q.value(0).toString(), q.value(1).toLongLong(), q.value(2).toLongLong(),
-                          q.value(3).toLongLong(), q.value(4).toLongLong());
-    return out;
+        out.append({q.value(0).toString(), q.value(1).toLongLong(), q.value(2).toLongLong(), 0,
+                    q.value(3).toLongLong(), q.value(4).toLongLong()});
+    return countsText(out);
 }

@@ -1,4 +1,5 @@
 #include "../data/centraldb.h"
+#include "../data/jobtest.h"
 #include "core/appinfo.h"
 #include "core/cp1251.h"
 #include "core/strconst.h"
@@ -88,7 +89,7 @@ class TestImExternal : public QObject
     struct FirstRun
     {
         std::unique_ptr<Databases> db;
-        RecordingWindow window;
+        jobtest::RecordingWindow window;
         QStringList logged;
         int result = 0;
         int refused = 0;
@@ -133,24 +134,20 @@ class TestImExternal : public QObject
         });
     }
 
-    int sync(RecordingWindow &w, int *refused = nullptr)
+    int sync(jobtest::RecordingWindow &w, int *refused = nullptr, const QString &stopOn = {})
     {
-        return runJob<TImExternalToServer>(
-            w, [](TJobWindow &window) { return std::make_unique<TImExternalToServer>(window); },
-            [refused](const TImExternalToServer &j) {
+        return jobtest::runJob(w, stopOn, [refused](TJobWindow &window) {
+            auto job = std::make_unique<TImExternalToServer>(window);
+            QObject::connect(job.get(), &QThread::finished, job.get(), [refused, j = job.get()] {
                 if (refused)
-                    *refused = j.RefusedRows();
+                    *refused = j->RefusedRows();
             });
+            return job;
+        });
     }
 
 private Q_SLOTS:
-    void initTestCase_data()
-    {
-        QTest::addColumn<QString>("backend");
-        QTest::newRow("sqlite") << "SQLITE";
-        if (testsupport::pgServer() || testsupport::pgRequired())
-            QTest::newRow("postgresql") << "POSTGRESQL";
-    }
+    void initTestCase_data() { jobtest::backendRows(); }
     void initTestCase()
     {
         m_aliases.SetConfigMode(TAliasStore::ConfigMode::RunOnly);
@@ -284,7 +281,7 @@ private Q_SLOTS:
     void secondRunChangesNothing()
     {
         const QStringList before = tableDigest(m_central->Db());
-        RecordingWindow w;
+        jobtest::RecordingWindow w;
         int refused = 0;
         QCOMPARE(sync(w, &refused), 1);
         QCOMPARE(refused, 1);
@@ -315,9 +312,8 @@ private Q_SLOTS:
         if (stopOn.isEmpty())
             own.esvs.Exec(QStringLiteral("INSERT INTO ADRES VALUES (99, NULL, ?, 1)"),
                           {padded("99000000000")});
-        RecordingWindow w;
-        w.stopOn = stopOn;
-        QCOMPARE(sync(w), 2);
+        jobtest::RecordingWindow w;
+        QCOMPARE(sync(w, nullptr, stopOn), 2);
         QCOMPARE(w.lines.at(w.lines.size() - 2), kSep);
         QVERIFY2(w.lines.last().startsWith(lastLine), qPrintable(w.lines.last()));
         QCOMPARE(own.central.Scalar(QStringLiteral("SELECT COUNT(*) FROM REGION")).toInt(), 4);

@@ -1,4 +1,5 @@
 #include "../data/centraldb.h"
+#include "../data/jobtest.h"
 #include "core/errors.h"
 #include "engine/sqlscript.h"
 #include "import/importbatch.h"
@@ -59,30 +60,17 @@ class TestImportJournal : public QObject
 {
     Q_OBJECT
 
-    // A fresh central database on the backend of the row.
-    static std::unique_ptr<CentralDb> open()
+private Q_SLOTS:
+    // A database made before the journal gets its tables on first use, laid out as the creation
+    // script lays them out, and nothing else of it changes. Start and end are the journal's
+    // own: a rolled-back import keeps its run, a run that never ends stays "не завершён", and
+    // the next run is recorded normally. A package counts as imported by its latest successful
+    // run only.
+    void journal_data() { jobtest::backendRows(); }
+    void journal()
     {
         QFETCH(QString, backend);
-        return std::make_unique<CentralDb>(backend);
-    }
-
-private Q_SLOTS:
-    void backends_data()
-    {
-        QTest::addColumn<QString>("backend");
-        QTest::newRow("SQLITE") << QStringLiteral("SQLITE");
-        if (testsupport::pgRequired() && !testsupport::pgServer())
-            qFatal("ZORU_REQUIRE_PG is set but no PostgreSQL server is configured");
-        if (testsupport::pgServer())
-            QTest::newRow("POSTGRESQL") << QStringLiteral("POSTGRESQL");
-    }
-
-    // A database made before the journal gets its tables on first use, laid out as the creation
-    // script lays them out, and nothing else of it changes.
-    void tablesMadeOnFirstUse_data() { backends_data(); }
-    void tablesMadeOnFirstUse()
-    {
-        auto c = open();
+        const auto c = std::make_unique<CentralDb>(backend);
         const QStringList head = columns(c->Db(), QStringLiteral("IMPORTJOURNAL"));
         const QStringList detail = columns(c->Db(), QStringLiteral("IMPORTJOURNALTABLE"));
         QVERIFY(head.contains(QStringLiteral("PKGSHA256")));
@@ -103,18 +91,11 @@ private Q_SLOTS:
                  QStringLiteral("Врач"));
         TImportJournal::EnsureTables(c->Db()); // a second time changes nothing
         QCOMPARE(c->Scalar(QStringLiteral("SELECT COUNT(*) FROM IMPORTJOURNAL")).toInt(), 2);
-    }
 
-    // Start and end are the journal's own: a rolled-back import keeps its run, a run that never
-    // ends stays "не завершён", and the next run is recorded normally.
-    void runRecorded_data() { backends_data(); }
-    void runRecorded()
-    {
-        auto c = open();
         qint64 killed = 0;
         {
-            TImportJournal journal(c->Db());
-            TJournaledRun run(journal, package(QStringLiteral("aa")));
+            TImportJournal dying(c->Db());
+            TJournaledRun run(dying, package(QStringLiteral("aa")));
             run.TableImported({QStringLiteral("City"), 1, 0, 0, 1, 1});
             killed = run.RunGID();
         }
@@ -122,7 +103,6 @@ private Q_SLOTS:
             QStringLiteral("SELECT RESULT FROM IMPORTJOURNAL WHERE RUNGID = ?");
         QCOMPARE(c->Scalar(resultOf, {killed}).toString(), ImportResultUnfinished);
 
-        TImportJournal journal(c->Db());
         const qint64 run = journal.Begin(package(QStringLiteral("bb")), kStart);
         QVERIFY(run > killed);
         c->Db().StartTransaction();
@@ -133,7 +113,7 @@ private Q_SLOTS:
         const QDateTime end = kStart.addSecs(90);
         journal.End(run, ImportResultFailed, QStringLiteral("Нарушено ограничение"), tables, end);
 
-        QCOMPARE(c->Scalar(QStringLiteral("SELECT COUNT(*) FROM POST")).toInt(), 0);
+        QCOMPARE(c->Scalar(QStringLiteral("SELECT COUNT(*) FROM POST")).toInt(), 1);
         QCOMPARE(c->Scalar(resultOf, {run}).toString(), ImportResultFailed);
         QCOMPARE(c->Scalar(resultOf, {killed}).toString(), ImportResultUnfinished);
         QCOMPARE(firstRow(c->Db(),
@@ -144,14 +124,7 @@ private Q_SLOTS:
                  QStringLiteral("wst12.w2s|4096|bb|000012_20260301090000_на ЦРБ|12|"
                                 "2026-03-01T10:00:00|2026-03-01T10:01:30|Нарушено ограничение"));
         QCOMPARE(journalCounts(c->Db(), run), countsText(tables));
-    }
 
-    // Only a successful run counts, the latest of them.
-    void lastSuccess_data() { backends_data(); }
-    void lastSuccess()
-    {
-        auto c = open();
-        TImportJournal journal(c->Db());
         const QString sha = QStringLiteral("ab12");
         const struct
         {

@@ -2,6 +2,7 @@
 // reports them, the outcome of failed and cancelled runs, the guard against importing the same
 // package twice, and the dry run.
 
+#include "../data/jobtest.h"
 #include "core/appinfo.h"
 #include "core/paths.h"
 #include "data/srvrplthread.h"
@@ -58,22 +59,19 @@ class TestImportRuns : public QObject
     Outcome run(const QString &package, Policy policy, const QString &stopOn = {},
                 bool dryRun = false)
     {
-        RecordingWindow w;
-        w.stopOn = stopOn;
+        jobtest::RecordingWindow w;
         Outcome o;
-        o.code = runJob<TImWorkstationToServer>(
-            w,
-            [&](TJobWindow &window) {
-                auto job = std::make_unique<TImWorkstationToServer>(window, package);
-                job->SetRepeatPolicy(policy);
-                job->SetDryRun(dryRun);
-                return job;
-            },
-            [&o](const TImWorkstationToServer &j) {
-                o.counts = j.Counts();
-                o.refused = j.RefusedAsRepeated();
-                o.problems = j.Problems();
+        o.code = jobtest::runJob(w, stopOn, [&](TJobWindow &window) {
+            auto job = std::make_unique<TImWorkstationToServer>(window, package);
+            job->SetRepeatPolicy(policy);
+            job->SetDryRun(dryRun);
+            QObject::connect(job.get(), &QThread::finished, job.get(), [&o, j = job.get()] {
+                o.counts = j->Counts();
+                o.refused = j->RefusedAsRepeated();
+                o.problems = j->Problems();
             });
+            return job;
+        });
         o.lines = w.lines;
         return o;
     }
@@ -103,13 +101,7 @@ class TestImportRuns : public QObject
     }
 
 private Q_SLOTS:
-    void initTestCase_data()
-    {
-        QTest::addColumn<QString>("backend");
-        QTest::newRow("sqlite") << QStringLiteral("SQLITE");
-        if (testsupport::pgServer() || testsupport::pgRequired())
-            QTest::newRow("postgresql") << QStringLiteral("POSTGRESQL");
-    }
+    void initTestCase_data() { jobtest::backendRows(); }
     void initTestCase() { TDialogs::SetTestMode(true); }
     // A fresh demo installation for every test.
     void init()
@@ -168,7 +160,7 @@ private Q_SLOTS:
         QCOMPARE(o.counts.isEmpty(), corrupt);
         if (corrupt)
             return;
-        QCOMPARE(person(o.counts), countsText(QStringLiteral("Person"), persons, 0, 0, 0));
+        QCOMPARE(person(o.counts), QStringLiteral("Person %1/0/0/0").arg(persons));
         const QMap<QString, int> logged = loggedCounts(o.lines);
         if (stopOn.isEmpty())
             QCOMPARE(logged.size(), 11);
@@ -225,7 +217,7 @@ private Q_SLOTS:
         QCOMPARE(yes.code, 1);
         QCOMPARE(lastRun(), runs + 1);
         QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM PERSON")), persons);
-        QCOMPARE(person(yes.counts), countsText(QStringLiteral("Person"), 0, 20, 0, 0));
+        QCOMPARE(person(yes.counts), QStringLiteral("Person 0/20/0/0"));
         QCOMPARE(yes.counts.at(0).NewMappings, 0);
 
         m_site->Restore(p);
@@ -246,7 +238,7 @@ private Q_SLOTS:
         QVERIFY(dry.lines.contains(QStringLiteral("Ошибок: 0")));
         QCOMPARE(tableDigest(*m_center), before);
         QVERIFY(QFile::exists(p));
-        QCOMPARE(person(dry.counts), countsText(QStringLiteral("Person"), 25, 0, 0, 0));
+        QCOMPARE(person(dry.counts), QStringLiteral("Person 25/0/0/0"));
 
         const Outcome real = run(p, Policy::Ask);
         QCOMPARE(real.code, 1);
