@@ -114,6 +114,34 @@ private:
     bool m_kept = false;
 };
 
+// Text without its trailing blanks (ЕСВС pads its fixed-length codes).
+QString withoutTrailingBlanks(QString text)
+{
+    while (!text.isEmpty() && text.back().isSpace())
+        text.chop(1);
+    return text;
+}
+
+// The value column of an open table by its key column, rows with a Null key left out; the first
+// row of a key wins, as a look-up would find it.
+template <typename Key, typename KeyOf>
+QHash<Key, QVariant> valuesByKey(TDataSet &table, const QString &keyName, const QString &valueName,
+                                 KeyOf keyOf)
+{
+    const int key = table.FieldByName(keyName)->Index();
+    const int value = table.FieldByName(valueName)->Index();
+    QHash<Key, QVariant> values;
+    table.ScanRows([&](const QVariantList &row) {
+        if (engine::IsNullValue(row.at(key)))
+            return true;
+        const Key k = keyOf(row.at(key));
+        if (!values.contains(k))
+            values.insert(k, row.at(value));
+        return true;
+    });
+    return values;
+}
+
 QStringList lines(std::initializer_list<const char16_t *> text)
 {
     QStringList out;
@@ -220,9 +248,7 @@ QString TImExternalToServer::RegionCodeOf(const QVariant &okato)
 {
     if (engine::IsNullValue(okato))
         return {};
-    QString code = okato.toString();
-    while (!code.isEmpty() && code.back().isSpace())
-        code.chop(1);
+    const QString code = withoutTrailingBlanks(okato.toString());
     if (code.trimmed().isEmpty() || code.size() < 6)
         return {};
     return code.left(code.size() - 6) + QStringLiteral("000000");
@@ -318,24 +344,14 @@ int TImExternalToServer::copyRegions(TDatabase &esvs, TDatabase &center)
                      }) -
         columns.begin());
     for (QVariantList &row : rows) {
-        if (code < row.size() && !engine::IsNullValue(row[code])) {
-            QString text = row[code].toString();
-            while (!text.isEmpty() && text.back().isSpace())
-                text.chop(1);
-            row[code] = text;
-        }
+        if (code < row.size() && !engine::IsNullValue(row[code]))
+            row[code] = withoutTrailingBlanks(row[code].toString());
         trimmed.AppendRecord(row);
     }
 
     TTable dest(&center, QStringLiteral("REGION"));
     dest.Name = QStringLiteral("impRegion");
-    std::optional<KeepWrittenRows> batch;
-    if (batched(center))
-        batch.emplace(center);
-    const int count = CopyRecords(trimmed, dest, QStringLiteral("REGOKATO"), RegionFields());
-    if (batch)
-        batch->Commit();
-    return count;
+    return copyBatched(trimmed, dest, QStringLiteral("REGOKATO"), RegionFields());
 }
 
 int TImExternalToServer::copyHospTypes(TDatabase &esvs, TDatabase &center)
@@ -345,10 +361,16 @@ int TImExternalToServer::copyHospTypes(TDatabase &esvs, TDatabase &center)
     source.SetSQL(HospTypeSQL());
     TTable dest(&center, QStringLiteral("HOSPTYPE"));
     dest.Name = QStringLiteral("impHospType");
+    return copyBatched(source, dest, QStringLiteral("IDTMU"), HospTypeFields());
+}
+
+int TImExternalToServer::copyBatched(TDataSet &source, TTable &dest, const QString &key,
+                                     const QStringList &fields)
+{
     std::optional<KeepWrittenRows> batch;
-    if (batched(center))
-        batch.emplace(center);
-    const int count = CopyRecords(source, dest, QStringLiteral("IDTMU"), HospTypeFields());
+    if (batched(*dest.Database()))
+        batch.emplace(*dest.Database());
+    const int count = CopyRecords(source, dest, key, fields);
     if (batch)
         batch->Commit();
     return count;
@@ -377,23 +399,12 @@ int TImExternalToServer::copyHospitals(TDatabase &esvs, TDatabase &center)
 
     // The look-ups are read once, after the regions and types of this run were written; the
     // first row of a key wins, as a look-up would find it.
-    QHash<QString, QVariant> regionByCode;
-    locRegion.ScanRows([&regionByCode, &locRegion](const QVariantList &row) {
-        const QString code =
-            row.at(locRegion.FieldByName(QStringLiteral("REGOKATO"))->Index()).toString();
-        if (!regionByCode.contains(code))
-            regionByCode.insert(code,
-                                row.at(locRegion.FieldByName(QStringLiteral("REGGID"))->Index()));
-        return true;
-    });
-    QHash<qint64, QVariant> typeById;
-    locHospType.ScanRows([&typeById, &locHospType](const QVariantList &row) {
-        const QVariant id = row.at(locHospType.FieldByName(QStringLiteral("IDTMU"))->Index());
-        if (!engine::IsNullValue(id) && !typeById.contains(id.toLongLong()))
-            typeById.insert(id.toLongLong(),
-                            row.at(locHospType.FieldByName(QStringLiteral("HTPGID"))->Index()));
-        return true;
-    });
+    const QHash<QString, QVariant> regionByCode =
+        valuesByKey<QString>(locRegion, QStringLiteral("REGOKATO"), QStringLiteral("REGGID"),
+                             [](const QVariant &code) { return code.toString(); });
+    const QHash<qint64, QVariant> typeById =
+        valuesByKey<qint64>(locHospType, QStringLiteral("IDTMU"), QStringLiteral("HTPGID"),
+                            [](const QVariant &id) { return id.toLongLong(); });
 
     const QStringList &fields = HospitalFields();
     if (source.FieldCount() <= kHospitalCopied)

@@ -7,7 +7,9 @@
 #include <atomic>
 #include <memory>
 
+class TDataSet;
 class TDatabase;
+class TTable;
 
 // The synchronisation of the central regions, hospital types and hospitals with the external
 // reference system ЕСВС: three queries on ЕСВС are written into REGION, HOSPTYPE and HOSPITAL,
@@ -61,6 +63,8 @@ private:
     int copyRegions(TDatabase &esvs, TDatabase &center);
     int copyHospTypes(TDatabase &esvs, TDatabase &center);
     int copyHospitals(TDatabase &esvs, TDatabase &center);
+    // CopyRecords into a central table, in one transaction where the backend allows (batched).
+    int copyBatched(TDataSet &source, TTable &dest, const QString &key, const QStringList &fields);
 
     std::unique_ptr<TDatabase> m_esvs;       // user-interface thread
     std::unique_ptr<TDatabase> m_esvsWorker; // worker thread
