@@ -92,6 +92,14 @@ bool TSimpleDBObject::Load(const TFieldSet &values)
     return found;
 }
 
+bool TSimpleDBObject::LoadByKey(const QVariantList &keyValues)
+{
+    TFieldSet key;
+    for (qsizetype i = 0; i < m_keyFields.size(); ++i)
+        key.Put(m_keyFields[i], keyValues.value(i));
+    return Load(key);
+}
+
 void TSimpleDBObject::Save()
 {
     QVariantList keyValues;

@@ -56,6 +56,8 @@ public:
     // changes when no row matches. Returns whether a row was found. The dataset is left open or
     // closed as it was found, also on failure.
     bool Load(const TFieldSet &values);
+    // Load by the key fields, given their values in the order of KeyFields().
+    bool LoadByKey(const QVariantList &keyValues);
     // Writes every column into the row found by the key fields (appended when none), posts it and
     // reads the stored row back (identifiers assigned by the database included). On failure the
     // pending row is cancelled, the held values are unchanged and the dataset's open state is

@@ -87,9 +87,7 @@ TBrigadeDlg::TBrigadeDlg(QWidget *owner, TWWDM &wwdm, const QVariant &cityGID,
     connect(ExAllBtn, &QPushButton::clicked, this, &TBrigadeDlg::ExcAllBtnClick);
 
     FRecord = TSimpleDBObject::Create(table, nullptr, QStringLiteral("BrgGID"));
-    TFieldSet key;
-    key.Put(QStringLiteral("BrgGID"), brgGID);
-    FRecord->Load(key);
+    FRecord->LoadByKey({brgGID});
     FRecord->SetValue(QStringLiteral("CityGID"), cityGID);
     edName->setText(NullToStr(FRecord->GetValue(QStringLiteral("BrgName"))));
 

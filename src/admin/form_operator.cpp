@@ -31,10 +31,7 @@ TOperatorDlg::TOperatorDlg(QWidget *owner, const QVariant &wstGID, const QVarian
     m_fields->addWidget(cbLevel, 3, 0);
 
     FRecord = TSimpleDBObject::Create(table, nullptr, QStringLiteral("UserGID;WstGID"));
-    TFieldSet key;
-    key.Put(QStringLiteral("UserGID"), userGID);
-    key.Put(QStringLiteral("WstGID"), wstGID);
-    FRecord->Load(key);
+    FRecord->LoadByKey({userGID, wstGID});
     FRecord->SetValue(QStringLiteral("WstGID"), wstGID);
     edName->setText(NullToStr(FRecord->GetValue(QStringLiteral("UserName"))));
     cbLevel->setCurrentIndex(NullToInt(FRecord->GetValue(QStringLiteral("UserLevel"))));

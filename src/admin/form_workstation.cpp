@@ -20,9 +20,7 @@ TWorkstationDialog::TWorkstationDialog(QWidget *owner, TDataSet &table, const QV
     LimitName(table, QStringLiteral("WSTNAME"), 100);
 
     FRecord = TSimpleDBObject::Create(table, nullptr, QStringLiteral("WstGID"));
-    TFieldSet key;
-    key.Put(QStringLiteral("WstGID"), wstGID);
-    FRecord->Load(key);
+    FRecord->LoadByKey({wstGID});
     FRecord->SetValue(QStringLiteral("HspGID"), hspGID);
     FRecord->SetValue(QStringLiteral("BrgGID"), brgGID);
     edName->setText(NullToStr(FRecord->GetValue(QStringLiteral("WstName"))));
