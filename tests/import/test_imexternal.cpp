@@ -247,13 +247,10 @@ private Q_SLOTS:
             << region.arg(QStringLiteral("52000000000")) << "ОМСКАЯ ОБЛАСТЬ";
         QTest::newRow("known only to ЕСВС")
             << region.arg(QStringLiteral("84000000000")) << "РЕСПУБЛИКА АЛТАЙ";
-        QTest::newRow("district") << region.arg(QStringLiteral("52254000000")) << "ТАРСКИЙ РАЙОН";
         QTest::newRow("region already central: identifier kept, name taken")
             << "SELECT REGGID || ' ' || REGNAME FROM REGION WHERE REGOKATO = '71000000000'"
             << "7 ТЮМЕНСКАЯ ОБЛАСТЬ";
         QTest::newRow("renamed, upper case") << h.arg(QStringLiteral("MU")) << "ТАРСКАЯ ЦРБ";
-        QTest::newRow("new, upper case") << "SELECT MU FROM HOSPITAL WHERE IDMU = 101"
-                                         << "ФАП Д. ЛОЖНИКОВО";
         QTest::newRow("EMAIL cut to 32, upper case")
             << h.arg(QStringLiteral("EMAIL")) << "TARA.CRB.GLAVVRACH@ZDRAV.OMSKPOR";
         QTest::newRow("EMSIZE as text") << h.arg(QStringLiteral("EMSIZE")) << "2048";
