@@ -7,6 +7,7 @@
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -85,8 +86,13 @@ std::optional<QString> TAdminDialog::CheckedName(const QString &emptyMessage)
     return std::nullopt;
 }
 
-void TAdminDialog::LimitName(const TDataSet &table, const QString &column, int fallback)
+void TAdminDialog::AddNameBox(const QString &caption, const TDataSet &table, const QString &column,
+                              int fallback)
 {
+    auto *label = new QLabel(caption, m_frame);
+    label->setBuddy(edName);
+    m_fields->addWidget(label, 0, 0);
+    m_fields->addWidget(edName, 1, 0);
     const TField *field = table.Active() ? table.FindField(column) : nullptr;
     edName->setMaxLength(field && field->Size() > 0 ? field->Size() : fallback);
 }

@@ -41,8 +41,10 @@ protected:
     // The name box's text, trimmed; nullopt after telling the user that it is empty, too long
     // or not writable in code page 1251 (the focus goes to the box).
     std::optional<QString> CheckedName(const QString &emptyMessage);
-    // Limits the name box to the width of column `column` of table (fallback when unknown).
-    void LimitName(const TDataSet &table, const QString &column, int fallback);
+    // Puts the name box under its label at the top of the fields, limited to the width of column
+    // `column` of table (fallback when unknown).
+    void AddNameBox(const QString &caption, const TDataSet &table, const QString &column,
+                    int fallback);
     // Fixes the size and centres the dialog on the screen.
     void FinishLayout();
 

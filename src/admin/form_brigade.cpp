@@ -47,9 +47,7 @@ TBrigadeDlg::TBrigadeDlg(QWidget *owner, TWWDM &wwdm, const QVariant &cityGID,
                    QStringLiteral("Информация о выездной бригаде"), QStringLiteral("Cancel")),
       FWWDM(wwdm), FLinkTable(linkTable)
 {
-    auto *nameLabel = new QLabel(QStringLiteral("Название"), m_frame);
-    nameLabel->setBuddy(edName);
-    LimitName(table, QStringLiteral("BRGNAME"), 255);
+    AddNameBox(QStringLiteral("Название"), table, QStringLiteral("BRGNAME"), 255);
 
     auto *group = new QGroupBox(QStringLiteral("Укажите ЛПУ из списка доступных"), m_frame);
     group->setObjectName(QStringLiteral("GroupBox1"));
@@ -77,8 +75,6 @@ TBrigadeDlg::TBrigadeDlg(QWidget *owner, TWWDM &wwdm, const QVariant &cityGID,
     grid->addLayout(moves, 1, 1);
     grid->addWidget(DstList, 1, 2);
 
-    m_fields->addWidget(nameLabel, 0, 0);
-    m_fields->addWidget(edName, 1, 0);
     m_fields->addWidget(group, 2, 0);
 
     connect(IncludeBtn, &QPushButton::clicked, this, &TBrigadeDlg::IncludeBtnClick);

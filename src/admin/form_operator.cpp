@@ -14,19 +14,15 @@ TOperatorDlg::TOperatorDlg(QWidget *owner, const QVariant &wstGID, const QVarian
                    QStringLiteral("Отмена")),
       FDataSet(table), FWstGID(wstGID)
 {
-    auto *nameLabel = new QLabel(QStringLiteral("Имя пользователя"), m_frame);
-    nameLabel->setBuddy(edName);
+    AddNameBox(QStringLiteral("Имя пользователя"), table, QStringLiteral("USERNAME"), 20);
     edName->setValidator(new TUpperCaseValidator(edName));
     edName->setMinimumWidth(200);
-    LimitName(table, QStringLiteral("USERNAME"), 20);
     cbLevel = new QComboBox(m_frame);
     cbLevel->setObjectName(QStringLiteral("cbLevel"));
     cbLevel->setEditable(false);
     cbLevel->addItems({QStringLiteral("ОПЕРАТОР"), QStringLiteral("АДМИНИСТРАТОР")});
     auto *levelLabel = new QLabel(QStringLiteral("Группа"), m_frame);
     levelLabel->setBuddy(cbLevel);
-    m_fields->addWidget(nameLabel, 0, 0);
-    m_fields->addWidget(edName, 1, 0);
     m_fields->addWidget(levelLabel, 2, 0);
     m_fields->addWidget(cbLevel, 3, 0);
 

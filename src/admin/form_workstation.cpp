@@ -2,8 +2,6 @@
 
 #include "admin/dbobjects.h"
 
-#include <QGridLayout>
-#include <QLabel>
 #include <QLineEdit>
 
 TWorkstationDialog::TWorkstationDialog(QWidget *owner, TDataSet &table, const QVariant &wstGID,
@@ -11,13 +9,9 @@ TWorkstationDialog::TWorkstationDialog(QWidget *owner, TDataSet &table, const QV
     : TAdminDialog(owner, QStringLiteral("WorkstationDialog"),
                    QStringLiteral("Информация о рабочей станции"), QStringLiteral("Отмена"))
 {
-    auto *label = new QLabel(QStringLiteral("Название"), m_frame);
-    label->setBuddy(edName);
-    m_fields->addWidget(label, 0, 0);
-    m_fields->addWidget(edName, 1, 0);
+    AddNameBox(QStringLiteral("Название"), table, QStringLiteral("WSTNAME"), 100);
     edName->setValidator(new TUpperCaseValidator(edName));
     edName->setMinimumWidth(260);
-    LimitName(table, QStringLiteral("WSTNAME"), 100);
 
     FRecord = TSimpleDBObject::Create(table, nullptr, QStringLiteral("WstGID"));
     FRecord->LoadByKey({wstGID});
