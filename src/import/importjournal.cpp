@@ -4,75 +4,13 @@
 #include "engine/database.h"
 #include "engine/sqlscript.h"
 
+#include <QFile>
+#include <QRegularExpression>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 
 namespace {
-
-// The journal's own tables, as the creation scripts make them; used on a database made before
-// them. A missing table is created, an existing one left alone.
-const char *const kSqliteTables = R"(
-CREATE TABLE IF NOT EXISTS IMPORTJOURNAL (
-    RUNGID INTEGER PRIMARY KEY AUTOINCREMENT NOT NULL,
-    PKGNAME VARCHAR(255) NOT NULL,
-    PKGSIZE BIGINT,
-    PKGSHA256 VARCHAR(64),
-    PKGLABEL VARCHAR(255),
-    WSTGID INTEGER,
-    CENTRALUSER VARCHAR(64),
-    OSUSER VARCHAR(64),
-    STARTTIME TIMESTAMP NOT NULL,
-    ENDTIME TIMESTAMP,
-    RESULT VARCHAR(20) NOT NULL,
-    ERRORTEXT VARCHAR(2000)
-);
-CREATE INDEX IF NOT EXISTS IX_IMPORTJOURNAL_SHA256 ON IMPORTJOURNAL (PKGSHA256);
-CREATE INDEX IF NOT EXISTS IX_IMPORTJOURNAL_STARTTIME ON IMPORTJOURNAL (STARTTIME);
-CREATE TABLE IF NOT EXISTS IMPORTJOURNALTABLE (
-    RUNGID INTEGER NOT NULL,
-    STEPNO INTEGER NOT NULL,
-    TABLENAME VARCHAR(40) NOT NULL,
-    NEWROWS INTEGER NOT NULL,
-    EDITEDROWS INTEGER NOT NULL,
-    NEWMAPPINGS INTEGER NOT NULL,
-    REGISTRATIONS INTEGER NOT NULL,
-    CONSTRAINT PK_IMPORTJOURNALTABLE PRIMARY KEY (RUNGID, STEPNO)
-);
-)";
-
-const char *const kPostgresTables = R"(
-CREATE TABLE IF NOT EXISTS IMPORTJOURNAL (
-    RUNGID INTEGER NOT NULL,
-    PKGNAME VARCHAR(255) NOT NULL,
-    PKGSIZE BIGINT,
-    PKGSHA256 VARCHAR(64),
-    PKGLABEL VARCHAR(255),
-    WSTGID INTEGER,
-    CENTRALUSER VARCHAR(64),
-    OSUSER VARCHAR(64),
-    STARTTIME TIMESTAMP NOT NULL,
-    ENDTIME TIMESTAMP,
-    RESULT VARCHAR(20) NOT NULL,
-    ERRORTEXT VARCHAR(2000),
-    CONSTRAINT PK_IMPORTJOURNAL PRIMARY KEY (RUNGID)
-);
-CREATE INDEX IF NOT EXISTS IX_IMPORTJOURNAL_SHA256 ON IMPORTJOURNAL (PKGSHA256);
-CREATE INDEX IF NOT EXISTS IX_IMPORTJOURNAL_STARTTIME ON IMPORTJOURNAL (STARTTIME);
-CREATE SEQUENCE IF NOT EXISTS IMPORTJOURNAL_RUNGID_SEQ;
-CREATE TRIGGER TRG_IMPORTJOURNAL_RUNGID BEFORE INSERT ON IMPORTJOURNAL
-    FOR EACH ROW EXECUTE FUNCTION ZORU_ASSIGN_GID('RUNGID', 'IMPORTJOURNAL_RUNGID_SEQ');
-CREATE TABLE IF NOT EXISTS IMPORTJOURNALTABLE (
-    RUNGID INTEGER NOT NULL,
-    STEPNO INTEGER NOT NULL,
-    TABLENAME VARCHAR(40) NOT NULL,
-    NEWROWS INTEGER NOT NULL,
-    EDITEDROWS INTEGER NOT NULL,
-    NEWMAPPINGS INTEGER NOT NULL,
-    REGISTRATIONS INTEGER NOT NULL,
-    CONSTRAINT PK_IMPORTJOURNALTABLE PRIMARY KEY (RUNGID, STEPNO)
-);
-)";
 
 bool hasTable(const QStringList &tables, const QString &name)
 {
@@ -138,20 +76,29 @@ TImportJournal::~TImportJournal() = default;
 void TImportJournal::EnsureTables(TDatabase &db)
 {
     const QStringList tables = db.Sql().tables();
-    if (hasTable(tables, QStringLiteral("IMPORTJOURNAL")) &&
-        hasTable(tables, QStringLiteral("IMPORTJOURNALTABLE")))
+    const bool runs = hasTable(tables, QStringLiteral("IMPORTJOURNAL"));
+    const bool steps = hasTable(tables, QStringLiteral("IMPORTJOURNALTABLE"));
+    if (runs && steps)
         return;
+    // The statements of the central creation script that make a missing table and what belongs
+    // to it (indexes; on PostgreSQL the numbering's sequence and trigger).
     const bool postgres =
         db.Driver().compare(QLatin1String("POSTGRESQL"), Qt::CaseInsensitive) == 0;
-    // Each table with what belongs to it; a table that exists is left out, its trigger with it.
-    const QString script = QString::fromUtf8(postgres ? kPostgresTables : kSqliteTables);
-    const qsizetype detail =
-        script.indexOf(QLatin1String("CREATE TABLE IF NOT EXISTS IMPORTJOURNALTABLE"));
+    QFile file(postgres ? QStringLiteral(":/import/postgresql/central.sql")
+                        : QStringLiteral(":/import/sqlite/central.sql"));
+    if (!file.open(QIODevice::ReadOnly))
+        throw EDatabaseError(
+            QStringLiteral("Сценарий создания базы данных не найден: %1").arg(file.fileName()));
+    static const QRegularExpression runsTable(QStringLiteral("\\bIMPORTJOURNAL(_RUNGID_SEQ)?\\b"),
+                                              QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression stepsTable(QStringLiteral("\\bIMPORTJOURNALTABLE\\b"),
+                                               QRegularExpression::CaseInsensitiveOption);
     QString run;
-    if (!hasTable(tables, QStringLiteral("IMPORTJOURNAL")))
-        run += script.left(detail);
-    if (!hasTable(tables, QStringLiteral("IMPORTJOURNALTABLE")))
-        run += script.mid(detail);
+    for (const QString &statement : engine::SplitSqlScript(QString::fromUtf8(file.readAll()))) {
+        if ((!runs && runsTable.match(statement).hasMatch()) ||
+            (!steps && stepsTable.match(statement).hasMatch()))
+            run += statement + QStringLiteral(";\n");
+    }
     engine::ExecuteScript(db, run);
 }
 
