@@ -35,12 +35,6 @@ private:
     QString m_name;
 };
 
-void copyAlias(TAliasStore &to, const QString &name, CentralDb &db)
-{
-    to.AddAlias(name, db.Aliases().GetAliasDriverName(QStringLiteral("CENTER")),
-                db.Aliases().GetAliasParams(QStringLiteral("CENTER")));
-}
-
 } // namespace
 
 // The menu command of the synchronisation: the log-in to ЕСВС, the progress window, and what a
@@ -48,43 +42,6 @@ void copyAlias(TAliasStore &to, const QString &name, CentralDb &db)
 class TestSync : public QObject
 {
     Q_OBJECT
-
-    // A main window connected to a fresh central database (SQLite), with ЕСВС on a backend.
-    struct Setup
-    {
-        ShellFixture fx;
-        CentralDb central{QStringLiteral("SQLITE")};
-        std::unique_ptr<CentralDb> esvs;
-        std::unique_ptr<TSrvMainForm> form;
-
-        Setup(const QString &esvsBackend, bool isServer, const QString &esvsKey,
-              const QString &esvsUser)
-            : esvs(std::make_unique<CentralDb>(esvsBackend, SchemaKind::Esvs))
-        {
-            fx.aliases.SetConfigMode(TAliasStore::ConfigMode::RunOnly);
-            copyAlias(fx.aliases, QStringLiteral("CENTER"), central);
-            copyAlias(fx.aliases, QStringLiteral("ESVS"), *esvs);
-            const QString &s = StrConst::SettingsSection;
-            fx.info->WriteInteger(s, StrConst::IsServerKey, isServer ? 1 : 0);
-            fx.info->WriteString(s, StrConst::SrvDBKey, QStringLiteral("CENTER"));
-            fx.info->WriteString(s, StrConst::UserNameKey, QStringLiteral("admin"));
-            if (!esvsKey.isNull())
-                fx.info->WriteString(s, StrConst::ESVSDBKey, esvsKey);
-            fx.info->WriteString(s, StrConst::UserNameESVSKey, esvsUser);
-            esvs->Exec(QStringLiteral("INSERT INTO ADRES VALUES (1, 'Омская область', "
-                                      "'52000000000  ', 1)"));
-            TDialogs::SetNextLogin(QStringLiteral("admin"), QString());
-            form = std::make_unique<TSrvMainForm>();
-            SetCentralDatabase(&form->KZCenter());
-        }
-        ~Setup() { SetCentralDatabase(nullptr); }
-
-        int regions()
-        {
-            return central.Scalar(QStringLiteral("SELECT COUNT(*) FROM REGION")).toInt();
-        }
-        void clickSync() { form->findChild<QAction *>(QStringLiteral("SyncItem"))->trigger(); }
-    };
 
 private Q_SLOTS:
     void initTestCase()
@@ -94,7 +51,11 @@ private Q_SLOTS:
         TCommonForm::SetScreenKeySource([] { return QStringLiteral("1024x768"); });
     }
     void init() { TDialogs::Reset(); }
-    void cleanup() { QCOMPARE(TDialogs::PendingAnswers(), 0); }
+    void cleanup()
+    {
+        SetCentralDatabase(nullptr);
+        QCOMPARE(TDialogs::PendingAnswers(), 0);
+    }
 
     // The job runs in the progress window once the log-in, which names ESVS and offers the
     // configured user, is answered; "OK" closes the window. A start that fails shows one error
@@ -131,7 +92,27 @@ private Q_SLOTS:
         const bool runs = login == 3;
         const QString user = backend == QLatin1String("POSTGRESQL") ? testsupport::pgServer()->user
                                                                     : QStringLiteral("reader");
-        Setup s(backend, isServer, esvsKey, user);
+        // A main window on a central database of its own (SQLite), ЕСВС on the backend.
+        ShellFixture fx;
+        CentralDb central(QStringLiteral("SQLITE"));
+        CentralDb esvs(backend, SchemaKind::Esvs);
+        fx.aliases.SetConfigMode(TAliasStore::ConfigMode::RunOnly);
+        for (CentralDb *db : {&central, &esvs})
+            fx.aliases.AddAlias(db == &central ? QStringLiteral("CENTER") : QStringLiteral("ESVS"),
+                                db->Aliases().GetAliasDriverName(QStringLiteral("CENTER")),
+                                db->Aliases().GetAliasParams(QStringLiteral("CENTER")));
+        const QString &section = StrConst::SettingsSection;
+        fx.info->WriteInteger(section, StrConst::IsServerKey, isServer ? 1 : 0);
+        fx.info->WriteString(section, StrConst::SrvDBKey, QStringLiteral("CENTER"));
+        fx.info->WriteString(section, StrConst::UserNameKey, QStringLiteral("admin"));
+        if (!esvsKey.isNull())
+            fx.info->WriteString(section, StrConst::ESVSDBKey, esvsKey);
+        fx.info->WriteString(section, StrConst::UserNameESVSKey, user);
+        esvs.Exec(
+            QStringLiteral("INSERT INTO ADRES VALUES (1, 'Омская область', '52000000000  ', 1)"));
+        TDialogs::SetNextLogin(QStringLiteral("admin"), QString());
+        TSrvMainForm form;
+        SetCentralDatabase(&form.KZCenter());
         if (login == 1)
             TDialogs::SetNextLoginCancel();
         else if (login > 1)
@@ -140,7 +121,7 @@ private Q_SLOTS:
             TDialogs::SetNextAnswer(TDialogs::Button::Ok);
         QString caption;
         QString lastLine;
-        auto *timer = new QTimer(s.form.get());
+        auto *timer = new QTimer(&form);
         timer->setInterval(10);
         QObject::connect(timer, &QTimer::timeout, timer, [&, timer] {
             auto *button = Replicator
@@ -157,7 +138,7 @@ private Q_SLOTS:
         });
         timer->start();
         ShowSpy spy(QStringLiteral("Replicator"));
-        s.clickSync();
+        form.findChild<QAction *>(QStringLiteral("SyncItem"))->trigger();
         timer->stop();
         QCOMPARE(spy.shown, runs);
         QVERIFY(Replicator == nullptr);
@@ -181,7 +162,8 @@ private Q_SLOTS:
         QVERIFY2(shown.contains(message, Qt::CaseInsensitive) ||
                      (login == 2 && shown.contains(QStringLiteral("парол"))),
                  qPrintable(shown));
-        QCOMPARE(s.regions(), runs ? 1 : 0);
+        QCOMPARE(central.Scalar(QStringLiteral("SELECT COUNT(*) FROM REGION")).toInt(),
+                 runs ? 1 : 0);
     }
 };
 
