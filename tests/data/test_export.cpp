@@ -4,13 +4,13 @@
 #include "core/strconst.h"
 #include "data/exserver.h"
 #include "engine/paradox/paradoxtable.h"
+#include "jobtest.h"
 #include "replication/archive.h"
 #include "replication/consolejobwindow.h"
 #include "replication/replicator.h"
 #include "ui/dialogs.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -32,29 +32,7 @@ public:
     QDateTime Now() const override { return kMoment; }
 };
 
-class RecordingWindow : public TJobWindow
-{
-public:
-    void PrepareForJob() override {}
-    void SetCaption(const QString &c) override { caption = c; }
-    void ClearMessages() override { lines.clear(); }
-    void AddMessage(const QString &line) override
-    {
-        lines << line;
-        if (job && !stopOn.isEmpty() && line == stopOn)
-            job->Terminate();
-        if (onLine)
-            onLine(line);
-    }
-    void SetGauge(int) override {}
-    void JobFinished(int) override {}
-    QString caption;
-    QStringList lines;
-    QString stopOn;
-    TRplThread *job = nullptr;
-    // Called on the user-interface thread while the job waits for the line to be shown.
-    std::function<void(const QString &)> onLine;
-};
+using jobtest::RecordingWindow;
 
 const QStringList kAllTables = {QStringLiteral("WORKSTATION"), QStringLiteral("BRIGADE"),
                                 QStringLiteral("BrigHsp"),     QStringLiteral("HOSPITAL"),
@@ -162,25 +140,11 @@ class TestExportJob : public QObject
 
     int run(int wstGID, RecordingWindow &window, const QString &stopOn = {})
     {
-        window.stopOn = stopOn;
-        return RunJob(window, [&](TJobWindow &w) {
-            auto job = std::make_unique<TestExport>(w, wstGID);
-            window.job = job.get();
-            return std::unique_ptr<TRplThread>(std::move(job));
-        });
+        return jobtest::runJob(
+            window, stopOn, [&](TJobWindow &w) { return std::make_unique<TestExport>(w, wstGID); });
     }
 
-    // Everything under the export folder, relative, sorted.
-    QStringList exportContents() const
-    {
-        QStringList out;
-        QDirIterator it(exportDir(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
-                        QDirIterator::Subdirectories);
-        while (it.hasNext())
-            out << QDir(exportDir()).relativeFilePath(it.next());
-        out.sort();
-        return out;
-    }
+    QStringList exportContents() const { return jobtest::folderContents(exportDir()); }
 
     QString unpack(const QString &archive, QTemporaryDir &into)
     {
@@ -189,19 +153,10 @@ class TestExportJob : public QObject
     }
 
 private Q_SLOTS:
-    void initTestCase_data()
-    {
-        QTest::addColumn<QString>("backend");
-        QTest::newRow("sqlite") << "SQLITE";
-        if (testsupport::pgServer() || testsupport::pgRequired())
-            QTest::newRow("postgresql") << "POSTGRESQL";
-    }
+    void initTestCase_data() { jobtest::backendRows(); }
     void initTestCase()
     {
-        const QString arc = qEnvironmentVariable("ZORU_PROGRAM_DIR") + QStringLiteral("/zoru-arc");
-        QVERIFY2(QFile::copy(arc, m_program.filePath(QStringLiteral("zoru-arc"))), qPrintable(arc));
-        QFile::setPermissions(m_program.filePath(QStringLiteral("zoru-arc")),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QVERIFY(jobtest::installArchiver(m_program.path()));
         TDialogs::SetTestMode(true);
     }
     void init()
