@@ -1,5 +1,6 @@
 #include "admin/opscripts.h"
 
+#include "admin/dbobjects.h"
 #include "core/errors.h"
 #include "core/inifile.h"
 #include "core/paths.h"
@@ -83,19 +84,14 @@ QStringList WritePasswordResetScript(const TOperatorValues &op)
             kTab + QStringLiteral("WstGID=") + number(op.WstGID) + QLatin1Char(';')};
 }
 
-TScriptTarget ScriptTargetOf(TDatabase &center, int wstGID)
+TScriptTarget ScriptTargetOf(TSIEDM &dm, int wstGID)
 {
-    TQuery q(&center);
-    q.Name = QStringLiteral("sqlScriptTarget");
-    q.SetSQL(
-        QStringList{QStringLiteral("SELECT WstName, HOSPITAL.HspGID AS \"HspGID\", MU, "
-                                   "BRIGADE.BrgGID AS \"BrgGID\", BrgName"),
-                    QStringLiteral("FROM WORKSTATION"),
-                    QStringLiteral("LEFT JOIN BRIGADE ON WORKSTATION.BrgGID = BRIGADE.BrgGID"),
-                    QStringLiteral("LEFT JOIN HOSPITAL ON WORKSTATION.HspGID = HOSPITAL.HspGID"),
-                    QStringLiteral("WHERE WstGID=:WSTGID")});
+    // The workstation as the export reads it.
+    TQuery &q = dm.sqlWstPick;
+    q.Close();
     q.ParamByName(QStringLiteral("WSTGID")).SetAsInteger(wstGID);
     q.Open();
+    const CloseOnExit closer{q};
     if (q.Eof())
         throw Exception(QStringLiteral("Рабочая станция не найдена: WstGID = ") +
                         QString::number(wstGID));

@@ -10,7 +10,7 @@
 #include <QVariant>
 
 class TDataSet;
-class TDatabase;
+class TSIEDM;
 
 // The operator's values of one script (from the current row of the operator query).
 struct TOperatorValues
@@ -37,9 +37,10 @@ struct TScriptTarget
     QString WstName;
     QString OwnerName; // as stored; made safe for file names when used
 };
-// Reads the target of workstation wstGID from the central database; throws Exception when the
-// workstation is gone or has neither hospital nor brigade.
-TScriptTarget ScriptTargetOf(TDatabase &center, int wstGID);
+// Reads the target of workstation wstGID from the central database (the export's query of the
+// data module); throws Exception when the workstation is gone or has neither hospital nor
+// brigade.
+TScriptTarget ScriptTargetOf(TSIEDM &dm, int wstGID);
 
 // Adds the header ("/*", "000042_20050601093000_на ЦРБ", "*/") and writes the script into the
 // hospital folder below exportPath (created when missing) as "<first 12 of the workstation

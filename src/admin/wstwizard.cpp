@@ -639,7 +639,7 @@ void TAdminWizard::wstSendButtonClick()
 void TAdminWizard::writeOperatorScript(QStringList (*statement)(const TOperatorValues &))
 {
     const TOperatorValues op = OperatorValuesOf(m_wwdm->itOperator);
-    const TScriptTarget target = ScriptTargetOf(m_center, static_cast<int>(op.WstGID.toLongLong()));
+    const TScriptTarget target = ScriptTargetOf(*m_siedm, static_cast<int>(op.WstGID.toLongLong()));
     SaveScriptReporting(statement(op), target, AppInfo ? AppInfo->ExportPath : QString());
 }
 

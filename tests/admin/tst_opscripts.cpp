@@ -4,6 +4,7 @@
 #include "core/cp1251.h"
 #include "core/errors.h"
 #include "core/paths.h"
+#include "data/siedm.h"
 #include "ui/dialogs.h"
 
 #include <QDir>
@@ -161,12 +162,13 @@ private Q_SLOTS:
         c.Exec(u"INSERT INTO BRIGADE (BRGGID, BRGNAME) VALUES (5, 'Бригада')"_s);
         c.Exec(QStringLiteral("INSERT INTO WORKSTATION (WSTGID, WSTNAME, HSPGID, BRGGID) VALUES "
                               "(1, 'Обе', 10, 5), (2, 'Бриг', NULL, 5), (3, 'Ничья', NULL, NULL)"));
-        const TScriptTarget both = ScriptTargetOf(c.Db(), 1);
+        TSIEDM dm(&c.Db(), nullptr);
+        const TScriptTarget both = ScriptTargetOf(dm, 1);
         QCOMPARE(both.OwnerName, u"ЦРБ"_s);
         QCOMPARE(both.WstName, u"Обе"_s);
-        QCOMPARE(ScriptTargetOf(c.Db(), 2).OwnerName, u"Бригада"_s);
-        QVERIFY_THROWS_EXCEPTION(Exception, ScriptTargetOf(c.Db(), 3));
-        QVERIFY_THROWS_EXCEPTION(Exception, ScriptTargetOf(c.Db(), 99));
+        QCOMPARE(ScriptTargetOf(dm, 2).OwnerName, u"Бригада"_s);
+        QVERIFY_THROWS_EXCEPTION(Exception, ScriptTargetOf(dm, 3));
+        QVERIFY_THROWS_EXCEPTION(Exception, ScriptTargetOf(dm, 99));
     }
 };
 
