@@ -144,10 +144,9 @@ void TSrvMainForm::ImportItemClick()
 
 void TSrvMainForm::WstAdminItemClick()
 {
-    // Owned by this window while it runs, and freed however it ends.
     try {
-        auto wizard = std::make_unique<TAdminWizard>(this, *m_kzCenter);
-        wizard->exec();
+        TAdminWizard wizard(this, *m_kzCenter);
+        wizard.exec();
     } catch (const std::exception &e) {
         ShowError(e);
     }
