@@ -53,5 +53,11 @@ inline const QString NotAvailable = QStringLiteral("Функция недост�
 inline const QString Separator = QString(65, QLatin1Char('-'));
 inline const QString ErrorPrefix = QStringLiteral("ОШИБКА!!! ");
 inline const QString LogLineSeparator = QStringLiteral("> ");
+inline const QString LineBreak = QStringLiteral("\r\n");
+inline const QString Records = QStringLiteral(" записей"); // after a table's count in the log
+inline const QString ImportDone = QStringLiteral("Импорт данных завершен");
+inline const QString ImportTable = QStringLiteral("Импорт данных в таблицу: ");
+inline const QString FolderExists = QStringLiteral("Папка уже существует");
+inline const QString CannotCreateFolder = QStringLiteral("Невозможно создать папку");
 
 } // namespace StrConst

@@ -16,14 +16,10 @@ const QString kTitle = QStringLiteral("Экспорт справочников")
 const QString kDone = QStringLiteral("Экспорт данных завершен");
 const QString kNoWorkstation = QStringLiteral("Рабочая станция не найдена: WstGID = ");
 const QString kBrokenDatabase = QStringLiteral("Нарушена целостность базы данных");
-const QString kCannotCreate = QStringLiteral("Невозможно создать папку");
-const QString kFolderExists = QStringLiteral("Папка уже существует");
 const QString kExportTable = QStringLiteral("Экспорт данных из таблицы: ");
-const QString kRecords = QStringLiteral(" записей");
 const QString kPacking = QStringLiteral("Архивация...");
 const QString kPackFailed = QStringLiteral("Ошибка при архивации");
 const QString kReadyIn = QStringLiteral("Файлы, готовые к отправке, находятся в папке: ");
-const QString kLineBreak = QStringLiteral("\r\n");
 
 QString decimal(const QVariant &v)
 {
@@ -152,11 +148,13 @@ void TExServerToWorkstation::exportPackage()
                             owner, Now(), Info().ExportPath);
 
     if (!QFileInfo(names.HospitalFolder).isDir() && !QDir().mkdir(names.HospitalFolder))
-        throw ERplException(kCannotCreate + kLineBreak + names.HospitalFolder);
+        throw ERplException(StrConst::CannotCreateFolder + StrConst::LineBreak +
+                            names.HospitalFolder);
     if (QFileInfo::exists(names.PackageFolder))
-        throw ERplException(kFolderExists + kLineBreak + names.PackageFolder);
+        throw ERplException(StrConst::FolderExists + StrConst::LineBreak + names.PackageFolder);
     if (!QDir().mkdir(names.PackageFolder))
-        throw ERplException(kCannotCreate + kLineBreak + names.PackageFolder);
+        throw ERplException(StrConst::CannotCreateFolder + StrConst::LineBreak +
+                            names.PackageFolder);
     packageFolder.Own(names.PackageFolder);
 
     TDatabase folder(QStringLiteral("Package"));
@@ -191,8 +189,7 @@ void TExServerToWorkstation::exportPackage()
         dm.exTable.SetDatabase(&folder);
         dm.exTable.SetTableName(t + QStringLiteral(".db"));
         const int copied = CopyRecords(dm.imTable, dm.exTable, QString());
-        Log(QString::number(copied) + kRecords);
-        Log(QString());
+        LogRecordCount(copied);
         dm.exTable.Close();
     }
 

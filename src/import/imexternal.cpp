@@ -16,9 +16,6 @@ namespace {
 
 const QString kEsvsDatabaseName = QStringLiteral("ESVS");
 const QString kTitle = QStringLiteral("Импорт внешних справочников из БД \"DidoZorer\"");
-const QString kDone = QStringLiteral("Импорт данных завершен");
-const QString kImportTable = QStringLiteral("Импорт данных в таблицу: ");
-const QString kRecords = QStringLiteral(" записей");
 const QString kIdmu = QStringLiteral("IDMU = ");
 
 // Number of source columns copied by position into a hospital row; the query's last column,
@@ -288,7 +285,7 @@ void TImExternalToServer::PrepareWindow()
 void TImExternalToServer::Execute()
 {
     m_refused.store(0);
-    RunGuarded(kTitle, kDone, [this] { synchronise(); });
+    RunGuarded(kTitle, StrConst::ImportDone, [this] { synchronise(); });
 }
 
 void TImExternalToServer::ThreadCleanup()
@@ -310,10 +307,8 @@ void TImExternalToServer::synchronise()
          {std::pair{QStringLiteral("Region"), &TImExternalToServer::copyRegions},
           std::pair{QStringLiteral("HospType"), &TImExternalToServer::copyHospTypes},
           std::pair{QStringLiteral("Hospital"), &TImExternalToServer::copyHospitals}}) {
-        Log(kImportTable + table);
-        const int count = (this->*copy)(esvs, center);
-        Log(QString::number(count) + kRecords);
-        Log(QString());
+        Log(StrConst::ImportTable + table);
+        LogRecordCount((this->*copy)(esvs, center));
     }
 }
 

@@ -20,17 +20,12 @@
 namespace {
 
 const QString kTitle = QStringLiteral("Импорт анкет и внутренних справочников");
-const QString kDone = QStringLiteral("Импорт данных завершен");
 const QString kCheckTitle = QStringLiteral("Проверка пакета рабочей станции");
 const QString kCheckDone = QStringLiteral("Проверка пакета завершена; база данных не изменена");
 const QString kFilter = QStringLiteral("Копия внутренних справочников (*.w2s)");
-const QString kFolderExists = QStringLiteral("Папка уже существует");
-const QString kCannotCreate = QStringLiteral("Невозможно создать папку");
 const QString kUnpacking = QStringLiteral("Извлечение из архива...");
 const QString kUnpackFailed = QStringLiteral("Ошибка при извлечении из архива");
-const QString kImportTable = QStringLiteral("Импорт данных в таблицу: ");
 const QString kDeleting = QStringLiteral("Удаление репликации: ");
-const QString kLineBreak = QStringLiteral("\r\n");
 const QString kTempAlias = QStringLiteral("AIS_RODE_SRV_IMPOR_TEMP");
 const QString kLocked =
     QStringLiteral("Импорт уже выполняется с другого рабочего места или в другом окне. Дождитесь "
@@ -110,7 +105,7 @@ void TImWorkstationToServer::Execute()
     if (m_dryRun)
         RunGuarded(kCheckTitle, kCheckDone, [this] { importPackage(); });
     else
-        RunGuarded(kTitle, kDone, [this] { importPackage(); });
+        RunGuarded(kTitle, StrConst::ImportDone, [this] { importPackage(); });
 }
 
 void TImWorkstationToServer::ThreadCleanup()
@@ -204,9 +199,9 @@ void TImWorkstationToServer::mergePackage(const QString &package)
 
     const QString work = ImportWorkFolder(AppInfo->ImportPath, package);
     if (QFileInfo(work).isDir())
-        throw ERplException(kFolderExists + kLineBreak + work);
+        throw ERplException(StrConst::FolderExists + StrConst::LineBreak + work);
     if (!QDir().mkdir(work))
-        throw ERplException(kCannotCreate + kLineBreak + work);
+        throw ERplException(StrConst::CannotCreateFolder + StrConst::LineBreak + work);
     {
         WorkFolderGuard folder(work);
 
@@ -219,7 +214,7 @@ void TImWorkstationToServer::mergePackage(const QString &package)
             0) {
             const QString reason = archiverReason(errorOutput);
             throw ERplException(kUnpackFailed +
-                                (reason.isEmpty() ? QString() : kLineBreak + reason));
+                                (reason.isEmpty() ? QString() : StrConst::LineBreak + reason));
         }
         Log(QString());
         Position = 20;
@@ -400,7 +395,7 @@ void TImWorkstationToServer::ImportFolder(const QString &folder)
          &TSIEDM::colDocDiag},
     };
     for (const Step &s : steps) {
-        Log(kImportTable + QString::fromLatin1(s.label));
+        Log(StrConst::ImportTable + QString::fromLatin1(s.label));
         m_walk = Walk{};
         m_stepRegistrations = 0;
         m_stepLabel = QString::fromLatin1(s.label);

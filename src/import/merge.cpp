@@ -10,7 +10,6 @@
 
 namespace {
 
-const QString kRecords = QStringLiteral(" записей");
 const QString kProcessed = QStringLiteral(" записей обработано");
 
 // Package column -> central column, resolved once per table.
@@ -221,10 +220,6 @@ int TImWorkstationToServer::mergeTable(TTable &wst, std::initializer_list<TTable
     std::vector<TDataSet *> sets{&wst};
     sets.insert(sets.end(), targets.begin(), targets.end());
     TCloseOnExit close(std::move(sets));
-    const auto logCount = [this] {
-        Log(QString::number(m_walk.committed) + kRecords);
-        Log(QString());
-    };
     try {
         for (TTable *target : targets)
             target->Open();
@@ -244,10 +239,10 @@ int TImWorkstationToServer::mergeTable(TTable &wst, std::initializer_list<TTable
             },
             progressLines);
     } catch (...) {
-        logCount();
+        LogRecordCount(m_walk.committed);
         throw;
     }
-    logCount();
+    LogRecordCount(m_walk.committed);
     return m_walk.committed;
 }
 

@@ -151,6 +151,12 @@ void TRplThread::Log(const QString &message)
     writeLogLine(message);
 }
 
+void TRplThread::LogRecordCount(int count)
+{
+    Log(QString::number(count) + StrConst::Records);
+    Log(QString());
+}
+
 void TRplThread::UpdateGauge()
 {
     // The gauge shows whole percents: a step that does not change the figure is not worth a

@@ -69,6 +69,8 @@ protected:
 
     // Appends a line to the window and to the log file (flushed at once).
     void Log(const QString &message);
+    // Ends a table's part of the log: its count of records (" записей") and an empty line.
+    void LogRecordCount(int count);
     // Shows ProgressPercent() on the gauge.
     void UpdateGauge();
     // Raises ERplException "Прервано пользователем" once a stop was requested.
