@@ -170,28 +170,25 @@ void TImWorkstationToServer::importPackage()
         }
     }
     TJournaledRun run(journal, m_package);
+    // A journal that cannot be written costs the run only its record.
+    const auto finish = [&](const QString &result, const QString &error) {
+        try {
+            for (const TImportTableCounts &counts : std::as_const(m_counts))
+                run.TableImported(counts);
+            run.Finish(result, error);
+        } catch (const Exception &journalError) {
+            Log(JournalFailure + journalError.Message());
+        }
+    };
     try {
         mergePackage(package);
     } catch (const std::exception &e) {
         const Exception *own = dynamic_cast<const Exception *>(&e);
-        const QString message = own ? own->Message() : QString::fromLocal8Bit(e.what());
-        try {
-            for (const TImportTableCounts &counts : std::as_const(m_counts))
-                run.TableImported(counts);
-            run.Finish(Terminated() ? ImportResultCancelled : ImportResultFailed, message);
-        } catch (const Exception &journalError) {
-            Log(JournalFailure + journalError.Message());
-        }
+        finish(Terminated() ? ImportResultCancelled : ImportResultFailed,
+               own ? own->Message() : QString::fromLocal8Bit(e.what()));
         throw;
     }
-    try {
-        for (const TImportTableCounts &counts : std::as_const(m_counts))
-            run.TableImported(counts);
-        run.Finish(ImportResultSucceeded);
-    } catch (const Exception &journalError) {
-        // The package is in; only its record is missing.
-        Log(JournalFailure + journalError.Message());
-    }
+    finish(ImportResultSucceeded, QString());
 }
 
 void TImWorkstationToServer::mergePackage(const QString &package)
