@@ -31,13 +31,19 @@
 #include <unistd.h>
 #endif
 
-namespace {
+QTextStream &ConsoleOut()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
 
-QTextStream &err()
+QTextStream &ConsoleErr()
 {
     static QTextStream stream(stderr);
     return stream;
 }
+
+namespace {
 
 // Reads a line from the terminal without showing it.
 QString readHiddenLine()
@@ -64,7 +70,7 @@ QString readHiddenLine()
     if (tty)
         tcsetattr(STDIN_FILENO, TCSANOW, &old);
 #endif
-    err() << Qt::endl;
+    ConsoleErr() << Qt::endl;
     return QString::fromLocal8Bit(line.c_str());
 }
 
@@ -93,10 +99,10 @@ bool consoleLogin(const QString &database, QString &user, QString &password)
         password.clear();
         return true;
     }
-    err() << (esvs ? QStringLiteral("Пароль пользователя \"%1\" базы данных ЕСВС (%2): ")
-                   : QStringLiteral("Пароль пользователя \"%1\" базы данных %2: "))
-                 .arg(user, database)
-          << Qt::flush;
+    ConsoleErr() << (esvs ? QStringLiteral("Пароль пользователя \"%1\" базы данных ЕСВС (%2): ")
+                          : QStringLiteral("Пароль пользователя \"%1\" базы данных %2: "))
+                        .arg(user, database)
+                 << Qt::flush;
     password = readHiddenLine();
     return true;
 }
@@ -258,10 +264,11 @@ int RunConsole(const QStringList &arguments, const QString &exePath)
     parser.addOption(syncOption);
     if (!parser.parse(withoutQtOptions(arguments))) {
         const QStringList unknown = parser.unknownOptionNames();
-        err() << (unknown.isEmpty() ? QStringLiteral("Неверная командная строка. Справка: --help")
-                                    : QStringLiteral("Неизвестный параметр командной строки: ") +
-                                          unknown.join(QStringLiteral(", ")))
-              << Qt::endl;
+        ConsoleErr() << (unknown.isEmpty()
+                             ? QStringLiteral("Неверная командная строка. Справка: --help")
+                             : QStringLiteral("Неизвестный параметр командной строки: ") +
+                                   unknown.join(QStringLiteral(", ")))
+                     << Qt::endl;
         return 2;
     }
     if (parser.isSet(help)) {
@@ -277,25 +284,25 @@ int RunConsole(const QStringList &arguments, const QString &exePath)
         (parser.isSet(forceOption) && !importing && !importAll) ||
         (parser.isSet(dryRunOption) && (!importing || parser.isSet(forceOption))) ||
         !parser.positionalArguments().isEmpty()) {
-        err() << QStringLiteral("Неизвестные параметры командной строки. Справка: --help")
-              << Qt::endl;
+        ConsoleErr() << QStringLiteral("Неизвестные параметры командной строки. Справка: --help")
+                     << Qt::endl;
         return 2;
     }
     bool ok = sync || importing || importAll;
     const int wstGID = ok ? 0 : parser.value(exportOption).toInt(&ok);
     if (!ok) {
-        err() << QStringLiteral("Неверный идентификатор рабочей станции: %1")
-                     .arg(parser.value(exportOption))
-              << Qt::endl;
+        ConsoleErr() << QStringLiteral("Неверный идентификатор рабочей станции: %1")
+                            .arg(parser.value(exportOption))
+                     << Qt::endl;
         return 2;
     }
 
     TAliasStore &aliases = TAliasStore::Session();
     try {
         TAppInfo::Ui ui;
-        ui.ShowErrorBox = [](const QString &message) { err() << message << Qt::endl; };
+        ui.ShowErrorBox = [](const QString &message) { ConsoleErr() << message << Qt::endl; };
         ui.ShowSettingsDialog = [] {
-            err() << QStringLiteral("Настройте папки в оконной программе.") << Qt::endl;
+            ConsoleErr() << QStringLiteral("Настройте папки в оконной программе.") << Qt::endl;
             return false;
         };
         const std::unique_ptr<TAppInfo> info = LoadConfiguration(exePath, aliases, ui);
@@ -338,9 +345,9 @@ int RunConsole(const QStringList &arguments, const QString &exePath)
             return std::make_unique<TExServerToWorkstation>(window, wstGID);
         });
     } catch (const Exception &e) {
-        err() << e.Message() << Qt::endl;
+        ConsoleErr() << e.Message() << Qt::endl;
     } catch (const std::exception &e) {
-        err() << QString::fromLocal8Bit(e.what()) << Qt::endl;
+        ConsoleErr() << QString::fromLocal8Bit(e.what()) << Qt::endl;
     }
     return 1;
 }

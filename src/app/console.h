@@ -4,6 +4,8 @@
 
 #include <QStringList>
 
+class QTextStream;
+
 // The command-line mode for administrators who script their work:
 //   zoru-admin --export <WstGID>
 // runs the export for one workstation without a window, after the same configuration checks as
@@ -17,6 +19,10 @@
 inline constexpr const char *PasswordVariable = "ZORU_PASSWORD";
 // The same for the ЕСВС database (never given the central password).
 inline constexpr const char *EsvsPasswordVariable = "ZORU_ESVS_PASSWORD";
+
+// The terminal's output and error streams of the command line, one of each for all its parts.
+QTextStream &ConsoleOut();
+QTextStream &ConsoleErr();
 
 // True when the arguments ask for the command-line mode: anything besides the program name
 // and Qt's own options (-platform, -style, -geometry, ...), which keep the desktop program.

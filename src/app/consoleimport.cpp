@@ -12,18 +12,6 @@
 
 namespace {
 
-QTextStream &out()
-{
-    static QTextStream stream(stdout);
-    return stream;
-}
-
-QTextStream &err()
-{
-    static QTextStream stream(stderr);
-    return stream;
-}
-
 const QStringList kDictionarySteps = {QStringLiteral("City"), QStringLiteral("Street"),
                                       QStringLiteral("Post"), QStringLiteral("RegistrationArea")};
 
@@ -68,7 +56,7 @@ int RunConsoleImport(const QString &package, bool force, bool dryRun)
     if (dryRun)
         return e.code == 0 && e.problems > 0 ? 1 : e.code;
     if (e.refused) {
-        err() << kForceHint << Qt::endl;
+        ConsoleErr() << kForceHint << Qt::endl;
         return ExitAlreadyImported;
     }
     return e.code;
@@ -78,7 +66,8 @@ int RunConsoleImportAll(const TAppInfo &info, bool force)
 {
     const QStringList packages = ImportBatchPackages(info.ImportPath);
     if (packages.isEmpty()) {
-        out() << QStringLiteral("В папке импорта нет пакетов: ") << info.ImportPath << Qt::endl;
+        ConsoleOut() << QStringLiteral("В папке импорта нет пакетов: ") << info.ImportPath
+                     << Qt::endl;
         return 0;
     }
     QList<TImportBatchEntry> entries;
@@ -107,15 +96,15 @@ int RunConsoleImportAll(const TAppInfo &info, bool force)
 
     const QStringList summary = ImportBatchSummary(entries);
     for (const QString &line : summary)
-        out() << line << Qt::endl;
+        ConsoleOut() << line << Qt::endl;
     try {
         AppendToLogFile(info.AppFolder(), summary);
     } catch (const Exception &e) {
-        err() << e.Message() << Qt::endl;
+        ConsoleErr() << e.Message() << Qt::endl;
     }
     for (const TImportBatchEntry &entry : std::as_const(entries))
         if (entry.Result == QLatin1String("пропущен")) {
-            err() << kForceHint << Qt::endl;
+            ConsoleErr() << kForceHint << Qt::endl;
             break;
         }
     if (stopped)
