@@ -47,6 +47,7 @@ Ended importOne(const QString &package, bool force, bool dryRun = false)
 }
 
 const QString kForceHint = QStringLiteral("Для повторного импорта укажите --force.");
+const QString kSkipped = QStringLiteral("пропущен");
 
 } // namespace
 
@@ -72,6 +73,8 @@ int RunConsoleImportAll(const TAppInfo &info, bool force)
     }
     QList<TImportBatchEntry> entries;
     int stopped = 0;
+    bool skipped = false;
+    bool failed = false;
     for (const QString &package : packages) {
         QElapsedTimer timer;
         timer.start();
@@ -84,9 +87,11 @@ int RunConsoleImportAll(const TAppInfo &info, bool force)
             entry.Rows +=
                 kDictionarySteps.contains(c.Table) ? c.NewMappings : c.NewRows + c.EditedRows;
         entry.Result = e.code == 0    ? ImportResultSucceeded
-                       : e.refused    ? QStringLiteral("пропущен")
+                       : e.refused    ? kSkipped
                        : e.code > 128 ? ImportResultCancelled
                                       : ImportResultFailed;
+        skipped = skipped || entry.Result == kSkipped;
+        failed = failed || entry.Result != ImportResultSucceeded;
         entries << entry;
         if (e.code > 128) {
             stopped = e.code;
@@ -102,15 +107,9 @@ int RunConsoleImportAll(const TAppInfo &info, bool force)
     } catch (const Exception &e) {
         ConsoleErr() << e.Message() << Qt::endl;
     }
-    for (const TImportBatchEntry &entry : std::as_const(entries))
-        if (entry.Result == QLatin1String("пропущен")) {
-            ConsoleErr() << kForceHint << Qt::endl;
-            break;
-        }
+    if (skipped)
+        ConsoleErr() << kForceHint << Qt::endl;
     if (stopped)
         return stopped;
-    for (const TImportBatchEntry &entry : std::as_const(entries))
-        if (entry.Result != ImportResultSucceeded)
-            return 1;
-    return 0;
+    return failed ? 1 : 0;
 }
