@@ -254,14 +254,14 @@ QString TImExternalToServer::RegionCodeOf(const QVariant &okato)
 TImExternalToServer::TImExternalToServer(TJobWindow &window) : TSrvRplThread(window)
 {
     // The alias key is read first: without it there is nothing to log in to.
-    const QString alias = AppInfo->ESVSDBAlias();
-    m_esvs = std::make_unique<TDatabase>(kEsvsDatabaseName, &AppInfo->Aliases());
+    const QString alias = Info().ESVSDBAlias();
+    m_esvs = std::make_unique<TDatabase>(kEsvsDatabaseName, &Info().Aliases());
     m_esvs->AliasName = alias;
     m_esvs->ReadOnly = true;
     m_esvs->LoginPrompt = true;
-    m_esvs->Params = {QStringLiteral("USER NAME=") + AppInfo->ReadString(StrConst::SettingsSection,
-                                                                         StrConst::UserNameESVSKey,
-                                                                         QString())};
+    m_esvs->Params = {QStringLiteral("USER NAME=") + Info().ReadString(StrConst::SettingsSection,
+                                                                       StrConst::UserNameESVSKey,
+                                                                       QString())};
     m_esvs->Open();
 }
 

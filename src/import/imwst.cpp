@@ -124,7 +124,7 @@ QString TImWorkstationToServer::ChoosePackage()
     const QString current = QDir::currentPath();
     QString chosen;
     Synchronize([&] {
-        QDir::setCurrent(AppInfo->ImportPath);
+        QDir::setCurrent(Info().ImportPath);
         chosen = TDialogs::OpenFile(QString(), kFilter);
     });
     QDir::setCurrent(current);
@@ -159,7 +159,7 @@ void TImWorkstationToServer::importPackage()
     }
     // The journal records the run on a connection of its own, so that neither a failure nor a
     // rollback of the merge takes the record with it.
-    m_package = ReadPackageInfo(AppInfo->AppFolder(), package);
+    m_package = ReadPackageInfo(Info().AppFolder(), package);
     TImportJournal journal(Center());
     if (const std::optional<QDateTime> imported = journal.LastSuccess(m_package.Sha256)) {
         const bool again = m_repeatPolicy == TRepeatPolicy::Force ||
@@ -194,7 +194,7 @@ void TImWorkstationToServer::importPackage()
 void TImWorkstationToServer::mergePackage(const QString &package)
 {
 
-    const QString work = ImportWorkFolder(AppInfo->ImportPath, package);
+    const QString work = ImportWorkFolder(Info().ImportPath, package);
     if (QFileInfo(work).isDir())
         throw ERplException(StrConst::FolderExists + StrConst::LineBreak + work);
     if (!QDir().mkdir(work))
@@ -207,8 +207,7 @@ void TImWorkstationToServer::mergePackage(const QString &package)
         CheckTerminated();
         Log(kUnpacking);
         QString errorOutput;
-        if (RunArchiver(UnpackCommandLine(AppInfo->AppFolder(), work, package), &errorOutput) !=
-            0) {
+        if (RunArchiver(UnpackCommandLine(Info().AppFolder(), work, package), &errorOutput) != 0) {
             const QString reason = archiverReason(errorOutput);
             throw ERplException(kUnpackFailed +
                                 (reason.isEmpty() ? QString() : StrConst::LineBreak + reason));
