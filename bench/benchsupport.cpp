@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSqlError>
 #include <sys/resource.h>
 
 namespace bench {
@@ -67,6 +68,20 @@ double CpuSeconds(bool withChildren)
                  static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
     }
     return total;
+}
+
+QSqlQuery Exec(const QSqlDatabase &db, const QString &sql)
+{
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.exec(sql))
+        throw EDBEngineError(engineMessage(q.lastError()), sql);
+    return q;
+}
+
+QSqlQuery Exec(TDatabase &db, const QString &sql)
+{
+    return Exec(db.Sql(), sql);
 }
 
 QString RunProgram(const QString &program, const QStringList &args)

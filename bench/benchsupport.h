@@ -9,6 +9,7 @@
 #include "replication/jobwindow.h"
 
 #include <QCommandLineOption>
+#include <QSqlQuery>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -27,6 +28,10 @@ void ResetPeak();
 // CPU seconds (user and system) of this process so far, and of the children it waited for when
 // asked: on a busy machine the wall time says more about the neighbours than about the code.
 double CpuSeconds(bool withChildren = false);
+
+// Runs a statement, forward only; throws EDBEngineError with the engine's message.
+QSqlQuery Exec(const QSqlDatabase &db, const QString &sql);
+QSqlQuery Exec(TDatabase &db, const QString &sql);
 
 // A job window that only keeps the messages.
 class SilentWindow : public TJobWindow

@@ -57,13 +57,6 @@ std::unique_ptr<TDatabase> connect(TAliasStore &store, const Target &t)
     return db;
 }
 
-void exec(TDatabase &db, const QString &sql)
-{
-    QSqlQuery q(db.Sql());
-    if (!q.exec(sql))
-        throw EDBEngineError(engineMessage(q.lastError()), sql);
-}
-
 // Runs one phase in a child process; prints rows/s and the child's peak memory.
 void phase(const char *name, const Target &t, int rows,
            const std::function<void(TDatabase &)> &body)
@@ -108,9 +101,10 @@ void run(const Target &t, int rows)
                                       "IDENTITY PRIMARY KEY"));
     const QDateTime now = QDateTime::currentDateTime();
     auto reset = [&](TDatabase &db) {
-        exec(db, QStringLiteral("DROP TABLE IF EXISTS PERSON"));
-        exec(db, ddl);
-        exec(db, QStringLiteral("CREATE UNIQUE INDEX UNI_PERSON ON PERSON (PRNLID, WSTGID)"));
+        bench::Exec(db, QStringLiteral("DROP TABLE IF EXISTS PERSON"));
+        bench::Exec(db, ddl);
+        bench::Exec(db,
+                    QStringLiteral("CREATE UNIQUE INDEX UNI_PERSON ON PERSON (PRNLID, WSTGID)"));
     };
     phase("raw insert", t, rows, [&](TDatabase &db) {
         reset(db);
@@ -222,13 +216,13 @@ int main(int argc, char **argv)
         store.SetConfigMode(TAliasStore::ConfigMode::RunOnly);
         auto adminDb =
             connect(store, {QStringLiteral("pg"), QStringLiteral("POSTGRESQL"), admin, creds});
-        exec(*adminDb, QStringLiteral("CREATE DATABASE ") + name +
-                           QStringLiteral(" ENCODING 'UTF8' TEMPLATE template0"));
+        bench::Exec(*adminDb, QStringLiteral("CREATE DATABASE ") + name +
+                                  QStringLiteral(" ENCODING 'UTF8' TEMPLATE template0"));
         QStringList params = admin;
         params.last() = QStringLiteral("DATABASE NAME=") + name;
         run({QStringLiteral("postgresql"), QStringLiteral("POSTGRESQL"), params, creds}, rows);
-        exec(*adminDb,
-             QStringLiteral("DROP DATABASE IF EXISTS ") + name + QStringLiteral(" WITH (FORCE)"));
+        bench::Exec(*adminDb, QStringLiteral("DROP DATABASE IF EXISTS ") + name +
+                                  QStringLiteral(" WITH (FORCE)"));
     }
     return 0;
 }

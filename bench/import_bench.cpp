@@ -41,17 +41,9 @@ struct Server
     QString user, password;
 };
 
-QSqlQuery exec(TDatabase &db, const QString &sql)
-{
-    QSqlQuery q(db.Sql());
-    if (!q.exec(sql))
-        throw EDBEngineError(engineMessage(q.lastError()), sql);
-    return q;
-}
-
 int scalar(TDatabase &db, const QString &sql)
 {
-    QSqlQuery q = exec(db, sql);
+    QSqlQuery q = Exec(db, sql);
     return q.next() ? q.value(0).toInt() : 0;
 }
 
@@ -243,9 +235,9 @@ Result benchOne(int persons, const QString &scale, const std::optional<Server> &
     if (server) {
         maintenance = serverDb(serverAliases, *server, QStringLiteral("postgres"));
         for (const QString &name : QStringList{dbName, floorName, dbName + QStringLiteral("_esvs")})
-            exec(*maintenance, QStringLiteral("DROP DATABASE IF EXISTS ") + name);
-        exec(*maintenance, QStringLiteral("CREATE DATABASE ") + dbName);
-        exec(*maintenance, QStringLiteral("CREATE DATABASE ") + floorName);
+            Exec(*maintenance, QStringLiteral("DROP DATABASE IF EXISTS ") + name);
+        Exec(*maintenance, QStringLiteral("CREATE DATABASE ") + dbName);
+        Exec(*maintenance, QStringLiteral("CREATE DATABASE ") + floorName);
     }
     struct DropDatabases
     {

@@ -27,18 +27,9 @@ namespace {
 
 using namespace bench;
 
-QSqlQuery exec(const QSqlDatabase &db, const QString &sql)
-{
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    if (!q.exec(sql))
-        throw EDBEngineError(engineMessage(q.lastError()), sql);
-    return q;
-}
-
 std::vector<QVariantList> readAll(const QSqlDatabase &db, const QStringList &sql)
 {
-    QSqlQuery q = exec(db, sql.join(QLatin1Char('\n')));
+    QSqlQuery q = Exec(db, sql.join(QLatin1Char('\n')));
     std::vector<QVariantList> rows;
     while (q.next()) {
         QVariantList row;
@@ -128,10 +119,10 @@ void floorRun(TDatabase &center, const std::vector<QVariantList> &regions,
         type.Run(row);
     }
     QHash<QString, QVariant> regionByCode;
-    for (QSqlQuery q = exec(db, QStringLiteral("SELECT REGOKATO, REGGID FROM REGION")); q.next();)
+    for (QSqlQuery q = Exec(db, QStringLiteral("SELECT REGOKATO, REGGID FROM REGION")); q.next();)
         regionByCode.insert(q.value(0).toString(), q.value(1));
     QHash<qint64, QVariant> typeById;
-    for (QSqlQuery q = exec(db, QStringLiteral("SELECT IDTMU, HTPGID FROM HOSPTYPE")); q.next();)
+    for (QSqlQuery q = Exec(db, QStringLiteral("SELECT IDTMU, HTPGID FROM HOSPTYPE")); q.next();)
         typeById.insert(q.value(0).toLongLong(), q.value(1));
     Upsert hospital(db, QStringLiteral("HOSPITAL"), TImExternalToServer::HospitalFields(),
                     QStringLiteral("IDMU"));
