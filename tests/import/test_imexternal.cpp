@@ -15,39 +15,28 @@ namespace {
 const QString kSep = QString(65, QLatin1Char('-'));
 const QString kEsvsAlias = QStringLiteral("ESVS_TEST");
 
-QString padded(const char *code)
-{
-    return QString::fromLatin1(code).leftJustified(13, QLatin1Char(' '));
-}
-
-// ЕСВС as the tests know it: regions at two RAZDEL levels, one known only to ЕСВС, addresses
-// with an 11-character and a blank code, types and hospitals.
+// ЕСВС as the tests know it: regions at two RAZDEL levels, one known only to ЕСВС, codes padded
+// to 13 as a fixed-length column holds them, addresses with an 11-character and a blank code,
+// types and hospitals.
 void fillEsvs(CentralDb &e)
 {
-    const QString adres = QStringLiteral("INSERT INTO ADRES VALUES (?, ?, ?, ?)");
-    e.Exec(adres, {1, QStringLiteral("Омская область"), padded("52000000000"), 1});
-    e.Exec(adres, {2, QStringLiteral("Омская область (МО)"), padded("52000000000"), 2});
-    e.Exec(adres, {3, QStringLiteral("Тюменская область"), padded("71000000000"), 1});
-    e.Exec(adres, {4, QStringLiteral("Тарский район"), padded("52254000000"), 1});
-    e.Exec(adres, {5, QStringLiteral("Республика Алтай"), padded("84000000000"), 1});
-    e.Exec(adres, {10, QStringLiteral("г. Тара, ул. Советская, 1"), padded("52254501000"), 3});
-    e.Exec(adres, {11, QStringLiteral("без кода"), padded(""), 3});
-    const QString tmu = QStringLiteral("INSERT INTO TMU (IDTMU, TMU, CODTMU) VALUES (?, ?, ?)");
-    e.Exec(tmu, {1, QStringLiteral("Центральная районная больница"), QStringLiteral("црб")});
-    e.Exec(tmu,
-           {2, QStringLiteral("Фельдшерско-акушерский пункт"), QStringLiteral("фельдшерско-ак")});
-    const QString mu = QStringLiteral(
-        "INSERT INTO MU (IDMU, MU, IDTMU, OFFICE, RSECNAME, OMS, EMAIL, EMSIZE, IDADRES) "
-        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
-    e.Exec(mu, {100, QStringLiteral("Тарская црб"), 1, true, false, true,
-                QStringLiteral("tara.crb.glavvrach@zdrav.omskportal.ru.x"), 2048, 10});
-    e.Exec(mu, {101, QStringLiteral("ФАП д. Ложниково"), 2, false, true, false, QVariant(),
-                QVariant(), QVariant()});
-    e.Exec(mu,
-           {102, QStringLiteral("Без кода"), 77, false, false, false, QVariant(), QVariant(), 11});
-    e.Exec(mu, {103, QVariant(), 1, false, false, false, QVariant(), QVariant(), 1});
-    e.Exec(mu,
-           {104, QStringLiteral("Областная больница"), 1, true, true, true, QVariant(), 512, 1});
+    e.Exec(QStringLiteral(
+        "INSERT INTO ADRES VALUES (1, 'Омская область', '52000000000  ', 1), "
+        "(2, 'Омская область (МО)', '52000000000  ', 2), "
+        "(3, 'Тюменская область', '71000000000  ', 1), (4, 'Тарский район', '52254000000  ', 1), "
+        "(5, 'Республика Алтай', '84000000000  ', 1), "
+        "(10, 'г. Тара, ул. Советская, 1', '52254501000  ', 3), "
+        "(11, 'без кода', '             ', 3)"));
+    e.Exec(QStringLiteral("INSERT INTO TMU (IDTMU, TMU, CODTMU) VALUES "
+                          "(1, 'Центральная районная больница', 'црб'), "
+                          "(2, 'Фельдшерско-акушерский пункт', 'фельдшерско-ак')"));
+    e.Exec(QStringLiteral(
+        "INSERT INTO MU (IDMU, MU, IDTMU, OFFICE, RSECNAME, OMS, EMAIL, EMSIZE, IDADRES) VALUES "
+        "(100, 'Тарская црб', 1, '1', '0', '1', 'tara.crb.glavvrach@zdrav.omskportal.ru.x', 2048, "
+        "10), (101, 'ФАП д. Ложниково', 2, '0', '1', '0', NULL, NULL, NULL), "
+        "(102, 'Без кода', 77, '0', '0', '0', NULL, NULL, 11), "
+        "(103, NULL, 1, '0', '0', '0', NULL, NULL, 1), "
+        "(104, 'Областная больница', 1, '1', '1', '1', NULL, 512, 1)"));
 }
 
 // The centre before the run: a region and a type known by their ЕСВС keys, a type ЕСВС has
@@ -55,12 +44,11 @@ void fillEsvs(CentralDb &e)
 void fillCenter(CentralDb &c)
 {
     c.Exec(QStringLiteral("INSERT INTO REGION VALUES (7, 'ТЮМЕНСКАЯ ОБЛ.', '71000000000')"));
-    c.Exec(QStringLiteral("INSERT INTO HOSPTYPE (HTPGID, IDTMU, TMU) VALUES (5, 1, 'ЦРБ')"));
-    c.Exec(QStringLiteral("INSERT INTO HOSPTYPE (HTPGID, IDTMU, TMU) VALUES (6, 99, 'УДАЛЁН')"));
-    c.Exec(QStringLiteral("INSERT INTO HOSPITAL (HSPGID, IDMU, MU, FAX, MAILADR, HTPGID) VALUES "
-                          "(20, 100, 'СТАРОЕ ИМЯ', '22-22-22', 'УЛ. ЛЕНИНА, 1', 6)"));
-    c.Exec(QStringLiteral("INSERT INTO HOSPITAL (HSPGID, IDMU, MU, HTPGID, REGGID) VALUES "
-                          "(21, 900, 'ТОЛЬКО В ЦЕНТРЕ', 6, 7)"));
+    c.Exec(QStringLiteral(
+        "INSERT INTO HOSPTYPE (HTPGID, IDTMU, TMU) VALUES (5, 1, 'ЦРБ'), (6, 99, 'УДАЛЁН')"));
+    c.Exec(QStringLiteral("INSERT INTO HOSPITAL (HSPGID, IDMU, MU, FAX, MAILADR, HTPGID, REGGID) "
+                          "VALUES (20, 100, 'СТАРОЕ ИМЯ', '22-22-22', 'УЛ. ЛЕНИНА, 1', 6, NULL), "
+                          "(21, 900, 'ТОЛЬКО В ЦЕНТРЕ', NULL, NULL, 6, 7)"));
 }
 
 // The central and the ЕСВС database of one backend, filled.
@@ -307,8 +295,8 @@ private Q_SLOTS:
         Databases own(backend);
         use(own);
         if (stopOn.isEmpty())
-            own.esvs.Exec(QStringLiteral("INSERT INTO ADRES VALUES (99, NULL, ?, 1)"),
-                          {padded("99000000000")});
+            own.esvs.Exec(
+                QStringLiteral("INSERT INTO ADRES VALUES (99, NULL, '99000000000  ', 1)"));
         jobtest::RecordingWindow w;
         QCOMPARE(sync(w, nullptr, stopOn), 2);
         QCOMPARE(w.lines.at(w.lines.size() - 2), kSep);
@@ -326,7 +314,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QVariant>("okato");
         QTest::addColumn<QString>("code");
-        QTest::newRow("padded 11") << QVariant(padded("52254501000")) << "52254000000";
+        QTest::newRow("padded 11") << QVariant(QStringLiteral("52254501000  ")) << "52254000000";
         QTest::newRow("shorter than six") << QVariant(QStringLiteral("5201 ")) << "";
         QTest::newRow("six") << QVariant(QStringLiteral("123456")) << "000000";
     }
