@@ -4,6 +4,7 @@
 #include "core/inifile.h"
 #include "core/paths.h"
 #include "core/strconst.h"
+#include "core/volumenames.h"
 #include "data/siedm.h"
 #include "demodata.h"
 #include "engine/database.h"
@@ -872,9 +873,8 @@ QString centralPassword(const PackageOptions &options)
 void removeVolumes(const QString &first)
 {
     QFile::remove(first);
-    const QString base = first.left(first.lastIndexOf(QLatin1Char('.')));
-    for (int i = 0;; ++i) {
-        const QString volume = base + QStringLiteral(".w%1").arg(i, 2, 10, QLatin1Char('0'));
+    for (int i = 1;; ++i) {
+        const QString volume = VolumeCandidates(first, i).constFirst();
         if (!QFileInfo::exists(volume))
             break;
         QFile::remove(volume);
@@ -956,7 +956,7 @@ PackageSummary WritePackage(const PackageOptions &options)
         name = SafeFileName(summary.wstName.left(12)) + QLatin1Char('_') + stamp;
         first = paths::includeTrailing(importPath) + name + WstToSrvExtension;
         if (!QFileInfo::exists(first) &&
-            !QFileInfo::exists(paths::includeTrailing(importPath) + name + QStringLiteral(".w00")))
+            !QFileInfo::exists(VolumeCandidates(first, 1).constFirst()))
             break;
         t = t.addSecs(1);
     }
