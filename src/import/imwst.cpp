@@ -4,6 +4,7 @@
 #include "core/paths.h"
 #include "core/strconst.h"
 #include "engine/database.h"
+#include "engine/transaction.h"
 #include "import/packageinfo.h"
 #include "replication/archive.h"
 #include "replication/replicator.h"
@@ -16,6 +17,7 @@
 #include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <optional>
 
 namespace {
 
@@ -288,21 +290,10 @@ void TImWorkstationToServer::ImportFolder(const QString &folder)
         TImWorkstationToServer &job;
         ~Unlock() { job.releaseImportLock(); }
     } unlock{*this};
-    // A dry run: one transaction over the whole merge, rolled back whatever happens.
-    struct DryRun
-    {
-        TDatabase *db;
-        ~DryRun()
-        {
-            try {
-                if (db && db->InTransaction())
-                    db->Rollback();
-            } catch (...) {
-            }
-        }
-    } dryRun{m_dryRun ? &Center() : nullptr};
+    // A dry run: one transaction over the whole merge, never committed.
+    std::optional<TTransaction> dryRun;
     if (m_dryRun)
-        Center().StartTransaction();
+        dryRun.emplace(Center());
 
     TAliasStore &aliases = Center().Aliases();
     if (aliases.IsAlias(kTempAlias))
