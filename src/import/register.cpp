@@ -78,13 +78,14 @@ QVariant identifier(const QVariant &value, const char *name)
     return engine::ConvertValue(value, TFieldType::ftLargeint, 0, QString::fromLatin1(name));
 }
 
-// "insert into <table> values(?, ?, ...)" for the identifier and columns 2..n of a package row.
+// "insert into <table> values(?, ?, ...)" for the identifier and columns 2..width of a package
+// row (width -1: all its columns; Null beyond its end).
 void insertRow(TQuery &q, const QString &table, const QVariant &id,
-               const QList<const TField *> &row)
+               const QList<const TField *> &row, int width = -1)
 {
     QVariantList values{id};
-    for (int i = 1; i < row.size(); ++i)
-        values << bindable(row.at(i));
+    for (int i = 1; i < (width < 0 ? row.size() : width); ++i)
+        values << column(row, i);
     QStringList marks;
     for (qsizetype i = 0; i < values.size(); ++i)
         marks << QStringLiteral("?");
@@ -93,6 +94,21 @@ void insertRow(TQuery &q, const QString &table, const QVariant &id,
                 marks.join(QStringLiteral(", ")) + QLatin1Char(')'),
             values);
     q.ExecSQL();
+}
+
+// Copies the package's row of a dictionary table (see insertRow for width) into the centre when
+// the centre lacks it, and moves the centre's numbering past it. id Null: nothing to copy.
+void copyMissing(TQuery &srv, TQuery &wst, TDatabase &center, const QString &table,
+                 const QString &key, const QVariant &id, int width = -1)
+{
+    if (engine::IsNullValue(id))
+        return;
+    const QString where = QStringLiteral(" where ") + key + QStringLiteral(" = :") + key;
+    if (count(srv, QStringLiteral("select count(*) from ") + table + where, {id}) != 0)
+        return;
+    insertRow(srv, table, id, firstRow(wst, QStringLiteral("select * from ") + table + where, {id}),
+              width);
+    MoveNumberingPast(center, table.toUpper(), key.toUpper());
 }
 
 } // namespace
@@ -178,25 +194,10 @@ void TImWorkstationToServer::registerInTransaction(int w, int u)
         const QVariant htpgid = identifier(column(hsp, 0), "htpgid");
         const QVariant reggid = identifier(column(hsp, 1), "reggid");
 
-        if (!engine::IsNullValue(reggid) &&
-            count(srv, QStringLiteral("select count(*) from region where reggid = :reggid"),
-                  {reggid}) == 0) {
-            const QList<const TField *> reg = firstRow(
-                wst, QStringLiteral("select * from region where reggid = :reggid"), {reggid});
-            const QVariantList values{column(reg, 0), column(reg, 1), column(reg, 2)};
-            prepare(srv, QStringLiteral("insert into region values(:reggid, :regname, :regokato)"),
-                    values);
-            srv.ExecSQL();
-            MoveNumberingPast(Center(), QStringLiteral("REGION"), QStringLiteral("REGGID"));
-        }
-        if (!engine::IsNullValue(htpgid) &&
-            count(srv, QStringLiteral("select count(*) from hosptype where htpgid = :htpgid"),
-                  {htpgid}) == 0) {
-            const QList<const TField *> type = firstRow(
-                wst, QStringLiteral("select * from hosptype where htpgid = :htpgid"), {htpgid});
-            insertRow(srv, QStringLiteral("hosptype"), htpgid, type);
-            MoveNumberingPast(Center(), QStringLiteral("HOSPTYPE"), QStringLiteral("HTPGID"));
-        }
+        copyMissing(srv, wst, Center(), QStringLiteral("region"), QStringLiteral("reggid"), reggid,
+                    3);
+        copyMissing(srv, wst, Center(), QStringLiteral("hosptype"), QStringLiteral("htpgid"),
+                    htpgid);
         if (engine::IsNullValue(hspgid))
             throw EDatabaseError(QStringLiteral("Не указано ЛПУ рабочей станции"));
         const QList<const TField *> hospital = firstRow(
@@ -206,16 +207,8 @@ void TImWorkstationToServer::registerInTransaction(int w, int u)
         insertRow(srv, QStringLiteral("hospital"), hspgid, hospital);
         MoveNumberingPast(Center(), QStringLiteral("HOSPITAL"), QStringLiteral("HSPGID"));
 
-        if (!engine::IsNullValue(brggid) &&
-            count(srv, QStringLiteral("select count(*) from brigade where brggid = :brggid"),
-                  {brggid}) == 0) {
-            const QList<const TField *> brigade = firstRow(
-                wst, QStringLiteral("select * from brigade where brggid = :brggid"), {brggid});
-            prepare(srv, QStringLiteral("insert into brigade values(:brggid, :brgname, :citygid)"),
-                    {brggid, column(brigade, 1), column(brigade, 2)});
-            srv.ExecSQL();
-            MoveNumberingPast(Center(), QStringLiteral("BRIGADE"), QStringLiteral("BRGGID"));
-        }
+        copyMissing(srv, wst, Center(), QStringLiteral("brigade"), QStringLiteral("brggid"), brggid,
+                    3);
     }
 
     prepare(srv,
