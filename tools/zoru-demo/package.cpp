@@ -52,29 +52,13 @@ Schema schemaOf(const char *columns, int keyFields)
          QString::fromLatin1(columns).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         const QString name = item.section(QLatin1Char(':'), 0, 0).trimmed();
         const QString type = item.section(QLatin1Char(':'), 1, 1).trimmed();
-        switch (type.at(0).toLatin1()) {
-        case 'I':
-            schema.fields.emplace_back(name, FieldType::Long);
-            break;
-        case 'S':
-            schema.fields.emplace_back(name, FieldType::Short);
-            break;
-        case 'F':
-            schema.fields.emplace_back(name, FieldType::Number);
-            break;
-        case 'B':
-            schema.fields.emplace_back(name, FieldType::Logical);
-            break;
-        case 'D':
-            schema.fields.emplace_back(name, FieldType::Date);
-            break;
-        case 'T':
-            schema.fields.emplace_back(name, FieldType::Timestamp);
-            break;
-        default:
+        static const std::map<char, FieldType> types = {
+            {'I', FieldType::Long},    {'S', FieldType::Short}, {'F', FieldType::Number},
+            {'B', FieldType::Logical}, {'D', FieldType::Date},  {'T', FieldType::Timestamp}};
+        if (const auto it = types.find(type.at(0).toLatin1()); it != types.end())
+            schema.fields.emplace_back(name, it->second);
+        else
             schema.fields.emplace_back(name, FieldType::Alpha, type.mid(1).toInt());
-            break;
-        }
     }
     return schema;
 }
