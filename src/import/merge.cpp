@@ -28,10 +28,18 @@ std::vector<Copy> resolveCopies(TDataSet &wst, TDataSet &central, const QStringL
     return copies;
 }
 
-void copyRow(const std::vector<Copy> &copies)
+// Writes the package row over the central row that was found, or as a new one; true when it
+// edited.
+bool writeRow(TTable &central, bool found, const std::vector<Copy> &copies)
 {
+    if (found)
+        central.Edit();
+    else
+        central.Append();
     for (const Copy &c : copies)
         c.to->SetAsVariant(c.from->AsVariant());
+    central.Post();
+    return found;
 }
 
 // An identifier of the package as an integer (Null: 0); text that is no number is refused.
@@ -276,9 +284,7 @@ int TImWorkstationToServer::ImportAuxTable(TTable &wst, TTable &central, const Q
             }
             QVariant id = naturalField->AsVariant();
             if (engine::IsNullValue(id)) {
-                central.Append();
-                copyRow(copies);
-                central.Post();
+                writeRow(central, false, copies);
                 ++m_walk.pendingTally.NewRows;
                 id = centralGid->AsVariant();
             }
@@ -306,16 +312,11 @@ int TImWorkstationToServer::ImportLocalTable(TTable &wst, TTable &central, const
         TField *wstField = wst.FieldByName(QStringLiteral("WstGID"));
 
         return [=, this, &central] {
-            const bool editing =
+            const bool found =
                 !ownField->IsNull() &&
                 central.Locate(keys, QVariantList{lidField->AsVariant(), wstField->AsVariant()});
-            if (editing)
-                central.Edit();
-            else
-                central.Append();
-            copyRow(copies);
-            central.Post();
-            ++(editing ? m_walk.pendingTally.EditedRows : m_walk.pendingTally.NewRows);
+            ++(writeRow(central, found, copies) ? m_walk.pendingTally.EditedRows
+                                                : m_walk.pendingTally.NewRows);
             return true;
         };
     });
@@ -335,16 +336,11 @@ int TImWorkstationToServer::ImportDiagTable(TTable &wst, TTable &central)
 
         return [=, this, &central] {
             RegisterOperator(packageInteger(*wstField), packageInteger(*userField));
-            const bool editing =
+            const bool found =
                 central.Locate(keys, QVariantList{docField->AsVariant(), diagField->AsVariant(),
                                                   typeField->AsVariant()});
-            if (editing)
-                central.Edit();
-            else
-                central.Append();
-            copyRow(copies);
-            central.Post();
-            ++(editing ? m_walk.pendingTally.EditedRows : m_walk.pendingTally.NewRows);
+            ++(writeRow(central, found, copies) ? m_walk.pendingTally.EditedRows
+                                                : m_walk.pendingTally.NewRows);
             return true;
         };
     });
