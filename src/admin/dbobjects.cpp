@@ -32,15 +32,6 @@ private:
 
 } // namespace
 
-CloseOnExit::~CloseOnExit()
-{
-    try {
-        dataSet.Close();
-    } catch (...) {
-        // The error that ended the scope, if any, is the one to report.
-    }
-}
-
 void TFieldSet::Put(const QString &name, const QVariant &value)
 {
     m_values.insert(name, TValue(value));

@@ -83,13 +83,6 @@ private:
     TDataSet &m_dataSet;
 };
 
-// Closes a dataset when the scope ends, however it ends.
-struct CloseOnExit
-{
-    TDataSet &dataSet;
-    ~CloseOnExit();
-};
-
 // "" for Null, else the text form.
 QString NullToStr(const QVariant &v);
 // 0 for Null, else the integer form.

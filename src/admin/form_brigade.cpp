@@ -3,6 +3,7 @@
 #include "admin/dbobjects.h"
 #include "admin/wwdatamodule.h"
 #include "engine/database.h"
+#include "engine/dataset.h"
 #include "engine/transaction.h"
 #include "ui/textlistbox.h"
 
@@ -111,7 +112,7 @@ TBrigadeDlg::~TBrigadeDlg() = default;
 void TBrigadeDlg::fillFrom(TDataSet &hospitals, TTextListBox &box)
 {
     hospitals.Open();
-    CloseOnExit closer{hospitals};
+    const TCloseOnExit closer{&hospitals};
     for (hospitals.First(); !hospitals.Eof(); hospitals.Next()) {
         QString text = NullToStr(hospitals.FieldByName(QStringLiteral("MUFL"))->AsVariant());
         if (text.trimmed().isEmpty()) // a hospital without full name still needs a face
@@ -224,7 +225,7 @@ void TBrigadeDlg::saveLinks(int brgGID)
     clean.ParamByName(QStringLiteral("BRGGID")).SetAsInteger(brgGID);
     clean.ExecSQL();
     FLinkTable.Open();
-    CloseOnExit closer{FLinkTable};
+    const TCloseOnExit closer{&FLinkTable};
     for (int i = 0; i < DstList->count(); ++i) {
         FLinkTable.Append();
         FLinkTable.FieldByName(QStringLiteral("BrgGID"))->SetAsInteger(brgGID);

@@ -1,10 +1,10 @@
 #include "admin/opscripts.h"
 
-#include "admin/dbobjects.h"
 #include "core/errors.h"
 #include "core/inifile.h"
 #include "core/paths.h"
 #include "data/siedm.h"
+#include "engine/dataset.h"
 #include "engine/query.h"
 #include "replication/archive.h"
 #include "ui/dialogs.h"
@@ -91,7 +91,7 @@ TScriptTarget ScriptTargetOf(TSIEDM &dm, int wstGID)
     q.Close();
     q.ParamByName(QStringLiteral("WSTGID")).SetAsInteger(wstGID);
     q.Open();
-    const CloseOnExit closer{q};
+    const TCloseOnExit closer{&q};
     if (q.Eof())
         throw Exception(QStringLiteral("Рабочая станция не найдена: WstGID = ") +
                         QString::number(wstGID));

@@ -2,7 +2,6 @@
 
 #include "admin/admindialog.h"
 #include "admin/datasetgrid.h"
-#include "admin/dbobjects.h"
 #include "admin/form_brigade.h"
 #include "admin/form_operator.h"
 #include "admin/form_workstation.h"
@@ -12,6 +11,7 @@
 #include "data/exserver.h"
 #include "data/siedm.h"
 #include "engine/database.h"
+#include "engine/dataset.h"
 #include "ui/dialogs.h"
 
 #include <QGroupBox>
@@ -560,7 +560,7 @@ int TAdminWizard::EditBrigade(const QVariant &brgGID)
 {
     TTable &table = m_siedm->itBrigade;
     table.Open();
-    CloseOnExit closer{table};
+    const TCloseOnExit closer{&table};
     const QVariant regGID = current(m_wwdm->itRegion, QStringLiteral("REGGID"));
     const QVariant cityGID = current(m_wwdm->itCity, QStringLiteral("CITYGID"));
     auto dialog = std::make_unique<TBrigadeDlg>(this, *m_wwdm, cityGID, regGID, brgGID,
@@ -576,7 +576,7 @@ int TAdminWizard::EditWorkstation(const QVariant &wstGID)
 {
     TTable &table = m_siedm->itWorkStation;
     table.Open();
-    CloseOnExit closer{table};
+    const TCloseOnExit closer{&table};
     const int type = WorkstationType();
     const QVariant hspGID =
         type == 1 ? current(m_wwdm->itHospital, QStringLiteral("HSPGID")) : QVariant();
@@ -595,7 +595,7 @@ int TAdminWizard::EditOperator(const QVariant &userGID)
 {
     TTable &table = m_siedm->itOperator;
     table.Open();
-    CloseOnExit closer{table};
+    const TCloseOnExit closer{&table};
     const QVariant wstGID = current(m_wwdm->itWorkstation, QStringLiteral("WSTGID"));
     auto dialog = std::make_unique<TOperatorDlg>(this, wstGID, userGID, table);
     const int result = dialog->exec();
