@@ -1,11 +1,11 @@
 #include "import/importbatch.h"
 
-#include "core/cp1251.h"
 #include "core/errors.h"
 #include "core/paths.h"
 #include "core/strconst.h"
 #include "import/importjournal.h"
 #include "import/packageinfo.h"
+#include "replication/rplthread.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -77,13 +77,6 @@ void AppendToLogFile(const QString &appFolder, const QStringList &lines)
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
         throw EFileError(QStringLiteral("Невозможно открыть файл %1: %2")
                              .arg(file.fileName(), file.errorString()));
-    for (const QString &message : lines) {
-        const QString stamp =
-            QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy hh:mm:ss"));
-        const QByteArray bytes =
-            cp1251::encode(stamp + StrConst::LogLineSeparator + message + QLatin1String("\r\n"));
-        if (file.write(bytes) != bytes.size() || !file.flush())
-            throw EFileError(QStringLiteral("Ошибка записи в файл %1: %2")
-                                 .arg(file.fileName(), file.errorString()));
-    }
+    for (const QString &message : lines)
+        WriteLogLine(file, message);
 }

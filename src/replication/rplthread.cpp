@@ -133,22 +133,22 @@ void TRplThread::Synchronize(const std::function<void()> &fn)
     QMetaObject::invokeMethod(this, fn, Qt::BlockingQueuedConnection);
 }
 
-void TRplThread::writeLogLine(const QString &message)
+void WriteLogLine(QFile &file, const QString &message)
 {
     // The Russian convention, unambiguous whatever the machine's locale.
     const QString stamp =
         QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy hh:mm:ss"));
     const QString line = stamp + StrConst::LogLineSeparator + message + QLatin1String("\r\n");
     const QByteArray bytes = cp1251::encode(line);
-    if (m_logFile.write(bytes) != bytes.size() || !m_logFile.flush())
-        throw EFileError(QStringLiteral("Ошибка записи в файл %1: %2")
-                             .arg(m_logFile.fileName(), m_logFile.errorString()));
+    if (file.write(bytes) != bytes.size() || !file.flush())
+        throw EFileError(
+            QStringLiteral("Ошибка записи в файл %1: %2").arg(file.fileName(), file.errorString()));
 }
 
 void TRplThread::Log(const QString &message)
 {
     Synchronize([this, message] { m_window.AddMessage(message); });
-    writeLogLine(message);
+    WriteLogLine(m_logFile, message);
 }
 
 void TRplThread::LogRecordCount(int count)

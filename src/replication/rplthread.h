@@ -23,6 +23,10 @@ class TDataSet;
 // when none is loaded.
 const TAppInfo &ProgramInfo();
 
+// Appends one line of the job log to an open log file: the time stamp, "> ", the message and
+// CR LF, in cp1251, flushed at once. Throws EFileError when the line does not go out whole.
+void WriteLogLine(QFile &file, const QString &message);
+
 class TRplThread : public QThread
 {
     Q_OBJECT
@@ -101,7 +105,6 @@ protected:
 private:
     void run() final;
     void ThreadDone();
-    void writeLogLine(const QString &message);
 
     TJobWindow &m_window;
     const TAppInfo &m_info;
