@@ -169,8 +169,11 @@ public:
     TableWriter &operator=(const TableWriter &) = delete;
 
     const Schema &schema() const;
-    // Checks and stores one row; on error nothing is stored and the writer stays usable.
+    // Checks and stores one row; on error nothing is stored and the writer stays usable. A key
+    // that is there already is refused at once (key violation).
     void append(const Row &row);
+    // As append(), but a repeated key is answered with false instead of an error.
+    bool appendUnique(const Row &row);
     qint64 rowCount() const;
     // Sorts by key, refuses duplicate keys (key violation), writes .db and .PX. Fails when the
     // table appeared meanwhile. Secondary indexes and a validity file left by an earlier table of
@@ -191,10 +194,32 @@ void createEmptyTable(const QString &path, const Schema &schema);
 // A new table with these rows; fails when it exists.
 void writeTable(const QString &path, const Schema &schema, const std::vector<Row> &rows);
 
-// Replaces an existing table (or creates a missing one) with these rows, possibly with another
-// schema. The new files are written completely under temporary names first; then the old .db and
-// .PX are swapped out, so a failure leaves the old table as it was. Secondary indexes and the
-// validity file of the old table are removed, since they would no longer match.
+// Replaces an existing table (or creates a missing one) with rows given one by one, possibly with
+// another schema. The new files are written completely under temporary names first; commit() then
+// swaps out the old .db and .PX, so a failure leaves the old table as it was. Secondary indexes
+// and the validity file of the old table are removed, since they would no longer match. Without
+// commit() the old table stays and the staged files are removed. Errors name the table's own file.
+class TableRewriter
+{
+public:
+    TableRewriter(const QString &path, const Schema &schema);
+    ~TableRewriter();
+    TableRewriter(const TableRewriter &) = delete;
+    TableRewriter &operator=(const TableRewriter &) = delete;
+
+    // As TableWriter::append and appendUnique.
+    void append(const Row &row);
+    bool appendUnique(const Row &row);
+    qint64 rowCount() const;
+    // Call once.
+    void commit();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+// A TableRewriter given all of these rows at once.
 void rewriteTable(const QString &path, const Schema &schema, const std::vector<Row> &rows);
 
 } // namespace paradox

@@ -14,6 +14,9 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <optional>
+#include <string>
+#include <unordered_set>
 
 namespace paradox {
 
@@ -459,6 +462,10 @@ struct IndexBlock
 
 // --- TableWriter ------------------------------------------------------------------------------
 
+namespace {
+QString describeKey(const Schema &schema, const Layout &layout, const char *record);
+} // namespace
+
 struct TableWriter::Impl
 {
     QString path;
@@ -469,6 +476,12 @@ struct TableWriter::Impl
     qint64 maxAutoInc = 0;
     bool finished = false;
     QByteArray scratch;
+    // While every key has come above the one before, the records are in key order and a repeated
+    // key is found by a binary search over them; from the first key out of order, by this set.
+    bool keysRising = true;
+    std::unordered_set<std::string> keys;
+
+    bool keyIsNew(const char *rec);
 
     void writeFiles(const QString &dbTarget, TempFile &db, TempFile *px);
 };
@@ -497,6 +510,46 @@ qint64 TableWriter::rowCount() const
 
 void TableWriter::append(const Row &row)
 {
+    if (!appendUnique(row))
+        throw EDBEngineError(QStringLiteral("Нарушение ключа в таблице %1: запись с ключом "
+                                            "(%2) уже есть")
+                                 .arg(QDir::toNativeSeparators(d->path),
+                                      describeKey(d->schema, d->layout, d->scratch.constData())));
+}
+
+bool TableWriter::Impl::keyIsNew(const char *rec)
+{
+    const auto keySize = static_cast<size_t>(layout.keySize);
+    if (schema.keyFieldCount == 0 || count == 0)
+        return true;
+    const char *base = records.constData();
+    const auto at = [&](qint64 i) { return base + i * layout.recordSize; };
+    if (keysRising) {
+        const int c = std::memcmp(at(count - 1), rec, keySize);
+        if (c < 0)
+            return true;
+        if (c == 0)
+            return false;
+        qint64 lo = 0, hi = count - 1;
+        while (lo < hi) {
+            const qint64 mid = lo + (hi - lo) / 2;
+            if (std::memcmp(at(mid), rec, keySize) < 0)
+                lo = mid + 1;
+            else
+                hi = mid;
+        }
+        if (std::memcmp(at(lo), rec, keySize) == 0)
+            return false;
+        keysRising = false;
+        keys.reserve(static_cast<size_t>(count) + 1);
+        for (qint64 i = 0; i < count; ++i)
+            keys.emplace(at(i), keySize);
+    }
+    return keys.emplace(rec, keySize).second;
+}
+
+bool TableWriter::appendUnique(const Row &row)
+{
     if (d->finished)
         failWrite(d->path, QStringLiteral("таблица уже записана"));
     const auto &fields = d->schema.fields;
@@ -522,9 +575,12 @@ void TableWriter::append(const Row &row)
             autoInc =
                 std::max<qint64>(autoInc, decodeInteger(rec + d->layout.offsets[i], 4).value_or(0));
     }
+    if (!d->keyIsNew(rec))
+        return false;
     d->records.append(rec, d->layout.recordSize);
     d->maxAutoInc = autoInc;
     ++d->count;
+    return true;
 }
 
 namespace {
@@ -891,33 +947,86 @@ QString uniqueSibling(const QString &dir, const QString &base, const QString &ta
 
 } // namespace
 
-void rewriteTable(const QString &path, const Schema &schema, const std::vector<Row> &rows)
+struct TableRewriter::Impl
 {
-    const QFileInfo info(path);
-    const QString dir = info.absolutePath();
-    const QString base = info.completeBaseName();
+    QString path;
+    QString stage;
+    QString stagedDb;
+    std::optional<TableWriter> writer;
+    bool committed = false;
 
-    // Build the new table completely under a temporary name in the same folder.
-    const QString stage = uniqueSibling(dir, base, QStringLiteral("new"));
-    QDir().mkpath(stage);
-    struct StageGuard
+    ~Impl()
     {
-        QString path;
-        ~StageGuard() { QDir(path).removeRecursively(); }
-    } stageGuard{stage};
-    const QString stagedDb = QDir(stage).filePath(info.fileName());
-    try {
-        TableWriter writer(stagedDb, schema);
-        for (const Row &row : rows)
-            writer.append(row);
-        writer.finish();
-    } catch (const EDBEngineError &e) {
-        // The user knows the table by its own file, not by the staging one.
+        writer.reset();
+        if (!stage.isEmpty())
+            QDir(stage).removeRecursively();
+    }
+
+    // The user knows the table by its own file, not by the staging one.
+    [[noreturn]] void rethrowForTable(const EDBEngineError &e) const
+    {
         QString message = e.Message();
         message.replace(QDir::toNativeSeparators(stagedDb), QDir::toNativeSeparators(path));
         throw EDBEngineError(message, e.Sql());
     }
-    const QString stagedPx = primaryIndexPath(stagedDb);
+};
+
+TableRewriter::TableRewriter(const QString &path, const Schema &schema)
+    : d(std::make_unique<Impl>())
+{
+    const QFileInfo info(path);
+    d->path = path;
+    // The new table is built completely under a temporary name in the same folder.
+    d->stage = uniqueSibling(info.absolutePath(), info.completeBaseName(), QStringLiteral("new"));
+    QDir().mkpath(d->stage);
+    d->stagedDb = QDir(d->stage).filePath(info.fileName());
+    try {
+        d->writer.emplace(d->stagedDb, schema);
+    } catch (const EDBEngineError &e) {
+        d->rethrowForTable(e);
+    }
+}
+
+TableRewriter::~TableRewriter() = default;
+
+void TableRewriter::append(const Row &row)
+{
+    try {
+        d->writer->append(row);
+    } catch (const EDBEngineError &e) {
+        d->rethrowForTable(e);
+    }
+}
+
+bool TableRewriter::appendUnique(const Row &row)
+{
+    try {
+        return d->writer->appendUnique(row);
+    } catch (const EDBEngineError &e) {
+        d->rethrowForTable(e);
+    }
+}
+
+qint64 TableRewriter::rowCount() const
+{
+    return d->writer->rowCount();
+}
+
+void TableRewriter::commit()
+{
+    if (d->committed)
+        failWrite(d->path, QStringLiteral("таблица уже записана"));
+    try {
+        d->writer->finish();
+    } catch (const EDBEngineError &e) {
+        d->rethrowForTable(e);
+    }
+    d->committed = true;
+    const QString &path = d->path;
+    const QFileInfo info(path);
+    const QString dir = info.absolutePath();
+    const QString base = info.completeBaseName();
+    const QString stagedPx = primaryIndexPath(d->stagedDb);
     const bool newKeyed = QFileInfo::exists(stagedPx);
 
     const QString oldPx = primaryIndexPath(path);
@@ -934,7 +1043,7 @@ void rewriteTable(const QString &path, const Schema &schema, const std::vector<R
     }
     const QString newPx = primaryIndexPath(path);
     const bool placed =
-        (!newKeyed || QFile::rename(stagedPx, newPx)) && QFile::rename(stagedDb, path);
+        (!newKeyed || QFile::rename(stagedPx, newPx)) && QFile::rename(d->stagedDb, path);
     if (!placed) {
         QFile::remove(newPx);
         if (hadDb)
@@ -946,6 +1055,14 @@ void rewriteTable(const QString &path, const Schema &schema, const std::vector<R
     QFile::remove(backupDb);
     QFile::remove(backupPx);
     removeCompanions(dir, base);
+}
+
+void rewriteTable(const QString &path, const Schema &schema, const std::vector<Row> &rows)
+{
+    TableRewriter rewriter(path, schema);
+    for (const Row &row : rows)
+        rewriter.append(row);
+    rewriter.commit();
 }
 
 } // namespace paradox

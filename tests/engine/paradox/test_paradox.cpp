@@ -466,6 +466,8 @@ void TestParadox::writerRefusesBadRows_data()
     QTest::newRow("text into date")
         << Row{1, QStringLiteral("a"), 1, 1.0, QStringLiteral("вчера")}
         << QStringLiteral("Поле D: значение \"вчера\" не является датой");
+    QTest::newRow("repeated key") << Row{7, QStringLiteral("b"), 1, 1.0, QDate(2000, 1, 1)}
+                                  << QStringLiteral("запись с ключом (K=7) уже есть");
     QTest::newRow("too few values") << Row{1, QStringLiteral("a")}
                                     << QStringLiteral("Число значений в записи (2) не совпадает");
 }
