@@ -71,35 +71,36 @@ namespace cp1251 {
 std::optional<QByteArray> encodeStrict(const QString &text)
 {
     const Tables &t = tables();
-    QByteArray out;
-    out.reserve(text.size());
-    for (QChar c : text) {
+    QByteArray out(text.size(), Qt::Uninitialized);
+    char *dst = out.data();
+    for (const QChar c : text) {
         const char16_t u = c.unicode();
-        if (u == 0) {
-            out.append('\0');
-            continue;
-        }
         const unsigned char b = t.fromUnicode[u];
-        if (b == 0)
+        if (b == 0 && u != 0)
             return std::nullopt;
-        out.append(static_cast<char>(b));
+        *dst++ = static_cast<char>(b);
     }
     return out;
+}
+
+bool canEncode(const QString &text)
+{
+    const Tables &t = tables();
+    for (const QChar c : text)
+        if (t.fromUnicode[c.unicode()] == 0 && c.unicode() != 0)
+            return false;
+    return true;
 }
 
 QByteArray encode(const QString &text)
 {
     const Tables &t = tables();
-    QByteArray out;
-    out.reserve(text.size());
-    for (QChar c : text) {
+    QByteArray out(text.size(), Qt::Uninitialized);
+    char *dst = out.data();
+    for (const QChar c : text) {
         const char16_t u = c.unicode();
-        if (u == 0) {
-            out.append('\0');
-            continue;
-        }
         const unsigned char b = t.fromUnicode[u];
-        out.append(b == 0 ? '?' : static_cast<char>(b));
+        *dst++ = b == 0 && u != 0 ? '?' : static_cast<char>(b);
     }
     return out;
 }

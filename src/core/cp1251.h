@@ -16,6 +16,8 @@ QByteArray encode(const QString &text);
 // Nullopt when some character has no cp1251 form; used where silently changing a value would
 // corrupt data.
 std::optional<QByteArray> encodeStrict(const QString &text);
+// Whether encodeStrict() would succeed, without making the bytes.
+bool canEncode(const QString &text);
 
 // Every byte has a meaning in cp1251 except 0x98, which decodes to U+FFFD.
 QString decode(const QByteArray &bytes);

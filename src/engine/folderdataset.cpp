@@ -157,7 +157,7 @@ QVariant toStored(const QString &table, const paradox::Field &f, const QVariant 
                                                        : v.toString();
         if (s.size() > f.size)
             s.truncate(f.size);
-        if (!cp1251::encodeStrict(s))
+        if (!cp1251::canEncode(s))
             refuse(table, f.name, QStringLiteral("текст содержит знаки вне кодировки 1251"));
         if (s.contains(QChar(u'\0')))
             refuse(table, f.name, QStringLiteral("текст содержит нулевой символ"));
@@ -345,6 +345,11 @@ public:
 
     void Close() override
     {
+        if (m_appending) {
+            // Written at most once, as below; a failure leaves the old table and no staged files.
+            const std::unique_ptr<paradox::TableRewriter> appending = std::move(m_appending);
+            appending->commit();
+        }
         if (m_dirty) {
             // Whatever happens next, these changes are written at most once. When writing fails
             // the cursor stays as it was (its dataset stays open), so the error is raised and
@@ -366,6 +371,7 @@ public:
 
     bool First(TRow &row) override
     {
+        settle();
         if (m_loaded)
             return memoryFrom(m_rows.begin(), row);
         m_reader->rewind();
@@ -375,6 +381,7 @@ public:
 
     bool Next(TRow &row) override
     {
+        settle();
         if (m_loaded) {
             if (!m_current)
                 return memoryFrom(m_rows.begin(), row);
@@ -385,6 +392,7 @@ public:
 
     int RecordCount() override
     {
+        settle();
         if (m_loaded) {
             if (m_filter.IsEmpty())
                 return static_cast<int>(m_rows.size());
@@ -406,6 +414,7 @@ public:
     bool Locate(const QList<int> &columns, const QVariantList &values, bool caseInsensitive,
                 TRow &row) override
     {
+        settle();
         const auto matches = [&](const TRow &r) {
             if (!passes(r))
                 return false;
@@ -440,6 +449,7 @@ public:
     bool Lookup(const QList<int> &keyColumns, const QVariantList &values,
                 const QList<int> &resultColumns, QVariantList &result) override
     {
+        settle();
         const auto take = [&](const TRow &r) {
             if (!passes(r))
                 return false;
@@ -478,6 +488,19 @@ public:
     void Insert(TRow &row) override
     {
         checkModifiable();
+        if (!m_loaded && !m_appending && m_reader->recordCount() == 0 && !hasAutoInc())
+            m_appending = std::make_unique<paradox::TableRewriter>(m_path, m_schema);
+        if (m_appending) {
+            TRow stored = normalised(row);
+            if (!m_appending->appendUnique(paradox::Row(stored.begin(), stored.end())))
+                throw keyViolation(stored);
+            RowKey key = keyOf(stored, m_nextOrdinal++);
+            if (!m_keyed)
+                stored.append(key.ordinal);
+            m_current = std::move(key);
+            row = std::move(stored);
+            return;
+        }
         ensureLoaded();
         TRow stored = normalised(row);
         for (size_t i = 0; i < m_schema.fields.size(); ++i) {
@@ -550,6 +573,7 @@ public:
 
     bool Refresh(TRow &row) override
     {
+        settle();
         const RowKey wanted = identityOf(row);
         if (m_loaded) {
             const auto it = m_rows.find(wanted);
@@ -659,10 +683,28 @@ private:
         return false;
     }
 
+    // Rows appended as they came are written out first; the table in memory goes on from there.
+    void settle()
+    {
+        if (m_appending)
+            ensureLoaded();
+    }
+
+    bool hasAutoInc() const
+    {
+        return std::any_of(
+            m_schema.fields.begin(), m_schema.fields.end(),
+            [](const paradox::Field &f) { return f.type == paradox::FieldType::AutoInc; });
+    }
+
     void ensureLoaded()
     {
         if (m_loaded)
             return;
+        if (m_appending) {
+            const std::unique_ptr<paradox::TableRewriter> appending = std::move(m_appending);
+            appending->commit();
+        }
         paradox::TableReader reader(m_path);
         paradox::Row r;
         qint64 ordinal = 0;
@@ -740,6 +782,12 @@ private:
     QList<int> m_filterCols;
     qint64 m_streamOrdinal = 0;
     std::optional<RowKey> m_current;
+
+    // A table that is empty when first written and then only receives new rows (a copy into a
+    // new package table) is written as the rows come: each is encoded once into a staged table
+    // instead of being held in memory, and the table is replaced on close. Any other use writes
+    // the staged rows out and goes on with the table in memory.
+    std::unique_ptr<paradox::TableRewriter> m_appending;
 
     bool m_loaded = false;
     bool m_dirty = false;

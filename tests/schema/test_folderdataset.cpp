@@ -413,6 +413,53 @@ private Q_SLOTS:
         QCOMPARE(rows.back()[1].toString(), QStringLiteral("Диагноз 20000"));
     }
 
+    // A table filled row by row is written as the rows come; whatever is done with it next sees
+    // every row appended so far, before and after, and close writes them all.
+    void useAfterAppends_data()
+    {
+        QTest::addColumn<QString>("use");
+        QTest::newRow("first") << QStringLiteral("first");
+        QTest::newRow("locate") << QStringLiteral("locate");
+        QTest::newRow("edit") << QStringLiteral("edit");
+        QTest::newRow("count") << QStringLiteral("count");
+    }
+
+    void useAfterAppends()
+    {
+        QFETCH(QString, use);
+        engine::ExecuteScript(*m_db, QStringLiteral("CREATE TABLE D (Id INTEGER, Name CHAR(20), "
+                                                    "PRIMARY KEY (Id));"));
+        TTable t(m_db.get(), QStringLiteral("D.db"));
+        t.Open();
+        for (int i : {3, 1, 2})
+            t.AppendRecord({i, QStringLiteral("Имя %1").arg(i)});
+        if (use == QLatin1String("first")) {
+            t.First();
+            QCOMPARE(t.FieldByName(QStringLiteral("Id"))->AsInteger(), 1);
+        } else if (use == QLatin1String("locate")) {
+            QVERIFY(t.Locate(QStringLiteral("Id"), QVariantList{2}));
+        } else if (use == QLatin1String("edit")) {
+            QVERIFY(t.Locate(QStringLiteral("Id"), QVariantList{2}));
+            t.Edit();
+            t.FieldByName(QStringLiteral("Name"))->SetAsString(QStringLiteral("Другое"));
+            t.Post();
+        } else {
+            QCOMPARE(t.RecordCount(), 3);
+        }
+        t.AppendRecord({4, QStringLiteral("Имя 4")});
+        QVERIFY_THROWS_EXCEPTION(EDBEngineError, t.AppendRecord({1, QStringLiteral("x")}));
+        t.Close();
+        const std::vector<paradox::Row> rows =
+            paradox::readAllRows(fileIn(*m_dir, QStringLiteral("D.db")));
+        QStringList names;
+        for (const paradox::Row &r : rows)
+            names << r[0].toString() + QLatin1Char('=') + r[1].toString();
+        QCOMPARE(names.join(QLatin1Char(' ')),
+                 QStringLiteral("1=Имя 1 2=%1 3=Имя 3 4=Имя 4")
+                     .arg(use == QLatin1String("edit") ? QStringLiteral("Другое")
+                                                       : QStringLiteral("Имя 2")));
+    }
+
     // Rows in key order, against it and mixed are stored sorted; a repeated key is refused
     // wherever it falls (at the end, before the end, between integer and fractional keys).
     void keyedInsertOrder_data()
@@ -420,6 +467,8 @@ private Q_SLOTS:
         QTest::addColumn<QVariantList>("keys");
         QTest::addColumn<QVariant>("repeated");
         QTest::newRow("ascending") << QVariantList{1, 2, 3, 4} << QVariant(4);
+        QTest::newRow("ascending, repeated before the end")
+            << QVariantList{1, 2, 3, 4} << QVariant(2);
         QTest::newRow("descending") << QVariantList{4, 3, 2, 1} << QVariant(3);
         QTest::newRow("mixed number types") << QVariantList{2, 1.5, qint64(3), 0} << QVariant(2.0);
     }
