@@ -942,6 +942,8 @@ public:
         if (m_run == &m_query)
             m_query.clear(); // a statement kept by the caller stays prepared
         m_page.clear();
+        m_pagePos = 0;
+        m_onFirstPage = false;
         closeServerCursor();
     }
 
@@ -949,7 +951,11 @@ public:
 
     bool First(TRow &row) override
     {
-        if (m_consumed) {
+        if (m_serverSide && m_onFirstPage) {
+            // Still within the first page (opening the dataset read its first row): no second
+            // run of the query.
+            m_pagePos = 0;
+        } else if (m_consumed) {
             if (m_sqlite || m_serverSide)
                 execute();
             else
@@ -964,6 +970,8 @@ public:
     {
         if (m_filter.IsEmpty() && !m_sqlite && !m_serverSide && m_run->size() >= 0)
             return m_run->size();
+        if (m_filter.IsEmpty() && m_serverSide && m_pageEnd)
+            return int(m_fetchedBefore + qint64(m_page.size()));
         if (m_filter.IsEmpty()) {
             return scalar(m_db,
                           QStringLiteral("SELECT COUNT(*) FROM (") + m_sql +
@@ -1076,9 +1084,11 @@ private:
                 fail(declare, sql);
             }
             m_page.clear();
+            m_fetchedBefore = 0;
             m_pageEnd = false;
             m_consumed = false;
             fetchPage();
+            m_onFirstPage = true;
             return;
         }
         if (m_statement && m_statement->lastQuery() == m_sql &&
@@ -1140,13 +1150,20 @@ private:
             fail(fetch, sql);
         if (m_columns.isEmpty())
             describe(fetch);
-        int n = 0;
-        while (fetch.next()) {
+        m_fetchedBefore += qint64(m_page.size());
+        m_page.clear();
+        m_pagePos = 0;
+        m_onFirstPage = false;
+        while (fetch.next())
             m_page.push_back(read(fetch));
-            ++n;
-        }
         fetch.finish();
-        m_pageEnd = n < PageSize * 4;
+        m_pageEnd = m_page.size() < size_t(PageSize * 4);
+        if (m_pageEnd) {
+            // Every row is here: the cursor, which certainly exists, is closed at once.
+            QSqlQuery close(m_db);
+            close.exec(QStringLiteral("CLOSE ") + m_cursorName);
+            m_cursorName.clear();
+        }
     }
 
     void closeServerCursor()
@@ -1156,6 +1173,8 @@ private:
         const QString name = m_cursorName;
         m_cursorName.clear();
         m_page.clear();
+        m_pagePos = 0;
+        m_onFirstPage = false;
         // A cursor declared in a transaction that was rolled back is gone; closing it then
         // would fail and spoil the transaction that runs now.
         if (!m_db.isOpen() ||
@@ -1170,7 +1189,7 @@ private:
     {
         if (m_serverSide) {
             for (;;) {
-                if (m_page.empty()) {
+                if (m_pagePos >= m_page.size()) {
                     if (m_pageEnd || m_cursorName.isEmpty()) {
                         m_consumed = true;
                         return false;
@@ -1179,8 +1198,7 @@ private:
                     continue;
                 }
                 m_consumed = true;
-                TRow r = std::move(m_page.front());
-                m_page.pop_front();
+                TRow r = m_page[m_pagePos++];
                 if (m_filter.IsEmpty() || m_filter.Matches(m_columns, m_filterCols, r)) {
                     row = std::move(r);
                     return true;
@@ -1251,7 +1269,10 @@ private:
     QSqlQuery *m_statement;      // the caller's, kept between cursors; may be null
     QSqlQuery *m_run = &m_query; // the statement whose rows are read: m_query or m_statement
     QString m_cursorName;
-    std::deque<TRow> m_page;
+    std::vector<TRow> m_page; // the page fetched last, read up to m_pagePos
+    size_t m_pagePos = 0;
+    qint64 m_fetchedBefore = 0; // rows of the pages before m_page
+    bool m_onFirstPage = false; // m_page is the first page of the result
     bool m_pageEnd = false;
     bool m_consumed = false;
     QList<TColumn> m_columns;

@@ -329,6 +329,12 @@ private Q_SLOTS:
         q.SetSQL(QStringLiteral("SELECT ID, V FROM T ORDER BY ID"));
         q.Open();
         TSqlStatement other(*m_db, QStringLiteral("SELECT COUNT(*) FROM T WHERE ID < ?"));
+        // Back to the first row from within the first page, and counted before the end.
+        q.Next();
+        q.Next();
+        QCOMPARE(q.FieldByName(QStringLiteral("ID"))->AsInteger(), 3);
+        q.First();
+        QCOMPARE(q.RecordCount(), 2500);
         int n = 0;
         for (; !q.Eof(); q.Next()) {
             QCOMPARE(q.FieldByName(QStringLiteral("ID"))->AsInteger(), ++n);
