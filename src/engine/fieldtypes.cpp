@@ -122,6 +122,34 @@ QVariant ConvertValue(const QVariant &value, TFieldType type, int size, const QS
 {
     if (IsNullValue(value))
         return {};
+    // A value already of the field's own type passes as it is (a copy of rows between datasets
+    // converts every value on the way).
+    switch (value.typeId()) {
+    case QMetaType::QString:
+        if (type == TFieldType::ftMemo ||
+            (type == TFieldType::ftString &&
+             (size <= 0 || static_cast<const QString *>(value.constData())->size() <= size)))
+            return value;
+        break;
+    case QMetaType::Int:
+        if (type == TFieldType::ftInteger)
+            return value;
+        break;
+    case QMetaType::LongLong:
+        if (type == TFieldType::ftLargeint)
+            return value;
+        break;
+    case QMetaType::Double:
+        if (type == TFieldType::ftFloat)
+            return value;
+        break;
+    case QMetaType::Bool:
+        if (type == TFieldType::ftBoolean)
+            return value;
+        break;
+    default:
+        break;
+    }
     switch (type) {
     case TFieldType::ftString:
     case TFieldType::ftMemo: {
