@@ -88,8 +88,9 @@ std::optional<QString> TExServerToWorkstation::SelectionFilter(const QString &u,
             return QStringLiteral("WHERE HSPGID=") + decimal(h);
         if (noB)
             return std::nullopt;
-        return QStringLiteral("WHERE EXISTS ( SELECT * FROM BrigHsp  WHERE Hospital.HspGID = "
-                              "BrigHsp.HspGID   AND "
+        // IN rather than a correlated EXISTS: the brigade's hospitals are found through the
+        // brigade's index instead of probing the link table once per hospital.
+        return QStringLiteral("WHERE HspGID IN (SELECT BrigHsp.HspGID FROM BrigHsp WHERE "
                               "BrigHsp.BrgGID = ") +
                decimal(b) + QStringLiteral(")");
     }
@@ -102,12 +103,10 @@ std::optional<QString> TExServerToWorkstation::SelectionFilter(const QString &u,
         }
         if (noB)
             return std::nullopt;
-        return QStringLiteral("WHERE EXISTS ( SELECT * FROM Hospital   WHERE HospType.HtpGID = "
-                              "Hospital.HtpGID AND    "
-                              "EXISTS    ( SELECT * FROM BrigHsp      WHERE Hospital.HspGID = "
-                              "BrigHsp.HspGID       "
-                              "AND BrigHsp.BrgGID = ") +
-               decimal(b) + QStringLiteral("   ) ") + QStringLiteral(")");
+        return QStringLiteral("WHERE HtpGID IN (SELECT Hospital.HtpGID FROM Hospital WHERE "
+                              "Hospital.HspGID IN (SELECT BrigHsp.HspGID FROM BrigHsp WHERE "
+                              "BrigHsp.BrgGID = ") +
+               decimal(b) + QStringLiteral("))");
     }
     return QString();
 }
