@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSqlError>
+#include <algorithm>
 #include <sys/resource.h>
 
 namespace bench {
@@ -106,22 +107,26 @@ QStringList DemoArgs(const QString &folder, const QString &scale, const QString 
                      const QString &user, const QString &password)
 {
     QStringList args{QStringLiteral("--folder"), folder, QStringLiteral("--scale"), scale};
+    // The server's database is the benchmark's scratch: an earlier run's demo is overwritten.
     if (!target.isEmpty())
         args << QStringLiteral("--postgres") << target << QStringLiteral("--user") << user
-             << QStringLiteral("--password") << password;
+             << QStringLiteral("--password") << password << QStringLiteral("--force");
     return args;
 }
 
 DemoOptions::DemoOptions(QCommandLineParser &p)
     : parser(p), scale(QStringLiteral("scale"), QStringLiteral("Demo scale."), QStringLiteral("N"),
                        QStringLiteral("10")),
-      postgres(QStringLiteral("postgres"), QStringLiteral("host:port:dbname"),
+      rounds(QStringLiteral("rounds"), QStringLiteral("Rounds of the work and its floor."),
+             QStringLiteral("N"), QStringLiteral("5")),
+      postgres(QStringLiteral("postgres"),
+               QStringLiteral("host:port:dbname, a scratch database (its demo is overwritten)"),
                QStringLiteral("target")),
       user(QStringLiteral("user"), QStringLiteral("Server user."), QStringLiteral("user")),
       password(QStringLiteral("password"), QStringLiteral("Server password."),
                QStringLiteral("password"))
 {
-    parser.addOptions({scale, postgres, user, password});
+    parser.addOptions({scale, rounds, postgres, user, password});
     parser.addHelpOption();
 }
 
@@ -134,6 +139,20 @@ QStringList DemoOptions::DemoArgs(const QString &folder) const
 QString DemoOptions::Scale() const
 {
     return parser.value(scale);
+}
+
+int DemoOptions::Rounds() const
+{
+    return std::max(1, parser.value(rounds).toInt());
+}
+
+double Median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 bool DemoOptions::Postgres() const

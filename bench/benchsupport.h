@@ -13,6 +13,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <vector>
 
 class QCommandLineParser;
 
@@ -28,6 +29,9 @@ void ResetPeak();
 // CPU seconds (user and system) of this process so far, and of the children it waited for when
 // asked: on a busy machine the wall time says more about the neighbours than about the code.
 double CpuSeconds(bool withChildren = false);
+
+// The middle value (the mean of the two middle ones for an even count); 0 for none.
+double Median(std::vector<double> values);
 
 // Runs a statement, forward only; throws EDBEngineError with the engine's message.
 QSqlQuery Exec(const QSqlDatabase &db, const QString &sql);
@@ -58,19 +62,21 @@ void CopyArchiver(const QString &folder);
 QStringList DemoArgs(const QString &folder, const QString &scale, const QString &target,
                      const QString &user, const QString &password);
 
-// --scale, --postgres host:port:dbname, --user and --password, for the benchmarks that make one
-// demo installation.
+// --scale, --rounds, --postgres host:port:dbname, --user and --password, for the benchmarks that
+// make one demo installation.
 struct DemoOptions
 {
     explicit DemoOptions(QCommandLineParser &parser);
     QStringList DemoArgs(const QString &folder) const;
     QString Scale() const;
+    int Rounds() const;
     bool Postgres() const;
     QString User() const;
     QString Password() const;
 
     QCommandLineParser &parser;
     const QCommandLineOption scale;
+    const QCommandLineOption rounds;
     const QCommandLineOption postgres;
     const QCommandLineOption user;
     const QCommandLineOption password;

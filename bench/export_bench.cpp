@@ -1,8 +1,9 @@
 // Export to a brigade workstation linked to 50 hospitals, on a demo central database at a given
-// scale, against the floor of the same work: the same rows, already in memory in the package's
-// column types, written by the Paradox module directly, then the folder packed by the archiver.
+// scale, against the floor of the same work: the same rows read by plain forward-only queries
+// into the package's column types, written by the Paradox module directly, then the folder packed
+// by the archiver.
 //
-//   export_bench [--scale 10] [--postgres host:port:dbname --user U --password P]
+//   export_bench [--scale 10] [--rounds 5] [--postgres host:port:dbname --user U --password P]
 //
 // Prints the times, their ratio and the peak memory of each phase.
 
@@ -78,23 +79,8 @@ int main(int argc, char *argv[])
                                   "(900000, 'АРМ замера', 900000)"));
         }
 
-        // The export as the program runs it.
-        ResetPeak();
-        QElapsedTimer timer;
-        timer.start();
-        double cpu0 = CpuSeconds(true);
-        SilentWindow window;
-        const int result = RunJob(window, [](TJobWindow &w) {
-            return std::make_unique<TExServerToWorkstation>(w, 900000);
-        });
-        const double exportSeconds = timer.elapsed() / 1000.0;
-        const double exportCpu = CpuSeconds(true) - cpu0;
-        const double exportPeak = PeakMiB();
-        if (result != 1)
-            throw Exception(QStringLiteral("export failed: ") +
-                            window.lines.join(QLatin1Char('\n')));
-
-        // The same rows in memory, in the package's column types (not timed).
+        // The floor reads the same rows with plain forward-only queries into the package's
+        // column types, writes them with the Paradox module directly and packs the folder.
         QTemporaryDir templ;
         TDatabase templDb(QStringLiteral("Template"));
         templDb.OpenFolder(templ.path());
@@ -109,67 +95,97 @@ int main(int argc, char *argv[])
             paradox::Schema schema;
             std::vector<paradox::Row> rows;
         };
-        std::vector<Table> tables;
         qint64 rowCount = 0;
-        for (const QString &t : demo.info.SrvToWstTables()) {
-            const auto filter =
-                TExServerToWorkstation::SelectionFilter(t.toUpper(), 900000, b, h, QVariant());
-            const QString name = [&] {
-                for (const QString &n : TSIEDM::SrvToWstTableNames())
-                    if (n.compare(t, Qt::CaseInsensitive) == 0)
-                        return n;
-                return t;
-            }();
-            Table table{name,
-                        paradox::TableReader(templ.filePath(name + QStringLiteral(".db"))).schema(),
-                        {}};
-            if (filter) {
-                QSqlQuery q(center.Sql());
-                q.setForwardOnly(true);
-                q.exec(QStringLiteral("SELECT * FROM ") + t.toUpper() + QLatin1Char(' ') + *filter);
-                while (q.next()) {
-                    paradox::Row row;
-                    for (size_t i = 0; i < table.schema.fields.size(); ++i)
-                        row.push_back(toPackage(q.value(int(i)), table.schema.fields[i]));
-                    table.rows.push_back(std::move(row));
+        const auto runFloor = [&](const QString &floorFolder) {
+            std::vector<Table> tables;
+            rowCount = 0;
+            for (const QString &t : demo.info.SrvToWstTables()) {
+                const auto filter =
+                    TExServerToWorkstation::SelectionFilter(t.toUpper(), 900000, b, h, QVariant());
+                const QString name = [&] {
+                    for (const QString &n : TSIEDM::SrvToWstTableNames())
+                        if (n.compare(t, Qt::CaseInsensitive) == 0)
+                            return n;
+                    return t;
+                }();
+                Table table{
+                    name,
+                    paradox::TableReader(templ.filePath(name + QStringLiteral(".db"))).schema(),
+                    {}};
+                if (filter) {
+                    QSqlQuery q(center.Sql());
+                    q.setForwardOnly(true);
+                    q.exec(QStringLiteral("SELECT * FROM ") + t.toUpper() + QLatin1Char(' ') +
+                           *filter);
+                    while (q.next()) {
+                        paradox::Row row;
+                        for (size_t i = 0; i < table.schema.fields.size(); ++i)
+                            row.push_back(toPackage(q.value(int(i)), table.schema.fields[i]));
+                        table.rows.push_back(std::move(row));
+                    }
                 }
+                rowCount += qint64(table.rows.size());
+                tables.push_back(std::move(table));
             }
-            rowCount += qint64(table.rows.size());
-            tables.push_back(std::move(table));
-        }
+            QDir().mkpath(floorFolder);
+            for (const QString &name : TSIEDM::SrvToWstTableNames()) {
+                const QString path = floorFolder + QLatin1Char('/') + name + QStringLiteral(".db");
+                const auto it = std::find_if(tables.begin(), tables.end(),
+                                             [&](const Table &t) { return t.name == name; });
+                if (it != tables.end())
+                    paradox::writeTable(path, it->schema, it->rows);
+                else
+                    paradox::createEmptyTable(
+                        path, paradox::TableReader(templ.filePath(name + QStringLiteral(".db")))
+                                  .schema());
+            }
+            if (PackFolder(demo.info.AppFolder(), floorFolder, QStringLiteral("floor"),
+                           QStringLiteral("floor.s2w")) != 0)
+                throw Exception(QStringLiteral("packing failed"));
+        };
 
-        // The floor: write and pack.
-        QTemporaryDir floorDir;
-        const QString floorFolder = floorDir.filePath(QStringLiteral("package"));
-        QDir().mkpath(floorFolder);
-        ResetPeak();
-        timer.restart();
-        cpu0 = CpuSeconds(true);
-        for (const QString &name : TSIEDM::SrvToWstTableNames()) {
-            const auto it = std::find_if(tables.begin(), tables.end(),
-                                         [&](const Table &t) { return t.name == name; });
-            if (it != tables.end())
-                paradox::writeTable(floorFolder + QLatin1Char('/') + name + QStringLiteral(".db"),
-                                    it->schema, it->rows);
-            else
-                paradox::createEmptyTable(
-                    floorFolder + QLatin1Char('/') + name + QStringLiteral(".db"),
-                    paradox::TableReader(templ.filePath(name + QStringLiteral(".db"))).schema());
+        // Rounds of the export as the program runs it and of its floor, in turn, so that both
+        // see the same state of the machine; the medians are compared.
+        std::vector<double> exportTimes, exportCpus, floorTimes, floorCpus;
+        double exportPeak = 0, floorPeak = 0;
+        for (int round = 0; round < options.Rounds(); ++round) {
+            QDir(demo.info.ExportPath).removeRecursively();
+            QDir().mkpath(demo.info.ExportPath);
+            ResetPeak();
+            QElapsedTimer timer;
+            timer.start();
+            double cpu0 = CpuSeconds(true);
+            SilentWindow window;
+            const int result = RunJob(window, [](TJobWindow &w) {
+                return std::make_unique<TExServerToWorkstation>(w, 900000);
+            });
+            exportTimes.push_back(timer.elapsed() / 1000.0);
+            exportCpus.push_back(CpuSeconds(true) - cpu0);
+            exportPeak = std::max(exportPeak, PeakMiB());
+            if (result != 1)
+                throw Exception(QStringLiteral("export failed: ") +
+                                window.lines.join(QLatin1Char('\n')));
+
+            QTemporaryDir floorDir;
+            ResetPeak();
+            timer.restart();
+            cpu0 = CpuSeconds(true);
+            runFloor(floorDir.filePath(QStringLiteral("package")));
+            floorTimes.push_back(timer.elapsed() / 1000.0);
+            floorCpus.push_back(CpuSeconds(true) - cpu0);
+            floorPeak = std::max(floorPeak, PeakMiB());
         }
-        if (PackFolder(demo.info.AppFolder(), floorFolder, QStringLiteral("floor"),
-                       QStringLiteral("floor.s2w")) != 0)
-            throw Exception(QStringLiteral("packing failed"));
-        const double floorSeconds = timer.elapsed() / 1000.0;
-        const double floorCpu = CpuSeconds(true) - cpu0;
-        const double floorPeak = PeakMiB();
+        const double exportSeconds = Median(exportTimes), exportCpu = Median(exportCpus);
+        const double floorSeconds = Median(floorTimes), floorCpu = Median(floorCpus);
 
         out << Qt::endl
             << "backend            " << center.Driver() << Qt::endl
             << "rows exported      " << rowCount << Qt::endl
+            << "rounds             " << options.Rounds() << " (medians below)" << Qt::endl
             << "export             " << exportSeconds << " s, cpu " << exportCpu << " s, peak "
             << exportPeak << " MiB" << Qt::endl
-            << "floor (write+pack) " << floorSeconds << " s, cpu " << floorCpu << " s, peak "
-            << floorPeak << " MiB (rows already in memory)" << Qt::endl
+            << "floor              " << floorSeconds << " s, cpu " << floorCpu << " s, peak "
+            << floorPeak << " MiB (plain read, direct write, pack)" << Qt::endl
             << "ratio              " << (floorSeconds > 0 ? exportSeconds / floorSeconds : 0)
             << " (cpu " << (floorCpu > 0 ? exportCpu / floorCpu : 0) << ")" << Qt::endl;
     } catch (const Exception &e) {
