@@ -8,6 +8,7 @@
 // Prints the times, their ratio and the peak memory of each phase.
 
 #include "benchsupport.h"
+#include "core/localzone.h"
 #include "core/strconst.h"
 #include "data/exserver.h"
 #include "data/siedm.h"
@@ -53,6 +54,8 @@ QVariant toPackage(const QVariant &v, const paradox::Field &f)
 
 int main(int argc, char *argv[])
 {
+    // As the program starts.
+    PinLocalTimeZone();
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     const DemoOptions options(parser);

@@ -10,6 +10,7 @@
 // edited in place), the floor, their ratios, and the peak memory of each phase.
 
 #include "benchsupport.h"
+#include "core/localzone.h"
 #include "demogen.h"
 #include "engine/database.h"
 #include "import/imwst.h"
@@ -336,6 +337,8 @@ Result benchOne(int persons, const QString &scale, const std::optional<Server> &
 
 int main(int argc, char *argv[])
 {
+    // As the program starts.
+    PinLocalTimeZone();
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     const QCommandLineOption personsOption(QStringLiteral("persons"),

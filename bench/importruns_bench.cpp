@@ -7,6 +7,7 @@
 // than the single imports together (it saves the start-up and log-in of each).
 
 #include "benchsupport.h"
+#include "core/localzone.h"
 #include "import/imwst.h"
 #include "installation.h"
 #include "package.h"
@@ -59,6 +60,8 @@ double runAdmin(const QString &folder, const QStringList &args)
 
 int main(int argc, char *argv[])
 {
+    // As the program starts.
+    PinLocalTimeZone();
     QCoreApplication app(argc, argv);
     const int persons = argc > 1 ? std::atoi(argv[1]) : 2000;
     const int batch = argc > 2 ? std::atoi(argv[2]) : 3;

@@ -9,6 +9,7 @@
 // into dbname_esvs). Prints the times, their ratio to the floor and the peak memory of each phase.
 
 #include "benchsupport.h"
+#include "core/localzone.h"
 #include "engine/database.h"
 #include "import/imexternal.h"
 #include "replication/consolejobwindow.h"
@@ -148,6 +149,8 @@ void floorRun(TDatabase &center, const std::vector<QVariantList> &regions,
 
 int main(int argc, char *argv[])
 {
+    // As the program starts.
+    PinLocalTimeZone();
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     const DemoOptions options(parser);

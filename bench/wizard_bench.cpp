@@ -9,6 +9,7 @@
 #include "admin/wstwizard.h"
 #include "benchsupport.h"
 #include "core/errors.h"
+#include "core/localzone.h"
 #include "ui/dialogs.h"
 
 #include <QAbstractItemModel>
@@ -83,6 +84,8 @@ QStringList prefixes(QTableView *grid, int count, int length)
 
 int main(int argc, char *argv[])
 {
+    // As the program starts.
+    PinLocalTimeZone();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

@@ -1,5 +1,6 @@
 #include "app/console.h"
 #include "app/startup.h"
+#include "core/localzone.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -7,6 +8,7 @@
 int main(int argc, char *argv[])
 {
     EnsureRuntimeFolder();
+    PinLocalTimeZone();
     // With arguments the program works on the command line and needs no display.
     if (IsConsoleInvocation(argc, argv)) {
         QCoreApplication app(argc, argv);

@@ -16,6 +16,7 @@
 // was not given.
 
 #include "core/errors.h"
+#include "core/localzone.h"
 #include "installation.h"
 #include "package.h"
 
@@ -109,6 +110,7 @@ int makePackage(const QCommandLineParser &parser, const QCommandLineOption &fold
 
 int main(int argc, char *argv[])
 {
+    PinLocalTimeZone();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zoru-demo"));
 
