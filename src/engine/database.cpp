@@ -5,11 +5,14 @@
 #include "engine/textfold.h"
 
 #include <QAtomicInt>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QMutex>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -31,13 +34,41 @@ QString engineMessage(const QSqlError &error)
     return text;
 }
 
+namespace {
+
+// "yyyy-MM-ddTHH:mm:ss.zzz" of the date-time's own date and time, as QDateTime::toString makes
+// it, without its look-up of the time zone (a text per bound date adds up over an import);
+// nullopt for a year outside 1..9999.
+std::optional<QString> timestampText(const QDateTime &dt)
+{
+    const QDate d = dt.date();
+    const QTime t = dt.time();
+    if (d.year() < 1 || d.year() > 9999 || !t.isValid())
+        return std::nullopt;
+    char text[24];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", d.year(), d.month(),
+                  d.day(), t.hour(), t.minute(), t.second(), t.msec());
+    return QString::fromLatin1(text);
+}
+
+} // namespace
+
 QVariant BindableValue(const QVariant &value, const QSqlDriver *driver)
 {
     if (!value.isValid() || value.isNull())
         return {};
-    if (value.typeId() == QMetaType::QDateTime && driver &&
-        driver->dbmsType() == QSqlDriver::PostgreSQL)
-        return value.toDateTime().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"));
+    if (value.typeId() != QMetaType::QDateTime || !driver)
+        return value;
+    const QDateTime dt = value.toDateTime();
+    if (driver->dbmsType() == QSqlDriver::PostgreSQL) {
+        if (const auto text = timestampText(dt))
+            return *text;
+        return dt.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"));
+    }
+    // SQLite keeps the ISO text of a local date-time, which carries no offset.
+    if (driver->dbmsType() == QSqlDriver::SQLite && dt.timeSpec() == Qt::LocalTime)
+        if (const auto text = timestampText(dt))
+            return *text;
     return value;
 }
 

@@ -92,6 +92,31 @@ private Q_SLOTS:
         QVERIFY(!db.Connected());
     }
 
+    // A local date-time is bound as the same text the SQLite driver would write for it.
+    void timestampBinding_data()
+    {
+        QTest::addColumn<QDateTime>("value");
+        QTest::addColumn<bool>("asText");
+        QTest::newRow("with ms") << QDateTime(QDate(2024, 2, 29), QTime(23, 59, 58, 7)) << true;
+        QTest::newRow("midnight") << QDateTime(QDate(1, 1, 1), QTime(0, 0)) << true;
+        QTest::newRow("last year") << QDateTime(QDate(9999, 12, 31), QTime(1, 2, 3)) << true;
+        QTest::newRow("beyond 9999") << QDateTime(QDate(10000, 1, 1), QTime(0, 0)) << false;
+        QTest::newRow("UTC") << QDateTime(QDate(2024, 1, 1), QTime(12, 0), Qt::UTC) << false;
+    }
+
+    void timestampBinding()
+    {
+        QFETCH(QDateTime, value);
+        QFETCH(bool, asText);
+        const QString name = QStringLiteral("timestampBinding");
+        const QSqlDatabase db = QSqlDatabase::contains(name)
+                                    ? QSqlDatabase::database(name, false)
+                                    : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        const QVariant bound = BindableValue(value, db.driver());
+        QCOMPARE(bound.typeId() == QMetaType::QString, asText);
+        QCOMPARE(bound.toString(), value.toString(Qt::ISODateWithMs));
+    }
+
     void unknownAlias()
     {
         TAliasStore store;
