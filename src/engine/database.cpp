@@ -276,6 +276,7 @@ void TDatabase::Rollback()
     if (!m_inTransaction)
         throw EDBEngineError(QStringLiteral("Транзакция не начата"));
     m_inTransaction = false;
+    NoteRollback();
     if (!IsFolder()) {
         QSqlDatabase db = Sql();
         if (!db.rollback())

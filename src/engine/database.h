@@ -58,6 +58,10 @@ public:
     void Commit();
     void Rollback();
     bool InTransaction() const { return m_inTransaction; }
+    // How many times work was taken back (a rollback or a rollback to a savepoint): what was
+    // read before may no longer be there.
+    quint64 RollbackCount() const { return m_rollbacks; }
+    void NoteRollback() { ++m_rollbacks; }
 
     // Driver of the alias ("SQLITE", "POSTGRESQL", "PARADOX", "DBASE"); valid once connected.
     QString Driver() const { return m_driver; }
@@ -89,6 +93,7 @@ private:
     QString m_password;
     bool m_connected = false;
     bool m_inTransaction = false;
+    quint64 m_rollbacks = 0;
 };
 
 // The engine's message for a failed Qt SQL call.

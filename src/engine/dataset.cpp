@@ -1,6 +1,7 @@
 #include "engine/dataset.h"
 
 #include "core/errors.h"
+#include "engine/database.h"
 
 #include <cmath>
 
@@ -227,6 +228,7 @@ TCloseOnExit::~TCloseOnExit()
 void TDataSet::Close()
 {
     m_lookupCursor.reset(); // a look-up after a change of table or SQL reads the new one
+    m_lookupMemo.clear();
     if (!Active())
         return;
     if (m_state == TDataSetState::dsEdit || m_state == TDataSetState::dsInsert)
@@ -527,6 +529,7 @@ void TDataSet::Post()
     if (BeforePost)
         BeforePost(*this);
     TRow row = m_row;
+    m_lookupMemo.clear();
     if (m_state == TDataSetState::dsInsert)
         m_cursor->Insert(row);
     else
@@ -576,6 +579,7 @@ void TDataSet::Delete()
     if (!CanModify())
         throw EDatabaseError(
             QStringLiteral("Набор данных только для чтения%1").arg(datasetLabel(*this)));
+    m_lookupMemo.clear();
     m_cursor->Delete(m_row);
     TRow row;
     if (m_cursor->Next(row)) {
@@ -665,12 +669,31 @@ QVariant TDataSet::Lookup(const QString &keyFields, const QVariantList &values,
     for (const QVariant &v : values)
         if (IsNullValue(v))
             return {};
+    QString memoKey;
+    if (CacheLookups) {
+        // A rollback may have taken back rows that answers were given from.
+        const quint64 rollbacks = Database() ? Database()->RollbackCount() : 0;
+        if (rollbacks != m_lookupMemoRollbacks) {
+            m_lookupMemo.clear();
+            m_lookupMemoRollbacks = rollbacks;
+        }
+        memoKey = keyFields + QChar(0x1f) + resultField;
+        for (const QVariant &v : values)
+            memoKey += QChar(0x1f) + QString::number(v.typeId()) + QLatin1Char(':') + v.toString();
+        if (const auto it = m_lookupMemo.constFind(memoKey); it != m_lookupMemo.constEnd())
+            return it.value();
+    }
     QVariantList found;
-    if (!cursor->Lookup(keys, values, results, found))
-        return {};
-    if (results.size() == 1)
-        return found.value(0);
-    return found;
+    QVariant answer;
+    if (cursor->Lookup(keys, values, results, found))
+        answer = results.size() == 1 ? found.value(0) : QVariant(found);
+    if (CacheLookups) {
+        // Bounded: a long run keeps the answers of its recent rows.
+        if (m_lookupMemo.size() >= 65536)
+            m_lookupMemo.clear();
+        m_lookupMemo.insert(memoKey, answer);
+    }
+    return answer;
 }
 
 void TDataSet::ScanRows(const std::function<bool(const QVariantList &)> &visit,

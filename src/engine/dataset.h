@@ -16,6 +16,7 @@
 
 #include <QDateTime>
 #include <QFlags>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -185,6 +186,10 @@ public:
     // Exact look-up that does not move the current row: resultField of the first matching row
     // (several names ";"-joined give a QVariantList); Null when none. A closed TTable is looked
     // up without being opened.
+    // With CacheLookups the answers are kept and a repeated question is answered from memory.
+    // Only for a dataset through which every change of its table passes while it is set: its
+    // own changes, closing it and rollbacks of its database forget the answers.
+    bool CacheLookups = false;
     QVariant Lookup(const QString &keyFields, const QVariantList &values,
                     const QString &resultField);
 
@@ -257,6 +262,8 @@ private:
 
     std::unique_ptr<engine::TCursor> m_cursor;
     std::unique_ptr<engine::TCursor> m_lookupCursor; // for Lookup on an inactive dataset
+    QHash<QString, QVariant> m_lookupMemo;           // Lookup answers kept by CacheLookups
+    quint64 m_lookupMemoRollbacks = 0;
     std::vector<std::unique_ptr<TField>> m_fields;
     QList<TLookupFieldDef> m_lookupDefs;
     TDataSetState m_state = TDataSetState::dsInactive;

@@ -60,6 +60,7 @@ void TTransaction::Rollback()
     if (!Nested()) {
         m_db.Rollback();
     } else if (!m_db.IsFolder()) {
+        m_db.NoteRollback();
         engine::ExecuteStatement(m_db, QStringLiteral("ROLLBACK TO SAVEPOINT ") + m_savepoint);
         engine::ExecuteStatement(m_db, QStringLiteral("RELEASE SAVEPOINT ") + m_savepoint);
     }

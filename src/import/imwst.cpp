@@ -336,6 +336,30 @@ void TImWorkstationToServer::ImportFolder(const QString &folder)
         &dm.wstCity,     &dm.wstStreet,      &dm.wstPost,     &dm.wstRegistrationArea,
         &dm.wstAddress,  &dm.wstPerson,      &dm.wstDocument, &dm.wstPrimaryInspection,
         &dm.wstPrimDiag, &dm.wstMapScrining, &dm.wstMapDiag,  &dm.qrWST};
+    // The central tables that package rows are looked up in change only through this job's
+    // datasets while the merge runs (the import lock keeps other imports out), so their answers
+    // are kept; the datasets forget them on their own changes and on rollbacks.
+    struct KeepLookups
+    {
+        std::vector<TDataSet *> targets;
+        explicit KeepLookups(TSIEDM &dm)
+        {
+            for (TTable *t :
+                 {&dm.wstCity, &dm.wstStreet, &dm.wstPost, &dm.wstRegistrationArea, &dm.wstAddress,
+                  &dm.wstPerson, &dm.wstDocument, &dm.wstPrimaryInspection, &dm.wstPrimDiag,
+                  &dm.wstMapScrining, &dm.wstMapDiag})
+                for (const TLookupFieldDef &def : t->LookupFields())
+                    if (def.LookupDataSet && !def.LookupDataSet->CacheLookups) {
+                        def.LookupDataSet->CacheLookups = true;
+                        targets.push_back(def.LookupDataSet);
+                    }
+        }
+        ~KeepLookups()
+        {
+            for (TDataSet *t : targets)
+                t->CacheLookups = false;
+        }
+    } keepLookups{dm};
     wst.AliasName = kTempAlias;
     wst.LoginPrompt = false;
     wst.ReadOnly = true;

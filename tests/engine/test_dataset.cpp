@@ -7,6 +7,7 @@
 #include "engine/memtable.h"
 #include "engine/query.h"
 #include "engine/table.h"
+#include "engine/transaction.h"
 #include "testsupport.h"
 
 #include <QSqlError>
@@ -932,6 +933,51 @@ private Q_SLOTS:
         ro.SetSQL(QStringLiteral("SELECT * FROM CITY"));
         ro.Open();
         QVERIFY_THROWS_EXCEPTION(EDatabaseError, ro.Append());
+    }
+
+    // Kept look-up answers are forgotten when the dataset itself changes its table and when
+    // its database takes work back (a rollback, a rollback to a savepoint).
+    void keptLookupsForgotten_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("own insert") << QStringLiteral("insert");
+        QTest::newRow("rollback") << QStringLiteral("rollback");
+        QTest::newRow("savepoint") << QStringLiteral("savepoint");
+    }
+
+    void keptLookupsForgotten()
+    {
+        QFETCH(QString, change);
+        createCity();
+        TTable city(m_db.get(), QStringLiteral("CITY"));
+        city.CacheLookups = true;
+        city.Open();
+        const auto gidOf = [&] {
+            return city.Lookup(QStringLiteral("CITYSOATO"), {QStringLiteral("28401")},
+                               QStringLiteral("CITYGID"));
+        };
+        const auto append = [&] {
+            city.AppendRecord({QVariant(), QStringLiteral("Тверь"), QStringLiteral("28401")});
+        };
+        if (change == QLatin1String("insert")) {
+            QVERIFY(!gidOf().isValid());
+            append();
+            QVERIFY(gidOf().isValid());
+            return;
+        }
+        TTransaction outer(*m_db);
+        {
+            std::optional<TTransaction> inner;
+            if (change == QLatin1String("savepoint"))
+                inner.emplace(*m_db);
+            append();
+            QVERIFY(gidOf().isValid());
+            if (inner)
+                inner->Rollback();
+            else
+                outer.Rollback();
+        }
+        QVERIFY(!gidOf().isValid());
     }
 };
 
