@@ -30,7 +30,17 @@ QStringList filesIn(const QString &folder)
     return QDir(folder).entryList(QDir::Files | QDir::Hidden);
 }
 
+// A script of a kind (0 insert, 1 update, 2 password reset) for workstation wst of wstName
+// belonging to owner, for operator userName: the folder, file and text it is written as.
+struct Script
+{
+    int kind, wst;
+    QString wstName, owner, userName, folder, file, text;
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(Script)
 
 class TestOpScripts : public QObject
 {
@@ -42,50 +52,31 @@ private Q_SLOTS:
         TDialogs::SetTestMode(true);
     }
 
-    // kind: 0 insert, 1 update, 2 password reset.
     void bytes_data()
     {
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<int>("wst");
-        QTest::addColumn<QString>("wstName");
-        QTest::addColumn<QString>("owner");
-        QTest::addColumn<QString>("userName");
-        QTest::addColumn<QString>("folder");
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QString>("text");
-        const auto row = [](const char *name, int kind, int wst, const QString &wstName,
-                            const QString &owner, const QString &user, const QString &folder,
-                            const QString &file, const QString &text) {
-            QTest::newRow(name) << kind << wst << wstName << owner << user << folder << file
-                                << text;
-        };
-        row("insert, quote in name", 0, 42, u"Станция 1"_s, u"ЦРБ"_s, u"O'Brien"_s, u"ЦРБ"_s,
-            u"Станция 1_20050601093000.sql"_s,
-            u"/*\r\n000042_20050601093000_на ЦРБ\r\n*/\r\n"
-            "INSERT INTO Operator (WstGID, UserGID, UserName, UserHash, UserLevel)\r\n"
-            "VALUES (42,3,'O''Brien','0',1);\r\n"_s);
-        row("update, long owner, long name", 1, 1234567, u"Очень длинное имя"_s,
-            u"Городская больница: \"Север\"/корпус 1 и 2"_s, u"ПЕТРОВ"_s,
-            u"Городская больница_ Север_корп"_s, u"Очень длинно_20050601093000.sql"_s,
-            u"/*\r\n1234567_20050601093000_на Городская больница_ Север_корпус 1 и 2\r\n*/\r\n"
-            "UPDATE Operator\r\nSET\r\n\tUserName='ПЕТРОВ',\r\n\tUserHash='0',\r\n"
-            "\tUserLevel=1\r\nWHERE\r\n\tUserGID=3\r\n\tAND\r\n\tWstGID=1234567;\r\n"_s);
-        row("reset, unsafe names, comment end in owner", 2, 7, u"A/B:\"C\""_s, u"a*/b "_s, u"X"_s,
-            u"a*_b"_s, u"A_B_C_20050601093000.sql"_s,
-            u"/*\r\n000007_20050601093000_на a*_b \r\n*/\r\n"
-            "UPDATE Operator\r\nSET\r\n\tUserHash='0'\r\nWHERE\r\n\tUserGID=3\r\n\tAND\r\n"
-            "\tWstGID=7;\r\n"_s);
+        QTest::addColumn<Script>("c");
+        QTest::newRow("insert, quote in name")
+            << Script(0, 42, u"Станция 1"_s, u"ЦРБ"_s, u"O'Brien"_s, u"ЦРБ"_s,
+                      u"Станция 1_20050601093000.sql"_s,
+                      u"/*\r\n000042_20050601093000_на ЦРБ\r\n*/\r\n"
+                      "INSERT INTO Operator (WstGID, UserGID, UserName, UserHash, UserLevel)\r\n"
+                      "VALUES (42,3,'O''Brien','0',1);\r\n"_s);
+        QTest::newRow("update, long owner, long name") << Script(
+            1, 1234567, u"Очень длинное имя"_s, u"Городская больница: \"Север\"/корпус 1 и 2"_s,
+            u"ПЕТРОВ"_s, u"Городская больница_ Север_корп"_s, u"Очень длинно_20050601093000.sql"_s,
+            u"/*\r\n1234567_20050601093000_на Городская больница_ Север_корпус 1 и 2"
+            "\r\n*/\r\nUPDATE Operator\r\nSET\r\n\tUserName='ПЕТРОВ',\r\n"
+            "\tUserHash='0',\r\n\tUserLevel=1\r\nWHERE\r\n\tUserGID=3\r\n\tAND\r\n"
+            "\tWstGID=1234567;\r\n"_s);
+        QTest::newRow("reset, unsafe names, comment end in owner") << Script(
+            2, 7, u"A/B:\"C\""_s, u"a*/b "_s, u"X"_s, u"a*_b"_s, u"A_B_C_20050601093000.sql"_s,
+            u"/*\r\n000007_20050601093000_на a*_b \r\n*/\r\nUPDATE Operator\r\nSET\r\n"
+            "\tUserHash='0'\r\nWHERE\r\n\tUserGID=3\r\n\tAND\r\n\tWstGID=7;\r\n"_s);
     }
     void bytes()
     {
-        QFETCH(int, kind);
-        QFETCH(int, wst);
-        QFETCH(QString, wstName);
-        QFETCH(QString, owner);
-        QFETCH(QString, userName);
-        QFETCH(QString, folder);
-        QFETCH(QString, file);
-        QFETCH(QString, text);
+        QFETCH(Script, c);
+        const auto &[kind, wst, wstName, owner, userName, folder, file, text] = c;
         QTemporaryDir dir;
         const TOperatorValues op{wst, 3.0, userName, u"0"_s, 1};
         TDialogs::SetNextAnswer(TDialogs::Button::Ok);
@@ -95,8 +86,7 @@ private Q_SLOTS:
         QCOMPARE(TDialogs::AskedSoFar().value(0).text,
                  u"Файлы, готовые к отправке, находятся в папке: "_s + expectedFolder);
         QCOMPARE(filesIn(expectedFolder), QStringList{file});
-        QCOMPARE(testsupport::readFile(expectedFolder + QLatin1Char('/') + file),
-                 *cp1251::encodeStrict(text));
+        QCOMPARE(testsupport::readFile(expectedFolder + u'/' + file), *cp1251::encodeStrict(text));
     }
 
     // A second script in the same second takes the next free second, in name and header.
@@ -160,8 +150,8 @@ private Q_SLOTS:
         CentralDb c(backend);
         c.Exec(u"INSERT INTO HOSPITAL (HSPGID, IDMU, MU) VALUES (10, 1, 'ЦРБ')"_s);
         c.Exec(u"INSERT INTO BRIGADE (BRGGID, BRGNAME) VALUES (5, 'Бригада')"_s);
-        c.Exec(QStringLiteral("INSERT INTO WORKSTATION (WSTGID, WSTNAME, HSPGID, BRGGID) VALUES "
-                              "(1, 'Обе', 10, 5), (2, 'Бриг', NULL, 5), (3, 'Ничья', NULL, NULL)"));
+        c.Exec(u"INSERT INTO WORKSTATION (WSTGID, WSTNAME, HSPGID, BRGGID) VALUES "
+               "(1, 'Обе', 10, 5), (2, 'Бриг', NULL, 5), (3, 'Ничья', NULL, NULL)"_s);
         TSIEDM dm(&c.Db(), nullptr);
         const TScriptTarget both = ScriptTargetOf(dm, 1);
         QCOMPARE(both.OwnerName, u"ЦРБ"_s);
