@@ -38,14 +38,10 @@ const QString kOmsk = u"ОМСКАЯ ОБЛАСТЬ"_s;
 const QString kTyumen = u"ТЮМЕНСКАЯ ОБЛАСТЬ"_s;
 const QString kAlexFull = u"Алексеевская центральная районная больница"_s;
 const QString kTaraFull = u"Тарская центральная районная больница"_s;
+const QStringList kRegionHospitals{u"АЛЕКСЕЕВСКАЯ ЦРБ"_s, u"ТАРСКАЯ ЦРБ"_s};
 
-//   REGION   1 ОМСКАЯ ОБЛАСТЬ, 2 ТЮМЕНСКАЯ ОБЛАСТЬ (no hospitals)
-//   HOSPITAL 10 АЛЕКСЕЕВСКАЯ ЦРБ, 11 ТАРСКАЯ ЦРБ (region 1), 12 ФАП БЕЗ РЕГИОНА
-//   CITY     30 АЛЕКСЕЕВКА, 31 ТАРА (region 1), 33 г. Тобольск (region 2), 32 ХУТОР (none)
-//   BRIGADE  20 БРИГАДА 1 (city 30, serves 10), 21 БРИГАДА ПРОЧАЯ (no city)
-//   WORKSTATION 1 РЕГИСТРАТУРА (hospital 10), 2 ПЕРЕДВИЖНАЯ (brigade 20)
-//   OPERATOR ИВАНОВ on 1 (hash "abc", operator)
-// The program folder is the server's, exporting the administration tables into "export".
+// Two regions, three hospitals, four cities, two brigades, two workstations, one operator; the
+// program folder is the server's, exporting the administration tables into "export".
 struct WizardFixture : ShellFixture
 {
     explicit WizardFixture(const QString &backend) : central(backend)
@@ -65,13 +61,11 @@ struct WizardFixture : ShellFixture
         c.Exec(u"INSERT INTO WORKSTATION (WSTGID, WSTNAME, HSPGID, BRGGID) VALUES "
                "(1, 'РЕГИСТРАТУРА', 10, NULL), (2, 'ПЕРЕДВИЖНАЯ', NULL, 20)"_s);
         c.Exec(u"INSERT INTO OPERATOR VALUES (1, 1, 'ИВАНОВ', 'abc', 0)"_s);
-        QFile f(iniPath());
-        f.open(QIODevice::WriteOnly);
-        f.write(cp1251::encode(u"[Settings]\r\nIsServer=1\r\nAIS_RODE_EXPORT=%1\r\n\r\n"
-                               "[Server-To-Workstation Replicated Tables]\r\nWORKSTATION=\r\n"
-                               "BRIGADE=\r\nBrigHsp=\r\nHOSPITAL=\r\nREGION=\r\n"_s.arg(
-                                   exportDir() + QDir::separator())));
-        f.close();
+        testsupport::writeFile(
+            iniPath(), cp1251::encode(u"[Settings]\r\nIsServer=1\r\nAIS_RODE_EXPORT=%1\r\n\r\n"
+                                      "[Server-To-Workstation Replicated Tables]\r\nWORKSTATION="
+                                      "\r\nBRIGADE=\r\nBrigHsp=\r\nHOSPITAL=\r\nREGION=\r\n"_s.arg(
+                                          exportDir() + QDir::separator())));
         info = std::make_unique<TAppInfo>(exePath(), aliases);
         AppInfo = info.get();
         QDir().mkpath(exportDir());
@@ -96,6 +90,16 @@ template <typename T> T *child(QWidget *w, const QString &name)
 void click(QWidget *w, const QString &button)
 {
     child<QPushButton>(w, button)->click();
+}
+
+// Clicks button on w with action run on the dialog it brings up; answer: the message box after.
+void withDialog(QWidget *w, const QString &button, const QString &dialog,
+                std::optional<Button> answer, std::function<void(QWidget *)> action)
+{
+    whenModalShown(w, dialog, std::move(action));
+    if (answer)
+        TDialogs::SetNextAnswer(*answer);
+    click(w, button);
 }
 
 // Types text key by key (Cyrillic included), as the user would.
@@ -186,7 +190,27 @@ QStringList scripts(const QString &folder)
     return files;
 }
 
+// The pages for the types clicked (H, B) and region, city picked; the rows of grid that decides.
+struct PathCase
+{
+    QString types, region, city;
+    QList<int> path;
+    QString grid;
+    QStringList rows;
+};
+// A filter box in a mode (full or quick) given text; types as above, T: the Тюменская region.
+struct FilterCase
+{
+    QString types, box;
+    bool full;
+    QString text;
+    QStringList rows;
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(PathCase)
+Q_DECLARE_METATYPE(FilterCase)
 
 class TestWstWizard : public QObject
 {
@@ -239,92 +263,65 @@ private Q_SLOTS:
         QCOMPARE(TDialogs::PendingAnswers(), 0);
     }
 
-    // The pages reachable by "Далее" from the first, for a type (H, B, clicked in turn) and a
-    // region (city); and the rows of the last grid that decides them.
+    // The pages reachable by "Далее" from the first.
     void pagesFollowTypeAndSelection_data()
     {
-        QTest::addColumn<QString>("types");
-        QTest::addColumn<QString>("region");
-        QTest::addColumn<QString>("city");
-        QTest::addColumn<QList<int>>("path");
-        QTest::addColumn<QString>("grid");
-        QTest::addColumn<QStringList>("rows");
-        const auto row = [](const char *name, const QString &types, const QString &region,
-                            const QString &city, const QList<int> &path, const QString &grid,
-                            const QStringList &rows) {
-            QTest::newRow(name) << types << region << city << path << grid << rows;
-        };
+        QTest::addColumn<PathCase>("c");
+        const auto row = [](const char *name, const PathCase &c) { QTest::newRow(name) << c; };
         const QString B = u"B"_s, H = u"H"_s;
-        row("no type", {}, {}, {}, {0}, u"grdRegion"_s, {kOmsk, kTyumen, kOtherRow});
-        row("hospital", H, {}, {}, {0, 1, 2, 5, 6}, u"grdHospital"_s,
-            {u"АЛЕКСЕЕВСКАЯ ЦРБ"_s, u"ТАРСКАЯ ЦРБ"_s});
-        row("brigade", B, {}, {}, {0, 1, 3, 4, 5, 6}, u"grdCity"_s,
-            {u"АЛЕКСЕЕВКА"_s, u"ТАРА"_s, kOtherRow});
-        row("hospital, then brigade", u"HB"_s, {}, {}, {0, 1, 3, 4, 5, 6}, u"grdWorkstation"_s,
-            {u"ПЕРЕДВИЖНАЯ"_s});
-        row("region without hospitals", H, kTyumen, {}, {0, 1, 2}, u"grdHospital"_s, {});
-        row("other region, hospital", H, kOtherRow, {}, {0, 1, 2, 5}, u"grdHospital"_s,
-            {u"ФАП БЕЗ РЕГИОНА"_s});
-        row("other region, brigade", B, kOtherRow, {}, {0, 1, 3, 4}, u"grdCity"_s,
-            {u"ХУТОР"_s, kOtherRow});
-        row("other city", B, kOtherRow, kOtherRow, {0, 1, 3, 4, 5}, u"grdBrigade"_s,
-            {u"БРИГАДА ПРОЧАЯ"_s});
-        row("region without cities", B, kTyumen, u"г. Тобольск"_s, {0, 1, 3, 4}, u"grdBrigade"_s,
-            {});
+        row("no type", {{}, {}, {}, {0}, u"grdRegion"_s, {kOmsk, kTyumen, kOtherRow}});
+        row("hospital", {H, {}, {}, {0, 1, 2, 5, 6}, u"grdHospital"_s, kRegionHospitals});
+        row("brigade",
+            {B, {}, {}, {0, 1, 3, 4, 5, 6}, u"grdCity"_s, {u"АЛЕКСЕЕВКА"_s, u"ТАРА"_s, kOtherRow}});
+        row("hospital, then brigade",
+            {u"HB"_s, {}, {}, {0, 1, 3, 4, 5, 6}, u"grdWorkstation"_s, {u"ПЕРЕДВИЖНАЯ"_s}});
+        row("region without hospitals", {H, kTyumen, {}, {0, 1, 2}, u"grdHospital"_s, {}});
+        row("other region, hospital",
+            {H, kOtherRow, {}, {0, 1, 2, 5}, u"grdHospital"_s, {u"ФАП БЕЗ РЕГИОНА"_s}});
+        row("other region, brigade",
+            {B, kOtherRow, {}, {0, 1, 3, 4}, u"grdCity"_s, {u"ХУТОР"_s, kOtherRow}});
+        row("other city",
+            {B, kOtherRow, kOtherRow, {0, 1, 3, 4, 5}, u"grdBrigade"_s, {u"БРИГАДА ПРОЧАЯ"_s}});
+        row("region without cities",
+            {B, kTyumen, u"г. Тобольск"_s, {0, 1, 3, 4}, u"grdBrigade"_s, {}});
     }
     void pagesFollowTypeAndSelection()
     {
-        QFETCH(QString, types);
-        QFETCH(QString, region);
-        QFETCH(QString, city);
-        QFETCH(QList<int>, path);
-        QFETCH(QString, grid);
-        QFETCH(QStringList, rows);
-        TAdminWizard *w = open(types);
-        QVERIFY(region.isEmpty() || pickRow(w, u"grdRegion"_s, region));
-        QVERIFY(city.isEmpty() || pickRow(w, u"grdCity"_s, city));
-        QCOMPARE(visibleTabs(w), path);
-        QCOMPARE(gridRows(w, grid), rows);
-        QCOMPARE(walkForward(w), path);
-        QCOMPARE(child<QPushButton>(w, u"PrevButton"_s)->isEnabled(), path.size() > 1);
+        QFETCH(PathCase, c);
+        TAdminWizard *w = open(c.types);
+        QVERIFY(c.region.isEmpty() || pickRow(w, u"grdRegion"_s, c.region));
+        QVERIFY(c.city.isEmpty() || pickRow(w, u"grdCity"_s, c.city));
+        QCOMPARE(visibleTabs(w), c.path);
+        QCOMPARE(gridRows(w, c.grid), c.rows);
+        QCOMPARE(walkForward(w), c.path);
+        QCOMPARE(child<QPushButton>(w, u"PrevButton"_s)->isEnabled(), c.path.size() > 1);
     }
 
     // Every filter box in both modes, with quotes and "and" in the text; then cleared, and back
-    // to "Быстрый". T: the Тюменская region first.
+    // to "Быстрый".
     void filters_data()
     {
-        QTest::addColumn<QString>("types");
-        QTest::addColumn<QString>("box");
-        QTest::addColumn<bool>("full");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QStringList>("rows");
-        const auto row = [](const char *name, const QString &types, const QString &box, bool full,
-                            const QString &text, const QStringList &rows) {
-            QTest::newRow(name) << types << box << full << text << rows;
-        };
+        QTest::addColumn<FilterCase>("c");
+        const auto row = [](const char *name, const FilterCase &c) { QTest::newRow(name) << c; };
         const QString B = u"B"_s, H = u"H"_s, region = u"Region"_s, hospital = u"Hospital"_s;
-        row("region, prefix", H, region, false, u"ОМ"_s, {kOmsk, kOtherRow});
-        row("region, words anywhere", H, region, true, u"ТЮМ ОБЛ"_s, {kTyumen, kOtherRow});
-        row("region, words out of order", H, region, true, u"ОБЛ ТЮМ"_s, {kOtherRow});
-        row("hospital, prefix", H, hospital, false, u"ТАР"_s, {u"ТАРСКАЯ ЦРБ"_s});
-        row("hospital, anywhere", H, hospital, true, u"ЦРБ"_s,
-            {u"АЛЕКСЕЕВСКАЯ ЦРБ"_s, u"ТАРСКАЯ ЦРБ"_s});
-        row("city, prefix", B, u"City"_s, false, u"ТАР"_s, {u"ТАРА"_s, kOtherRow});
-        row("city, anywhere, any case", u"BT"_s, u"City"_s, true, u"ТОБ"_s,
-            {u"г. Тобольск"_s, kOtherRow});
+        row("region, prefix", {H, region, false, u"ОМ"_s, {kOmsk, kOtherRow}});
+        row("region, words anywhere", {H, region, true, u"ТЮМ ОБЛ"_s, {kTyumen, kOtherRow}});
+        row("region, words out of order", {H, region, true, u"ОБЛ ТЮМ"_s, {kOtherRow}});
+        row("hospital, prefix", {H, hospital, false, u"ТАР"_s, {u"ТАРСКАЯ ЦРБ"_s}});
+        row("hospital, anywhere", {H, hospital, true, u"ЦРБ"_s, kRegionHospitals});
+        row("city, prefix", {B, u"City"_s, false, u"ТАР"_s, {u"ТАРА"_s, kOtherRow}});
+        row("city, anywhere, any case",
+            {u"BT"_s, u"City"_s, true, u"ТОБ"_s, {u"г. Тобольск"_s, kOtherRow}});
         for (const QString &box : {region, hospital, u"City"_s})
             for (const bool full : {false, true})
                 QTest::addRow("%s, quote and 'and', %s", qPrintable(box), full ? "full" : "quick")
-                    << (box == u"City"_s ? B : H) << box << full << u"О'Б AND REGNAME='X' = A"_s
-                    << (box == hospital ? QStringList{} : QStringList{kOtherRow});
+                    << FilterCase{box == u"City"_s ? B : H, box, full, u"О'Б AND REGNAME='X' = A"_s,
+                                  box == hospital ? QStringList{} : QStringList{kOtherRow}};
     }
     void filters()
     {
-        QFETCH(QString, types);
-        QFETCH(QString, box);
-        QFETCH(bool, full);
-        QFETCH(QString, text);
-        QFETCH(QStringList, rows);
+        QFETCH(FilterCase, c);
+        const auto &[types, box, full, text, rows] = c;
         TAdminWizard *w = open(types.left(1));
         if (types.contains(u'T'))
             QVERIFY(pickRow(w, u"grdRegion"_s, kTyumen));
@@ -380,7 +377,7 @@ private Q_SLOTS:
         goTo(w, 4);
         QStringList offered;
         bool allIncluded = false;
-        whenModalShown(w, u"BrigadeDlg"_s, [&](QWidget *d) {
+        withDialog(w, u"brgAddButton"_s, u"BrigadeDlg"_s, {}, [&](QWidget *d) {
             auto *src = child<QListWidget>(d, u"SrcList"_s);
             offered = texts(src);
             typeText(child<QLineEdit>(d, u"edName"_s), u"Новая бригада"_s);
@@ -394,7 +391,6 @@ private Q_SLOTS:
             click(d, u"ExcludeBtn"_s);
             click(d, u"OKBtn"_s);
         });
-        click(w, u"brgAddButton"_s);
         QCOMPARE(offered, (QStringList{kAlexFull, kTaraFull}));
         QVERIFY(allIncluded);
         const int id =
@@ -405,13 +401,12 @@ private Q_SLOTS:
         QCOMPARE(currentRow(w, u"grdBrigade"_s), u"Новая бригада"_s);
 
         QStringList linked;
-        whenModalShown(w, u"BrigadeDlg"_s, [&](QWidget *d) {
+        withDialog(w, u"brgEdtButton"_s, u"BrigadeDlg"_s, {}, [&](QWidget *d) {
             linked = texts(child<QListWidget>(d, u"DstList"_s));
             click(d, u"ExAllBtn"_s);
             QVERIFY(!child<QPushButton>(d, u"ExcludeBtn"_s)->isEnabled());
             click(d, u"OKBtn"_s);
         });
-        click(w, u"brgEdtButton"_s);
         QCOMPARE(linked, QStringList{kAlexFull});
         QCOMPARE(count(u"BRIGHSP WHERE BRGGID = "_s + QString::number(id)), 0);
         QCOMPARE(count(u"BRIGADE"_s), 3);
@@ -424,12 +419,10 @@ private Q_SLOTS:
         TAdminWizard *w = open(u"H"_s);
         goTo(w, 5);
         const auto addWorkstation = [&](const QString &name, Button answer) {
-            whenModalShown(w, u"WorkstationDialog"_s, [name](QWidget *d) {
+            withDialog(w, u"wstAddButton"_s, u"WorkstationDialog"_s, answer, [name](QWidget *d) {
                 typeText(child<QLineEdit>(d, u"edName"_s), name);
                 click(d, u"OKBtn"_s);
             });
-            TDialogs::SetNextAnswer(answer);
-            click(w, u"wstAddButton"_s);
         };
         addWorkstation(u"кабинет 5"_s, Button::No);
         QCOMPARE(kinds(), QList<Kind>{Kind::PlainQuestion});
@@ -477,11 +470,10 @@ private Q_SLOTS:
                  u"Файлы, готовые к отправке, находятся в папке: "_s + hospitalFolder());
         QCOMPARE(scripts(hospitalFolder()).size(), 1);
         QVERIFY(testsupport::readFile(scripts(hospitalFolder()).first()).contains("UserHash='0'"));
-        whenModalShown(w, u"OperatorDlg"_s, [](QWidget *d) {
+        withDialog(w, u"userEdtButton"_s, u"OperatorDlg"_s, {}, [](QWidget *d) {
             typeText(child<QLineEdit>(d, u"edName"_s), u"Х"_s);
             click(d, u"CancelBtn"_s);
         });
-        click(w, u"userEdtButton"_s);
         QCOMPARE(scalar(u"SELECT USERNAME || USERHASH FROM OPERATOR"_s).toString(), u"ИВАНОВabc"_s);
         QCOMPARE(scripts(hospitalFolder()).size(), 1);
         QCOMPARE(currentRow(w, u"grdOperator"_s), u"ИВАНОВ"_s);
@@ -490,14 +482,12 @@ private Q_SLOTS:
         const QString row = u"SELECT USERHASH || '/' || USERLEVEL FROM OPERATOR "
                             "WHERE USERNAME = '%1'"_s;
         QString shown;
-        whenModalShown(w, u"OperatorDlg"_s, [&](QWidget *d) {
+        withDialog(w, u"userAddButton"_s, u"OperatorDlg"_s, Button::Ok, [&](QWidget *d) {
             shown = child<QLineEdit>(d, u"edName"_s)->text() + u'|' +
                     child<QComboBox>(d, u"cbLevel"_s)->currentText();
             typeText(child<QLineEdit>(d, u"edName"_s), u"петров"_s);
             click(d, u"OKBtn"_s);
         });
-        TDialogs::SetNextAnswer(Button::Ok);
-        click(w, u"userAddButton"_s);
         QCOMPARE(shown, u"|ОПЕРАТОР"_s);
         QCOMPARE(kinds(), QList<Kind>{Kind::Information});
         QCOMPARE(currentRow(w, u"grdOperator"_s), u"ПЕТРОВ"_s);
@@ -507,19 +497,17 @@ private Q_SLOTS:
         QCOMPARE(scalar(row.arg(u"ПЕТРОВ"_s)).toString(), u"0/0"_s);
 
         QVERIFY(pickRow(w, u"grdOperator"_s, u"ИВАНОВ"_s));
-        whenModalShown(w, u"OperatorDlg"_s, [&](QWidget *d) {
+        withDialog(w, u"userEdtButton"_s, u"OperatorDlg"_s, Button::Ok, [](QWidget *d) {
             child<QComboBox>(d, u"cbLevel"_s)->setCurrentIndex(1);
             click(d, u"OKBtn"_s);
         });
-        TDialogs::SetNextAnswer(Button::Ok);
-        click(w, u"userEdtButton"_s);
         QCOMPARE(scalar(row.arg(u"ИВАНОВ"_s)).toString(), u"0/1"_s);
         QCOMPARE(currentRow(w, u"grdOperator"_s), u"ИВАНОВ"_s);
         QCOMPARE(scripts(hospitalFolder()).size(), 3);
 
         TDialogs::Reset();
         bool stayedOpen = false;
-        whenModalShown(w, u"OperatorDlg"_s, [&](QWidget *d) {
+        withDialog(w, u"userAddButton"_s, u"OperatorDlg"_s, {}, [&](QWidget *d) {
             auto *edName = child<QLineEdit>(d, u"edName"_s);
             typeText(edName, u"ИВАНОВ"_s);
             TDialogs::SetNextAnswer(Button::Ok);
@@ -529,7 +517,6 @@ private Q_SLOTS:
             TDialogs::SetNextAnswer(Button::Ok);
             click(d, u"OKBtn"_s);
         });
-        click(w, u"userAddButton"_s);
         QVERIFY(stayedOpen);
         QCOMPARE(kinds(), (QList<Kind>{Kind::Error, Kind::Information}));
         QCOMPARE(count(u"OPERATOR"_s), 3);
