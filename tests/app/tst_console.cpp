@@ -14,6 +14,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 // The command-line mode as an administrator's script uses it: the real program in a program
 // folder of its own, with no display.
 class TestConsole : public QObject
@@ -37,8 +39,8 @@ class TestConsole : public QObject
         for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             e.remove(QLatin1String(name));
         for (const QString &s : env) {
-            if (s.contains(QLatin1Char('=')))
-                e.insert(s.section(QLatin1Char('='), 0, 0), s.section(QLatin1Char('='), 1));
+            if (s.contains(u'='))
+                e.insert(s.section(u'=', 0, 0), s.section(u'=', 1));
             else
                 e.remove(s);
         }
@@ -46,17 +48,14 @@ class TestConsole : public QObject
     }
 
     // A null password leaves ZORU_PASSWORD unset.
-    Result run(const QStringList &args, const QByteArray &input = {},
-               const QString &password = QStringLiteral("x"), const QStringList &extraEnv = {},
-               const QString &folder = {})
+    Result run(const QStringList &args, const QString &password = u"x"_s,
+               const QStringList &extraEnv = {}, const QString &folder = {})
     {
         QProcess p;
         p.setProcessEnvironment(environment(
-            QStringList{password.isNull() ? QStringLiteral("ZORU_PASSWORD")
-                                          : QStringLiteral("ZORU_PASSWORD=") + password} +
+            QStringList{password.isNull() ? u"ZORU_PASSWORD"_s : u"ZORU_PASSWORD="_s + password} +
             extraEnv));
-        p.start((folder.isEmpty() ? m_folder : folder) + QStringLiteral("/zoru-admin"), args);
-        p.write(input);
+        p.start((folder.isEmpty() ? m_folder : folder) + u"/zoru-admin"_s, args);
         p.closeWriteChannel();
         p.waitForFinished(120000);
         return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
@@ -72,22 +71,19 @@ class TestConsole : public QObject
         const QString folder = m_dir.filePath(name);
         QDir().mkpath(folder);
         const QString bin = qEnvironmentVariable("ZORU_PROGRAM_DIR");
-        for (const QString &tool : {QStringLiteral("zoru-admin"), QStringLiteral("zoru-arc")}) {
-            if (!QFile::copy(bin + QLatin1Char('/') + tool, folder + QLatin1Char('/') + tool))
+        for (const QString &tool : {u"zoru-admin"_s, u"zoru-arc"_s}) {
+            if (!QFile::copy(bin + u'/' + tool, folder + u'/' + tool))
                 return {};
-            QFile::setPermissions(folder + QLatin1Char('/') + tool,
+            QFile::setPermissions(folder + u'/' + tool,
                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         }
-        QStringList args = {QStringLiteral("--folder"), folder, QStringLiteral("--scale"),
-                            QStringLiteral("0.05")};
+        QStringList args = {u"--folder"_s, folder, u"--scale"_s, u"0.05"_s};
         if (pg) {
-            *pgDatabase = testsupport::createPgDatabase(*pg, QStringLiteral("zoru_console"));
-            args << QStringLiteral("--postgres")
-                 << QStringLiteral("%1:%2:%3").arg(pg->host).arg(pg->port).arg(*pgDatabase)
-                 << QStringLiteral("--user") << pg->user << QStringLiteral("--password")
-                 << pg->password;
+            *pgDatabase = testsupport::createPgDatabase(*pg, u"zoru_console"_s);
+            args << u"--postgres"_s << u"%1:%2:%3"_s.arg(pg->host).arg(pg->port).arg(*pgDatabase)
+                 << u"--user"_s << pg->user << u"--password"_s << pg->password;
         }
-        if (QProcess::execute(bin + QStringLiteral("/zoru-demo"), args) != 0)
+        if (QProcess::execute(bin + u"/zoru-demo"_s, args) != 0)
             return {};
         return folder;
     }
@@ -99,8 +95,7 @@ class TestConsole : public QObject
     {
         qint64 value = -1;
         {
-            QSqlDatabase db = QSqlDatabase::addDatabase(
-                pg ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE"), QStringLiteral("check"));
+            QSqlDatabase db = QSqlDatabase::addDatabase(pg ? u"QPSQL"_s : u"QSQLITE"_s, u"check"_s);
             if (pg) {
                 db.setHostName(pg->host);
                 db.setPort(pg->port);
@@ -114,7 +109,7 @@ class TestConsole : public QObject
                     value = q.next() ? q.value(0).toLongLong() : 0;
             }
         }
-        QSqlDatabase::removeDatabase(QStringLiteral("check"));
+        QSqlDatabase::removeDatabase(u"check"_s);
         return value;
     }
 
@@ -129,8 +124,8 @@ class TestConsole : public QObject
     QStringList archives() const
     {
         QStringList out;
-        QDirIterator it(m_folder + QStringLiteral("/export"), {QStringLiteral("*.s2w")},
-                        QDir::Files, QDirIterator::Subdirectories);
+        QDirIterator it(m_folder + u"/export"_s, {u"*.s2w"_s}, QDir::Files,
+                        QDirIterator::Subdirectories);
         while (it.hasNext())
             out << it.next();
         return out;
@@ -139,22 +134,26 @@ class TestConsole : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        m_folder = makeInstallation(QStringLiteral("Программа"), {}, nullptr);
+        m_folder = makeInstallation(u"Программа"_s, {}, nullptr);
         QVERIFY(!m_folder.isEmpty());
     }
 
+    // Then once more without the variable and without a terminal: the password is empty and
+    // SQLite asks none.
     void exportWritesArchive()
     {
-        const Result r = run({QStringLiteral("--export"), QStringLiteral("2")});
+        const Result r = run({u"--export"_s, u"2"_s});
         QVERIFY2(r.exitCode == 0, qPrintable(QString(r.out + r.err)));
-        QVERIFY(r.out.contains(QStringLiteral("Экспорт данных завершен")));
-        QVERIFY(r.err.contains(QStringLiteral("100%")));
+        QVERIFY(r.out.contains(u"Экспорт данных завершен"_s));
+        QVERIFY(r.err.contains(u"100%"_s));
         QCOMPARE(archives().size(), 1);
         // The same lines went to log.txt, in cp1251.
-        QFile log(m_folder + QStringLiteral("/log.txt"));
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        QVERIFY(cp1251::decode(log.readAll())
-                    .contains(QStringLiteral("> Экспорт данных завершен\r\n")));
+        QVERIFY(cp1251::decode(testsupport::readFile(m_folder + u"/log.txt"_s))
+                    .contains(u"> Экспорт данных завершен\r\n"_s));
+        // Package names carry the time to the second: a new second, a new package.
+        QTest::qWait(1100);
+        const Result again = run({u"--export"_s, u"2"_s}, QString());
+        QVERIFY2(again.exitCode == 0, qPrintable(QString(again.out + again.err)));
     }
 
     // Exit statuses: 1 when the job failed, 2 for a wrong command line, 3 when --sync refused
@@ -166,35 +165,27 @@ private Q_SLOTS:
         QTest::addColumn<QString>("change");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("said");
-        QTest::newRow("no such workstation")
-            << "--export 987654" << QString() << 1
-            << "ОШИБКА!!! Рабочая станция не найдена: WstGID = 987654";
-        QTest::newRow("not a number")
-            << "--export x1" << QString() << 2 << "Неверный идентификатор рабочей станции: x1";
-        QTest::newRow("unknown option") << "--frobnicate" << QString() << 2
-                                        << "Неизвестный параметр командной строки: frobnicate";
-        QTest::newRow("broken configuration checked first")
-            << "--export 2"
-            << "ini AIS_RODE_EXPORT= AIS_RODE_EXPORT=/no/such/folder/x" << 1
-            << "Отсутствует или неверна информация о расположении Баз Данных";
-        QTest::newRow("help names the password variable")
-            << "--help" << QString() << 0 << "ZORU_PASSWORD";
-        QTest::newRow("help names the ЕСВС password variable")
-            << "--help" << QString() << 0 << "ZORU_ESVS_PASSWORD";
-        QTest::newRow("sync, hospital refused")
-            << "--sync"
-            << "UPDATE MU SET MU = NULL WHERE IDMU = (SELECT MAX(IDMU) FROM MU)" << 3 << "IDMU = ";
-        QTest::newRow("sync, not the server")
-            << "--sync"
-            << "ini IsServer=1 IsServer=0" << 1 << "Функция недоступна";
-        QTest::newRow("sync, no ЕСВС alias")
-            << "--sync"
-            << "ini AIS_RODE_ESVS_DB=ZORU_ESVS AIS_RODE_ESVS_DB=" << 1
-            << "Ключ 'Settings\\AIS_RODE_ESVS_DB' не найден";
-        QTest::newRow("sync, stray argument")
-            << "--sync x" << QString() << 2 << "Неизвестные параметры";
-        QTest::newRow("sync and export")
-            << "--sync --export 2" << QString() << 2 << "Неизвестные параметры";
+        const auto row = [](const char *name, const char *args, const char *change, int code,
+                            const char *said) {
+            QTest::newRow(name) << args << QString::fromUtf8(change) << code << said;
+        };
+        row("no such workstation", "--export 987654", "", 1,
+            "ОШИБКА!!! Рабочая станция не найдена: WstGID = 987654");
+        row("not a number", "--export x1", "", 2, "Неверный идентификатор рабочей станции: x1");
+        row("unknown option", "--frobnicate", "", 2,
+            "Неизвестный параметр командной строки: frobnicate");
+        row("broken configuration checked first", "--export 2",
+            "ini AIS_RODE_EXPORT= AIS_RODE_EXPORT=/no/such/folder/x", 1,
+            "Отсутствует или неверна информация о расположении Баз Данных");
+        row("help names the password variable", "--help", "", 0, "ZORU_PASSWORD");
+        row("help names the ЕСВС password variable", "--help", "", 0, "ZORU_ESVS_PASSWORD");
+        row("sync, hospital refused", "--sync",
+            "UPDATE MU SET MU = NULL WHERE IDMU = (SELECT MAX(IDMU) FROM MU)", 3, "IDMU = ");
+        row("sync, not the server", "--sync", "ini IsServer=1 IsServer=0", 1, "Функция недоступна");
+        row("sync, no ЕСВС alias", "--sync", "ini AIS_RODE_ESVS_DB=ZORU_ESVS AIS_RODE_ESVS_DB=", 1,
+            "Ключ 'Settings\\AIS_RODE_ESVS_DB' не найден");
+        row("sync, stray argument", "--sync x", "", 2, "Неизвестные параметры");
+        row("sync and export", "--sync --export 2", "", 2, "Неизвестные параметры");
     }
     void exitCodes()
     {
@@ -202,11 +193,11 @@ private Q_SLOTS:
         QFETCH(QString, change);
         QFETCH(int, exitCode);
         QFETCH(QString, said);
-        const QString esvs = m_folder + QStringLiteral("/data/esvs.db");
-        FileRestorer restoreIni{m_folder + QStringLiteral("/zoru-admin.ini")};
+        const QString esvs = m_folder + u"/data/esvs.db"_s;
+        FileRestorer restoreIni{m_folder + u"/zoru-admin.ini"_s};
         FileRestorer restoreEsvs{esvs};
-        if (change.startsWith(QStringLiteral("ini "))) {
-            const QStringList part = change.split(QLatin1Char(' '));
+        if (change.startsWith(u"ini "_s)) {
+            const QStringList part = change.split(u' ');
             QByteArray text = restoreIni.saved;
             QVERIFY(text.contains(part[1].toLatin1()));
             testsupport::writeFile(restoreIni.path,
@@ -214,7 +205,7 @@ private Q_SLOTS:
         } else if (!change.isEmpty()) {
             QCOMPARE(query(esvs, change), 0);
         }
-        const Result r = run(args.split(QLatin1Char(' ')));
+        const Result r = run(args.split(u' '));
         QCOMPARE(r.exitCode, exitCode);
         const QString all = r.out + r.err;
         QVERIFY2(all.contains(said), qPrintable(all));
@@ -226,48 +217,35 @@ private Q_SLOTS:
     {
         const auto makePackage = [&] {
             QProcess p;
-            p.start(qEnvironmentVariable("ZORU_PROGRAM_DIR") + QStringLiteral("/zoru-demo"),
-                    {QStringLiteral("--folder"), m_folder, QStringLiteral("--package"),
-                     QStringLiteral("120"), QStringLiteral("--seed"), QStringLiteral("5")});
+            p.start(qEnvironmentVariable("ZORU_PROGRAM_DIR") + u"/zoru-demo"_s,
+                    {u"--folder"_s, m_folder, u"--package"_s, u"120"_s, u"--seed"_s, u"5"_s});
             p.waitForFinished(120000);
-            return QString::fromLocal8Bit(p.readAllStandardOutput())
-                .trimmed()
-                .section(QLatin1Char('\n'), -1);
+            return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed().section(u'\n', -1);
         };
         const auto rows = [&] {
-            return query(m_folder + QStringLiteral("/data/central.db"),
-                         QStringLiteral("SELECT (SELECT COUNT(*) FROM PERSON) + (SELECT COUNT(*) "
-                                        "FROM DOCUMENT) + (SELECT COUNT(*) FROM AUXCITY) + "
-                                        "(SELECT COUNT(*) FROM CITY) + (SELECT COUNT(*) FROM "
-                                        "PRIMDIAG) + (SELECT COUNT(*) FROM MAPDIAG)"));
+            return query(m_folder + u"/data/central.db"_s,
+                         u"SELECT (SELECT COUNT(*) FROM PERSON) + (SELECT COUNT(*) "
+                         "FROM DOCUMENT) + (SELECT COUNT(*) FROM AUXCITY) + "
+                         "(SELECT COUNT(*) FROM CITY) + (SELECT COUNT(*) FROM "
+                         "PRIMDIAG) + (SELECT COUNT(*) FROM MAPDIAG)"_s);
         };
         const qint64 before = rows();
         qint64 imported = -1;
         for (int pass = 0; pass < 2; ++pass) {
             const QString package = makePackage();
             QVERIFY2(QFileInfo::exists(package), qPrintable(package));
-            const Result r = run({QStringLiteral("--import"), package});
+            const Result r = run({u"--import"_s, package});
             QVERIFY2(r.exitCode == 0, qPrintable(QString(r.out + r.err)));
-            QVERIFY(r.out.contains(QStringLiteral("Импорт данных завершен")));
+            QVERIFY(r.out.contains(u"Импорт данных завершен"_s));
             QVERIFY(!QFileInfo::exists(package));
             if (pass == 0)
                 imported = rows();
         }
         QVERIFY(imported > before);
         QCOMPARE(rows(), imported);
-        const Result r =
-            run({QStringLiteral("--import"), m_folder + QStringLiteral("/import/none.w2s")});
+        const Result r = run({u"--import"_s, m_folder + u"/import/none.w2s"_s});
         QCOMPARE(r.exitCode, 1);
-        QVERIFY2(r.out.contains(QStringLiteral("ОШИБКА!!! ")), qPrintable(r.out));
-    }
-
-    // Without the variable and without a terminal the password is empty: SQLite asks none.
-    void passwordFromNowhere()
-    {
-        // Package names carry the time to the second: a new second, a new package.
-        QTest::qWait(1100);
-        const Result r = run({QStringLiteral("--export"), QStringLiteral("2")}, {}, QString());
-        QVERIFY2(r.exitCode == 0, qPrintable(QString(r.out + r.err)));
+        QVERIFY2(r.out.contains(u"ОШИБКА!!! "_s), qPrintable(r.out));
     }
 
     // --sync on a demo installation: ЕСВС's new region, type and hospitals come in and every
@@ -283,43 +261,40 @@ private Q_SLOTS:
     {
         QFETCH(bool, postgres);
         std::optional<testsupport::PgServer> pg;
-        QString folder = m_folder, database = m_folder + QStringLiteral("/data/central.db");
+        QString folder = m_folder, database = m_folder + u"/data/central.db"_s;
         if (postgres) {
             ZORU_REQUIRE_PG_OR_SKIP(server);
             pg = server;
-            folder = makeInstallation(QStringLiteral("pg"), pg, &database);
+            folder = makeInstallation(u"pg"_s, pg, &database);
             QVERIFY(!folder.isEmpty());
         }
-        const QString password = pg ? pg->password : QStringLiteral("x");
+        const QString password = pg ? pg->password : u"x"_s;
         if (pg) {
             for (const QString &env :
-                 QStringList{QStringLiteral("ZORU_ESVS_PASSWORD"),
-                             QStringLiteral("ZORU_ESVS_PASSWORD=") + password + QLatin1Char('-')}) {
-                const Result r = run({QStringLiteral("--sync")}, {}, password, {env}, folder);
+                 QStringList{u"ZORU_ESVS_PASSWORD"_s, u"ZORU_ESVS_PASSWORD="_s + password + u'-'}) {
+                const Result r = run({u"--sync"_s}, password, {env}, folder);
                 QVERIFY2(r.exitCode == 1, qPrintable(QString(r.out + r.err)));
             }
         }
-        const Result r = run({QStringLiteral("--sync")}, {}, password,
-                             {QStringLiteral("ZORU_ESVS_PASSWORD=") + password}, folder);
+        const Result r =
+            run({u"--sync"_s}, password, {u"ZORU_ESVS_PASSWORD="_s + password}, folder);
         QVERIFY2(r.exitCode == 0, qPrintable(QString(r.out + r.err)));
-        QVERIFY(r.out.contains(QStringLiteral("Импорт данных завершен")));
-        QVERIFY(r.err.contains(QStringLiteral("100%")));
-        const auto count = [&](const char *sql) {
-            return query(database, QString::fromUtf8(sql), pg);
-        };
-        QCOMPARE(count("SELECT COUNT(*) FROM REGION WHERE REGOKATO = '84000000000'"), 1);
-        QCOMPARE(count("SELECT COUNT(*) FROM REGION WHERE REGOKATO LIKE '% %'"), 0);
-        QCOMPARE(count("SELECT COUNT(*) FROM HOSPTYPE WHERE IDTMU = 115"), 1);
-        QCOMPARE(count("SELECT COUNT(*) FROM HOSPITAL H JOIN HOSPTYPE T ON T.HTPGID = H.HTPGID "
-                       "WHERE T.IDTMU = 115"),
-                 1);
-        QCOMPARE(count("SELECT COUNT(*) FROM HOSPITAL WHERE IDADRES IS NOT NULL AND REGGID IS "
-                       "NULL"),
-                 0);
-        QVERIFY(count("SELECT COUNT(*) FROM HOSPITAL WHERE REGGID IS NOT NULL") > 0);
+        QVERIFY(r.out.contains(u"Импорт данных завершен"_s));
+        QVERIFY(r.err.contains(u"100%"_s));
+        const std::pair<const char *, qint64> counts[] = {
+            {"SELECT COUNT(*) FROM REGION WHERE REGOKATO = '84000000000'", 1},
+            {"SELECT COUNT(*) FROM REGION WHERE REGOKATO LIKE '% %'", 0},
+            {"SELECT COUNT(*) FROM HOSPTYPE WHERE IDTMU = 115", 1},
+            {"SELECT COUNT(*) FROM HOSPITAL H JOIN HOSPTYPE T ON T.HTPGID = H.HTPGID "
+             "WHERE T.IDTMU = 115",
+             1},
+            {"SELECT COUNT(*) FROM HOSPITAL WHERE IDADRES IS NOT NULL AND REGGID IS NULL", 0},
+            {"SELECT CASE WHEN COUNT(*) > 0 THEN 1 END FROM HOSPITAL WHERE REGGID IS NOT NULL", 1}};
+        for (const auto &[sql, n] : counts)
+            QVERIFY2(query(database, QString::fromUtf8(sql), pg) == n, sql);
         if (pg) {
             testsupport::dropPgDatabase(*pg, database);
-            testsupport::dropPgDatabase(*pg, database + QStringLiteral("_esvs"));
+            testsupport::dropPgDatabase(*pg, database + u"_esvs"_s);
         }
     }
 
@@ -329,19 +304,16 @@ private Q_SLOTS:
     void qtOptionsKeepTheDesktop_data()
     {
         QTest::addColumn<QStringList>("args");
-        QTest::newRow("-platform offscreen")
-            << QStringList{QStringLiteral("-platform"), QStringLiteral("offscreen")};
-        QTest::newRow("-style, -reverse, -platform") << QStringList{
-            QStringLiteral("-style"), QStringLiteral("Fusion"), QStringLiteral("-reverse"),
-            QStringLiteral("-platform"), QStringLiteral("offscreen")};
+        QTest::newRow("-platform offscreen") << QStringList{u"-platform"_s, u"offscreen"_s};
+        QTest::newRow("-style, -reverse, -platform")
+            << QStringList{u"-style"_s, u"Fusion"_s, u"-reverse"_s, u"-platform"_s, u"offscreen"_s};
     }
     void qtOptionsKeepTheDesktop()
     {
         QFETCH(QStringList, args);
         QProcess p;
-        p.setProcessEnvironment(
-            environment({QStringLiteral("XDG_RUNTIME_DIR"), QStringLiteral("ZORU_PASSWORD=x")}));
-        p.start(m_folder + QStringLiteral("/zoru-admin"), args);
+        p.setProcessEnvironment(environment({u"XDG_RUNTIME_DIR"_s, u"ZORU_PASSWORD=x"_s}));
+        p.start(m_folder + u"/zoru-admin"_s, args);
         QVERIFY(p.waitForStarted());
         const bool ended = p.waitForFinished(2500);
         const QString err = QString::fromUtf8(p.readAllStandardError());
@@ -349,7 +321,7 @@ private Q_SLOTS:
         p.waitForFinished();
         QVERIFY2(!ended, qPrintable(err));
         // The program gives itself a runtime folder when the session has none.
-        QVERIFY2(!err.contains(QStringLiteral("XDG_RUNTIME_DIR")), qPrintable(err));
+        QVERIFY2(!err.contains(u"XDG_RUNTIME_DIR"_s), qPrintable(err));
     }
 
     // A signal during --export sets the job's stop flag: the job ends with its message, its
@@ -369,7 +341,7 @@ private Q_SLOTS:
         QFETCH(int, exitCode);
         // Package names carry the time to the second: a new second, a new package.
         QTest::qWait(1100);
-        const QString fifo = m_dir.filePath(QStringLiteral("out.fifo"));
+        const QString fifo = m_dir.filePath(u"out.fifo"_s);
         QFile::remove(fifo);
         QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
         int fd = ::open(QFile::encodeName(fifo).constData(), O_RDWR | O_NONBLOCK);
@@ -377,23 +349,17 @@ private Q_SLOTS:
         if (signal != 0) {
             // A full pipe holds the job at its first line until the signal has arrived.
             const QByteArray block(512, 'x');
-            while (::write(fd, block.constData(), block.size()) > 0) {
-            }
-            while (::write(fd, "x", 1) > 0) {
+            while (::write(fd, block.constData(), block.size()) > 0 || ::write(fd, "x", 1) > 0) {
             }
         }
-        const auto logSize = [&] {
-            return QFileInfo(m_folder + QStringLiteral("/log.txt")).size();
-        };
+        const auto logSize = [&] { return QFileInfo(m_folder + u"/log.txt"_s).size(); };
         const qint64 logBefore = logSize();
         const qsizetype archivesBefore = archives().size();
 
         QProcess p;
-        p.setProcessEnvironment(
-            environment({QStringLiteral("XDG_RUNTIME_DIR"), QStringLiteral("ZORU_PASSWORD=x")}));
+        p.setProcessEnvironment(environment({u"XDG_RUNTIME_DIR"_s, u"ZORU_PASSWORD=x"_s}));
         p.setStandardOutputFile(fifo);
-        p.start(m_folder + QStringLiteral("/zoru-admin"),
-                {QStringLiteral("--export"), QStringLiteral("2")});
+        p.start(m_folder + u"/zoru-admin"_s, {u"--export"_s, u"2"_s});
         QVERIFY(p.waitForStarted());
         // The job has been created (it opens the log) once the log grows.
         QDeadlineTimer deadline(20000);
@@ -424,7 +390,7 @@ private Q_SLOTS:
         QCOMPARE(p.exitCode(), exitCode);
         QCOMPARE(archives().size(), archivesBefore + (signal == 0 ? 1 : 0));
         // No package folder is left below the hospital folders.
-        const QDir exportDir(m_folder + QStringLiteral("/export"));
+        const QDir exportDir(m_folder + u"/export"_s);
         for (const QString &owner : exportDir.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
             QCOMPARE(QDir(exportDir.filePath(owner)).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
                      QStringList());
