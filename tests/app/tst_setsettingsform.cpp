@@ -64,17 +64,14 @@ private Q_SLOTS:
         TSetSettingsForm form(false);
         QCOMPARE(form.objectName(), u"SetSettingsForm"_s);
         QCOMPARE(form.windowTitle(), u"Настройка параметров"_s);
-        const QList<std::pair<QString, QString>> buttons = {
-            {u"btnMainBrowse"_s, u"[1] - Найти..."_s},
-            {u"btnPolyBrowse"_s, u"[2] - Найти..."_s},
-            {u"btnImportBrowse"_s, u"[3] - Найти..."_s},
-            {u"btnExportBrowse"_s, u"[4] - Найти..."_s},
-            {u"Button2"_s, u"[1] - Найти..."_s},
-            {u"Button1"_s, u"[2] - Найти..."_s},
-            {u"btnOK"_s, u"F6 - Сохранить"_s},
-            {u"btnCancel"_s, u"ESC - Отмена"_s}};
-        for (const auto &[name, caption] : buttons)
-            QCOMPARE(child<QPushButton>(&form, name)->text(), caption);
+        const QStringList buttons =
+            sl({"btnMainBrowse", "btnPolyBrowse", "btnImportBrowse", "btnExportBrowse", "Button2",
+                "Button1", "btnOK", "btnCancel"});
+        const QStringList captions =
+            sl({"[1] - Найти...", "[2] - Найти...", "[3] - Найти...", "[4] - Найти...",
+                "[1] - Найти...", "[2] - Найти...", "F6 - Сохранить", "ESC - Отмена"});
+        for (int i = 0; i < buttons.size(); ++i)
+            QCOMPARE(child<QPushButton>(&form, buttons[i])->text(), captions[i]);
         for (const QString &name : {u"edMainDB"_s, u"edPolyDB"_s, u"edImportDB"_s, u"edExportDB"_s,
                                     u"edServerImport"_s, u"edServerExport"_s}) {
             auto *edit = child<QLineEdit>(&form, name);
@@ -186,20 +183,18 @@ private Q_SLOTS:
         QTest::addColumn<QString>("caption");
         QTest::addColumn<QString>("focused");
         QTest::addColumn<QStringList>("filled");
-        QTest::newRow("1 main") << false << int(Qt::Key_1) << kMainCaption << u"btnMainBrowse"_s
-                                << sl({"edMainDB"});
-        QTest::newRow("2 poly") << false << int(Qt::Key_2) << kPolyCaption << u"btnPolyBrowse"_s
-                                << sl({"edPolyDB"});
-        QTest::newRow("3 import") << false << int(Qt::Key_3) << kImportCaption
-                                  << u"btnImportBrowse"_s << sl({"edImportDB", "edServerImport"});
-        QTest::newRow("4 export") << false << int(Qt::Key_4) << kExportCaption
-                                  << u"btnExportBrowse"_s << sl({"edExportDB", "edServerExport"});
-        QTest::newRow("server 1 import") << true << int(Qt::Key_1) << kImportCaption << u"Button2"_s
-                                         << sl({"edImportDB", "edServerImport"});
-        QTest::newRow("server 2 export") << true << int(Qt::Key_2) << kExportCaption << u"Button1"_s
-                                         << sl({"edExportDB", "edServerExport"});
-        QTest::newRow("server 3 nothing")
-            << true << int(Qt::Key_3) << QString() << QString() << sl({});
+        const auto row = [](const char *name, bool server, int digit, const QString &caption,
+                            const char *focused, const char *filled) {
+            QTest::newRow(name) << server << int(Qt::Key_0) + digit << caption << focused
+                                << QString::fromUtf8(filled).split(u' ', Qt::SkipEmptyParts);
+        };
+        row("1 main", false, 1, kMainCaption, "btnMainBrowse", "edMainDB");
+        row("2 poly", false, 2, kPolyCaption, "btnPolyBrowse", "edPolyDB");
+        row("3 import", false, 3, kImportCaption, "btnImportBrowse", "edImportDB edServerImport");
+        row("4 export", false, 4, kExportCaption, "btnExportBrowse", "edExportDB edServerExport");
+        row("server 1 import", true, 1, kImportCaption, "Button2", "edImportDB edServerImport");
+        row("server 2 export", true, 2, kExportCaption, "Button1", "edExportDB edServerExport");
+        row("server 3 nothing", true, 3, QString(), "", "");
     }
     void digitKeysBrowse()
     {
