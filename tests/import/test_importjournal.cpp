@@ -13,6 +13,8 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 const QDateTime kStart(QDate(2026, 3, 1), QTime(10, 0, 0));
@@ -20,10 +22,10 @@ const QDateTime kStart(QDate(2026, 3, 1), QTime(10, 0, 0));
 TImportPackageInfo package(const QString &sha)
 {
     TImportPackageInfo p;
-    p.FileName = QStringLiteral("wst12.w2s");
+    p.FileName = u"wst12.w2s"_s;
     p.Size = 4096;
     p.Sha256 = sha;
-    p.Label = QStringLiteral("000012_20260301090000_на ЦРБ");
+    p.Label = u"000012_20260301090000_на ЦРБ"_s;
     p.WstGID = 12;
     return p;
 }
@@ -31,7 +33,7 @@ TImportPackageInfo package(const QString &sha)
 QStringList columns(TDatabase &db, const QString &table)
 {
     const QSqlRecord rec =
-        db.Sql().record(db.Driver() == QLatin1String("POSTGRESQL") ? table.toLower() : table);
+        db.Sql().record(db.Driver() == "POSTGRESQL"_L1 ? table.toLower() : table);
     QStringList names;
     for (int i = 0; i < rec.count(); ++i)
         names << rec.fieldName(i).toUpper();
@@ -51,7 +53,7 @@ QString firstRow(TDatabase &db, const QString &sql, qint64 key)
         const QDateTime t = q.value(i).toDateTime();
         values << (t.isValid() ? t.toString(Qt::ISODate) : q.value(i).toString());
     }
-    return values.join(QLatin1Char('|'));
+    return values.join(u'|');
 }
 
 } // namespace
@@ -71,78 +73,70 @@ private Q_SLOTS:
     {
         QFETCH(QString, backend);
         const auto c = std::make_unique<CentralDb>(backend);
-        const QStringList head = columns(c->Db(), QStringLiteral("IMPORTJOURNAL"));
-        const QStringList detail = columns(c->Db(), QStringLiteral("IMPORTJOURNALTABLE"));
-        QVERIFY(head.contains(QStringLiteral("PKGSHA256")));
-        engine::ExecuteScript(
-            c->Db(), QStringLiteral("DROP TABLE IMPORTJOURNALTABLE; DROP TABLE IMPORTJOURNAL;") +
-                         (c->Db().Driver() == QLatin1String("POSTGRESQL")
-                              ? QStringLiteral("DROP SEQUENCE IMPORTJOURNAL_RUNGID_SEQ;")
-                              : QString()));
-        c->Exec(QStringLiteral("INSERT INTO POST (POSNAME) VALUES (?)"), {QStringLiteral("Врач")});
+        const auto layout = [&] {
+            return columns(c->Db(), u"IMPORTJOURNAL"_s)
+                   << u"/"_s << columns(c->Db(), u"IMPORTJOURNALTABLE"_s);
+        };
+        const QStringList tablesMade = layout();
+        QVERIFY(tablesMade.contains(u"PKGSHA256"_s));
+        engine::ExecuteScript(c->Db(),
+                              u"DROP TABLE IMPORTJOURNALTABLE; DROP TABLE IMPORTJOURNAL;"_s +
+                                  (c->Db().Driver() == "POSTGRESQL"_L1
+                                       ? u"DROP SEQUENCE IMPORTJOURNAL_RUNGID_SEQ;"_s
+                                       : QString()));
+        c->Exec(u"INSERT INTO POST (POSNAME) VALUES (?)"_s, {u"Врач"_s});
 
         TImportJournal journal(c->Db());
-        const qint64 first = journal.Begin(package(QStringLiteral("aa")), kStart);
+        const qint64 first = journal.Begin(package(u"aa"_s), kStart);
         QVERIFY(first > 0);
-        QVERIFY(journal.Begin(package(QStringLiteral("aa")), kStart) > first);
-        QCOMPARE(columns(c->Db(), QStringLiteral("IMPORTJOURNAL")), head);
-        QCOMPARE(columns(c->Db(), QStringLiteral("IMPORTJOURNALTABLE")), detail);
-        QCOMPARE(c->Scalar(QStringLiteral("SELECT POSNAME FROM POST")).toString(),
-                 QStringLiteral("Врач"));
+        QVERIFY(journal.Begin(package(u"aa"_s), kStart) > first);
+        QCOMPARE(layout(), tablesMade);
+        QCOMPARE(c->Scalar(u"SELECT POSNAME FROM POST"_s).toString(), u"Врач"_s);
         TImportJournal::EnsureTables(c->Db()); // a second time changes nothing
-        QCOMPARE(c->Scalar(QStringLiteral("SELECT COUNT(*) FROM IMPORTJOURNAL")).toInt(), 2);
+        QCOMPARE(c->Scalar(u"SELECT COUNT(*) FROM IMPORTJOURNAL"_s).toInt(), 2);
 
         qint64 killed = 0;
         {
             TImportJournal dying(c->Db());
-            TJournaledRun run(dying, package(QStringLiteral("aa")));
-            run.TableImported({QStringLiteral("City"), 1, 0, 0, 1, 1});
+            TJournaledRun run(dying, package(u"aa"_s));
+            run.TableImported({u"City"_s, 1, 0, 0, 1, 1});
             killed = run.RunGID();
         }
-        const QString resultOf =
-            QStringLiteral("SELECT RESULT FROM IMPORTJOURNAL WHERE RUNGID = ?");
+        const QString resultOf = u"SELECT RESULT FROM IMPORTJOURNAL WHERE RUNGID = ?"_s;
         QCOMPARE(c->Scalar(resultOf, {killed}).toString(), ImportResultUnfinished);
 
-        const qint64 run = journal.Begin(package(QStringLiteral("bb")), kStart);
+        const qint64 run = journal.Begin(package(u"bb"_s), kStart);
         QVERIFY(run > killed);
         c->Db().StartTransaction();
-        c->Exec(QStringLiteral("INSERT INTO POST (POSNAME) VALUES (?)"), {QStringLiteral("Врач")});
+        c->Exec(u"INSERT INTO POST (POSNAME) VALUES (?)"_s, {u"Врач"_s});
         c->Db().Rollback();
-        const QList<TImportTableCounts> tables = {{QStringLiteral("City"), 2, 0, 1, 3, 1},
-                                                  {QStringLiteral("Person"), 5, 7, 0, 0, 0}};
+        const QList<TImportTableCounts> tables = {{u"City"_s, 2, 0, 1, 3, 1},
+                                                  {u"Person"_s, 5, 7, 0, 0, 0}};
         const QDateTime end = kStart.addSecs(90);
-        journal.End(run, ImportResultFailed, QStringLiteral("Нарушено ограничение"), tables, end);
+        journal.End(run, ImportResultFailed, u"Нарушено ограничение"_s, tables, end);
 
-        QCOMPARE(c->Scalar(QStringLiteral("SELECT COUNT(*) FROM POST")).toInt(), 1);
+        QCOMPARE(c->Scalar(u"SELECT COUNT(*) FROM POST"_s).toInt(), 1);
         QCOMPARE(c->Scalar(resultOf, {run}).toString(), ImportResultFailed);
         QCOMPARE(c->Scalar(resultOf, {killed}).toString(), ImportResultUnfinished);
-        QCOMPARE(firstRow(c->Db(),
-                          QStringLiteral("SELECT PKGNAME, PKGSIZE, PKGSHA256, PKGLABEL, WSTGID, "
-                                         "STARTTIME, ENDTIME, ERRORTEXT FROM IMPORTJOURNAL "
-                                         "WHERE RUNGID = ?"),
-                          run),
-                 QStringLiteral("wst12.w2s|4096|bb|000012_20260301090000_на ЦРБ|12|"
-                                "2026-03-01T10:00:00|2026-03-01T10:01:30|Нарушено ограничение"));
+        // clang-format off
+        QCOMPARE(firstRow(c->Db(), u"SELECT PKGNAME, PKGSIZE, PKGSHA256, PKGLABEL, WSTGID, STARTTIME, ENDTIME, ERRORTEXT "
+                                   "FROM IMPORTJOURNAL WHERE RUNGID = ?"_s, run),
+                 u"wst12.w2s|4096|bb|000012_20260301090000_на ЦРБ|12|2026-03-01T10:00:00|2026-03-01T10:01:30|Нарушено ограничение"_s);
+        // clang-format on
         QCOMPARE(journalCounts(c->Db(), run), countsText(tables));
 
-        const QString sha = QStringLiteral("ab12");
-        const struct
-        {
-            QString sha;
-            QString result;
-            int minutes;
-        } runs[] = {{sha, ImportResultSucceeded, 10},
-                    {sha, ImportResultSucceeded, 30},
-                    {sha, ImportResultFailed, 50},
-                    {sha, ImportResultCancelled, 60},
-                    {QStringLiteral("cd"), ImportResultSucceeded, 70}};
-        for (const auto &r : runs) {
-            const qint64 id = journal.Begin(package(r.sha), kStart);
-            journal.End(id, r.result, {}, {}, kStart.addSecs(60 * r.minutes));
-        }
+        const QString sha = u"ab12"_s;
+        const std::tuple<QString, QString, int> runs[] = {{sha, ImportResultSucceeded, 10},
+                                                          {sha, ImportResultSucceeded, 30},
+                                                          {sha, ImportResultFailed, 50},
+                                                          {sha, ImportResultCancelled, 60},
+                                                          {u"cd"_s, ImportResultSucceeded, 70}};
+        for (const auto &[pkg, result, minutes] : runs)
+            journal.End(journal.Begin(package(pkg), kStart), result, {}, {},
+                        kStart.addSecs(60 * minutes));
         journal.Begin(package(sha), kStart.addSecs(3600 * 2)); // never ends
         QCOMPARE(journal.LastSuccess(sha), std::optional<QDateTime>(kStart.addSecs(60 * 30)));
-        QCOMPARE(journal.LastSuccess(QStringLiteral("ef")), std::optional<QDateTime>());
+        QCOMPARE(journal.LastSuccess(u"ef"_s), std::optional<QDateTime>());
     }
 
     // Volumes are found in the archiver's order; the checksum covers them all in that order, and
@@ -150,20 +144,20 @@ private Q_SLOTS:
     void packageInfo()
     {
         QTemporaryDir dir;
-        const QString folder = dir.filePath(QStringLiteral("pkg"));
+        const QString folder = dir.filePath(u"pkg"_s);
         QVERIFY(QDir().mkpath(folder));
         QByteArray noise(int(ArchiveVolumeSize) * 2, Qt::Uninitialized);
         QRandomGenerator gen(7);
         gen.fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
-        testsupport::writeFile(folder + QStringLiteral("/Person.DB"), noise);
+        testsupport::writeFile(folder + u"/Person.DB"_s, noise);
         const QString appFolder = qEnvironmentVariable("ZORU_PROGRAM_DIR");
-        const QString label = QStringLiteral("000012_20260301090000_на ЦРБ");
-        QCOMPARE(PackFolder(appFolder, folder, label, QStringLiteral("wst12.w2s")), 0);
-        const QString first = dir.filePath(QStringLiteral("wst12.w2s"));
+        const QString label = u"000012_20260301090000_на ЦРБ"_s;
+        QCOMPARE(PackFolder(appFolder, folder, label, u"wst12.w2s"_s), 0);
+        const QString first = dir.filePath(u"wst12.w2s"_s);
 
         const TImportPackageInfo info = ReadPackageInfo(appFolder, first);
-        QCOMPARE(info.Volumes, (QStringList{first, dir.filePath(QStringLiteral("wst12.w00")),
-                                            dir.filePath(QStringLiteral("wst12.w01"))}));
+        QCOMPARE(info.Volumes,
+                 (QStringList{first, dir.filePath(u"wst12.w00"_s), dir.filePath(u"wst12.w01"_s)}));
         QCryptographicHash hash(QCryptographicHash::Sha256);
         qint64 size = 0;
         for (const QString &v : info.Volumes) {
@@ -173,14 +167,13 @@ private Q_SLOTS:
         }
         QCOMPARE(info.Sha256, QString::fromLatin1(hash.result().toHex()));
         QCOMPARE(info.Size, size);
-        QCOMPARE(info.FileName, QStringLiteral("wst12.w2s"));
+        QCOMPARE(info.FileName, u"wst12.w2s"_s);
         QCOMPARE(info.Label, label);
         QCOMPARE(info.WstGID, QVariant(12));
 
         QFile::remove(info.Volumes.at(1)); // a gap ends the set
         QCOMPARE(VolumeSet(first), QStringList{first});
-        QVERIFY_THROWS_EXCEPTION(EFileError,
-                                 ReadPackageInfo(appFolder, dir.filePath(QStringLiteral("x.w2s"))));
+        QVERIFY_THROWS_EXCEPTION(EFileError, ReadPackageInfo(appFolder, dir.filePath(u"x.w2s"_s)));
     }
 
     // Volume sets by name, and what a batch takes from a folder: the first volume of each set,
@@ -190,21 +183,14 @@ private Q_SLOTS:
         QTest::addColumn<QString>("files");
         QTest::addColumn<QString>("volumes"); // of the first file
         QTest::addColumn<QString>("batch");
-        QTest::newRow("letter") << "a.w2s a.w00 a.w01 a.w03 ab.w00"
-                                << "a.w2s a.w00 a.w01"
-                                << "a.w2s";
-        QTest::newRow("part") << "b.part1.w2s b.part2.w2s b.part3.w2s"
-                              << "b.part1.w2s b.part2.w2s b.part3.w2s"
-                              << "b.part1.w2s";
-        QTest::newRow("part, two digits") << "c.part01.w2s c.part02.w2s c.part2.w2s"
-                                          << "c.part01.w2s c.part02.w2s"
-                                          << "c.part01.w2s";
-        QTest::newRow("batch") << "late.w2s@30 early.w2s@10 early.w00@11 set.part1.w2s@20 "
-                                  "set.part2.w2s@1 same-b.w2s@25 same-a.w2s@25 notes.txt "
-                                  "UPPER.W2S@40"
-                               << "late.w2s"
-                               << "early.w2s set.part1.w2s same-a.w2s same-b.w2s late.w2s "
-                                  "UPPER.W2S";
+        // clang-format off
+        QTest::newRow("letter") << "a.w2s a.w00 a.w01 a.w03 ab.w00" << "a.w2s a.w00 a.w01" << "a.w2s";
+        QTest::newRow("part") << "b.part1.w2s b.part2.w2s b.part3.w2s" << "b.part1.w2s b.part2.w2s b.part3.w2s" << "b.part1.w2s";
+        QTest::newRow("part, two digits") << "c.part01.w2s c.part02.w2s c.part2.w2s" << "c.part01.w2s c.part02.w2s" << "c.part01.w2s";
+        QTest::newRow("batch") << "late.w2s@30 early.w2s@10 early.w00@11 set.part1.w2s@20 set.part2.w2s@1 same-b.w2s@25 "
+                                  "same-a.w2s@25 notes.txt UPPER.W2S@40"
+                               << "late.w2s" << "early.w2s set.part1.w2s same-a.w2s same-b.w2s late.w2s UPPER.W2S";
+        // clang-format on
     }
     void volumeNames()
     {
@@ -212,22 +198,21 @@ private Q_SLOTS:
         QFETCH(QString, volumes);
         QFETCH(QString, batch);
         QTemporaryDir dir;
-        QDir(dir.path()).mkdir(QStringLiteral("folder.w2s"));
+        QDir(dir.path()).mkdir(u"folder.w2s"_s);
         const auto names = [](const QStringList &paths) {
             QStringList out;
             for (const QString &p : paths)
                 out << QFileInfo(p).fileName();
-            return out.join(QLatin1Char(' '));
+            return out.join(u' ');
         };
         QStringList paths;
-        for (const QString &f : files.split(QLatin1Char(' '))) {
-            paths << dir.filePath(f.section(QLatin1Char('@'), 0, 0));
+        for (const QString &f : files.split(u' ')) {
+            paths << dir.filePath(f.section(u'@', 0, 0));
             testsupport::writeFile(paths.last(), "x");
             QFile file(paths.last());
-            QVERIFY(file.open(QIODevice::ReadWrite));
-            const int minutes = f.section(QLatin1Char('@'), 1).toInt();
-            QVERIFY(
-                file.setFileTime(kStart.addSecs(60 * minutes), QFileDevice::FileModificationTime));
+            const QDateTime age = kStart.addSecs(60 * f.section(u'@', 1).toInt());
+            QVERIFY(file.open(QIODevice::ReadWrite) &&
+                    file.setFileTime(age, QFileDevice::FileModificationTime));
         }
         QCOMPARE(names(VolumeSet(paths.first())), volumes);
         QCOMPARE(names(ImportBatchPackages(dir.path())), batch);
@@ -237,9 +222,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("label");
         QTest::addColumn<QVariant>("wst");
-        QTest::newRow("export form")
-            << QStringLiteral("000012_20050601093000_на ЦРБ") << QVariant(12);
-        QTest::newRow("no number") << QStringLiteral("ЦРБ_12") << QVariant();
+        QTest::newRow("export form") << u"000012_20050601093000_на ЦРБ"_s << QVariant(12);
+        QTest::newRow("no number") << u"ЦРБ_12"_s << QVariant();
         QTest::newRow("empty") << QString() << QVariant();
     }
     void workstationOfLabel()

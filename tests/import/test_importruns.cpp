@@ -15,6 +15,7 @@
 
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
 using Policy = TImWorkstationToServer::TRepeatPolicy;
 
 namespace {
@@ -33,15 +34,12 @@ QMap<QString, int> loggedCounts(const QStringList &lines)
 {
     QMap<QString, int> out;
     QString step;
-    const QString prefix = QStringLiteral("Импорт данных в таблицу: ");
+    const QString prefix = u"Импорт данных в таблицу: "_s;
     for (const QString &l : lines) {
         if (l.startsWith(prefix))
             step = l.mid(prefix.size());
-        else if (!step.isEmpty() && l.endsWith(QStringLiteral(" записей")) &&
-                 !l.contains(QStringLiteral("обработано"))) {
-            out[step] = l.section(QLatin1Char(' '), 0, 0).toInt();
-            step.clear();
-        }
+        else if (!step.isEmpty() && l.endsWith(u" записей"_s) && !l.contains(u"обработано"_s))
+            out[std::exchange(step, {})] = l.section(u' ', 0, 0).toInt();
     }
     return out;
 }
@@ -86,10 +84,7 @@ class TestImportRuns : public QObject
             qFatal("%s", qPrintable(sql));
         return q.value(0);
     }
-    qint64 lastRun()
-    {
-        return scalar(QStringLiteral("SELECT MAX(RUNGID) FROM IMPORTJOURNAL")).toLongLong();
-    }
+    qint64 lastRun() { return scalar(u"SELECT MAX(RUNGID) FROM IMPORTJOURNAL"_s).toLongLong(); }
     QString person(const QList<TImportTableCounts> &counts) { return countsText(counts).at(5); }
     void tearDown()
     {
@@ -110,10 +105,9 @@ private Q_SLOTS:
         QFETCH_GLOBAL(QString, backend);
         tearDown();
         m_site = std::make_unique<DemoSite>();
-        const QString error = m_site->Create(backend, {QStringLiteral("zoru-arc")});
+        const QString error = m_site->Create(backend, {u"zoru-arc"_s});
         QVERIFY2(error.isEmpty(), qPrintable(error));
-        m_info = std::make_unique<TAppInfo>(m_site->folder + QStringLiteral("/zoru-admin"),
-                                            m_site->Aliases());
+        m_info = std::make_unique<TAppInfo>(m_site->folder + u"/zoru-admin"_s, m_site->Aliases());
         m_info->ImportPath = paths::includeTrailing(m_site->ImportFolder());
         AppInfo = m_info.get();
         m_center = m_site->Connect();
@@ -130,12 +124,11 @@ private Q_SLOTS:
         QTest::addColumn<bool>("corrupt");
         QTest::addColumn<QString>("result");
         QTest::addColumn<QString>("error");
+        // clang-format off
         QTest::newRow("succeeded") << 40 << QString() << false << ImportResultSucceeded << "";
-        QTest::newRow("cancelled after the persons")
-            << 15 << QStringLiteral("Импорт данных в таблицу: Document") << false
-            << ImportResultCancelled << StrConst::Interrupted;
-        QTest::newRow("cannot be unpacked")
-            << 5 << QString() << true << ImportResultFailed << "Ошибка при извлечении из архива";
+        QTest::newRow("cancelled after the persons") << 15 << u"Импорт данных в таблицу: Document"_s << false << ImportResultCancelled << StrConst::Interrupted;
+        QTest::newRow("cannot be unpacked") << 5 << QString() << true << ImportResultFailed << "Ошибка при извлечении из архива";
+        // clang-format on
     }
     void journalRecordsRuns()
     {
@@ -150,29 +143,26 @@ private Q_SLOTS:
         const Outcome o = run(p, Policy::Ask, stopOn);
         QCOMPARE(o.code, result == ImportResultSucceeded ? 1 : 2);
         QCOMPARE(QFile::exists(p), o.code != 1);
-        const QString runOf = QStringLiteral(" FROM IMPORTJOURNAL WHERE RUNGID = ?");
-        QCOMPARE(scalar(QStringLiteral("SELECT RESULT") + runOf, {lastRun()}).toString(), result);
-        const QString text =
-            scalar(QStringLiteral("SELECT ERRORTEXT") + runOf, {lastRun()}).toString();
-        QVERIFY2(error.isEmpty() ? text.isEmpty() : text.startsWith(error), qPrintable(text));
+        const QString got = scalar(u"SELECT RESULT || '|' || COALESCE(ERRORTEXT, '') FROM "
+                                   "IMPORTJOURNAL WHERE RUNGID = ?"_s,
+                                   {lastRun()})
+                                .toString();
+        const QString want = result + u'|' + error;
+        QVERIFY2(error.isEmpty() ? got == want : got.startsWith(want), qPrintable(got));
 
         QCOMPARE(journalCounts(*m_center, lastRun()), countsText(o.counts));
         QCOMPARE(o.counts.isEmpty(), corrupt);
         if (corrupt)
             return;
-        QCOMPARE(person(o.counts), QStringLiteral("Person %1/0/0/0").arg(persons));
+        QCOMPARE(person(o.counts), u"Person %1/0/0/0"_s.arg(persons));
         const QMap<QString, int> logged = loggedCounts(o.lines);
         if (stopOn.isEmpty())
             QCOMPARE(logged.size(), 11);
-        for (const TImportTableCounts &c : o.counts) {
-            const bool dictionary =
-                QStringList{QStringLiteral("City"), QStringLiteral("Street"),
-                            QStringLiteral("Post"), QStringLiteral("RegistrationArea")}
-                    .contains(c.Table);
+        const QStringList dictionaries = u"City Street Post RegistrationArea"_s.split(u' ');
+        for (const TImportTableCounts &c : o.counts)
             if (logged.contains(c.Table))
-                QCOMPARE(dictionary ? c.NewMappings : c.NewRows + c.EditedRows,
+                QCOMPARE(dictionaries.contains(c.Table) ? c.NewMappings : c.NewRows + c.EditedRows,
                          qint64(logged.value(c.Table)));
-        }
     }
 
     // A package imported before: the window asks; No imports and records nothing, Yes imports it
@@ -183,12 +173,10 @@ private Q_SLOTS:
         const QString sha = ReadPackageInfo(m_site->folder, p).Sha256;
         QCOMPARE(run(p, Policy::Ask).code, 1);
         const qint64 runs = lastRun();
-        const QDateTime when = QDateTime::fromString(
-            scalar(QStringLiteral("SELECT MAX(ENDTIME) FROM IMPORTJOURNAL WHERE PKGSHA256 = ?"),
-                   {sha})
-                .toString(),
-            Qt::ISODateWithMs);
-        const QVariant persons = scalar(QStringLiteral("SELECT COUNT(*) FROM PERSON"));
+        const QString q = u"SELECT MAX(ENDTIME) FROM IMPORTJOURNAL WHERE PKGSHA256 = ?"_s;
+        const QDateTime when =
+            QDateTime::fromString(scalar(q, {sha}).toString(), Qt::ISODateWithMs);
+        const QVariant persons = scalar(u"SELECT COUNT(*) FROM PERSON"_s);
 
         m_site->Restore(p);
         TDialogs::SetNextAnswer(TDialogs::Button::No);
@@ -197,11 +185,11 @@ private Q_SLOTS:
         QVERIFY(no.refused);
         const QList<TDialogs::Asked> asked = TDialogs::AskedSoFar();
         QCOMPARE(asked.size(), 1);
-        QVERIFY2(asked[0].text.startsWith(QStringLiteral("Пакет уже импортирован ")) &&
-                     asked[0].text.endsWith(QStringLiteral(". Импортировать повторно?")),
+        QVERIFY2(asked[0].text.startsWith(u"Пакет уже импортирован "_s) &&
+                     asked[0].text.endsWith(u". Импортировать повторно?"_s),
                  qPrintable(asked[0].text));
         if (when.isValid())
-            QVERIFY(asked[0].text.contains(when.toString(QStringLiteral("dd.MM.yyyy hh:mm"))));
+            QVERIFY(asked[0].text.contains(when.toString(u"dd.MM.yyyy hh:mm"_s)));
         QVERIFY(QFile::exists(p));
         QCOMPARE(lastRun(), runs);
 
@@ -210,8 +198,8 @@ private Q_SLOTS:
         const Outcome yes = run(p, Policy::Ask);
         QCOMPARE(yes.code, 1);
         QCOMPARE(lastRun(), runs + 1);
-        QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM PERSON")), persons);
-        QCOMPARE(person(yes.counts), QStringLiteral("Person 0/20/0/0"));
+        QCOMPARE(scalar(u"SELECT COUNT(*) FROM PERSON"_s), persons);
+        QCOMPARE(person(yes.counts), u"Person 0/20/0/0"_s);
         QCOMPARE(yes.counts.at(0).NewMappings, 0);
     }
 
@@ -223,10 +211,10 @@ private Q_SLOTS:
         const QStringList before = tableDigest(*m_center);
         const Outcome dry = run(p, Policy::Ask, {}, true);
         QCOMPARE(dry.code, 1);
-        QVERIFY(dry.lines.contains(QStringLiteral("Ошибок: 0")));
+        QVERIFY(dry.lines.contains(u"Ошибок: 0"_s));
         QCOMPARE(tableDigest(*m_center), before);
         QVERIFY(QFile::exists(p));
-        QCOMPARE(person(dry.counts), QStringLiteral("Person 25/0/0/0"));
+        QCOMPARE(person(dry.counts), u"Person 25/0/0/0"_s);
 
         const Outcome real = run(p, Policy::Ask);
         QCOMPARE(real.code, 1);
@@ -236,36 +224,26 @@ private Q_SLOTS:
 
         m_site->Restore(p);
         const int wst = ReadPackageInfo(m_site->folder, p).WstGID.toInt();
-        const QString firstThree =
-            QStringLiteral(
-                "(SELECT DOCLID FROM DOCUMENT WHERE WSTGID = %1 ORDER BY DOCLID LIMIT 3)")
-                .arg(wst);
-        engine::ExecuteScript(
-            *m_center,
-            m_center->Driver() == QLatin1String("POSTGRESQL")
-                ? QStringLiteral(
-                      "CREATE FUNCTION ZORU_TEST_REFUSE() RETURNS trigger LANGUAGE plpgsql AS $$\n"
-                      "BEGIN IF NEW.WSTGID = %1 AND NEW.DOCLID IN %2 THEN RAISE EXCEPTION "
-                      "'отказано %', NEW.DOCLID; END IF; RETURN NEW; END;\n$$;\n"
-                      "CREATE TRIGGER TRG_TEST_REFUSE BEFORE UPDATE ON DOCUMENT FOR EACH ROW "
-                      "EXECUTE FUNCTION ZORU_TEST_REFUSE();")
-                      .arg(wst)
-                      .arg(firstThree)
-                : QStringLiteral("CREATE TRIGGER TRG_TEST_REFUSE BEFORE UPDATE ON DOCUMENT WHEN "
-                                 "NEW.WSTGID = %1 AND NEW.DOCLID IN %2 "
-                                 "BEGIN SELECT RAISE(ABORT, 'отказано'); END;")
-                      .arg(wst)
-                      .arg(firstThree));
+        // clang-format off
+        const QString refused = u"NEW.WSTGID = %1 AND NEW.DOCLID IN (SELECT DOCLID FROM DOCUMENT WHERE WSTGID = %1 "
+                                "ORDER BY DOCLID LIMIT 3)"_s.arg(wst);
+        engine::ExecuteScript(*m_center, m_center->Driver() == "POSTGRESQL"_L1
+            ? u"CREATE FUNCTION ZORU_TEST_REFUSE() RETURNS trigger LANGUAGE plpgsql AS $$\nBEGIN IF %1 THEN RAISE EXCEPTION "
+              "'отказано %', NEW.DOCLID; END IF; RETURN NEW; END;\n$$;\nCREATE TRIGGER TRG_TEST_REFUSE BEFORE UPDATE ON "
+              "DOCUMENT FOR EACH ROW EXECUTE FUNCTION ZORU_TEST_REFUSE();"_s.arg(refused)
+            : u"CREATE TRIGGER TRG_TEST_REFUSE BEFORE UPDATE ON DOCUMENT WHEN %1 BEGIN SELECT RAISE(ABORT, 'отказано'); END;"_s
+                  .arg(refused));
+        // clang-format on
         const QStringList beforeBad = tableDigest(*m_center);
         const Outcome bad = run(p, Policy::Force, {}, true);
         QCOMPARE(bad.code, 1);
         QCOMPARE(tableDigest(*m_center), beforeBad);
         QCOMPARE(bad.problems.size(), 3);
         for (const auto &problem : bad.problems) {
-            QCOMPARE(problem.Table, QStringLiteral("Document"));
+            QCOMPARE(problem.Table, u"Document"_s);
             QVERIFY(!problem.Message.isEmpty() && problem.LocalId.isValid());
         }
-        QVERIFY(bad.lines.contains(QStringLiteral("Ошибок: 3")));
+        QVERIFY(bad.lines.contains(u"Ошибок: 3"_s));
         QCOMPARE(bad.counts.at(6).EditedRows, real.counts.at(6).NewRows - 3);
     }
 };
