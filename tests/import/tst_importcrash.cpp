@@ -16,14 +16,16 @@
 #include <QSqlRecord>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // Puts the package volumes kept aside into an import folder, replacing what is there.
 bool putBack(const QString &kept, const QString &importDir)
 {
     for (const QFileInfo &fi : QDir(kept).entryInfoList(QDir::Files)) {
-        QFile::remove(importDir + QLatin1Char('/') + fi.fileName());
-        if (!QFile::copy(fi.filePath(), importDir + QLatin1Char('/') + fi.fileName()))
+        QFile::remove(importDir + u'/' + fi.fileName());
+        if (!QFile::copy(fi.filePath(), importDir + u'/' + fi.fileName()))
             return false;
     }
     return true;
@@ -37,14 +39,12 @@ std::unique_ptr<QProcess> startImport(const DemoSite &site, const QString &packa
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         env.remove(QString::fromLatin1(name));
-    env.insert(QStringLiteral("ZORU_PASSWORD"),
-               site.Password().isEmpty() ? QStringLiteral("x") : site.Password());
+    env.insert(u"ZORU_PASSWORD"_s, site.Password().isEmpty() ? u"x"_s : site.Password());
     p->setProcessEnvironment(env);
     p->setProcessChannelMode(QProcess::MergedChannels);
-    p->start(site.folder + QStringLiteral("/zoru-admin"),
-             {QStringLiteral("--import"),
-              site.ImportFolder() + QLatin1Char('/') + QFileInfo(package).fileName(),
-              QStringLiteral("--force")});
+    p->start(
+        site.folder + u"/zoru-admin"_s,
+        {u"--import"_s, site.ImportFolder() + u'/' + QFileInfo(package).fileName(), u"--force"_s});
     return p;
 }
 
@@ -54,7 +54,7 @@ QString import(const DemoSite &site, const QString &package)
     const std::unique_ptr<QProcess> p = startImport(site, package);
     if (p->waitForFinished(120000) && p->exitStatus() == QProcess::NormalExit && p->exitCode() == 0)
         return {};
-    return QStringLiteral("exit %1: ").arg(p->exitCode()) + QString::fromUtf8(p->readAll());
+    return u"exit %1: "_s.arg(p->exitCode()) + QString::fromUtf8(p->readAll());
 }
 
 // The central rows an import writes, each identified by what the workstation and the natural
@@ -62,14 +62,9 @@ QString import(const DemoSite &site, const QString &package)
 QStringList canonicalDump(DemoSite &site)
 {
     const std::unique_ptr<TDatabase> db = site.Connect();
-    struct Part
-    {
-        const char *name;
-        const char *sql;
-        const char *assigned; // columns holding identifiers the centre assigned
-    };
+    // By part: its name, its query and the columns holding identifiers the centre assigned.
     // clang-format off
-    const Part parts[] = {
+    const char *parts[][3] = {
         {"CITY", "SELECT CITYNAME, CITYSOATO, CITYOKATO, REGGID FROM CITY", ""},
         {"STREET", "SELECT c.CITYSOATO, s.STRNAME FROM STREET s LEFT JOIN CITY c ON c.CITYGID = s.CITYGID", ""},
         {"POST", "SELECT POSNAME FROM POST", ""},
@@ -94,19 +89,18 @@ QStringList canonicalDump(DemoSite &site)
     };
     // clang-format on
     QStringList lines;
-    for (const Part &part : parts) {
-        const QStringList assigned = QString::fromLatin1(part.assigned).split(QLatin1Char(','));
+    for (const auto &[name, sql, ids] : parts) {
+        const QStringList assigned = QString::fromLatin1(ids).split(u',');
         QSqlQuery q(db->Sql());
-        if (!q.exec(QString::fromLatin1(part.sql)))
-            qFatal("%s: %s", part.sql, qPrintable(q.lastError().text()));
+        if (!q.exec(QString::fromLatin1(sql)))
+            qFatal("%s: %s", sql, qPrintable(q.lastError().text()));
         QStringList table;
         while (q.next()) {
-            QStringList cells{QString::fromLatin1(part.name)};
-            for (int i = 0; i < q.record().count(); ++i) {
+            QStringList cells{QString::fromLatin1(name)};
+            for (int i = 0; i < q.record().count(); ++i)
                 if (!assigned.contains(q.record().fieldName(i), Qt::CaseInsensitive))
-                    cells << (q.isNull(i) ? QStringLiteral("<null>") : q.value(i).toString());
-            }
-            table << cells.join(QLatin1Char('|'));
+                    cells << (q.isNull(i) ? u"<null>"_s : q.value(i).toString());
+            table << cells.join(u'|');
         }
         table.sort();
         lines << table;
@@ -130,21 +124,20 @@ private Q_SLOTS:
     void killedImportsThenOneMore()
     {
         QFETCH(QString, backend);
-        if (backend == QLatin1String("POSTGRESQL")) {
+        if (backend == "POSTGRESQL"_L1) {
             ZORU_REQUIRE_PG_OR_SKIP(server);
             Q_UNUSED(server);
         }
-        const QStringList programs = {QStringLiteral("zoru-admin"), QStringLiteral("zoru-arc")};
-        DemoSite clean;
-        DemoSite killed;
+        const QStringList programs = {u"zoru-admin"_s, u"zoru-arc"_s};
+        DemoSite clean, killed;
         QCOMPARE(clean.Create(backend, programs), QString());
         QCOMPARE(killed.Create(backend, programs), QString());
 
         // A package of a workstation new to the centre, so that the import registers it.
         const QString package = clean.Package(80, true);
-        const QString kept = clean.folder + QStringLiteral("/kept");
+        const QString kept = clean.folder + u"/kept"_s;
         QString workName = QFileInfo(package).fileName().left(36);
-        workName.truncate(workName.lastIndexOf(QLatin1Char('.')));
+        workName.truncate(workName.lastIndexOf(u'.'));
 
         // The clean side: one import, timed, and one more.
         QElapsedTimer timer;
@@ -169,7 +162,7 @@ private Q_SLOTS:
                 p->waitForFinished(30000);
                 ++kills;
             }
-            QDir(killed.ImportFolder() + QLatin1Char('/') + workName).removeRecursively();
+            QDir(killed.ImportFolder() + u'/' + workName).removeRecursively();
         }
         QCOMPARE(kills, 20);
         for (int i = 0; i < 2; ++i) {
@@ -178,7 +171,7 @@ private Q_SLOTS:
         }
 
         const QStringList expected = canonicalDump(clean);
-        QCOMPARE(expected.filter(QRegularExpression(QStringLiteral("^PERSON\\|"))).size(), 80);
+        QCOMPARE(expected.filter(QRegularExpression(u"^PERSON\\|"_s)).size(), 80);
         QCOMPARE(canonicalDump(killed), expected);
     }
 };
