@@ -7,6 +7,7 @@
 
 #include "demosite.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -14,6 +15,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QThread>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -46,6 +48,23 @@ std::unique_ptr<QProcess> startImport(const DemoSite &site, const QString &packa
         site.folder + u"/zoru-admin"_s,
         {u"--import"_s, site.ImportFolder() + u'/' + QFileInfo(package).fileName(), u"--force"_s});
     return p;
+}
+
+// Waits until no program of the site's folder runs: the archiver of a killed import goes on alone
+// and would write into the work folder removed after the kill.
+void waitForOrphans(const DemoSite &site)
+{
+    const QByteArray folder = QFile::encodeName(site.folder);
+    const auto running = [&] {
+        for (const QString &pid : QDir(u"/proc"_s).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile cmdline(u"/proc/"_s + pid + u"/cmdline"_s);
+            if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(folder))
+                return true;
+        }
+        return false;
+    };
+    for (QDeadlineTimer deadline(30000); running() && !deadline.hasExpired();)
+        QThread::msleep(20);
 }
 
 // An import run to its end: empty when it exited with 0, else what it printed.
@@ -160,6 +179,7 @@ private Q_SLOTS:
             if (!p->waitForFinished(int(rnd.bounded(quint32(cleanMs) + 1)))) {
                 p->kill();
                 p->waitForFinished(30000);
+                waitForOrphans(killed);
                 ++kills;
             }
             QDir(killed.ImportFolder() + u'/' + workName).removeRecursively();
