@@ -10,6 +10,21 @@ using engine::TRow;
 
 namespace {
 
+// The same stored value: both Null, or of one type and equal.
+bool sameValue(const QVariant &a, const QVariant &b)
+{
+    const bool an = IsNullValue(a), bn = IsNullValue(b);
+    if (an || bn)
+        return an == bn;
+    if (a.typeId() != b.typeId())
+        return false;
+    // Equal instants in different time specs are stored as different texts.
+    if (a.typeId() == QMetaType::QDateTime &&
+        a.toDateTime().timeSpec() != b.toDateTime().timeSpec())
+        return false;
+    return a == b;
+}
+
 QStringList splitNames(const QString &names)
 {
     QStringList result;
@@ -483,7 +498,11 @@ void TDataSet::setFieldValue(TField &field, const QVariant &value)
     while (m_row.size() <= field.m_storedIndex)
         m_row << QVariant();
     m_row[field.m_storedIndex] = converted;
-    if (!m_changed.contains(field.m_storedIndex))
+    // An edit that gives a field the value it had changes nothing: a row written again with
+    // its own values (an import of the same package) costs no write.
+    const bool same = m_state == TDataSetState::dsEdit && field.m_storedIndex < m_oldRow.size() &&
+                      sameValue(m_oldRow.at(field.m_storedIndex), converted);
+    if (!same && !m_changed.contains(field.m_storedIndex))
         m_changed << field.m_storedIndex;
     m_lookupCached.fill(false);
 }

@@ -334,8 +334,8 @@ public:
     {
         checkWritable();
         if (changed.isEmpty()) {
+            // Nothing to write: the row stays as it was read.
             row = oldRow;
-            Refresh(row);
             return;
         }
         TBoundValues params;

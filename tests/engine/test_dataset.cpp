@@ -935,6 +935,33 @@ private Q_SLOTS:
         QVERIFY_THROWS_EXCEPTION(EDatabaseError, ro.Append());
     }
 
+    // An edit that gives the fields the values they have writes nothing (the trigger refuses
+    // any update); a real change is written.
+    void unchangedEditWritesNothing()
+    {
+        createCity();
+        addCity(QStringLiteral("Тверь"), QStringLiteral("28401"));
+        exec(sqlite() ? QStringLiteral("CREATE TRIGGER NO_UPDATE BEFORE UPDATE ON CITY BEGIN "
+                                       "SELECT RAISE(ABORT, 'no update'); END")
+                      : QStringLiteral("CREATE FUNCTION NO_UPDATE() RETURNS trigger LANGUAGE "
+                                       "plpgsql AS $$ BEGIN RAISE EXCEPTION 'no update'; END $$"));
+        if (!sqlite())
+            exec(QStringLiteral("CREATE TRIGGER NO_UPDATE BEFORE UPDATE ON CITY FOR EACH ROW "
+                                "EXECUTE FUNCTION NO_UPDATE()"));
+        TTable city(m_db.get(), QStringLiteral("CITY"));
+        city.Open();
+        city.Edit();
+        city.FieldByName(QStringLiteral("CITYNAME"))->SetAsString(QStringLiteral("Тверь"));
+        city.FieldByName(QStringLiteral("REGGID"))->SetAsVariant(QVariant());
+        city.Post();
+        city.Edit();
+        city.FieldByName(QStringLiteral("CITYNAME"))->SetAsString(QStringLiteral("Торжок"));
+        QVERIFY_THROWS_EXCEPTION(EDBEngineError, city.Post());
+        city.Cancel();
+        if (!sqlite())
+            exec(QStringLiteral("DROP FUNCTION NO_UPDATE() CASCADE"));
+    }
+
     // Kept look-up answers are forgotten when the dataset itself changes its table and when
     // its database takes work back (a rollback, a rollback to a savepoint).
     void keptLookupsForgotten_data()
