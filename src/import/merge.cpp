@@ -307,16 +307,13 @@ int TImWorkstationToServer::ImportLocalTable(TTable &wst, TTable &central, const
         const QString lid = prefix + QStringLiteral("LID");
         m_rowKey = lid;
         const QString keys = lid + QStringLiteral(";WstGID");
-        // The own-row column is the central identifier looked up by (LID, WstGID) in this same
-        // table: it is empty exactly when locating the row by that key fails, so the locate
-        // alone answers (one statement per row fewer). The column must still be there.
-        wst.FieldByName(prefix + QStringLiteral("GID") + suffix);
+        TField *ownField = wst.FieldByName(prefix + QStringLiteral("GID") + suffix);
         TField *lidField = wst.FieldByName(lid);
         TField *wstField = wst.FieldByName(QStringLiteral("WstGID"));
 
         return [=, this, &central] {
             const bool found =
-                !lidField->IsNull() && !wstField->IsNull() &&
+                !ownField->IsNull() &&
                 central.Locate(keys, QVariantList{lidField->AsVariant(), wstField->AsVariant()});
             ++(writeRow(central, found, copies) ? m_walk.pendingTally.EditedRows
                                                 : m_walk.pendingTally.NewRows);
