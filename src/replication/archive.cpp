@@ -13,6 +13,11 @@
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
 #endif
+#ifdef Q_OS_LINUX
+#include <csignal>
+#include <sys/prctl.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -184,6 +189,17 @@ int RunArchiver(const QString &commandLine, QString *errorOutput)
     });
 #else
     process.setArguments(parts.mid(1));
+#endif
+#ifdef Q_OS_LINUX
+    // The archiver ends with the program: a program that is killed would otherwise leave it
+    // writing into a work folder that the next run finds and refuses. (The signal follows the
+    // thread that started the archiver, which waits for it below.)
+    const pid_t parent = ::getpid();
+    process.setChildProcessModifier([parent] {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(127);
+    });
 #endif
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());

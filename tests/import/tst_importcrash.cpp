@@ -50,9 +50,9 @@ std::unique_ptr<QProcess> startImport(const DemoSite &site, const QString &packa
     return p;
 }
 
-// Waits until no program of the site's folder runs: the archiver of a killed import goes on alone
-// and would write into the work folder removed after the kill.
-void waitForOrphans(const DemoSite &site)
+// Whether every program of the site's folder has ended within a few seconds: the archiver of a
+// killed import must end with it, or it would write into the work folder removed after the kill.
+bool orphansEnd(const DemoSite &site)
 {
     const QByteArray folder = QFile::encodeName(site.folder);
     const auto running = [&] {
@@ -63,8 +63,9 @@ void waitForOrphans(const DemoSite &site)
         }
         return false;
     };
-    for (QDeadlineTimer deadline(30000); running() && !deadline.hasExpired();)
+    for (QDeadlineTimer deadline(5000); running() && !deadline.hasExpired();)
         QThread::msleep(20);
+    return !running();
 }
 
 // An import run to its end: empty when it exited with 0, else what it printed.
@@ -179,7 +180,7 @@ private Q_SLOTS:
             if (!p->waitForFinished(int(rnd.bounded(quint32(cleanMs) + 1)))) {
                 p->kill();
                 p->waitForFinished(30000);
-                waitForOrphans(killed);
+                QVERIFY(orphansEnd(killed));
                 ++kills;
             }
             QDir(killed.ImportFolder() + u'/' + workName).removeRecursively();
