@@ -708,7 +708,7 @@ QVariant TDataSet::Lookup(const QString &keyFields, const QVariantList &values,
         answer = results.size() == 1 ? found.value(0) : QVariant(found);
     if (CacheLookups) {
         // Bounded: a long run keeps the answers of its recent rows.
-        if (m_lookupMemo.size() >= 4096)
+        if (m_lookupMemo.size() >= 1024)
             m_lookupMemo.clear();
         m_lookupMemo.insert(memoKey, answer);
     }
