@@ -7,7 +7,9 @@
 //                [--postgres host:port --user U --password P]
 //
 // For every size: the import, the re-import of the same package (every row found again and
-// edited in place), the floor, their ratios, and the peak memory of each phase.
+// edited in place), the floor, their ratios, and the peak memory of each phase. Memory that an
+// earlier size's floor freed may stay with the process, so compare peaks of sizes measured in
+// runs of their own (one --persons value each).
 
 #include "benchsupport.h"
 #include "core/localzone.h"
@@ -385,7 +387,10 @@ int main(int argc, char *argv[])
             const Result &a = results.front(), &b = results.back();
             out << "  growth " << a.persons << " -> " << b.persons << " persons: import x"
                 << b.import / a.import << ", re-import x" << b.reimport / a.reimport << ", floor x"
-                << b.floor / a.floor << Qt::endl;
+                << b.floor / a.floor << Qt::endl
+                << "  (peaks after the first size include what earlier floors left to the "
+                   "process: measure each size alone for memory)"
+                << Qt::endl;
         }
     } catch (const Exception &e) {
         QTextStream(stderr) << e.Message() << Qt::endl;
