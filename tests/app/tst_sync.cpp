@@ -1,4 +1,5 @@
 #include "../data/centraldb.h"
+#include "../data/jobtest.h"
 #include "app/commonform.h"
 #include "app/srvmainform.h"
 #include "core/strconst.h"
@@ -7,8 +8,6 @@
 #include "shellfixture.h"
 
 #include <QAction>
-#include <QPlainTextEdit>
-#include <QPushButton>
 #include <QtTest>
 
 using Kind = TDialogs::Kind;
@@ -119,24 +118,8 @@ private Q_SLOTS:
             TDialogs::SetNextLogin(user, login == 2 ? QStringLiteral("wrong") : QString());
         if (!runs)
             TDialogs::SetNextAnswer(TDialogs::Button::Ok);
-        QString caption;
-        QString lastLine;
-        auto *timer = new QTimer(&form);
-        timer->setInterval(10);
-        QObject::connect(timer, &QTimer::timeout, timer, [&, timer] {
-            auto *button = Replicator
-                               ? Replicator->findChild<QPushButton *>(QStringLiteral("Button"))
-                               : nullptr;
-            if (!button || !Replicator->isVisible() || button->text() != StrConst::BtnOK)
-                return;
-            caption = Replicator->windowTitle();
-            lastLine = Replicator->findChild<QPlainTextEdit *>(QStringLiteral("MsgMemo"))
-                           ->toPlainText()
-                           .section(QLatin1Char('\n'), -1);
-            timer->stop();
-            button->click();
-        });
-        timer->start();
+        jobtest::Finished seen;
+        QTimer *timer = jobtest::pressOkWhenDone(&form, seen);
         ShowSpy spy(QStringLiteral("Replicator"));
         form.findChild<QAction *>(QStringLiteral("SyncItem"))->trigger();
         timer->stop();
@@ -157,8 +140,9 @@ private Q_SLOTS:
             QCOMPARE(asked[0].detail, user);
         }
         if (runs)
-            QCOMPARE(caption, QStringLiteral("Импорт внешних справочников из БД \"DidoZorer\""));
-        const QString shown = runs ? lastLine : asked.last().text;
+            QCOMPARE(seen.caption,
+                     QStringLiteral("Импорт внешних справочников из БД \"DidoZorer\""));
+        const QString shown = runs ? seen.lastLine : asked.last().text;
         QVERIFY2(shown.contains(message, Qt::CaseInsensitive) ||
                      (login == 2 && shown.contains(QStringLiteral("парол"))),
                  qPrintable(shown));

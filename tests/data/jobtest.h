@@ -2,13 +2,18 @@
 
 // Set-up shared by the tests that run a replication job (export, import) to its end.
 
+#include "core/strconst.h"
 #include "replication/consolejobwindow.h"
+#include "replication/replicator.h"
 #include "replication/rplthread.h"
 #include "testsupport.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
 #include <QtTest>
 #include <functional>
 #include <memory>
@@ -49,6 +54,35 @@ template <class Make> int runJob(RecordingWindow &window, const QString &stopOn,
         window.job = job.get();
         return std::unique_ptr<TRplThread>(std::move(job));
     });
+}
+
+// What the progress window showed when its job ended.
+struct Finished
+{
+    QString caption;
+    QString lastLine;
+};
+
+// Presses "OK" in the progress window once its job has ended, recording the caption and the
+// last line first. The timer belongs to parent.
+inline QTimer *pressOkWhenDone(QObject *parent, Finished &seen)
+{
+    auto *timer = new QTimer(parent);
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, timer, [&seen, timer] {
+        auto *button =
+            Replicator ? Replicator->findChild<QPushButton *>(QStringLiteral("Button")) : nullptr;
+        if (!button || !Replicator->isVisible() || button->text() != StrConst::BtnOK)
+            return;
+        seen.caption = Replicator->windowTitle();
+        seen.lastLine = Replicator->findChild<QPlainTextEdit *>(QStringLiteral("MsgMemo"))
+                            ->toPlainText()
+                            .section(QLatin1Char('\n'), -1);
+        timer->stop();
+        button->click();
+    });
+    timer->start();
+    return timer;
 }
 
 // Everything under a folder, relative, sorted.

@@ -11,10 +11,7 @@
 #include "ui/dialogs.h"
 
 #include <QDir>
-#include <QPlainTextEdit>
 #include <QProcess>
-#include <QPushButton>
-#include <QTimer>
 #include <QtTest>
 #include <csignal>
 #include <sys/resource.h>
@@ -473,28 +470,12 @@ private Q_SLOTS:
     // The launcher runs the export in the progress window; the user presses "OK" at the end.
     void launcherInProgressWindow()
     {
-        QString caption;
-        QString lastLine;
-        auto *timer = new QTimer;
-        timer->setInterval(10);
-        QObject::connect(timer, &QTimer::timeout, timer, [&, timer] {
-            auto *button = Replicator
-                               ? Replicator->findChild<QPushButton *>(QStringLiteral("Button"))
-                               : nullptr;
-            if (!button || !Replicator->isVisible() || button->text() != StrConst::BtnOK)
-                return;
-            caption = Replicator->windowTitle();
-            lastLine = Replicator->findChild<QPlainTextEdit *>(QStringLiteral("MsgMemo"))
-                           ->toPlainText()
-                           .section(QLatin1Char('\n'), -1);
-            timer->stop();
-            timer->deleteLater();
-            button->click();
-        });
-        timer->start();
+        QObject owner;
+        jobtest::Finished seen;
+        jobtest::pressOkWhenDone(&owner, seen);
         QVERIFY(ExportToWorkstation(2));
-        QCOMPARE(caption, QStringLiteral("Экспорт справочников"));
-        QCOMPARE(lastLine, QStringLiteral("Экспорт данных завершен"));
+        QCOMPARE(seen.caption, QStringLiteral("Экспорт справочников"));
+        QCOMPARE(seen.lastLine, QStringLiteral("Экспорт данных завершен"));
         QVERIFY(Replicator == nullptr);
         QCOMPARE(QDir(exportDir() + QDir::separator() + QStringLiteral("Выездная бригада №1"))
                      .entryList({QStringLiteral("*.s2w")}, QDir::Files)
