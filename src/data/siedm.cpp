@@ -256,12 +256,17 @@ void TSIEDM::defineQueries()
     exTable.Name = QStringLiteral("exTable");
 }
 
+std::vector<TTable *> TSIEDM::PackageTables()
+{
+    return {&wstCity,     &wstStreet,      &wstPost,     &wstRegistrationArea,
+            &wstAddress,  &wstPerson,      &wstDocument, &wstPrimaryInspection,
+            &wstPrimDiag, &wstMapScrining, &wstMapDiag};
+}
+
 void TSIEDM::SetWstDatabase(TDatabase *wst)
 {
     m_wst = wst;
-    for (TTable *t :
-         {&wstCity, &wstStreet, &wstPost, &wstRegistrationArea, &wstAddress, &wstPerson,
-          &wstDocument, &wstPrimaryInspection, &wstPrimDiag, &wstMapScrining, &wstMapDiag})
+    for (TTable *t : PackageTables())
         t->SetDatabase(wst);
     qrWST.SetDatabase(wst);
 }

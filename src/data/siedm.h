@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QStringList>
+#include <vector>
 
 class TDatabase;
 
@@ -25,6 +26,8 @@ public:
     TDatabase *Center() const { return m_center; }
     TDatabase *Wst() const { return m_wst; }
 
+    // The eleven package tables (wstCity ... wstMapDiag), in the order they are imported.
+    std::vector<TTable *> PackageTables();
     // Points the package tables and qrWST at another package connection.
     void SetWstDatabase(TDatabase *wst);
 

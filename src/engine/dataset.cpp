@@ -18,7 +18,7 @@ bool sameValue(const QVariant &a, const QVariant &b)
         return an == bn;
     if (a.typeId() != b.typeId())
         return false;
-    // Equal instants in different time specs are stored as different texts.
+    // The same instant held as local time and as UTC (or with an offset) is stored as two texts.
     if (a.typeId() == QMetaType::QDateTime &&
         a.toDateTime().timeSpec() != b.toDateTime().timeSpec())
         return false;

@@ -332,10 +332,11 @@ void TImWorkstationToServer::ImportFolder(const QString &folder)
             }
         }
     } detach{dm, wst, aliases};
-    TCloseOnExit closePackage{
-        &dm.wstCity,     &dm.wstStreet,      &dm.wstPost,     &dm.wstRegistrationArea,
-        &dm.wstAddress,  &dm.wstPerson,      &dm.wstDocument, &dm.wstPrimaryInspection,
-        &dm.wstPrimDiag, &dm.wstMapScrining, &dm.wstMapDiag,  &dm.qrWST};
+    std::vector<TDataSet *> packageSets;
+    for (TTable *t : dm.PackageTables())
+        packageSets.push_back(t);
+    packageSets.push_back(&dm.qrWST);
+    TCloseOnExit closePackage(packageSets);
     // The central tables that package rows are looked up in change only through this job's
     // datasets while the merge runs (the import lock keeps other imports out), so their answers
     // are kept; the datasets forget them on their own changes and on rollbacks.
@@ -344,10 +345,7 @@ void TImWorkstationToServer::ImportFolder(const QString &folder)
         std::vector<TDataSet *> targets;
         explicit KeepLookups(TSIEDM &dm)
         {
-            for (TTable *t :
-                 {&dm.wstCity, &dm.wstStreet, &dm.wstPost, &dm.wstRegistrationArea, &dm.wstAddress,
-                  &dm.wstPerson, &dm.wstDocument, &dm.wstPrimaryInspection, &dm.wstPrimDiag,
-                  &dm.wstMapScrining, &dm.wstMapDiag})
+            for (TTable *t : dm.PackageTables())
                 for (const TLookupFieldDef &def : t->LookupFields())
                     if (def.LookupDataSet && !def.LookupDataSet->CacheLookups) {
                         def.LookupDataSet->CacheLookups = true;
