@@ -175,7 +175,7 @@ public:
     // As append(), but a repeated key is answered with false instead of an error.
     bool appendUnique(const Row &row);
     qint64 rowCount() const;
-    // Sorts by key, refuses duplicate keys (key violation), writes .db and .PX. Fails when the
+    // Sorts by key, writes .db and .PX. Fails when the
     // table appeared meanwhile. Secondary indexes and a validity file left by an earlier table of
     // the same name are removed. Call once.
     void finish();

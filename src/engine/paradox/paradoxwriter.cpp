@@ -15,6 +15,7 @@
 #include <functional>
 #include <limits>
 #include <optional>
+#include <ranges>
 #include <string>
 #include <unordered_set>
 
@@ -530,15 +531,10 @@ bool TableWriter::Impl::keyIsNew(const char *rec)
             return true;
         if (c == 0)
             return false;
-        qint64 lo = 0, hi = count - 1;
-        while (lo < hi) {
-            const qint64 mid = lo + (hi - lo) / 2;
-            if (std::memcmp(at(mid), rec, keySize) < 0)
-                lo = mid + 1;
-            else
-                hi = mid;
-        }
-        if (std::memcmp(at(lo), rec, keySize) == 0)
+        const auto below = std::views::iota(qint64{0}, count - 1);
+        const qint64 first = *std::ranges::partition_point(
+            below, [&](qint64 i) { return std::memcmp(at(i), rec, keySize) < 0; });
+        if (std::memcmp(at(first), rec, keySize) == 0)
             return false;
         keysRising = false;
         keys.reserve(static_cast<size_t>(count) + 1);
@@ -666,19 +662,11 @@ void TableWriter::Impl::writeFiles(const QString &dbTarget, TempFile &db, TempFi
         order[i] = static_cast<std::uint32_t>(i);
     const char *base = records.constData();
     auto rec = [&](std::uint32_t i) { return base + qint64{i} * recordSize; };
+    // append() has refused every repeated key.
     if (nKeys > 0) {
         std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-            const int c = std::memcmp(rec(a), rec(b), static_cast<size_t>(keySize));
-            return c < 0 || (c == 0 && a < b);
+            return std::memcmp(rec(a), rec(b), static_cast<size_t>(keySize)) < 0;
         });
-        for (size_t i = 1; i < order.size(); ++i) {
-            if (std::memcmp(rec(order[i - 1]), rec(order[i]), static_cast<size_t>(keySize)) == 0) {
-                throw EDBEngineError(QStringLiteral("Нарушение ключа в таблице %1: запись с ключом "
-                                                    "(%2) уже есть")
-                                         .arg(QDir::toNativeSeparators(path),
-                                              describeKey(schema, layout, rec(order[i]))));
-            }
-        }
     }
 
     const int blockCode = chooseBlockCode(recordSize, count);
