@@ -183,13 +183,13 @@ public:
     {
         return Locate(keyField, QVariantList{value}, options);
     }
+    // With CacheLookups the answers of Lookup are kept and a repeated question is answered from
+    // memory. Only for a dataset through which every change of its table passes while it is set:
+    // its own changes, closing it and rollbacks of its database forget the answers.
+    bool CacheLookups = false;
     // Exact look-up that does not move the current row: resultField of the first matching row
     // (several names ";"-joined give a QVariantList); Null when none. A closed TTable is looked
     // up without being opened.
-    // With CacheLookups the answers are kept and a repeated question is answered from memory.
-    // Only for a dataset through which every change of its table passes while it is set: its
-    // own changes, closing it and rollbacks of its database forget the answers.
-    bool CacheLookups = false;
     QVariant Lookup(const QString &keyFields, const QVariantList &values,
                     const QString &resultField);
 

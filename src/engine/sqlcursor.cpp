@@ -941,9 +941,7 @@ public:
         m_run->finish();
         if (m_run == &m_query)
             m_query.clear(); // a statement kept by the caller stays prepared
-        m_page.clear();
-        m_pagePos = 0;
-        m_onFirstPage = false;
+        dropPage();
         closeServerCursor();
     }
 
@@ -1166,15 +1164,20 @@ private:
         }
     }
 
+    void dropPage()
+    {
+        m_page.clear();
+        m_pagePos = 0;
+        m_onFirstPage = false;
+    }
+
     void closeServerCursor()
     {
         if (m_cursorName.isEmpty())
             return;
         const QString name = m_cursorName;
         m_cursorName.clear();
-        m_page.clear();
-        m_pagePos = 0;
-        m_onFirstPage = false;
+        dropPage();
         // A cursor declared in a transaction that was rolled back is gone; closing it then
         // would fail and spoil the transaction that runs now.
         if (!m_db.isOpen() ||
