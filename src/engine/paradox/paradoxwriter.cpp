@@ -15,7 +15,6 @@
 #include <functional>
 #include <limits>
 #include <optional>
-#include <ranges>
 #include <string>
 #include <unordered_set>
 
@@ -531,9 +530,16 @@ bool TableWriter::Impl::keyIsNew(const char *rec)
             return true;
         if (c == 0)
             return false;
-        const auto below = std::views::iota(qint64{0}, count - 1);
-        const qint64 first = *std::ranges::partition_point(
-            below, [&](qint64 i) { return std::memcmp(at(i), rec, keySize) < 0; });
+        // The first record whose key is not below rec's (a binary search: the fuzzing build's
+        // compiler cannot use the standard ranges here).
+        qint64 first = 0, end = count - 1;
+        while (first < end) {
+            const qint64 mid = first + (end - first) / 2;
+            if (std::memcmp(at(mid), rec, keySize) < 0)
+                first = mid + 1;
+            else
+                end = mid;
+        }
         if (std::memcmp(at(first), rec, keySize) == 0)
             return false;
         keysRising = false;
