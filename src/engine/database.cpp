@@ -11,10 +11,14 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <atomic>
 #include <cstdio>
 #include <optional>
 
 namespace {
+
+// Dynamic property of a connection's driver: its TransactionSerial.
+const char *const kTransactionSerial = "zoruTransactionSerial";
 
 QString nextConnectionName(const QString &databaseName)
 {
@@ -257,12 +261,15 @@ void TDatabase::StartTransaction()
             throw EDBEngineError(engineMessage(db.lastError()));
     }
     m_inTransaction = true;
+    markTransaction(true);
 }
 
 void TDatabase::Commit()
 {
     if (!m_inTransaction)
         throw EDBEngineError(QStringLiteral("Транзакция не начата"));
+    // Marked first: a failed commit may still have ended the transaction.
+    markTransaction(false);
     if (!IsFolder()) {
         QSqlDatabase db = Sql();
         if (!db.commit())
@@ -277,11 +284,34 @@ void TDatabase::Rollback()
         throw EDBEngineError(QStringLiteral("Транзакция не начата"));
     m_inTransaction = false;
     NoteRollback();
+    markTransaction(false);
     if (!IsFolder()) {
         QSqlDatabase db = Sql();
         if (!db.rollback())
             throw EDBEngineError(engineMessage(db.lastError()));
     }
+}
+
+void TDatabase::NoteRollback()
+{
+    ++m_rollbacks;
+    if (m_inTransaction)
+        markTransaction(true);
+}
+
+void TDatabase::markTransaction(bool open)
+{
+    static std::atomic<quint64> serials{0};
+    if (IsFolder() || m_connectionName.isEmpty())
+        return;
+    if (QSqlDriver *driver = Sql().driver())
+        driver->setProperty(kTransactionSerial, open ? ++serials : quint64(0));
+}
+
+quint64 TransactionSerial(const QSqlDatabase &db)
+{
+    const QSqlDriver *driver = db.driver();
+    return driver ? driver->property(kTransactionSerial).toULongLong() : 0;
 }
 
 std::unique_ptr<TDatabase> TDatabase::CloneForThread() const

@@ -61,7 +61,7 @@ public:
     // How many times work was taken back (a rollback or a rollback to a savepoint): what was
     // read before may no longer be there.
     quint64 RollbackCount() const { return m_rollbacks; }
-    void NoteRollback() { ++m_rollbacks; }
+    void NoteRollback();
 
     // Driver of the alias ("SQLITE", "POSTGRESQL", "PARADOX", "DBASE"); valid once connected.
     QString Driver() const { return m_driver; }
@@ -84,6 +84,7 @@ public:
 private:
     QString param(const QString &name) const;
     void openSql(const QString &qtDriver);
+    void markTransaction(bool open);
 
     TAliasStore *m_aliases;
     QString m_connectionName;
@@ -95,6 +96,11 @@ private:
     bool m_inTransaction = false;
     quint64 m_rollbacks = 0;
 };
+
+// The transaction a connection of a TDatabase is in, as a number no other transaction of the
+// program had; 0 outside a transaction (and for a transaction begun past TDatabase). A rollback
+// to a savepoint counts as a new transaction: what was opened after the savepoint is gone.
+quint64 TransactionSerial(const QSqlDatabase &db);
 
 // The engine's message for a failed Qt SQL call.
 QString engineMessage(const QSqlError &error);

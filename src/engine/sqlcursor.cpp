@@ -1046,9 +1046,9 @@ private:
     }
 
     // A parameterless SELECT on PostgreSQL is read through a server-side cursor a page at a
-    // time, so that a large result costs the client one page; the cursor is held past commits
-    // and the connection stays free for other statements between pages. Other statements (with
-    // parameters, which the Qt driver cannot pass to DECLARE) are fetched whole.
+    // time, so that a large result costs the client one page, and the connection stays free for
+    // other statements between pages. Other statements (with parameters, which the Qt driver
+    // cannot pass to DECLARE) are fetched whole.
     bool serverSideCandidate() const
     {
         if (m_sqlite || !m_params.isEmpty())
@@ -1069,18 +1069,7 @@ private:
     {
         if (m_serverSide) {
             closeServerCursor();
-            static QAtomicInt counter;
-            m_cursorName = QStringLiteral("zoru_rows_%1").arg(counter.fetchAndAddRelaxed(1) + 1);
-            QString text = m_sql.trimmed();
-            while (text.endsWith(QLatin1Char(';')))
-                text.chop(1);
-            QSqlQuery declare(m_db);
-            const QString sql = QStringLiteral("DECLARE ") + m_cursorName +
-                                QStringLiteral(" NO SCROLL CURSOR WITH HOLD FOR ") + text;
-            if (!declare.exec(sql)) {
-                m_cursorName.clear();
-                fail(declare, sql);
-            }
+            declareCursor();
             m_page.clear();
             m_fetchedBefore = 0;
             m_pageEnd = false;
@@ -1138,8 +1127,52 @@ private:
         }
     }
 
+    // Inside a transaction the cursor lives until the transaction ends, and the server makes
+    // the rows only as they are fetched. Outside one it is held past the commit of its own
+    // statement, for which the server makes the whole result at once.
+    void declareCursor()
+    {
+        static QAtomicInt counter;
+        m_cursorName = QStringLiteral("zoru_rows_%1").arg(counter.fetchAndAddRelaxed(1) + 1);
+        m_cursorSerial = TransactionSerial(m_db);
+        QString text = m_sql.trimmed();
+        while (text.endsWith(QLatin1Char(';')))
+            text.chop(1);
+        QSqlQuery declare(m_db);
+        const QString sql =
+            QStringLiteral("DECLARE ") + m_cursorName +
+            (m_cursorSerial != 0 ? QStringLiteral(" NO SCROLL CURSOR FOR ")
+                                 : QStringLiteral(" NO SCROLL CURSOR WITH HOLD FOR ")) +
+            text;
+        if (!declare.exec(sql)) {
+            m_cursorName.clear();
+            fail(declare, sql);
+        }
+    }
+
+    // The transaction of the cursor ended before every row was read, and took the cursor with
+    // it: the statement runs again and the rows read so far are skipped, so that reading goes
+    // on where it was (over the rows as they are now).
+    void redeclareCursor(qint64 rowsRead)
+    {
+        closeServerCursor();
+        declareCursor();
+        if (rowsRead == 0)
+            return;
+        QSqlQuery move(m_db);
+        const QString sql = QStringLiteral("MOVE FORWARD %1 FROM ").arg(rowsRead) + m_cursorName;
+        if (!move.exec(sql))
+            fail(move, sql);
+    }
+
     void fetchPage()
     {
+        m_fetchedBefore += qint64(m_page.size());
+        m_page.clear();
+        m_pagePos = 0;
+        m_onFirstPage = false;
+        if (m_cursorSerial != 0 && TransactionSerial(m_db) != m_cursorSerial)
+            redeclareCursor(m_fetchedBefore);
         QSqlQuery fetch(m_db);
         fetch.setForwardOnly(true);
         const QString sql =
@@ -1148,10 +1181,6 @@ private:
             fail(fetch, sql);
         if (m_columns.isEmpty())
             describe(fetch);
-        m_fetchedBefore += qint64(m_page.size());
-        m_page.clear();
-        m_pagePos = 0;
-        m_onFirstPage = false;
         while (fetch.next())
             m_page.push_back(read(fetch));
         fetch.finish();
@@ -1178,9 +1207,14 @@ private:
         const QString name = m_cursorName;
         m_cursorName.clear();
         dropPage();
-        // A cursor declared in a transaction that was rolled back is gone; closing it then
-        // would fail and spoil the transaction that runs now.
-        if (!m_db.isOpen() ||
+        if (!m_db.isOpen())
+            return;
+        // A cursor whose transaction ended is gone, and so is one declared in a transaction that
+        // was rolled back; closing it then would fail and spoil the transaction that runs now.
+        const quint64 serial = TransactionSerial(m_db);
+        if (m_cursorSerial != 0 && serial == 0)
+            return;
+        if ((m_cursorSerial == 0 || serial != m_cursorSerial) &&
             scalar(m_db, QStringLiteral("SELECT COUNT(*) FROM pg_cursors WHERE name = ?"), {name})
                     .toInt() == 0)
             return;
@@ -1272,7 +1306,8 @@ private:
     QSqlQuery *m_statement;      // the caller's, kept between cursors; may be null
     QSqlQuery *m_run = &m_query; // the statement whose rows are read: m_query or m_statement
     QString m_cursorName;
-    std::vector<TRow> m_page; // the page fetched last, read up to m_pagePos
+    quint64 m_cursorSerial = 0; // the transaction the cursor lives in; 0: held past commits
+    std::vector<TRow> m_page;   // the page fetched last, read up to m_pagePos
     size_t m_pagePos = 0;
     qint64 m_fetchedBefore = 0; // rows of the pages before m_page
     bool m_onFirstPage = false; // m_page is the first page of the result

@@ -959,6 +959,67 @@ private Q_SLOTS:
         QVERIFY_THROWS_EXCEPTION(EDBEngineError, city.Post());
     }
 
+    // A query read in pages goes on reading every row, once and in order, whatever ends or
+    // begins a transaction between two pages, and leaves the transaction that runs then sound.
+    void queryAcrossTransactions_data()
+    {
+        QTest::addColumn<int>("opened"); // 0: outside a transaction, 1: in one, 2: in a savepoint
+        QTest::addColumn<QString>("between"); // what the connection does halfway
+        QTest::newRow("read in one transaction") << 1 << QString();
+        QTest::newRow("commit") << 1 << QStringLiteral("commit");
+        QTest::newRow("rollback") << 1 << QStringLiteral("rollback");
+        QTest::newRow("commit and begin") << 1 << QStringLiteral("commit begin");
+        QTest::newRow("savepoint rolled back") << 2 << QStringLiteral("savepoint");
+        QTest::newRow("held, then begin") << 0 << QStringLiteral("begin");
+    }
+
+    void queryAcrossTransactions()
+    {
+        QFETCH(int, opened);
+        QFETCH(QString, between);
+        const int rows = 2600;
+        exec(QStringLiteral("CREATE TABLE BIG (ID INTEGER PRIMARY KEY, NAME VARCHAR(20))"));
+        exec(QStringLiteral("INSERT INTO BIG (ID, NAME) WITH RECURSIVE N(I) AS (SELECT 1 UNION "
+                            "ALL SELECT I + 1 FROM N WHERE I < %1) SELECT I, 'Н' || I FROM N")
+                 .arg(rows));
+        std::optional<TTransaction> inner;
+        if (opened > 0)
+            m_db->StartTransaction();
+        if (opened == 2)
+            inner.emplace(*m_db);
+        TQuery q(m_db.get());
+        q.SetSQL(QStringLiteral("SELECT ID, NAME FROM BIG ORDER BY ID"));
+        q.Open();
+        int n = 0;
+        for (; !q.Eof(); q.Next()) {
+            QCOMPARE(q.FieldByName(QStringLiteral("ID"))->AsInteger(), ++n);
+            if (n != rows / 2)
+                continue;
+            for (const QString &step : between.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+                if (step == QLatin1String("commit"))
+                    m_db->Commit();
+                else if (step == QLatin1String("rollback"))
+                    m_db->Rollback();
+                else if (step == QLatin1String("begin"))
+                    m_db->StartTransaction();
+                else
+                    inner->Rollback();
+            }
+        }
+        QCOMPARE(n, rows);
+        QCOMPARE(q.RecordCount(), rows);
+        q.Close();
+        const bool inTransaction = m_db->InTransaction();
+        if (inTransaction) {
+            exec(QStringLiteral("UPDATE BIG SET NAME = 'x' WHERE ID = 1"));
+            m_db->Commit();
+        }
+        TQuery check(m_db.get());
+        check.SetSQL(QStringLiteral("SELECT COUNT(*) FROM BIG WHERE NAME = 'x'"));
+        check.Open();
+        QCOMPARE(check.Fields(0)->AsInteger(), inTransaction ? 1 : 0);
+    }
+
     // Kept look-up answers are forgotten on the dataset's own change and when its database takes
     // work back (a rollback, or a rollback to a savepoint).
     void keptLookupsForgotten_data()
