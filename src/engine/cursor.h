@@ -37,6 +37,7 @@
 #include <QList>
 #include <QString>
 #include <QVariantList>
+#include <functional>
 #include <memory>
 
 class TDatabase;
@@ -70,6 +71,24 @@ public:
     // matching row passing the filter.
     virtual bool Lookup(const QList<int> &keyColumns, const QVariantList &values,
                         const QList<int> &resultColumns, QVariantList &result) = 0;
+    // The rows passing the filter whose columns equal one of keys (no key has a Null part),
+    // read with few statements; visit receives each whole row as Locate would return it, in no
+    // particular order. False when the storage cannot do this (then nothing was visited).
+    virtual bool LocateMany(const QList<int> &columns, const QList<QVariantList> &keys,
+                            const std::function<void(const TRow &)> &visit)
+    {
+        Q_UNUSED(columns);
+        Q_UNUSED(keys);
+        Q_UNUSED(visit);
+        return false;
+    }
+    // Makes a row read earlier (by Locate or LocateMany) the current row without reading it
+    // again; false when the storage cannot.
+    virtual bool Reposition(const TRow &row)
+    {
+        Q_UNUSED(row);
+        return false;
+    }
 
     virtual bool CanModify() const = 0;
     // Stores a new row. Null columns are left out so that the storage fills them (identifiers

@@ -59,6 +59,48 @@ QList<int> columnPositions(const QList<TColumn> &columns, const QStringList &nam
     return positions;
 }
 
+// Key values as one text, the same for equal whole numbers whatever type holds them; false
+// when a value is Null or no whole number.
+bool keptKey(const QVariantList &values, QString &key)
+{
+    key.clear();
+    for (const QVariant &v : values) {
+        if (IsNullValue(v))
+            return false;
+        qlonglong n = 0;
+        switch (v.typeId()) {
+        case QMetaType::Int:
+        case QMetaType::LongLong:
+        case QMetaType::Short:
+        case QMetaType::UShort:
+        case QMetaType::UInt:
+            n = v.toLongLong();
+            break;
+        case QMetaType::Double: {
+            const double d = v.toDouble();
+            if (!(std::fabs(d) < 9.0e15) || d != std::floor(d))
+                return false;
+            n = static_cast<qlonglong>(d);
+            break;
+        }
+        default:
+            return false;
+        }
+        key += QString::number(n);
+        key += QLatin1Char(';');
+    }
+    return true;
+}
+
+bool keptKey(const TRow &row, const QList<int> &columns, QString &key)
+{
+    QVariantList values;
+    values.reserve(columns.size());
+    for (int c : columns)
+        values << row.value(c);
+    return keptKey(values, key);
+}
+
 } // namespace
 
 // ------------------------------------------------------------------------------------------
@@ -244,6 +286,7 @@ void TDataSet::Close()
 {
     m_lookupCursor.reset(); // a look-up after a change of table or SQL reads the new one
     m_lookupMemo.clear();
+    m_kept.clear();
     if (!Active())
         return;
     if (m_state == TDataSetState::dsEdit || m_state == TDataSetState::dsInsert)
@@ -549,10 +592,13 @@ void TDataSet::Post()
         BeforePost(*this);
     TRow row = m_row;
     m_lookupMemo.clear();
-    if (m_state == TDataSetState::dsInsert)
+    const bool inserting = m_state == TDataSetState::dsInsert;
+    if (inserting)
         m_cursor->Insert(row);
     else
         m_cursor->Update(m_oldRow, m_changed, row);
+    if (!m_kept.empty() && (inserting || !m_changed.isEmpty()))
+        keepTrue(inserting ? nullptr : &m_oldRow, &row, inserting);
     m_row = std::move(row);
     m_hasRow = true;
     m_eof = m_bof = false;
@@ -600,6 +646,7 @@ void TDataSet::Delete()
             QStringLiteral("Набор данных только для чтения%1").arg(datasetLabel(*this)));
     m_lookupMemo.clear();
     m_cursor->Delete(m_row);
+    keepTrue(&m_row, nullptr, false);
     TRow row;
     if (m_cursor->Next(row)) {
         takeRow(true, row);
@@ -657,6 +704,19 @@ bool TDataSet::Locate(const QString &keyFields, const QVariantList &values, TLoc
         throw EDatabaseError(
             QStringLiteral("Число значений не совпадает с числом полей: %1").arg(keyFields));
     // loPartialKey is accepted and ignored: no caller locates by prefix.
+    if (CacheLookups && !options.testFlag(TLocateOption::loCaseInsensitive)) {
+        lookupMemoCurrent();
+        if (const std::optional<TRow> *kept = keptRow(keptGroup(cols, {}), values)) {
+            if (!*kept)
+                return false;
+            TRow row = **kept;
+            if (m_cursor->Reposition(row)) {
+                takeRow(true, row);
+                NotifyScroll();
+                return true;
+            }
+        }
+    }
     TRow row;
     if (!m_cursor->Locate(cols, values, options.testFlag(TLocateOption::loCaseInsensitive), row))
         return false;
@@ -668,15 +728,7 @@ bool TDataSet::Locate(const QString &keyFields, const QVariantList &values, TLoc
 QVariant TDataSet::Lookup(const QString &keyFields, const QVariantList &values,
                           const QString &resultField)
 {
-    engine::TCursor *cursor = m_cursor.get();
-    if (!cursor) {
-        if (!m_lookupCursor) {
-            std::unique_ptr<engine::TCursor> c = CreateLookupCursor();
-            c->Open(currentFilter());
-            m_lookupCursor = std::move(c);
-        }
-        cursor = m_lookupCursor.get();
-    }
+    engine::TCursor *cursor = lookupCursor();
     auto resolve = [&](const QString &names) {
         return columnPositions(cursor->Columns(), splitNames(names), *this);
     };
@@ -690,11 +742,20 @@ QVariant TDataSet::Lookup(const QString &keyFields, const QVariantList &values,
             return {};
     QString memoKey;
     if (CacheLookups) {
-        // A rollback may have taken back rows that answers were given from.
-        const quint64 rollbacks = Database() ? Database()->RollbackCount() : 0;
-        if (rollbacks != m_lookupMemoRollbacks) {
-            m_lookupMemo.clear();
-            m_lookupMemoRollbacks = rollbacks;
+        lookupMemoCurrent();
+        const KeptRows *group = keptGroup(keys, results);
+        if (const std::optional<TRow> *kept = keptRow(group, values)) {
+            if (!*kept)
+                return {};
+            auto at = [&](int c) {
+                return (*kept)->value(group->kept.isEmpty() ? c : group->kept.indexOf(c));
+            };
+            if (results.size() == 1)
+                return at(results.first());
+            QVariantList answer;
+            for (int c : results)
+                answer << at(c);
+            return answer;
         }
         memoKey = keyFields + QChar(0x1f) + resultField;
         for (const QVariant &v : values)
@@ -715,11 +776,160 @@ QVariant TDataSet::Lookup(const QString &keyFields, const QVariantList &values,
     return answer;
 }
 
-void TDataSet::ScanRows(const std::function<bool(const QVariantList &)> &visit,
-                        QList<TColumn> *columns)
+engine::TCursor *TDataSet::lookupCursor()
+{
+    if (m_cursor)
+        return m_cursor.get();
+    if (!m_lookupCursor)
+        m_lookupCursor = OpenReader();
+    return m_lookupCursor.get();
+}
+
+// A rollback may have taken back rows that answers were given from: they are forgotten.
+void TDataSet::lookupMemoCurrent()
+{
+    const quint64 rollbacks = Database() ? Database()->RollbackCount() : 0;
+    if (rollbacks != m_lookupMemoRollbacks) {
+        m_lookupMemo.clear();
+        m_kept.clear();
+        m_lookupMemoRollbacks = rollbacks;
+    }
+}
+
+const TDataSet::KeptRows *TDataSet::keptGroup(const QList<int> &columns,
+                                              const QList<int> &needed) const
+{
+    for (const KeptRows &group : m_kept) {
+        if (group.columns != columns)
+            continue;
+        if (group.kept.isEmpty())
+            return &group;
+        if (needed.isEmpty())
+            continue;
+        bool all = true;
+        for (int c : needed)
+            all = all && group.kept.contains(c);
+        if (all)
+            return &group;
+    }
+    return nullptr;
+}
+
+const std::optional<TRow> *TDataSet::keptRow(const KeptRows *group,
+                                             const QVariantList &values) const
+{
+    QString key;
+    if (!group || !keptKey(values, key))
+        return nullptr;
+    const auto it = group->rows.constFind(key);
+    return it == group->rows.constEnd() ? nullptr : &it.value();
+}
+
+namespace {
+
+// The kept columns of a row (none: the whole row).
+TRow keptPart(const TRow &row, const QList<int> &kept)
+{
+    if (kept.isEmpty())
+        return row;
+    TRow part;
+    part.reserve(kept.size());
+    for (int c : kept)
+        part << row.value(c);
+    return part;
+}
+
+} // namespace
+
+// After the dataset wrote or deleted a row: keys of the old and the new row no longer say what
+// they said, except that a key known to have no row now has the inserted one.
+void TDataSet::keepTrue(const TRow *oldRow, const TRow *newRow, bool inserted)
+{
+    QString key;
+    for (KeptRows &group : m_kept) {
+        if (oldRow && keptKey(*oldRow, group.columns, key))
+            group.rows.remove(key);
+        if (!newRow || !keptKey(*newRow, group.columns, key))
+            continue;
+        const auto it = group.rows.find(key);
+        if (it == group.rows.end())
+            continue;
+        if (inserted && !it->has_value() && (!m_filtered || m_filterText.trimmed().isEmpty()))
+            *it = keptPart(*newRow, group.kept);
+        else
+            group.rows.erase(it);
+    }
+}
+
+void TDataSet::KeepRows(const QString &keyFields, const QList<QVariantList> &keys,
+                        const QString &resultFields)
+{
+    if (!CacheLookups || keys.isEmpty())
+        return;
+    lookupMemoCurrent();
+    engine::TCursor *cursor = lookupCursor();
+    const QList<int> columns = columnPositions(cursor->Columns(), splitNames(keyFields), *this);
+    const QList<int> kept =
+        resultFields.isEmpty()
+            ? QList<int>()
+            : columnPositions(cursor->Columns(), splitNames(resultFields), *this);
+    for (int c : columns)
+        if (!engine::IsIntegerType(cursor->Columns().at(c).DataType))
+            return;
+    qsizetype count = 0;
+    for (const KeptRows &group : m_kept)
+        count += group.rows.size();
+    if (count + keys.size() > KeptRowsLimit)
+        m_kept.clear();
+    auto group = std::find_if(m_kept.begin(), m_kept.end(), [&](const KeptRows &g) {
+        return g.columns == columns && g.kept == kept;
+    });
+    if (group == m_kept.end()) {
+        m_kept.push_back(KeptRows{columns, kept, {}});
+        group = std::prev(m_kept.end());
+    }
+    QList<QVariantList> wanted;
+    QHash<QString, int> matches; // asked key -> rows found
+    QString key;
+    for (const QVariantList &values : keys) {
+        if (values.size() != columns.size() || !keptKey(values, key) || group->rows.contains(key) ||
+            matches.contains(key))
+            continue;
+        matches.insert(key, 0);
+        wanted << values;
+    }
+    if (wanted.isEmpty())
+        return;
+    QHash<QString, TRow> found;
+    const bool read = cursor->LocateMany(columns, wanted, [&](const TRow &row) {
+        QString k;
+        const auto it = keptKey(row, columns, k) ? matches.find(k) : matches.end();
+        if (it == matches.end())
+            return;
+        ++it.value();
+        found.insert(k, keptPart(row, kept));
+    });
+    if (!read)
+        return;
+    for (auto it = matches.cbegin(); it != matches.cend(); ++it) {
+        if (it.value() == 0)
+            group->rows.insert(it.key(), std::nullopt);
+        else if (it.value() == 1)
+            group->rows.insert(it.key(), found.value(it.key()));
+    }
+}
+
+std::unique_ptr<engine::TCursor> TDataSet::OpenReader()
 {
     std::unique_ptr<engine::TCursor> c = CreateLookupCursor();
     c->Open(currentFilter());
+    return c;
+}
+
+void TDataSet::ScanRows(const std::function<bool(const QVariantList &)> &visit,
+                        QList<TColumn> *columns)
+{
+    std::unique_ptr<engine::TCursor> c = OpenReader();
     if (columns)
         *columns = c->Columns();
     TRow row;
@@ -750,6 +960,7 @@ void TDataSet::reapplyFilter()
         return;
     checkBrowse("Filter");
     const engine::TRowFilter filter = currentFilter();
+    m_kept.clear();
     m_cursor->Close();
     m_cursor->Open(filter);
     TRow row;

@@ -23,6 +23,7 @@
 #include <QVariant>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class TDataSet;
@@ -192,6 +193,17 @@ public:
     // up without being opened.
     QVariant Lookup(const QString &keyFields, const QVariantList &values,
                     const QString &resultField);
+    // With CacheLookups: reads at once the rows whose keyFields (whole-number columns) equal
+    // each of keys, and keeps them, with the keys that have no row, for Lookup and exact Locate
+    // by the same fields; with resultFields only those columns are kept, for Lookup alone. The
+    // dataset's own changes keep them true; a key matching several rows is left to the
+    // database. At most KeptRowsLimit keys are kept: more forget the older ones.
+    void KeepRows(const QString &keyFields, const QList<QVariantList> &keys,
+                  const QString &resultFields = {});
+    static constexpr int KeptRowsLimit = 1024;
+    // A cursor of its own over the rows passing the filter, opened (stored columns only), for
+    // reading ahead of the current row.
+    std::unique_ptr<engine::TCursor> OpenReader();
 
     // Visits the rows passing the filter, in order, without moving the current row (a second
     // cursor; stored columns only, described in *columns when given); stops when visit returns
@@ -259,11 +271,28 @@ private:
     void reapplyFilter();
     void checkBrowse(const char *operation);
     void notifyMasterChange();
+    // Kept rows (KeepRows) of one set of key columns: key text -> the row (whole, or the kept
+    // columns in their order), or none.
+    struct KeptRows
+    {
+        QList<int> columns;
+        QList<int> kept; // empty: whole rows
+        QHash<QString, std::optional<engine::TRow>> rows;
+    };
+    engine::TCursor *lookupCursor();
+    void lookupMemoCurrent();
+    // The rows kept by columns that hold the needed columns (none: whole rows), and the row of
+    // values there (nullptr when not kept).
+    const KeptRows *keptGroup(const QList<int> &columns, const QList<int> &needed) const;
+    const std::optional<engine::TRow> *keptRow(const KeptRows *group,
+                                               const QVariantList &values) const;
+    void keepTrue(const engine::TRow *oldRow, const engine::TRow *newRow, bool inserted);
 
     std::unique_ptr<engine::TCursor> m_cursor;
     std::unique_ptr<engine::TCursor> m_lookupCursor; // for Lookup on an inactive dataset
     QHash<QString, QVariant> m_lookupMemo;           // Lookup answers kept by CacheLookups
     quint64 m_lookupMemoRollbacks = 0;
+    std::vector<KeptRows> m_kept;
     std::vector<std::unique_ptr<TField>> m_fields;
     QList<TLookupFieldDef> m_lookupDefs;
     TDataSetState m_state = TDataSetState::dsInactive;

@@ -247,6 +247,92 @@ public:
         return true;
     }
 
+    // "WHERE (k1, k2) IN ((?, ?), ...)" in chunks of 256 keys, the rest in one chunk of 64, 8
+    // or 1 padded with repeats, so that at most four statements are prepared per key.
+    bool LocateMany(const QList<int> &columns, const QList<QVariantList> &keys,
+                    const std::function<void(const TRow &)> &visit) override
+    {
+        if (columns.isEmpty())
+            return false;
+        QList<TBoundValues> bound;
+        bound.reserve(keys.size());
+        for (const QVariantList &key : keys) {
+            TBoundValues values;
+            bool usable = key.size() == columns.size();
+            for (int i = 0; usable && i < columns.size(); ++i) {
+                QVariant v;
+                usable = !IsNullValue(key.at(i)) &&
+                         valueForColumn(key.at(i), m_columns.at(columns.at(i)), v);
+                values << v;
+            }
+            if (usable)
+                bound << values;
+        }
+        qsizetype done = 0;
+        while (done < bound.size()) {
+            const qsizetype left = bound.size() - done;
+            int chunk = 256;
+            for (int c : {1, 8, 64})
+                if (c >= left) {
+                    chunk = c;
+                    break;
+                }
+            QList<int> shape{-8, chunk};
+            shape << columns;
+            auto it = m_shapes.find(shape);
+            if (it == m_shapes.end()) {
+                QStringList cols;
+                for (int c : columns)
+                    cols << m_quotedCols.at(c);
+                QString cond;
+                if (columns.size() == 1) {
+                    cond = cols.first() + QStringLiteral(" IN (") +
+                           QStringList(chunk, QStringLiteral("?")).join(QStringLiteral(", ")) +
+                           QStringLiteral(")");
+                } else if (m_sqlite) {
+                    // SQLite scans the table for a list of row values, but searches its index
+                    // for each term of an OR.
+                    const QString term = QStringLiteral("(") +
+                                         cols.join(QStringLiteral(" = ? AND ")) +
+                                         QStringLiteral(" = ?)");
+                    cond = QStringLiteral("(") +
+                           QStringList(chunk, term).join(QStringLiteral(" OR ")) +
+                           QStringLiteral(")");
+                } else {
+                    const QString one = QStringLiteral("(") +
+                                        QStringList(columns.size(), QStringLiteral("?"))
+                                            .join(QStringLiteral(", ")) +
+                                        QStringLiteral(")");
+                    cond = QStringLiteral("(") + cols.join(QStringLiteral(", ")) +
+                           QStringLiteral(") IN (") +
+                           QStringList(chunk, one).join(QStringLiteral(", ")) + QStringLiteral(")");
+                }
+                if (!m_filterWhere.isEmpty())
+                    cond += QStringLiteral(" AND (") + m_filterWhere + QStringLiteral(")");
+                it = m_shapes.insert(shape,
+                                     prepared(m_selectList + QStringLiteral(" WHERE ") + cond));
+            }
+            TBoundValues params;
+            params.reserve(chunk * columns.size() + m_filterParams.size());
+            for (int i = 0; i < chunk; ++i)
+                params << bound.at(done + std::min<qsizetype>(i, left - 1));
+            params << m_filterParams;
+            QSqlQuery &query = it.value();
+            run(query, params);
+            while (query.next())
+                visit(readRow(query));
+            query.finish();
+            done += std::min<qsizetype>(chunk, left);
+        }
+        return true;
+    }
+
+    bool Reposition(const TRow &row) override
+    {
+        makeCurrent(row);
+        return true;
+    }
+
     bool CanModify() const override { return !m_readOnly; }
 
     // One statement per table and pattern of Null among the columns the database fills (those

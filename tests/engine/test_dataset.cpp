@@ -1052,6 +1052,77 @@ private Q_SLOTS:
         savepoint ? inner->Rollback() : outer.Rollback();
         QVERIFY(!found());
     }
+
+    // Rows kept ahead of look-ups and locates answer as the database does, also after the
+    // dataset's own inserts, edits and deletes and after a rollback.
+    void keptRowsAnswerAsTheDatabase_data()
+    {
+        QTest::addColumn<QString>("steps");
+        QTest::newRow("insert a missing key") << "insert 2 1";
+        QTest::newRow("insert beside a kept row") << "insert 1 1";
+        QTest::newRow("edit moves a key") << "edit 1 1 5";
+        QTest::newRow("delete") << "delete 1 1";
+        QTest::newRow("insert, then rollback") << "begin;insert 2 1;rollback";
+        QTest::newRow("kept again after changes") << "insert 2 1;keep;edit 2 1 3;delete 3 1";
+    }
+
+    void keptRowsAnswerAsTheDatabase()
+    {
+        QFETCH(QString, steps);
+        QSqlQuery(m_db->Sql()).exec(QStringLiteral("DROP TABLE IF EXISTS KEPT"));
+        exec(QStringLiteral("CREATE TABLE KEPT (GID %1, LID INTEGER, WST INTEGER, NAME VARCHAR(9))")
+                 .arg(idColumn()));
+        exec(QStringLiteral("INSERT INTO KEPT (LID, WST, NAME) "
+                            "VALUES (1, 1, 'a'), (3, 1, 'b'), (3, 1, 'c'), (4, 2, 'd')"));
+        TTable kept(m_db.get(), QStringLiteral("KEPT")), plain(m_db.get(), QStringLiteral("KEPT"));
+        kept.CacheLookups = true;
+        kept.Open();
+        plain.Open();
+        const QString fields = QStringLiteral("LID;WST"), name = QStringLiteral("NAME");
+        const QList<QVariantList> keys{{1, 1}, {2, 1}, {3, 1}, {4, 2}, {5, 1}};
+        const auto keep = [&] {
+            kept.KeepRows(fields, keys);
+            kept.KeepRows(fields, keys, name);
+        };
+        const auto compare = [&](const QString &step) {
+            for (const QVariantList &key : keys) {
+                const QString where =
+                    step + QStringLiteral(", key %1 %2").arg(key[0].toInt()).arg(key[1].toInt());
+                QVERIFY2(kept.Lookup(fields, key, name) == plain.Lookup(fields, key, name),
+                         qPrintable(where));
+                const bool found = plain.Locate(fields, key);
+                QVERIFY2(kept.Locate(fields, key) == found, qPrintable(where));
+                QVERIFY2(!found || kept.FieldByName(QStringLiteral("GID"))->AsVariant() ==
+                                       plain.FieldByName(QStringLiteral("GID"))->AsVariant(),
+                         qPrintable(where));
+            }
+        };
+        keep();
+        compare(QStringLiteral("kept"));
+        std::optional<TTransaction> transaction;
+        for (const QString &step : steps.split(QLatin1Char(';'))) {
+            const QStringList w = step.split(QLatin1Char(' '));
+            if (w[0] == QLatin1String("begin")) {
+                transaction.emplace(*m_db);
+            } else if (w[0] == QLatin1String("rollback")) {
+                transaction->Rollback();
+            } else if (w[0] == QLatin1String("keep")) {
+                keep();
+            } else if (w[0] == QLatin1String("insert")) {
+                kept.AppendRecord({QVariant(), w[1].toInt(), w[2].toInt(), QStringLiteral("new")});
+            } else {
+                QVERIFY(kept.Locate(fields, {w[1].toInt(), w[2].toInt()}));
+                if (w[0] == QLatin1String("delete")) {
+                    kept.Delete();
+                } else {
+                    kept.Edit();
+                    kept.FieldByName(QStringLiteral("LID"))->SetAsInteger(w[3].toInt());
+                    kept.Post();
+                }
+            }
+            compare(step);
+        }
+    }
 };
 
 // How the SQL text is read: parameters and macros outside quotes and comments only.
