@@ -337,20 +337,24 @@ void TImWorkstationToServer::ImportFolder(const QString &folder)
         packageSets.push_back(t);
     packageSets.push_back(&dm.qrWST);
     TCloseOnExit closePackage(packageSets);
-    // The central tables that package rows are looked up in change only through this job's
-    // datasets while the merge runs (the import lock keeps other imports out), so their answers
-    // are kept; the datasets forget them on their own changes and on rollbacks.
+    // The central tables that package rows are looked up or located in change only through
+    // this job's datasets while the merge runs (the import lock keeps other imports out), so
+    // their answers are kept; the datasets keep them true on their own changes and forget them
+    // on rollbacks.
     struct KeepLookups
     {
         std::vector<TDataSet *> targets;
         explicit KeepLookups(TSIEDM &dm)
         {
+            std::vector<TDataSet *> sets{&dm.itPrimDiag, &dm.itMapDiag};
             for (TTable *t : dm.PackageTables())
                 for (const TLookupFieldDef &def : t->LookupFields())
-                    if (def.LookupDataSet && !def.LookupDataSet->CacheLookups) {
-                        def.LookupDataSet->CacheLookups = true;
-                        targets.push_back(def.LookupDataSet);
-                    }
+                    sets.push_back(def.LookupDataSet);
+            for (TDataSet *ds : sets)
+                if (ds && !ds->CacheLookups) {
+                    ds->CacheLookups = true;
+                    targets.push_back(ds);
+                }
         }
         ~KeepLookups()
         {

@@ -110,13 +110,17 @@ private:
     void mergePackage(const QString &package);
     // Walks the package table in windows; row() merges the current row and says whether it
     // counts. Returns the committed count.
-    int walk(TTable &wst, const std::function<bool()> &row, bool progressLines);
+    // window(from) is called before the rows of a window are merged, from the first of them.
+    int walk(TTable &wst, const std::function<bool()> &row, bool progressLines,
+             const std::function<void(int from)> &window);
     // The frame of a merge procedure: opens the central tables, then the package table, and
     // walks it with the row merge that prepare() makes once they are open; a row that fails
     // leaves no edit open in the targets. Logs the committed count however it ends and returns
-    // it; every table is closed.
+    // it; every table is closed. The rows of each window are read ahead, and the first target
+    // keeps the rows they look up, and locate by locateKeys.
     int mergeTable(TTable &wst, std::initializer_list<TTable *> targets, bool progressLines,
-                   const std::function<std::function<bool()>()> &prepare);
+                   const std::function<std::function<bool()>()> &prepare,
+                   const QString &locateKeys = {});
     void commitWindow();
     // Runs one package row inside a savepoint of the dry run's transaction; a failure is rolled
     // back to it and reported. True when the row counts.

@@ -6,6 +6,7 @@
 #include "engine/transaction.h"
 #include "import/imwst.h"
 
+#include <optional>
 #include <vector>
 
 namespace {
@@ -59,6 +60,137 @@ void addTally(TImportTableCounts &to, TImportTableCounts &from)
     to.NewMappings += from.NewMappings;
     from = TImportTableCounts{};
 }
+
+// Reads the package table ahead of the walk, a window at a time, and has the central tables
+// keep the rows that the window's rows will look up, and locate by locateKeys in locateIn: a
+// window then costs a few statements instead of a few for every row. Rows the window writes
+// keep what is kept true. A package row that cannot be read ends the reading ahead; the walk
+// meets it in its turn.
+class ReadAhead
+{
+public:
+    ReadAhead(TTable &wst, TTable *locateIn, const QString &locateKeys) : m_wst(wst)
+    {
+        m_reader = m_wst.OpenReader();
+        const QList<TColumn> &columns = m_reader->Columns();
+        auto stored = [&](const QString &names, QList<int> &positions) {
+            positions.clear();
+            for (const QString &name : names.split(QLatin1Char(';'))) {
+                int found = -1;
+                for (int i = 0; i < columns.size() && found < 0; ++i)
+                    if (columns.at(i).Name.compare(name.trimmed(), Qt::CaseInsensitive) == 0)
+                        found = i;
+                if (found < 0)
+                    return false;
+                positions << found;
+            }
+            return true;
+        };
+        for (const TLookupFieldDef &def : m_wst.LookupFields()) {
+            Lookup l{&def, {}};
+            if (def.LookupDataSet && def.LookupDataSet->CacheLookups &&
+                stored(def.KeyFields, l.keys))
+                m_lookups.push_back(l);
+        }
+        if (!locateIn || !locateIn->CacheLookups || locateKeys.isEmpty())
+            return;
+        // A part of the locate key is a stored column, or a look-up on stored columns.
+        for (const QString &name : locateKeys.split(QLatin1Char(';'))) {
+            Part part;
+            QList<int> one;
+            if (stored(name, one)) {
+                part.column = one.first();
+            } else {
+                for (const Lookup &l : m_lookups)
+                    if (l.def->FieldName.compare(name, Qt::CaseInsensitive) == 0)
+                        part.lookup = &l - m_lookups.data();
+                if (part.lookup < 0)
+                    return;
+            }
+            m_locateParts.push_back(part);
+        }
+        m_locateIn = locateIn;
+        m_locateKeys = locateKeys;
+    }
+
+    // Prepares the rows from..from+rows-1 (0-based, in the walk's order).
+    void Window(int from, int rows)
+    {
+        if (m_broken)
+            return;
+        std::vector<engine::TRow> window;
+        try {
+            if (from < m_next) {
+                m_reader = m_wst.OpenReader();
+                m_next = 0;
+                m_started = false;
+            }
+            engine::TRow row;
+            while (m_next < from + rows) {
+                const bool more = m_started ? m_reader->Next(row) : m_reader->First(row);
+                m_started = true;
+                if (!more)
+                    break;
+                if (m_next++ >= from)
+                    window.push_back(std::move(row));
+            }
+        } catch (...) {
+            m_broken = true; // the walk reports it at that row
+        }
+        auto pick = [](const engine::TRow &row, const QList<int> &positions) {
+            QVariantList values;
+            for (int p : positions)
+                values << row.value(p);
+            return values;
+        };
+        for (const Lookup &l : m_lookups) {
+            QList<QVariantList> keys;
+            keys.reserve(qsizetype(window.size()));
+            for (const engine::TRow &row : window)
+                keys << pick(row, l.keys);
+            l.def->LookupDataSet->KeepRows(l.def->LookupKeyFields, keys, l.def->LookupResultField);
+        }
+        if (!m_locateIn)
+            return;
+        QList<QVariantList> keys;
+        for (const engine::TRow &row : window) {
+            QVariantList key;
+            for (const Part &part : m_locateParts) {
+                if (part.column >= 0) {
+                    key << row.value(part.column);
+                    continue;
+                }
+                // Answered by the rows just kept.
+                const Lookup &l = m_lookups.at(size_t(part.lookup));
+                key << l.def->LookupDataSet->Lookup(l.def->LookupKeyFields, pick(row, l.keys),
+                                                    l.def->LookupResultField);
+            }
+            keys << key;
+        }
+        m_locateIn->KeepRows(m_locateKeys, keys);
+    }
+
+private:
+    struct Lookup
+    {
+        const TLookupFieldDef *def;
+        QList<int> keys; // stored columns of the package table
+    };
+    struct Part
+    {
+        int column = -1;
+        qsizetype lookup = -1;
+    };
+    TTable &m_wst;
+    std::unique_ptr<engine::TCursor> m_reader;
+    int m_next = 0; // the row the reader gives next
+    bool m_started = false;
+    bool m_broken = false;
+    std::vector<Lookup> m_lookups;
+    TTable *m_locateIn = nullptr;
+    QString m_locateKeys;
+    std::vector<Part> m_locateParts;
+};
 
 void cancelEdits(std::initializer_list<TTable *> sets)
 {
@@ -123,7 +255,8 @@ void TImWorkstationToServer::addProblem(TTable &wst, const QString &message)
     m_problems << TProblem{m_stepLabel, id, message};
 }
 
-int TImWorkstationToServer::walk(TTable &wst, const std::function<bool()> &row, bool progressLines)
+int TImWorkstationToServer::walk(TTable &wst, const std::function<bool()> &row, bool progressLines,
+                                 const std::function<void(int from)> &window)
 {
     TDatabase &db = Center();
     m_walk = Walk{};
@@ -147,8 +280,17 @@ int TImWorkstationToServer::walk(TTable &wst, const std::function<bool()> &row, 
 
     // Rows up to this index go one window each, after a window failed.
     int replayThrough = -1;
+    int preparedFrom = -1; // the window prepared last, while nothing was rolled back since
+    auto prepare = [&] {
+        if (m_walk.pendingRows != 0 || (preparedFrom >= 0 && m_walk.index >= preparedFrom &&
+                                        m_walk.index < preparedFrom + m_windowRows))
+            return;
+        preparedFrom = m_walk.index;
+        window(m_walk.index);
+    };
     wst.First();
     while (!wst.Eof()) {
+        prepare();
         if (m_dryRun) {
             if (dryRunRow(wst, row))
                 ++m_walk.pendingCount;
@@ -179,6 +321,7 @@ int TImWorkstationToServer::walk(TTable &wst, const std::function<bool()> &row, 
         } catch (const std::exception &) {
             if (db.InTransaction())
                 db.Rollback();
+            preparedFrom = -1;
             if (m_walk.pendingRows == 0)
                 throw; // this row alone: its error is the import's
             // Write the window again up to the failing row, which then runs alone.
@@ -220,7 +363,8 @@ int TImWorkstationToServer::walk(TTable &wst, const std::function<bool()> &row, 
 
 int TImWorkstationToServer::mergeTable(TTable &wst, std::initializer_list<TTable *> targets,
                                        bool progressLines,
-                                       const std::function<std::function<bool()>()> &prepare)
+                                       const std::function<std::function<bool()>()> &prepare,
+                                       const QString &locateKeys)
 {
     m_walk = Walk{};
     Position = 0;
@@ -235,6 +379,10 @@ int TImWorkstationToServer::mergeTable(TTable &wst, std::initializer_list<TTable
         wst.First();
         Total = wst.RecordCount();
         const std::function<bool()> row = prepare();
+        // On an embedded database a statement costs less than reading the package twice.
+        std::optional<ReadAhead> ahead;
+        if (Center().Driver() != QLatin1String("SQLITE"))
+            ahead.emplace(wst, *targets.begin(), locateKeys);
         walk(
             wst,
             [&] {
@@ -245,7 +393,10 @@ int TImWorkstationToServer::mergeTable(TTable &wst, std::initializer_list<TTable
                     throw;
                 }
             },
-            progressLines);
+            progressLines, [&](int from) {
+                if (ahead)
+                    ahead->Window(from, m_windowRows);
+            });
     } catch (...) {
         LogRecordCount(m_walk.committed);
         throw;
@@ -302,46 +453,52 @@ int TImWorkstationToServer::ImportAuxTable(TTable &wst, TTable &central, const Q
 int TImWorkstationToServer::ImportLocalTable(TTable &wst, TTable &central, const QString &suffix,
                                              const QStringList &columns, const QString &prefix)
 {
-    return mergeTable(wst, {&central}, true, [&]() -> std::function<bool()> {
-        const std::vector<Copy> copies = resolveCopies(wst, central, columns);
-        const QString lid = prefix + QStringLiteral("LID");
-        m_rowKey = lid;
-        const QString keys = lid + QStringLiteral(";WstGID");
-        TField *ownField = wst.FieldByName(prefix + QStringLiteral("GID") + suffix);
-        TField *lidField = wst.FieldByName(lid);
-        TField *wstField = wst.FieldByName(QStringLiteral("WstGID"));
+    return mergeTable(
+        wst, {&central}, true,
+        [&]() -> std::function<bool()> {
+            const std::vector<Copy> copies = resolveCopies(wst, central, columns);
+            const QString lid = prefix + QStringLiteral("LID");
+            m_rowKey = lid;
+            const QString keys = lid + QStringLiteral(";WstGID");
+            TField *ownField = wst.FieldByName(prefix + QStringLiteral("GID") + suffix);
+            TField *lidField = wst.FieldByName(lid);
+            TField *wstField = wst.FieldByName(QStringLiteral("WstGID"));
 
-        return [=, this, &central] {
-            const bool found =
-                !ownField->IsNull() &&
-                central.Locate(keys, QVariantList{lidField->AsVariant(), wstField->AsVariant()});
-            ++(writeRow(central, found, copies) ? m_walk.pendingTally.EditedRows
-                                                : m_walk.pendingTally.NewRows);
-            return true;
-        };
-    });
+            return [=, this, &central] {
+                const bool found = !ownField->IsNull() &&
+                                   central.Locate(keys, QVariantList{lidField->AsVariant(),
+                                                                     wstField->AsVariant()});
+                ++(writeRow(central, found, copies) ? m_walk.pendingTally.EditedRows
+                                                    : m_walk.pendingTally.NewRows);
+                return true;
+            };
+        },
+        prefix + QStringLiteral("LID;WstGID"));
 }
 
 int TImWorkstationToServer::ImportDiagTable(TTable &wst, TTable &central)
 {
-    return mergeTable(wst, {&central}, false, [&]() -> std::function<bool()> {
-        const std::vector<Copy> copies = resolveCopies(wst, central, SIEDM().colDocDiag);
-        const QString keys = QStringLiteral("DocGID;DiagGID;DiagType");
-        m_rowKey = QStringLiteral("DocLID");
-        TField *docField = wst.FieldByName(QStringLiteral("DocGID"));
-        TField *diagField = wst.FieldByName(QStringLiteral("DiagGID"));
-        TField *typeField = wst.FieldByName(QStringLiteral("DiagType"));
-        TField *wstField = wst.FieldByName(QStringLiteral("WstGID"));
-        TField *userField = wst.FieldByName(QStringLiteral("UserGID"));
+    return mergeTable(
+        wst, {&central}, false,
+        [&]() -> std::function<bool()> {
+            const std::vector<Copy> copies = resolveCopies(wst, central, SIEDM().colDocDiag);
+            const QString keys = QStringLiteral("DocGID;DiagGID;DiagType");
+            m_rowKey = QStringLiteral("DocLID");
+            TField *docField = wst.FieldByName(QStringLiteral("DocGID"));
+            TField *diagField = wst.FieldByName(QStringLiteral("DiagGID"));
+            TField *typeField = wst.FieldByName(QStringLiteral("DiagType"));
+            TField *wstField = wst.FieldByName(QStringLiteral("WstGID"));
+            TField *userField = wst.FieldByName(QStringLiteral("UserGID"));
 
-        return [=, this, &central] {
-            RegisterOperator(packageInteger(*wstField), packageInteger(*userField));
-            const bool found =
-                central.Locate(keys, QVariantList{docField->AsVariant(), diagField->AsVariant(),
-                                                  typeField->AsVariant()});
-            ++(writeRow(central, found, copies) ? m_walk.pendingTally.EditedRows
-                                                : m_walk.pendingTally.NewRows);
-            return true;
-        };
-    });
+            return [=, this, &central] {
+                RegisterOperator(packageInteger(*wstField), packageInteger(*userField));
+                const bool found =
+                    central.Locate(keys, QVariantList{docField->AsVariant(), diagField->AsVariant(),
+                                                      typeField->AsVariant()});
+                ++(writeRow(central, found, copies) ? m_walk.pendingTally.EditedRows
+                                                    : m_walk.pendingTally.NewRows);
+                return true;
+            };
+        },
+        QStringLiteral("DocGID;DiagGID;DiagType"));
 }
