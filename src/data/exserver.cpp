@@ -4,11 +4,14 @@
 #include "core/paths.h"
 #include "core/strconst.h"
 #include "engine/database.h"
+#include "engine/sqlscript.h"
+#include "engine/transaction.h"
 #include "replication/archive.h"
 #include "replication/replicator.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <optional>
 
 namespace {
 
@@ -116,6 +119,16 @@ void TExServerToWorkstation::exportPackage()
     TSIEDM &dm = SIEDM();
     const int w = m_wstGID;
 
+    // PostgreSQL: the central rows are read in one read-only transaction, so that the package
+    // is one consistent picture of the database and the server makes rows only as they are
+    // read. Declared first: it ends after every central dataset is closed.
+    std::optional<TTransaction> snapshot;
+    if (Center().Driver() == QLatin1String("POSTGRESQL")) {
+        snapshot.emplace(Center());
+        engine::ExecuteStatement(
+            Center(), QStringLiteral("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY"));
+    }
+
     struct CloseQuery
     {
         TQuery &q;
@@ -191,6 +204,9 @@ void TExServerToWorkstation::exportPackage()
         LogRecordCount(copied);
         dm.exTable.Close();
     }
+    dm.sqlWstPick.Close();
+    if (snapshot)
+        snapshot->Commit();
 
     Log(StrConst::Separator);
     Log(kPacking);
