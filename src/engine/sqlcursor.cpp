@@ -247,8 +247,8 @@ public:
         return true;
     }
 
-    // "WHERE (k1, k2) IN ((?, ?), ...)" in chunks of 256 keys, the rest in one chunk of 64, 8
-    // or 1 padded with repeats, so that at most four statements are prepared per key.
+    // Otherwise "WHERE (k1, k2) IN ((?, ?), ...)" in chunks of 256 keys, the rest in one chunk
+    // of 64, 8 or 1 padded with repeats, so that at most four statements are prepared per key.
     bool LocateMany(const QList<int> &columns, const QList<QVariantList> &keys,
                     const std::function<void(const TRow &)> &visit) override
     {
@@ -268,6 +268,8 @@ public:
             if (usable)
                 bound << values;
         }
+        if (!m_sqlite && !bound.isEmpty() && locateManyByArrays(columns, bound, visit))
+            return true;
         qsizetype done = 0;
         while (done < bound.size()) {
             const qsizetype left = bound.size() - done;
@@ -324,6 +326,51 @@ public:
             query.finish();
             done += std::min<qsizetype>(chunk, left);
         }
+        return true;
+    }
+
+    // PostgreSQL, whole-number keys: one statement whatever their number, the keys bound as
+    // arrays ("{1,2,3}") and joined to the table through its index.
+    bool locateManyByArrays(const QList<int> &columns, const QList<TBoundValues> &bound,
+                            const std::function<void(const TRow &)> &visit)
+    {
+        for (int c : columns)
+            if (!IsIntegerType(m_columns.at(c).DataType))
+                return false;
+        QList<int> shape{-9};
+        shape << columns;
+        auto it = m_shapes.find(shape);
+        if (it == m_shapes.end()) {
+            QStringList cols, arrays, names;
+            for (int i = 0; i < columns.size(); ++i) {
+                cols << m_quotedCols.at(columns.at(i));
+                arrays << QStringLiteral("?::bigint[]");
+                names << QStringLiteral("k%1").arg(i);
+            }
+            QString cond = QStringLiteral("(") + cols.join(QStringLiteral(", ")) +
+                           QStringLiteral(") IN (SELECT * FROM unnest(") +
+                           arrays.join(QStringLiteral(", ")) + QStringLiteral(") AS k(") +
+                           names.join(QStringLiteral(", ")) + QStringLiteral("))");
+            if (!m_filterWhere.isEmpty())
+                cond += QStringLiteral(" AND (") + m_filterWhere + QStringLiteral(")");
+            it = m_shapes.insert(shape, prepared(m_selectList + QStringLiteral(" WHERE ") + cond));
+        }
+        TBoundValues params;
+        for (int i = 0; i < columns.size(); ++i) {
+            QString array = QStringLiteral("{");
+            for (const TBoundValues &key : bound) {
+                if (array.size() > 1)
+                    array += QLatin1Char(',');
+                array += QString::number(key.at(i).toLongLong());
+            }
+            params << QVariant(array + QLatin1Char('}'));
+        }
+        params << m_filterParams;
+        QSqlQuery &query = it.value();
+        run(query, params);
+        while (query.next())
+            visit(readRow(query));
+        query.finish();
         return true;
     }
 
