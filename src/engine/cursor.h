@@ -82,6 +82,16 @@ public:
         Q_UNUSED(visit);
         return false;
     }
+    // Holds a new row back, to be inserted later with others (TDataSet::SetGroupInserts); row
+    // receives the row as it will be stored. False, holding nothing, when the row cannot be
+    // held. Any other use of the cursor sends what is held first.
+    virtual bool HoldInsert(TRow &row)
+    {
+        Q_UNUSED(row);
+        return false;
+    }
+    virtual void SendHeld() {}
+    virtual void DropHeld() {}
     // Makes a row read earlier (by Locate or LocateMany) the current row without reading it
     // again; false when the storage cannot.
     virtual bool Reposition(const TRow &row)

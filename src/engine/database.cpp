@@ -239,6 +239,7 @@ void TDatabase::Close()
         return;
     m_connected = false;
     m_inTransaction = false;
+    dropHeldWrites();
     if (!m_connectionName.isEmpty()) {
         {
             QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
@@ -268,6 +269,16 @@ void TDatabase::Commit()
 {
     if (!m_inTransaction)
         throw EDBEngineError(QStringLiteral("Транзакция не начата"));
+    try {
+        SendHeldWrites();
+    } catch (...) {
+        // The work cannot be committed whole: it is taken back.
+        try {
+            Rollback();
+        } catch (...) {
+        }
+        throw;
+    }
     // Marked first: a failed commit may still have ended the transaction.
     markTransaction(false);
     if (!IsFolder()) {
@@ -292,8 +303,33 @@ void TDatabase::Rollback()
     }
 }
 
+void TDatabase::HoldWrites(const void *holder, std::function<void()> send,
+                           std::function<void()> drop)
+{
+    ReleaseWrites(holder);
+    m_held.push_back({holder, std::move(send), std::move(drop)});
+}
+
+void TDatabase::ReleaseWrites(const void *holder)
+{
+    std::erase_if(m_held, [&](const Held &h) { return h.holder == holder; });
+}
+
+void TDatabase::SendHeldWrites()
+{
+    for (size_t i = 0; i < m_held.size(); ++i)
+        m_held[i].send();
+}
+
+void TDatabase::dropHeldWrites()
+{
+    for (size_t i = 0; i < m_held.size(); ++i)
+        m_held[i].drop();
+}
+
 void TDatabase::NoteRollback()
 {
+    dropHeldWrites();
     ++m_rollbacks;
     if (m_inTransaction)
         markTransaction(true);

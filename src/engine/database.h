@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <vector>
 
 // A database connection reached by alias, in the manner of the engine the system was built for:
 // a database name by which tables and queries refer to it, an alias, NAME=value parameters
@@ -63,6 +64,13 @@ public:
     quint64 RollbackCount() const { return m_rollbacks; }
     void NoteRollback();
 
+    // Writes that datasets hold back to send in groups (TDataSet::SetGroupInserts): sent before
+    // the transaction commits and before a savepoint is set, dropped when work is taken back or
+    // the connection closes. A commit whose writes cannot be sent rolls the transaction back.
+    void HoldWrites(const void *holder, std::function<void()> send, std::function<void()> drop);
+    void ReleaseWrites(const void *holder);
+    void SendHeldWrites();
+
     // Driver of the alias ("SQLITE", "POSTGRESQL", "PARADOX", "DBASE"); valid once connected.
     QString Driver() const { return m_driver; }
     bool IsFolder() const;
@@ -95,6 +103,14 @@ private:
     bool m_connected = false;
     bool m_inTransaction = false;
     quint64 m_rollbacks = 0;
+    struct Held
+    {
+        const void *holder;
+        std::function<void()> send;
+        std::function<void()> drop;
+    };
+    std::vector<Held> m_held;
+    void dropHeldWrites();
 };
 
 // The transaction a connection of a TDatabase is in, as a number no other transaction of the

@@ -189,6 +189,8 @@ TDataSet::TDataSet() = default;
 
 TDataSet::~TDataSet()
 {
+    if (m_groupInserts)
+        m_groupInserts->ReleaseWrites(this);
     for (TDataSource *s : m_sources)
         s->m_dataSet = nullptr;
     if (m_cursor) {
@@ -284,6 +286,7 @@ TCloseOnExit::~TCloseOnExit()
 
 void TDataSet::Close()
 {
+    SetGroupInserts(false);
     m_lookupCursor.reset(); // a look-up after a change of table or SQL reads the new one
     m_lookupMemo.clear();
     m_kept.clear();
@@ -593,9 +596,10 @@ void TDataSet::Post()
     TRow row = m_row;
     m_lookupMemo.clear();
     const bool inserting = m_state == TDataSetState::dsInsert;
-    if (inserting)
-        m_cursor->Insert(row);
-    else
+    if (inserting) {
+        if (!m_groupInserts || !m_groupInserts->InTransaction() || !m_cursor->HoldInsert(row))
+            m_cursor->Insert(row);
+    } else
         m_cursor->Update(m_oldRow, m_changed, row);
     if (!m_kept.empty() && (inserting || !m_changed.isEmpty()))
         keepTrue(inserting ? nullptr : &m_oldRow, &row, inserting);
@@ -917,6 +921,34 @@ void TDataSet::KeepRows(const QString &keyFields, const QList<QVariantList> &key
         else if (it.value() == 1)
             group->rows.insert(it.key(), found.value(it.key()));
     }
+}
+
+void TDataSet::SetGroupInserts(bool on)
+{
+    if (!on) {
+        if (!m_groupInserts)
+            return;
+        m_groupInserts->ReleaseWrites(this);
+        m_groupInserts = nullptr;
+        if (m_cursor)
+            m_cursor->SendHeld();
+        return;
+    }
+    CheckActive();
+    TDatabase *db = Database();
+    if (m_groupInserts || !db)
+        return;
+    m_groupInserts = db;
+    db->HoldWrites(
+        this,
+        [this] {
+            if (m_cursor)
+                m_cursor->SendHeld();
+        },
+        [this] {
+            if (m_cursor)
+                m_cursor->DropHeld();
+        });
 }
 
 std::unique_ptr<engine::TCursor> TDataSet::OpenReader()

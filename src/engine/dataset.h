@@ -197,10 +197,21 @@ public:
     // each of keys, and keeps them, with the keys that have no row, for Lookup and exact Locate
     // by the same fields; with resultFields only those columns are kept, for Lookup alone. The
     // dataset's own changes keep them true; a key matching several rows is left to the
-    // database. At most KeptRowsLimit keys are kept: more forget the older ones.
+    // database. At most KeptRowsLimit keys are kept: more forget the older ones, and
+    // ForgetKeptRows forgets them all, which a caller that keeps rows for a window of work at a
+    // time does before each.
     void KeepRows(const QString &keyFields, const QList<QVariantList> &keys,
                   const QString &resultFields = {});
-    static constexpr int KeptRowsLimit = 1024;
+    void ForgetKeptRows() { m_kept.clear(); }
+    static constexpr int KeptRowsLimit = 4096;
+    // Inserts held back and sent in groups (a server database, a table with a primary key; the
+    // dataset open): Post of a new row inside a transaction returns at once with the row as
+    // given and the key that the table numbers itself taken ahead. A group goes out when full,
+    // before any other statement of this dataset, and before the database commits or sets a
+    // savepoint; a rollback drops it. Only for a table whose triggers change nothing but that
+    // key. A group's error is reported by whatever sent it, not by the row at fault. Turning it
+    // off, or closing, sends what is held.
+    void SetGroupInserts(bool on);
     // A cursor of its own over the rows passing the filter, opened (stored columns only), for
     // reading ahead of the current row.
     std::unique_ptr<engine::TCursor> OpenReader();
@@ -293,6 +304,7 @@ private:
     QHash<QString, QVariant> m_lookupMemo;           // Lookup answers kept by CacheLookups
     quint64 m_lookupMemoRollbacks = 0;
     std::vector<KeptRows> m_kept;
+    TDatabase *m_groupInserts = nullptr; // the database that sends the held inserts
     std::vector<std::unique_ptr<TField>> m_fields;
     QList<TLookupFieldDef> m_lookupDefs;
     TDataSetState m_state = TDataSetState::dsInactive;

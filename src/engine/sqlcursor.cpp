@@ -146,6 +146,7 @@ public:
 
     void Close() override
     {
+        sendHeld();
         m_open = false;
         m_page.clear();
         m_cache.clear();
@@ -155,6 +156,7 @@ public:
 
     bool First(TRow &row) override
     {
+        sendHeld();
         m_page.clear();
         m_pageEnd = false;
         m_hasCurrent = false;
@@ -164,6 +166,7 @@ public:
 
     bool Next(TRow &row) override
     {
+        sendHeld();
         if (m_page.empty() && !m_pageEnd)
             fetchPage(m_hasCurrent);
         return take(row);
@@ -171,6 +174,7 @@ public:
 
     int RecordCount() override
     {
+        sendHeld();
         QString sql = QStringLiteral("SELECT COUNT(*) FROM ") + m_table;
         if (!m_filterWhere.isEmpty())
             sql += QStringLiteral(" WHERE ") + m_filterWhere;
@@ -180,6 +184,7 @@ public:
     bool Locate(const QList<int> &columns, const QVariantList &values, bool caseInsensitive,
                 TRow &row) override
     {
+        sendHeld();
         TBoundValues params;
         QList<int> shape;
         if (!keyShape(columns, values, caseInsensitive, shape, params))
@@ -211,6 +216,7 @@ public:
     bool Lookup(const QList<int> &keyColumns, const QVariantList &values,
                 const QList<int> &resultColumns, QVariantList &result) override
     {
+        sendHeld();
         for (const QVariant &v : values)
             if (IsNullValue(v))
                 return false;
@@ -252,6 +258,7 @@ public:
     bool LocateMany(const QList<int> &columns, const QList<QVariantList> &keys,
                     const std::function<void(const TRow &)> &visit) override
     {
+        sendHeld();
         if (columns.isEmpty())
             return false;
         QList<TBoundValues> bound;
@@ -376,8 +383,55 @@ public:
 
     bool Reposition(const TRow &row) override
     {
+        // A row without its locator (held back, of a table without a key) cannot be written.
+        if (m_keys.isEmpty() && row.size() <= m_columns.size())
+            return false;
+        sendHeld();
         makeCurrent(row);
         return true;
+    }
+
+    // PostgreSQL, a table with a primary key: the row as given, with the key that the table
+    // numbers itself taken ahead from its sequence; the rows go out in multi-row INSERTs. A row
+    // leaving a column with a default to it is not held.
+    bool HoldInsert(TRow &row) override
+    {
+        if (m_sqlite || m_readOnly || m_keys.isEmpty())
+            return false;
+        const qsizetype n = m_columns.size();
+        TRow stored(n);
+        for (qsizetype i = 0; i < n && i < row.size(); ++i)
+            if (!IsNullValue(row.at(i)))
+                stored[i] = row.at(i);
+        for (int f : m_filled) {
+            if (!IsNullValue(stored.at(f)))
+                continue;
+            if (m_keys.size() != 1 || f != m_keys.first() || m_defaulted.contains(f) ||
+                !IsIntegerType(m_columns.at(f).DataType))
+                return false;
+            const QVariant id = reservedNumber(f);
+            if (!id.isValid())
+                return false;
+            stored[f] = id;
+        }
+        if (m_heldRows >= HeldGroup)
+            sendHeld();
+        m_held << stored;
+        ++m_heldRows;
+        row = std::move(stored);
+        m_current = row;
+        m_hasCurrent = true;
+        m_page.clear();
+        m_pageEnd = false;
+        return true;
+    }
+
+    void SendHeld() override { sendHeld(); }
+
+    void DropHeld() override
+    {
+        m_held.clear();
+        m_heldRows = 0;
     }
 
     bool CanModify() const override { return !m_readOnly; }
@@ -391,6 +445,7 @@ public:
     // whole.
     void Insert(TRow &row) override
     {
+        sendHeld();
         checkWritable();
         const qsizetype n = m_columns.size();
         TRow stored(n);
@@ -465,6 +520,7 @@ public:
     // the update (a PostgreSQL table without key, addressed by ctid).
     void Update(const TRow &oldRow, const QList<int> &changed, TRow &row) override
     {
+        sendHeld();
         checkWritable();
         if (changed.isEmpty()) {
             // Nothing to write: the row stays as it was read.
@@ -523,6 +579,7 @@ public:
 
     void Delete(const TRow &row) override
     {
+        sendHeld();
         checkWritable();
         TBoundValues params;
         identifyParams(row, params);
@@ -543,6 +600,7 @@ public:
 
     bool Refresh(TRow &row) override
     {
+        sendHeld();
         if (!reread(row))
             return false;
         makeCurrent(row);
@@ -550,6 +608,76 @@ public:
     }
 
 private:
+    static constexpr int HeldGroup = 64;
+
+    // Sends the held rows: INSERTs of 64, 16, 4 and 1 rows, every column bound.
+    void sendHeld()
+    {
+        if (m_heldRows == 0)
+            return;
+        const TBoundValues held = std::move(m_held);
+        const int rows = m_heldRows;
+        m_held.clear();
+        m_heldRows = 0;
+        const qsizetype n = m_columns.size();
+        int done = 0;
+        while (done < rows) {
+            int chunk = 1;
+            for (int c : {HeldGroup, 16, 4})
+                if (rows - done >= c) {
+                    chunk = c;
+                    break;
+                }
+            const QList<int> shape{-10, chunk};
+            auto it = m_shapes.find(shape);
+            if (it == m_shapes.end()) {
+                const QString one = QStringLiteral("(") +
+                                    QStringList(n, QStringLiteral("?")).join(QStringLiteral(", ")) +
+                                    QStringLiteral(")");
+                it = m_shapes.insert(
+                    shape,
+                    prepared(QStringLiteral("INSERT INTO ") + m_table + QStringLiteral(" (") +
+                             m_quotedCols.join(QStringLiteral(", ")) + QStringLiteral(") VALUES ") +
+                             QStringList(chunk, one).join(QStringLiteral(", "))));
+            }
+            QSqlQuery &query = it.value();
+            run(query, held.mid(done * n, chunk * n));
+            query.finish();
+            done += chunk;
+        }
+    }
+
+    // The next number of the key's sequence, taken in blocks; invalid when it has none.
+    QVariant reservedNumber(int key)
+    {
+        if (m_reserved.isEmpty()) {
+            if (!m_sequenceLooked) {
+                m_sequenceLooked = true;
+                const QString column = m_columns.at(key).Name;
+                const QString named = q(m_db, m_pgSchema) + QLatin1Char('.') +
+                                      q(m_db, m_pgRelation.toLower() + QLatin1Char('_') +
+                                                  column.toLower() + QStringLiteral("_seq"));
+                m_sequence = scalar(m_db,
+                                    QStringLiteral("SELECT COALESCE(pg_get_serial_sequence(?, ?), "
+                                                   "to_regclass(?)::text)"),
+                                    TBoundValues{m_table, column, named})
+                                 .toString();
+            }
+            if (m_sequence.isEmpty())
+                return {};
+            QSqlQuery &query =
+                cached(QStringLiteral("SELECT nextval(?::regclass) FROM generate_series(1, %1)")
+                           .arg(HeldGroup));
+            run(query, {m_sequence});
+            while (query.next())
+                m_reserved << query.value(0).toLongLong();
+            query.finish();
+            if (m_reserved.isEmpty())
+                return {};
+        }
+        return normalize(m_reserved.takeFirst(), m_columns.at(key));
+    }
+
     void checkWritable() const
     {
         if (m_readOnly)
@@ -670,8 +798,9 @@ private:
         if (!find.next())
             throw EDBEngineError(QStringLiteral("Таблица не найдена: %1").arg(m_name));
         const qint64 oid = find.value(0).toLongLong();
-        m_table = q(m_db, find.value(1).toString()) + QLatin1Char('.') +
-                  q(m_db, find.value(2).toString());
+        m_pgSchema = find.value(1).toString();
+        m_pgRelation = find.value(2).toString();
+        m_table = q(m_db, m_pgSchema) + QLatin1Char('.') + q(m_db, m_pgRelation);
         find.finish();
         QSqlQuery cols(m_db);
         prepare(cols,
@@ -1011,6 +1140,12 @@ private:
     }
 
     QSqlDatabase m_db;
+    QString m_pgSchema, m_pgRelation; // PostgreSQL: where the table is
+    TBoundValues m_held;              // rows held back, column after column
+    int m_heldRows = 0;
+    QList<qint64> m_reserved; // numbers of the key's sequence taken ahead
+    QString m_sequence;
+    bool m_sequenceLooked = false;
     QString m_name;
     bool m_readOnly;
     bool m_sqlite;

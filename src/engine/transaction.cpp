@@ -19,6 +19,8 @@ TTransaction::TTransaction(TDatabase &db) : m_db(db)
     if (!m_db.InTransaction()) {
         m_db.StartTransaction();
     } else if (!m_db.IsFolder()) {
+        // Rows held back belong to the work before the savepoint.
+        m_db.SendHeldWrites();
         m_savepoint = nextSavepoint();
         engine::ExecuteStatement(m_db, QStringLiteral("SAVEPOINT ") + m_savepoint);
     } else {

@@ -110,9 +110,10 @@ private:
     void mergePackage(const QString &package);
     // Walks the package table in windows; row() merges the current row and says whether it
     // counts. Returns the committed count.
-    // window(from) is called before the rows of a window are merged, from the first of them.
+    // window(from, careful) is called before the rows of a window are merged, from the first
+    // of them; careful after a window failed, when rows are to be written one by one.
     int walk(TTable &wst, const std::function<bool()> &row, bool progressLines,
-             const std::function<void(int from)> &window);
+             const std::function<void(int from, bool careful)> &window);
     // The frame of a merge procedure: opens the central tables, then the package table, and
     // walks it with the row merge that prepare() makes once they are open; a row that fails
     // leaves no edit open in the targets. Logs the committed count however it ends and returns

@@ -143,6 +143,10 @@ public:
                 values << row.value(p);
             return values;
         };
+        for (const Lookup &l : m_lookups)
+            l.def->LookupDataSet->ForgetKeptRows();
+        if (m_locateIn)
+            m_locateIn->ForgetKeptRows();
         for (const Lookup &l : m_lookups) {
             QList<QVariantList> keys;
             keys.reserve(qsizetype(window.size()));
@@ -256,7 +260,7 @@ void TImWorkstationToServer::addProblem(TTable &wst, const QString &message)
 }
 
 int TImWorkstationToServer::walk(TTable &wst, const std::function<bool()> &row, bool progressLines,
-                                 const std::function<void(int from)> &window)
+                                 const std::function<void(int from, bool careful)> &window)
 {
     TDatabase &db = Center();
     m_walk = Walk{};
@@ -281,12 +285,30 @@ int TImWorkstationToServer::walk(TTable &wst, const std::function<bool()> &row, 
     // Rows up to this index go one window each, after a window failed.
     int replayThrough = -1;
     int preparedFrom = -1; // the window prepared last, while nothing was rolled back since
+    bool careful = false;  // a window failed: rows are written one by one from then on
     auto prepare = [&] {
         if (m_walk.pendingRows != 0 || (preparedFrom >= 0 && m_walk.index >= preparedFrom &&
                                         m_walk.index < preparedFrom + m_windowRows))
             return;
         preparedFrom = m_walk.index;
-        window(m_walk.index);
+        window(m_walk.index, careful);
+    };
+    // Takes the open window back and writes it again, carefully, up to the row `through`.
+    auto rewind = [&](int through) {
+        if (db.InTransaction())
+            db.Rollback();
+        preparedFrom = -1;
+        careful = true;
+        replayThrough = through;
+        m_walk.index = m_walk.windowStart;
+        m_walk.pendingRows = 0;
+        m_walk.pendingCount = 0;
+        m_walk.pendingTally = TImportTableCounts{};
+        wst.First();
+        for (int i = 0; i < m_walk.index && !wst.Eof(); ++i)
+            wst.Next();
+        Position = m_walk.index;
+        UpdateGauge();
     };
     wst.First();
     while (!wst.Eof()) {
@@ -318,23 +340,18 @@ int TImWorkstationToServer::walk(TTable &wst, const std::function<bool()> &row, 
         bool counted = false;
         try {
             counted = row();
+            // Rows held back go out before the window ends, so that their errors take the
+            // way of a row's.
+            if (m_walk.pendingRows + 1 >= m_windowRows || m_walk.index + 1 == replayThrough)
+                db.SendHeldWrites();
         } catch (const std::exception &) {
-            if (db.InTransaction())
-                db.Rollback();
-            preparedFrom = -1;
-            if (m_walk.pendingRows == 0)
+            if (m_walk.pendingRows == 0) {
+                if (db.InTransaction())
+                    db.Rollback();
                 throw; // this row alone: its error is the import's
+            }
             // Write the window again up to the failing row, which then runs alone.
-            replayThrough = m_walk.index;
-            m_walk.index = m_walk.windowStart;
-            m_walk.pendingRows = 0;
-            m_walk.pendingCount = 0;
-            m_walk.pendingTally = TImportTableCounts{};
-            wst.First();
-            for (int i = 0; i < m_walk.index && !wst.Eof(); ++i)
-                wst.Next();
-            Position = m_walk.index;
-            UpdateGauge();
+            rewind(m_walk.index);
             continue;
         }
         ++m_walk.pendingRows;
@@ -349,6 +366,14 @@ int TImWorkstationToServer::walk(TTable &wst, const std::function<bool()> &row, 
             // A damaged package row: the rows before it are whole and stay.
             commitWindow();
             throw;
+        }
+        if (wst.Eof() && m_walk.pendingRows > 0) {
+            try {
+                db.SendHeldWrites();
+            } catch (const std::exception &) {
+                rewind(-1);
+                continue;
+            }
         }
         ++Position;
         UpdateGauge();
@@ -379,10 +404,16 @@ int TImWorkstationToServer::mergeTable(TTable &wst, std::initializer_list<TTable
         wst.First();
         Total = wst.RecordCount();
         const std::function<bool()> row = prepare();
-        // On an embedded database a statement costs less than reading the package twice.
+        // On a server, round trips are what an import waits for: the rows a window looks up
+        // are read at once and new rows are sent in groups. On an embedded database a
+        // statement costs less than reading the package twice.
+        const bool server = Center().Driver() != QLatin1String("SQLITE");
         std::optional<ReadAhead> ahead;
-        if (Center().Driver() != QLatin1String("SQLITE"))
+        if (server) {
             ahead.emplace(wst, *targets.begin(), locateKeys);
+            for (TTable *target : targets)
+                target->SetGroupInserts(true);
+        }
         walk(
             wst,
             [&] {
@@ -393,7 +424,11 @@ int TImWorkstationToServer::mergeTable(TTable &wst, std::initializer_list<TTable
                     throw;
                 }
             },
-            progressLines, [&](int from) {
+            progressLines,
+            [&](int from, bool careful) {
+                if (careful)
+                    for (TTable *target : targets)
+                        target->SetGroupInserts(false);
                 if (ahead)
                     ahead->Window(from, m_windowRows);
             });

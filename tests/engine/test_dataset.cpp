@@ -1123,6 +1123,88 @@ private Q_SLOTS:
             compare(step);
         }
     }
+
+    // Inserts sent in groups reach the table as one by one would: with the commit, not after a
+    // rollback or past a savepoint taken back, before the dataset reads, with the identifiers
+    // that Post gave; a refused row fails the work, here or at the commit.
+    void groupedInserts_data()
+    {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("commit sends") << "a;b;commit"
+                                      << "a,b";
+        QTest::newRow("rollback drops") << "a;rollback;b;commit"
+                                        << "b";
+        QTest::newRow("savepoint taken back") << "a;save;b;back;c;commit"
+                                              << "a,c";
+        QTest::newRow("a read sends first") << "a;find a;b;commit"
+                                            << "a,b";
+        QTest::newRow("more than a group") << "70;commit"
+                                           << "70";
+        QTest::newRow("refused row") << "a;b;a;commit"
+                                     << "";
+    }
+
+    void groupedInserts()
+    {
+        QFETCH(QString, steps);
+        QFETCH(QString, stored);
+        QSqlQuery(m_db->Sql()).exec(QStringLiteral("DROP TABLE IF EXISTS GROUPED"));
+        // As the central tables: PostgreSQL numbers the key by a sequence of the table's name.
+        exec(QStringLiteral("CREATE TABLE GROUPED (GID INTEGER PRIMARY KEY, "
+                            "NAME VARCHAR(9) NOT NULL UNIQUE)"));
+        if (!sqlite()) {
+            QSqlQuery(m_db->Sql()).exec(QStringLiteral("DROP SEQUENCE IF EXISTS GROUPED_GID_SEQ"));
+            exec(QStringLiteral("CREATE SEQUENCE GROUPED_GID_SEQ"));
+        }
+        TTable t(m_db.get(), QStringLiteral("GROUPED"));
+        t.Open();
+        t.SetGroupInserts(true);
+        QMap<QString, int> given;
+        std::optional<TTransaction> work(std::in_place, *m_db), savepoint;
+        try {
+            for (const QString &step : steps.split(QLatin1Char(';'))) {
+                if (step == QLatin1String("commit")) {
+                    work->Commit();
+                } else if (step == QLatin1String("rollback")) {
+                    work->Rollback();
+                    given.clear();
+                    work.emplace(*m_db);
+                } else if (step == QLatin1String("save")) {
+                    savepoint.emplace(*m_db);
+                } else if (step == QLatin1String("back")) {
+                    savepoint->Rollback();
+                    given.remove(QStringLiteral("b"));
+                } else if (step.startsWith(QLatin1String("find "))) {
+                    QVERIFY(t.Locate(QStringLiteral("NAME"), step.mid(5)));
+                } else {
+                    QStringList names{step};
+                    if (step.toInt() > 0) {
+                        names.clear();
+                        for (int i = 0; i < step.toInt(); ++i)
+                            names << QStringLiteral("n%1").arg(i);
+                    }
+                    for (const QString &name : names) {
+                        t.AppendRecord({QVariant(), name});
+                        given.insert(name, t.FieldByName(QStringLiteral("GID"))->AsInteger());
+                    }
+                }
+            }
+        } catch (const Exception &) {
+            QVERIFY(stored.isEmpty());
+            work->Rollback();
+            given.clear();
+        }
+        QMap<QString, int> found;
+        QSqlQuery q(m_db->Sql());
+        QVERIFY(q.exec(QStringLiteral("SELECT NAME, GID FROM GROUPED")));
+        while (q.next())
+            found.insert(q.value(0).toString(), q.value(1).toInt());
+        QCOMPARE(found, given);
+        const QStringList names = found.keys();
+        QCOMPARE(stored.toInt() > 0 ? QString::number(names.size()) : names.join(QLatin1Char(',')),
+                 stored);
+    }
 };
 
 // How the SQL text is read: parameters and macros outside quotes and comments only.
