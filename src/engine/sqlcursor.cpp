@@ -12,6 +12,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QSqlResult>
+#include <algorithm>
 #include <deque>
 #include <sqlite3.h>
 
@@ -1441,10 +1442,15 @@ private:
         m_onFirstPage = false;
         if (m_cursorSerial != 0 && TransactionSerial(m_db) != m_cursorSerial)
             redeclareCursor(m_fetchedBefore);
+        // The first page is of 1024 rows, the next ones of about 16K values (1024 to 8192 rows):
+        // a narrow result needs few round trips, and a page stays as small as before for a
+        // result of 16 columns or more.
+        const int rows = m_columns.isEmpty() ? PageSize * 4
+                                             : std::clamp(16384 / int(m_columns.size()),
+                                                          PageSize * 4, PageSize * 32);
         QSqlQuery fetch(m_db);
         fetch.setForwardOnly(true);
-        const QString sql =
-            QStringLiteral("FETCH FORWARD %1 FROM ").arg(PageSize * 4) + m_cursorName;
+        const QString sql = QStringLiteral("FETCH FORWARD %1 FROM ").arg(rows) + m_cursorName;
         if (!fetch.exec(sql))
             fail(fetch, sql);
         if (m_columns.isEmpty())
@@ -1452,7 +1458,7 @@ private:
         while (fetch.next())
             m_page.push_back(read(fetch));
         fetch.finish();
-        m_pageEnd = m_page.size() < size_t(PageSize * 4);
+        m_pageEnd = m_page.size() < size_t(rows);
         if (m_pageEnd) {
             // Every row is here: the cursor, which certainly exists, is closed at once.
             QSqlQuery close(m_db);

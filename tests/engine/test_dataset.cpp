@@ -987,8 +987,12 @@ private Q_SLOTS:
             m_db->StartTransaction();
         if (opened == 2)
             inner.emplace(*m_db);
+        // 16 columns: pages of 1024 rows, so that the last page is fetched after the change.
+        QStringList columns{QStringLiteral("ID")};
+        for (int i = 1; i < 16; ++i)
+            columns << QStringLiteral("NAME AS N%1").arg(i);
         TQuery q(m_db.get());
-        q.SetSQL(QStringLiteral("SELECT ID, NAME FROM BIG ORDER BY ID"));
+        q.SetSQL(QStringLiteral("SELECT %1 FROM BIG ORDER BY ID").arg(columns.join(u',')));
         q.Open();
         int n = 0;
         for (; !q.Eof(); q.Next()) {
