@@ -165,7 +165,13 @@ void TRplThread::UpdateGauge()
     if (percent == m_shownPercent)
         return;
     m_shownPercent = percent;
-    Synchronize([this, percent] { m_window.SetGauge(percent); });
+    // Posted without waiting for it to be drawn: the copy goes on meanwhile, and the calls
+    // arrive in order, before the end of the job.
+    if (QThread::currentThread() == thread())
+        m_window.SetGauge(percent);
+    else
+        QMetaObject::invokeMethod(
+            this, [this, percent] { m_window.SetGauge(percent); }, Qt::QueuedConnection);
 }
 
 void TRplThread::CheckTerminated()
