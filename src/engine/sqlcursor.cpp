@@ -392,12 +392,13 @@ public:
         return true;
     }
 
-    // PostgreSQL, a table with a primary key: the row as given, with the key that the table
-    // numbers itself taken ahead from its sequence; the rows go out in multi-row INSERTs. A row
-    // leaving a column with a default to it is not held.
+    // PostgreSQL: the row as given, with the key that the table numbers itself taken ahead from
+    // its sequence; the rows go out in multi-row INSERTs. A row leaving a column with a default
+    // to it is not held. The row of a table without a key comes without its locator, which
+    // is looked up by its values when it is written again.
     bool HoldInsert(TRow &row) override
     {
-        if (m_sqlite || m_readOnly || m_keys.isEmpty())
+        if (m_sqlite || m_readOnly)
             return false;
         const qsizetype n = m_columns.size();
         TRow stored(n);
@@ -943,14 +944,39 @@ private:
 
     // Parameters of m_identify, which addresses one row by its primary key, else its
     // rowid/ctid.
-    void identifyParams(const TRow &row, TBoundValues &params) const
+    void identifyParams(const TRow &row, TBoundValues &params)
     {
         if (m_keys.isEmpty()) {
-            params << row.value(m_columns.size());
+            // A row that was held back carries no locator: it is found by its values.
+            params << (row.size() > m_columns.size() ? row.at(m_columns.size()) : locatorOf(row));
             return;
         }
         for (int k : m_keys)
             params << row.value(k);
+    }
+
+    QVariant locatorOf(const TRow &row)
+    {
+        sendHeld();
+        QStringList conds;
+        TBoundValues params;
+        for (int i = 0; i < m_columns.size(); ++i) {
+            if (IsNullValue(row.value(i))) {
+                conds << m_quotedCols.at(i) + QStringLiteral(" IS NULL");
+            } else {
+                conds << m_quotedCols.at(i) + QStringLiteral(" = ?");
+                params << row.value(i);
+            }
+        }
+        QSqlQuery &query =
+            cached(QStringLiteral("SELECT ") +
+                   (m_sqlite ? QStringLiteral("rowid") : QStringLiteral("ctid::text")) +
+                   QStringLiteral(" FROM ") + m_table + QStringLiteral(" WHERE ") +
+                   conds.join(QStringLiteral(" AND ")) + QStringLiteral(" LIMIT 1"));
+        run(query, params);
+        const QVariant locator = query.next() ? query.value(0) : QVariant();
+        query.finish();
+        return locator;
     }
 
     // Whether a written row must be read back whole: triggers may change any column; SQLite

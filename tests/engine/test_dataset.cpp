@@ -1135,28 +1135,36 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("steps");
         QTest::addColumn<QString>("stored");
-        QTest::newRow("commit sends") << "a;b;commit"
-                                      << "a,b";
-        QTest::newRow("rollback drops") << "a;rollback;b;commit"
-                                        << "b";
-        QTest::newRow("savepoint taken back") << "a;save;b;back;c;commit"
-                                              << "a,c";
-        QTest::newRow("a read sends first") << "a;find a;b;commit"
-                                            << "a,b";
-        QTest::newRow("more than a group") << "70;commit"
-                                           << "70";
-        QTest::newRow("refused row") << "a;b;a;commit"
-                                     << "";
+        QTest::addColumn<bool>("keyed");
+        const struct
+        {
+            const char *name, *steps, *stored;
+            bool keyed;
+        } cases[] = {
+            {"commit sends", "a;b;commit", "a,b", true},
+            {"rollback drops", "a;rollback;b;commit", "b", true},
+            {"savepoint taken back", "a;save;b;back;c;commit", "a,c", true},
+            {"a read sends first", "a;find a;b;commit", "a,b", true},
+            {"more than a group", "70;commit", "70", true},
+            {"refused row", "a;b;a;commit", "", true},
+            {"edited after post", "a;b;rename;commit", "a,b2", true},
+            {"no key: edited after post", "a;b;rename;commit", "a,b2", false},
+        };
+        for (const auto &c : cases)
+            QTest::newRow(c.name) << QString::fromLatin1(c.steps) << QString::fromLatin1(c.stored)
+                                  << c.keyed;
     }
 
     void groupedInserts()
     {
         QFETCH(QString, steps);
         QFETCH(QString, stored);
+        QFETCH(bool, keyed);
         QSqlQuery(m_db->Sql()).exec(QStringLiteral("DROP TABLE IF EXISTS GROUPED"));
         // As the central tables: PostgreSQL numbers the key by a sequence of the table's name.
-        exec(QStringLiteral("CREATE TABLE GROUPED (GID INTEGER PRIMARY KEY, "
-                            "NAME VARCHAR(9) NOT NULL UNIQUE)"));
+        exec(
+            QStringLiteral("CREATE TABLE GROUPED (GID INTEGER %1, NAME VARCHAR(9) NOT NULL UNIQUE)")
+                .arg(keyed ? QStringLiteral("PRIMARY KEY") : QString()));
         if (!sqlite()) {
             QSqlQuery(m_db->Sql()).exec(QStringLiteral("DROP SEQUENCE IF EXISTS GROUPED_GID_SEQ"));
             exec(QStringLiteral("CREATE SEQUENCE GROUPED_GID_SEQ"));
@@ -1179,6 +1187,12 @@ private Q_SLOTS:
                 } else if (step == QLatin1String("back")) {
                     savepoint->Rollback();
                     given.remove(QStringLiteral("b"));
+                } else if (step == QLatin1String("rename")) {
+                    const QString name = t.FieldByName(QStringLiteral("NAME"))->AsString();
+                    t.Edit();
+                    t.FieldByName(QStringLiteral("NAME"))->SetAsString(name + u'2');
+                    t.Post();
+                    given.insert(name + u'2', given.take(name));
                 } else if (step.startsWith(QLatin1String("find "))) {
                     QVERIFY(t.Locate(QStringLiteral("NAME"), step.mid(5)));
                 } else {
