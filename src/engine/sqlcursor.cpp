@@ -326,12 +326,7 @@ public:
             params.reserve(chunk * columns.size() + m_filterParams.size());
             for (int i = 0; i < chunk; ++i)
                 params << bound.at(done + std::min<qsizetype>(i, left - 1));
-            params << m_filterParams;
-            QSqlQuery &query = it.value();
-            run(query, params);
-            while (query.next())
-                visit(readRow(query));
-            query.finish();
+            visitRows(it.value(), params, visit);
             done += std::min<qsizetype>(chunk, left);
         }
         return true;
@@ -373,13 +368,19 @@ public:
             }
             params << QVariant(array + QLatin1Char('}'));
         }
+        visitRows(it.value(), params, visit);
+        return true;
+    }
+
+    // Runs a query of whole rows with params and then the filter's parameters.
+    void visitRows(QSqlQuery &query, TBoundValues params,
+                   const std::function<void(const TRow &)> &visit)
+    {
         params << m_filterParams;
-        QSqlQuery &query = it.value();
         run(query, params);
         while (query.next())
             visit(readRow(query));
         query.finish();
-        return true;
     }
 
     bool Reposition(const TRow &row) override
