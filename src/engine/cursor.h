@@ -72,13 +72,16 @@ public:
     virtual bool Lookup(const QList<int> &keyColumns, const QVariantList &values,
                         const QList<int> &resultColumns, QVariantList &result) = 0;
     // The rows passing the filter whose columns equal one of keys (no key has a Null part),
-    // read with few statements; visit receives each whole row as Locate would return it, in no
-    // particular order. False when the storage cannot do this (then nothing was visited).
+    // read with few statements; visit receives each of them, in no particular order: the whole
+    // row as Locate would return it, or with results the values of those columns followed by
+    // the key columns. False when the storage cannot do this (then nothing was visited).
     virtual bool LocateMany(const QList<int> &columns, const QList<QVariantList> &keys,
+                            const QList<int> &results,
                             const std::function<void(const TRow &)> &visit)
     {
         Q_UNUSED(columns);
         Q_UNUSED(keys);
+        Q_UNUSED(results);
         Q_UNUSED(visit);
         return false;
     }

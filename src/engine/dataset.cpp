@@ -710,7 +710,7 @@ bool TDataSet::Locate(const QString &keyFields, const QVariantList &values, TLoc
     // loPartialKey is accepted and ignored: no caller locates by prefix.
     if (CacheLookups && !options.testFlag(TLocateOption::loCaseInsensitive)) {
         lookupMemoCurrent();
-        if (const std::optional<TRow> *kept = keptRow(keptGroup(cols, {}), values)) {
+        if (const std::optional<TRow> *kept = keptRow(cols, {}, values)) {
             if (!*kept)
                 return false;
             TRow row = **kept;
@@ -747,8 +747,8 @@ QVariant TDataSet::Lookup(const QString &keyFields, const QVariantList &values,
     QString memoKey;
     if (CacheLookups) {
         lookupMemoCurrent();
-        const KeptRows *group = keptGroup(keys, results);
-        if (const std::optional<TRow> *kept = keptRow(group, values)) {
+        const KeptRows *group = nullptr;
+        if (const std::optional<TRow> *kept = keptRow(keys, results, values, &group)) {
             if (!*kept)
                 return {};
             auto at = [&](int c) {
@@ -800,33 +800,32 @@ void TDataSet::lookupMemoCurrent()
     }
 }
 
-const TDataSet::KeptRows *TDataSet::keptGroup(const QList<int> &columns,
-                                              const QList<int> &needed) const
+const std::optional<TRow> *TDataSet::keptRow(const QList<int> &columns, const QList<int> &needed,
+                                             const QVariantList &values,
+                                             const KeptRows **from) const
 {
+    QString key;
+    if (m_kept.empty() || !keptKey(values, key))
+        return nullptr;
     for (const KeptRows &group : m_kept) {
         if (group.columns != columns)
             continue;
-        if (group.kept.isEmpty())
-            return &group;
-        if (needed.isEmpty())
+        bool holds = group.kept.isEmpty();
+        if (!holds && !needed.isEmpty()) {
+            holds = true;
+            for (int c : needed)
+                holds = holds && group.kept.contains(c);
+        }
+        if (!holds)
             continue;
-        bool all = true;
-        for (int c : needed)
-            all = all && group.kept.contains(c);
-        if (all)
-            return &group;
+        const auto it = group.rows.constFind(key);
+        if (it == group.rows.constEnd())
+            continue;
+        if (from)
+            *from = &group;
+        return &it.value();
     }
     return nullptr;
-}
-
-const std::optional<TRow> *TDataSet::keptRow(const KeptRows *group,
-                                             const QVariantList &values) const
-{
-    QString key;
-    if (!group || !keptKey(values, key))
-        return nullptr;
-    const auto it = group->rows.constFind(key);
-    return it == group->rows.constEnd() ? nullptr : &it.value();
 }
 
 namespace {
@@ -892,12 +891,17 @@ void TDataSet::KeepRows(const QString &keyFields, const QList<QVariantList> &key
         m_kept.push_back(KeptRows{columns, kept, {}});
         group = std::prev(m_kept.end());
     }
+    // Keys whose whole rows are kept need nothing more.
+    const auto whole = std::find_if(m_kept.begin(), m_kept.end(), [&](const KeptRows &g) {
+        return g.columns == columns && g.kept.isEmpty();
+    });
     QList<QVariantList> wanted;
     QHash<QString, int> matches; // asked key -> rows found
     QString key;
     for (const QVariantList &values : keys) {
         if (values.size() != columns.size() || !keptKey(values, key) || group->rows.contains(key) ||
-            matches.contains(key))
+            matches.contains(key) ||
+            (!kept.isEmpty() && whole != m_kept.end() && whole->rows.contains(key)))
             continue;
         matches.insert(key, 0);
         wanted << values;
@@ -905,13 +909,17 @@ void TDataSet::KeepRows(const QString &keyFields, const QList<QVariantList> &key
     if (wanted.isEmpty())
         return;
     QHash<QString, TRow> found;
-    const bool read = cursor->LocateMany(columns, wanted, [&](const TRow &row) {
+    // Partial rows come as the kept columns, then the key columns.
+    QList<int> keyAt = columns;
+    for (int i = 0; !kept.isEmpty() && i < keyAt.size(); ++i)
+        keyAt[i] = int(kept.size()) + i;
+    const bool read = cursor->LocateMany(columns, wanted, kept, [&](const TRow &row) {
         QString k;
-        const auto it = keptKey(row, columns, k) ? matches.find(k) : matches.end();
+        const auto it = keptKey(row, keyAt, k) ? matches.find(k) : matches.end();
         if (it == matches.end())
             return;
         ++it.value();
-        found.insert(k, keptPart(row, kept));
+        found.insert(k, kept.isEmpty() ? row : row.mid(0, kept.size()));
     });
     if (!read)
         return;

@@ -292,11 +292,11 @@ private:
     };
     engine::TCursor *lookupCursor();
     void lookupMemoCurrent();
-    // The rows kept by columns that hold the needed columns (none: whole rows), and the row of
-    // values there (nullptr when not kept).
-    const KeptRows *keptGroup(const QList<int> &columns, const QList<int> &needed) const;
-    const std::optional<engine::TRow> *keptRow(const KeptRows *group,
-                                               const QVariantList &values) const;
+    // The kept row (or none) of values, from rows kept by columns that hold the needed columns
+    // (none needed: whole rows); nullptr when not kept. *from receives its group.
+    const std::optional<engine::TRow> *keptRow(const QList<int> &columns, const QList<int> &needed,
+                                               const QVariantList &values,
+                                               const KeptRows **from = nullptr) const;
     void keepTrue(const engine::TRow *oldRow, const engine::TRow *newRow, bool inserted);
 
     std::unique_ptr<engine::TCursor> m_cursor;

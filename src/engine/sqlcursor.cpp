@@ -257,11 +257,21 @@ public:
     // Otherwise "WHERE (k1, k2) IN ((?, ?), ...)" in chunks of 256 keys, the rest in one chunk
     // of 64, 8 or 1 padded with repeats, so that at most four statements are prepared per key.
     bool LocateMany(const QList<int> &columns, const QList<QVariantList> &keys,
+                    const QList<int> &results,
                     const std::function<void(const TRow &)> &visit) override
     {
         sendHeld();
         if (columns.isEmpty())
             return false;
+        // Whole rows, or the result columns and then the key columns.
+        QString select = m_selectList;
+        if (!results.isEmpty()) {
+            QStringList cols;
+            for (int c : results + columns)
+                cols << m_quotedCols.at(c);
+            select = QStringLiteral("SELECT ") + cols.join(QStringLiteral(", ")) +
+                     QStringLiteral(" FROM ") + m_table;
+        }
         QList<TBoundValues> bound;
         bound.reserve(keys.size());
         for (const QVariantList &key : keys) {
@@ -276,7 +286,8 @@ public:
             if (usable)
                 bound << values;
         }
-        if (!m_sqlite && !bound.isEmpty() && locateManyByArrays(columns, bound, visit))
+        if (!m_sqlite && !bound.isEmpty() &&
+            locateManyByArrays(columns, bound, results, select, visit))
             return true;
         qsizetype done = 0;
         while (done < bound.size()) {
@@ -288,7 +299,7 @@ public:
                     break;
                 }
             QList<int> shape{-8, chunk};
-            shape << columns;
+            shape << columns << -1 << results;
             auto it = m_shapes.find(shape);
             if (it == m_shapes.end()) {
                 QStringList cols;
@@ -319,14 +330,13 @@ public:
                 }
                 if (!m_filterWhere.isEmpty())
                     cond += QStringLiteral(" AND (") + m_filterWhere + QStringLiteral(")");
-                it = m_shapes.insert(shape,
-                                     prepared(m_selectList + QStringLiteral(" WHERE ") + cond));
+                it = m_shapes.insert(shape, prepared(select + QStringLiteral(" WHERE ") + cond));
             }
             TBoundValues params;
             params.reserve(chunk * columns.size() + m_filterParams.size());
             for (int i = 0; i < chunk; ++i)
                 params << bound.at(done + std::min<qsizetype>(i, left - 1));
-            visitRows(it.value(), params, visit);
+            visitRows(it.value(), params, results, columns, visit);
             done += std::min<qsizetype>(chunk, left);
         }
         return true;
@@ -335,13 +345,14 @@ public:
     // PostgreSQL, whole-number keys: one statement whatever their number, the keys bound as
     // arrays ("{1,2,3}") and joined to the table through its index.
     bool locateManyByArrays(const QList<int> &columns, const QList<TBoundValues> &bound,
+                            const QList<int> &results, const QString &select,
                             const std::function<void(const TRow &)> &visit)
     {
         for (int c : columns)
             if (!IsIntegerType(m_columns.at(c).DataType))
                 return false;
         QList<int> shape{-9};
-        shape << columns;
+        shape << columns << -1 << results;
         auto it = m_shapes.find(shape);
         if (it == m_shapes.end()) {
             QStringList cols, arrays, names;
@@ -356,7 +367,7 @@ public:
                            names.join(QStringLiteral(", ")) + QStringLiteral("))");
             if (!m_filterWhere.isEmpty())
                 cond += QStringLiteral(" AND (") + m_filterWhere + QStringLiteral(")");
-            it = m_shapes.insert(shape, prepared(m_selectList + QStringLiteral(" WHERE ") + cond));
+            it = m_shapes.insert(shape, prepared(select + QStringLiteral(" WHERE ") + cond));
         }
         TBoundValues params;
         for (int i = 0; i < columns.size(); ++i) {
@@ -368,18 +379,28 @@ public:
             }
             params << QVariant(array + QLatin1Char('}'));
         }
-        visitRows(it.value(), params, visit);
+        visitRows(it.value(), params, results, columns, visit);
         return true;
     }
 
-    // Runs a query of whole rows with params and then the filter's parameters.
-    void visitRows(QSqlQuery &query, TBoundValues params,
-                   const std::function<void(const TRow &)> &visit)
+    // Runs a query of LocateMany with params and then the filter's parameters.
+    void visitRows(QSqlQuery &query, TBoundValues params, const QList<int> &results,
+                   const QList<int> &columns, const std::function<void(const TRow &)> &visit)
     {
         params << m_filterParams;
         run(query, params);
-        while (query.next())
-            visit(readRow(query));
+        const QList<int> read = results + columns;
+        while (query.next()) {
+            if (results.isEmpty()) {
+                visit(readRow(query));
+                continue;
+            }
+            TRow row;
+            row.reserve(read.size());
+            for (int i = 0; i < read.size(); ++i)
+                row << normalize(query.value(i), m_columns.at(read.at(i)));
+            visit(row);
+        }
         query.finish();
     }
 

@@ -137,16 +137,16 @@ public:
         } catch (...) {
             m_broken = true; // the walk reports it at that row
         }
-        auto pick = [](const engine::TRow &row, const QList<int> &positions) {
-            QVariantList values;
-            for (int p : positions)
-                values << row.value(p);
-            return values;
-        };
         for (const Lookup &l : m_lookups)
             l.def->LookupDataSet->ForgetKeptRows();
         if (m_locateIn)
             m_locateIn->ForgetKeptRows();
+        // Whole rows first where their keys are stored: they answer the look-ups by the same
+        // keys as well.
+        const bool locateFirst = std::all_of(m_locateParts.begin(), m_locateParts.end(),
+                                             [](const Part &p) { return p.column >= 0; });
+        if (locateFirst)
+            keepLocated(window);
         for (const Lookup &l : m_lookups) {
             QList<QVariantList> keys;
             keys.reserve(qsizetype(window.size()));
@@ -154,6 +154,21 @@ public:
                 keys << pick(row, l.keys);
             l.def->LookupDataSet->KeepRows(l.def->LookupKeyFields, keys, l.def->LookupResultField);
         }
+        if (!locateFirst)
+            keepLocated(window);
+    }
+
+private:
+    static QVariantList pick(const engine::TRow &row, const QList<int> &positions)
+    {
+        QVariantList values;
+        for (int p : positions)
+            values << row.value(p);
+        return values;
+    }
+
+    void keepLocated(const std::vector<engine::TRow> &window)
+    {
         if (!m_locateIn)
             return;
         QList<QVariantList> keys;
@@ -174,7 +189,6 @@ public:
         m_locateIn->KeepRows(m_locateKeys, keys);
     }
 
-private:
     struct Lookup
     {
         const TLookupFieldDef *def;
