@@ -246,6 +246,7 @@ void TDataSet::Open()
     cursor->Open(filter);
     m_cursor = std::move(cursor);
     m_lookupCursor.reset();
+    m_resolved.clear();
     try {
         buildFields();
     } catch (...) {
@@ -289,6 +290,7 @@ void TDataSet::Close()
     SetGroupInserts(false);
     m_lookupCursor.reset(); // a look-up after a change of table or SQL reads the new one
     m_lookupMemo.clear();
+    m_resolved.clear();
     m_kept.clear();
     if (!Active())
         return;
@@ -733,8 +735,13 @@ QVariant TDataSet::Lookup(const QString &keyFields, const QVariantList &values,
                           const QString &resultField)
 {
     engine::TCursor *cursor = lookupCursor();
-    auto resolve = [&](const QString &names) {
-        return columnPositions(cursor->Columns(), splitNames(names), *this);
+    // Names are resolved once: a look-up runs for every row of a long walk.
+    auto resolve = [&](const QString &names) -> const QList<int> & {
+        auto it = m_resolved.constFind(names);
+        if (it == m_resolved.constEnd())
+            it = m_resolved.insert(names,
+                                   columnPositions(cursor->Columns(), splitNames(names), *this));
+        return it.value();
     };
     const QList<int> keys = resolve(keyFields);
     const QList<int> results = resolve(resultField);
@@ -784,8 +791,10 @@ engine::TCursor *TDataSet::lookupCursor()
 {
     if (m_cursor)
         return m_cursor.get();
-    if (!m_lookupCursor)
+    if (!m_lookupCursor) {
         m_lookupCursor = OpenReader();
+        m_resolved.clear();
+    }
     return m_lookupCursor.get();
 }
 

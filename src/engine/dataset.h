@@ -304,7 +304,8 @@ private:
     QHash<QString, QVariant> m_lookupMemo;           // Lookup answers kept by CacheLookups
     quint64 m_lookupMemoRollbacks = 0;
     std::vector<KeptRows> m_kept;
-    TDatabase *m_groupInserts = nullptr; // the database that sends the held inserts
+    QHash<QString, QList<int>> m_resolved; // column names of look-ups -> positions
+    TDatabase *m_groupInserts = nullptr;   // the database that sends the held inserts
     std::vector<std::unique_ptr<TField>> m_fields;
     QList<TLookupFieldDef> m_lookupDefs;
     TDataSetState m_state = TDataSetState::dsInactive;
