@@ -438,25 +438,17 @@ public:
                 return false;
             stored[f] = id;
         }
-        if (m_heldRows >= HeldGroup)
+        if (m_held.size() >= HeldGroup * n)
             sendHeld();
         m_held << stored;
-        ++m_heldRows;
         row = std::move(stored);
-        m_current = row;
-        m_hasCurrent = true;
-        m_page.clear();
-        m_pageEnd = false;
+        makeCurrent(row);
         return true;
     }
 
     void SendHeld() override { sendHeld(); }
 
-    void DropHeld() override
-    {
-        m_held.clear();
-        m_heldRows = 0;
-    }
+    void DropHeld() override { m_held.clear(); }
 
     bool CanModify() const override { return !m_readOnly; }
 
@@ -637,13 +629,12 @@ private:
     // Sends the held rows: INSERTs of 64, 16, 4 and 1 rows, every column bound.
     void sendHeld()
     {
-        if (m_heldRows == 0)
+        if (m_held.isEmpty())
             return;
         const TBoundValues held = std::move(m_held);
-        const int rows = m_heldRows;
         m_held.clear();
-        m_heldRows = 0;
         const qsizetype n = m_columns.size();
+        const int rows = int(held.size() / n);
         int done = 0;
         while (done < rows) {
             int chunk = 1;
@@ -1191,8 +1182,7 @@ private:
     QSqlDatabase m_db;
     QString m_pgSchema, m_pgRelation; // PostgreSQL: where the table is
     TBoundValues m_held;              // rows held back, column after column
-    int m_heldRows = 0;
-    QList<qint64> m_reserved; // numbers of the key's sequence taken ahead
+    QList<qint64> m_reserved;         // numbers of the key's sequence taken ahead
     QString m_sequence;
     bool m_sequenceLooked = false;
     QString m_name;
