@@ -2,6 +2,7 @@
 
 #include "core/errors.h"
 #include "core/paths.h"
+#include "engine/statement.h"
 #include "engine/textfold.h"
 
 #include <QAtomicInt>
@@ -243,6 +244,7 @@ void TDatabase::Close()
     if (!m_connectionName.isEmpty()) {
         {
             QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+            engine::FinalizeSqliteStatements(db);
             db.close();
         }
         QSqlDatabase::removeDatabase(m_connectionName);

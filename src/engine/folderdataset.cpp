@@ -4,6 +4,7 @@
 #include "core/errors.h"
 #include "engine/database.h"
 #include "engine/sqlcursor.h"
+#include "engine/statement.h"
 #include "engine/textfold.h"
 
 #include <QAtomicInt>
@@ -894,6 +895,7 @@ public:
     {
         {
             QSqlDatabase db = QSqlDatabase::database(m_name, false);
+            FinalizeSqliteStatements(db);
             db.close();
         }
         QSqlDatabase::removeDatabase(m_name);

@@ -2,6 +2,7 @@
 
 #include "core/errors.h"
 #include "engine/database.h"
+#include "engine/statement.h"
 
 #include <QAtomicInt>
 #include <QHash>
@@ -44,6 +45,11 @@ void run(QSqlQuery &q, const TBoundValues &params)
         q.bindValue(i, BindableValue(params.at(i), q.driver()));
     if (!q.exec())
         fail(q, q.lastQuery());
+}
+
+void run(TStatement &statement, const TBoundValues &params)
+{
+    statement.exec(params);
 }
 
 QVariant normalize(const QVariant &v, const TColumn &c)
@@ -116,10 +122,8 @@ QString q(const QSqlDatabase &db, const QString &name)
 
 QVariant scalar(const QSqlDatabase &db, const QString &sql, const TBoundValues &params)
 {
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    prepare(query, sql);
-    run(query, params);
+    TStatement query(db, sql);
+    query.exec(params);
     return query.next() ? query.value(0) : QVariant();
 }
 
@@ -202,7 +206,7 @@ public:
                                                  QStringLiteral(" ORDER BY ") + m_orderBy +
                                                  QStringLiteral(" LIMIT 1")));
         }
-        QSqlQuery &query = it.value();
+        TStatement &query = it.value();
         run(query, params);
         if (!query.next()) {
             query.finish();
@@ -241,7 +245,7 @@ public:
                                 QStringLiteral(" FROM ") + m_table + QStringLiteral(" WHERE ") +
                                 conds.join(QStringLiteral(" AND ")) + QStringLiteral(" LIMIT 1")));
         }
-        QSqlQuery &query = it.value();
+        TStatement &query = it.value();
         run(query, params);
         if (!query.next()) {
             query.finish();
@@ -384,7 +388,7 @@ public:
     }
 
     // Runs a query of LocateMany with params and then the filter's parameters.
-    void visitRows(QSqlQuery &query, TBoundValues params, const QList<int> &results,
+    void visitRows(TStatement &query, TBoundValues params, const QList<int> &results,
                    const QList<int> &columns, const std::function<void(const TRow &)> &visit)
     {
         params << m_filterParams;
@@ -483,7 +487,7 @@ public:
         auto it = m_shapes.find(shape);
         if (it == m_shapes.end())
             it = m_shapes.insert(shape, prepared(insertSql(shape)));
-        QSqlQuery &query = it.value();
+        TStatement &query = it.value();
         run(query, params);
         if (!readsBackWhole() && lastIdOnly(shape)) {
             const QVariant rowid = query.lastInsertId();
@@ -520,7 +524,7 @@ public:
         } else {
             const QVariant rowid = query.lastInsertId();
             query.finish();
-            QSqlQuery &again = byRowid();
+            TStatement &again = byRowid();
             run(again, {rowid});
             if (!again.next())
                 throw EDBEngineError(QStringLiteral("Вставленная запись не найдена"),
@@ -562,7 +566,7 @@ public:
                 sql += QStringLiteral(" RETURNING ") + m_columnList;
             it = m_shapes.insert(shape, prepared(sql));
         }
-        QSqlQuery &query = it.value();
+        TStatement &query = it.value();
         run(query, params);
         const QString gone = QStringLiteral("Запись изменена или удалена другим пользователем");
         if (returning) {
@@ -604,7 +608,7 @@ public:
         if (it == m_shapes.end())
             it = m_shapes.insert(shape, prepared(QStringLiteral("DELETE FROM ") + m_table +
                                                  QStringLiteral(" WHERE ") + m_identify));
-        QSqlQuery &query = it.value();
+        TStatement &query = it.value();
         run(query, params);
         query.finish();
         // Next continues after the deleted row's key.
@@ -655,7 +659,7 @@ private:
                              m_quotedCols.join(QStringLiteral(", ")) + QStringLiteral(") VALUES ") +
                              QStringList(chunk, one).join(QStringLiteral(", "))));
             }
-            QSqlQuery &query = it.value();
+            TStatement &query = it.value();
             run(query, held.mid(done * n, chunk * n));
             query.finish();
             done += chunk;
@@ -680,7 +684,7 @@ private:
             }
             if (m_sequence.isEmpty())
                 return {};
-            QSqlQuery &query =
+            TStatement &query =
                 cached(QStringLiteral("SELECT nextval(?::regclass) FROM generate_series(1, %1)")
                            .arg(HeldGroup));
             run(query, {m_sequence});
@@ -981,7 +985,7 @@ private:
                 params << row.value(i);
             }
         }
-        QSqlQuery &query =
+        TStatement &query =
             cached(QStringLiteral("SELECT ") +
                    (m_sqlite ? QStringLiteral("rowid") : QStringLiteral("ctid::text")) +
                    QStringLiteral(" FROM ") + m_table + QStringLiteral(" WHERE ") +
@@ -1056,7 +1060,7 @@ private:
         return sql;
     }
 
-    QSqlQuery &byRowid()
+    TStatement &byRowid()
     {
         const QList<int> shape{-6};
         auto it = m_shapes.find(shape);
@@ -1075,7 +1079,7 @@ private:
         if (it == m_shapes.end())
             it = m_shapes.insert(shape,
                                  prepared(m_selectList + QStringLiteral(" WHERE ") + m_identify));
-        QSqlQuery &query = it.value();
+        TStatement &query = it.value();
         run(query, params);
         if (!query.next()) {
             query.finish();
@@ -1117,7 +1121,7 @@ private:
         if (!conds.isEmpty())
             sql += QStringLiteral(" WHERE ") + conds.join(QStringLiteral(" AND "));
         sql += QStringLiteral(" ORDER BY ") + m_orderBy + QStringLiteral(" LIMIT %1").arg(PageSize);
-        QSqlQuery &query = cached(sql);
+        TStatement &query = cached(sql);
         run(query, params);
         int n = 0;
         while (query.next()) {
@@ -1147,7 +1151,7 @@ private:
         m_pageEnd = false;
     }
 
-    TRow readRow(const QSqlQuery &query) const
+    TRow readRow(const TStatement &query) const
     {
         TRow row;
         const int n = static_cast<int>(m_columns.size());
@@ -1159,23 +1163,13 @@ private:
         return row;
     }
 
-    QSqlQuery prepared(const QString &sql) const
-    {
-        QSqlQuery query(m_db);
-        query.setForwardOnly(true);
-        prepare(query, sql);
-        return query;
-    }
+    TStatement prepared(const QString &sql) const { return TStatement(m_db, sql); }
 
-    QSqlQuery &cached(const QString &sql)
+    TStatement &cached(const QString &sql)
     {
         auto it = m_cache.find(sql);
-        if (it == m_cache.end()) {
-            QSqlQuery query(m_db);
-            query.setForwardOnly(true);
-            prepare(query, sql);
-            it = m_cache.insert(sql, query);
-        }
+        if (it == m_cache.end())
+            it = m_cache.insert(sql, prepared(sql));
         return it.value();
     }
 
@@ -1203,9 +1197,9 @@ private:
     bool m_pageEnd = false;
     TRow m_current;
     bool m_hasCurrent = false;
-    QHash<QString, QSqlQuery> m_cache;
+    QHash<QString, TStatement> m_cache;
     // Statements prepared once per cursor, by the shape of what they do (see the callers).
-    QHash<QList<int>, QSqlQuery> m_shapes;
+    QHash<QList<int>, TStatement> m_shapes;
     QList<int> m_defaulted; // columns with a default, left out of an INSERT when Null
     QList<int> m_filled;    // m_defaulted and the key: what RETURNING reports after an INSERT
     QString m_identify;     // WHERE text addressing one row (identifyParams)

@@ -1,6 +1,7 @@
 #include "engine/textfold.h"
 
 #include "core/errors.h"
+#include "engine/statement.h"
 
 #include <QSqlDriver>
 #include <QString>
@@ -114,12 +115,7 @@ int nocaseRu(void *, int lenA, const void *a, int lenB, const void *b)
 
 void RegisterSqliteTextFolding(const QSqlDatabase &db)
 {
-    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        throw EDBEngineError(QStringLiteral("Соединение не является базой SQLite"));
-    sqlite3 *h = *static_cast<sqlite3 *const *>(handle.constData());
-    if (!h)
-        throw EDBEngineError(QStringLiteral("Соединение с базой SQLite не открыто"));
+    sqlite3 *h = SqliteHandle(db);
     const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
     int rc = sqlite3_create_function_v2(h, "upper", 1, flags, nullptr, upperFn, nullptr, nullptr,
                                         nullptr);

@@ -1,0 +1,294 @@
+#include "engine/statement.h"
+
+#include "core/errors.h"
+#include "engine/database.h"
+
+#include <QDateTime>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <mutex>
+#include <optional>
+#include <sqlite3.h>
+#include <unordered_map>
+
+namespace engine {
+
+namespace {
+
+bool isSqlite(const QSqlDatabase &db)
+{
+    return db.driver() && db.driver()->dbmsType() == QSqlDriver::SQLite;
+}
+
+QString closedMessage()
+{
+    return QStringLiteral("Соединение с базой данных закрыто");
+}
+
+} // namespace
+
+struct TStatement::Impl
+{
+    QString sql;
+    // Qt's driver: every backend but SQLite.
+    std::optional<QSqlQuery> query;
+    const QSqlDriver *driver = nullptr;
+    // SQLite's own statement; null once finalised with its connection.
+    sqlite3 *db = nullptr;
+    sqlite3_stmt *stmt = nullptr;
+    bool rowWaiting = false; // exec stepped onto the first row, which next() hands out
+    bool atEnd = true;
+
+    ~Impl();
+    [[noreturn]] void fail() const
+    {
+        throw EDBEngineError(db ? QString::fromUtf8(sqlite3_errmsg(db)) : closedMessage(), sql);
+    }
+    void bind(int index, const QVariant &value);
+    bool step();
+};
+
+namespace {
+
+// The native statements of each open SQLite connection.
+struct Registry
+{
+    std::mutex mutex;
+    std::unordered_multimap<sqlite3 *, TStatement::Impl *> live;
+};
+
+Registry &registry()
+{
+    static Registry r;
+    return r;
+}
+
+} // namespace
+
+TStatement::Impl::~Impl()
+{
+    if (!stmt)
+        return;
+    Registry &r = registry();
+    const std::lock_guard lock(r.mutex);
+    auto [from, to] = r.live.equal_range(db);
+    for (auto it = from; it != to; ++it)
+        if (it->second == this) {
+            r.live.erase(it);
+            break;
+        }
+    sqlite3_finalize(stmt);
+}
+
+void TStatement::Impl::bind(int index, const QVariant &given)
+{
+    const QVariant value = BindableValue(given, driver);
+    int rc = SQLITE_OK;
+    if (!value.isValid() || value.isNull()) {
+        rc = sqlite3_bind_null(stmt, index);
+    } else {
+        switch (value.typeId()) {
+        case QMetaType::Bool:
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::Short:
+        case QMetaType::UShort:
+        case QMetaType::Long:
+        case QMetaType::LongLong:
+        case QMetaType::ULongLong:
+            rc = sqlite3_bind_int64(stmt, index, value.toLongLong());
+            break;
+        case QMetaType::Double:
+        case QMetaType::Float:
+            rc = sqlite3_bind_double(stmt, index, value.toDouble());
+            break;
+        case QMetaType::QByteArray: {
+            const QByteArray bytes = value.toByteArray();
+            rc = sqlite3_bind_blob64(stmt, index, bytes.constData(), sqlite3_uint64(bytes.size()),
+                                     SQLITE_TRANSIENT);
+            break;
+        }
+        default: {
+            QString text;
+            if (value.typeId() == QMetaType::QDateTime)
+                text = value.toDateTime().toString(Qt::ISODateWithMs);
+            else if (value.typeId() == QMetaType::QTime)
+                text = value.toTime().toString(QStringLiteral("hh:mm:ss.zzz"));
+            else
+                text = value.toString();
+            const QByteArray utf8 = text.toUtf8();
+            rc = sqlite3_bind_text64(stmt, index, utf8.constData(), sqlite3_uint64(utf8.size()),
+                                     SQLITE_TRANSIENT, SQLITE_UTF8);
+            break;
+        }
+        }
+    }
+    if (rc != SQLITE_OK)
+        fail();
+}
+
+// One step: true on a row, false at the end.
+bool TStatement::Impl::step()
+{
+    const int rc = sqlite3_step(stmt);
+    if (rc == SQLITE_ROW)
+        return true;
+    atEnd = true;
+    if (rc == SQLITE_DONE)
+        return false;
+    const QString message = QString::fromUtf8(sqlite3_errmsg(db));
+    sqlite3_reset(stmt);
+    throw EDBEngineError(message, sql);
+}
+
+TStatement::TStatement(const QSqlDatabase &db, const QString &sql) : d(std::make_shared<Impl>())
+{
+    d->sql = sql;
+    d->driver = db.driver();
+    if (!isSqlite(db)) {
+        d->query.emplace(db);
+        d->query->setForwardOnly(true);
+        if (!d->query->prepare(sql))
+            throw EDBEngineError(engineMessage(d->query->lastError()), sql);
+        return;
+    }
+    d->db = SqliteHandle(db);
+    const QByteArray utf8 = sql.toUtf8();
+    const char *tail = nullptr;
+    sqlite3_stmt *stmt = nullptr;
+    if (sqlite3_prepare_v3(d->db, utf8.constData(), int(utf8.size()), SQLITE_PREPARE_PERSISTENT,
+                           &stmt, &tail) != SQLITE_OK)
+        d->fail();
+    if (!stmt || (tail && !QByteArray(tail).trimmed().isEmpty())) {
+        sqlite3_finalize(stmt);
+        throw EDBEngineError(QStringLiteral("Ожидался один оператор SQL"), sql);
+    }
+    Registry &r = registry();
+    const std::lock_guard lock(r.mutex);
+    d->stmt = stmt;
+    r.live.emplace(d->db, d.get());
+}
+
+void TStatement::exec(const TBoundValues &params)
+{
+    if (d->query) {
+        for (int i = 0; i < params.size(); ++i)
+            d->query->bindValue(i, BindableValue(params.at(i), d->driver));
+        if (!d->query->exec())
+            throw EDBEngineError(engineMessage(d->query->lastError()), d->sql);
+        return;
+    }
+    if (!d->stmt)
+        throw EDBEngineError(closedMessage(), d->sql);
+    sqlite3_reset(d->stmt);
+    d->rowWaiting = false;
+    d->atEnd = false;
+    if (params.size() != sqlite3_bind_parameter_count(d->stmt))
+        throw EDBEngineError(QStringLiteral("Неверное число параметров запроса: %1 вместо %2")
+                                 .arg(params.size())
+                                 .arg(sqlite3_bind_parameter_count(d->stmt)),
+                             d->sql);
+    for (int i = 0; i < params.size(); ++i)
+        d->bind(i + 1, params.at(i));
+    d->rowWaiting = d->step();
+}
+
+bool TStatement::next()
+{
+    if (d->query)
+        return d->query->next();
+    if (d->rowWaiting) {
+        d->rowWaiting = false;
+        return true;
+    }
+    if (d->atEnd || !d->stmt)
+        return false;
+    return d->step();
+}
+
+QVariant TStatement::value(int column) const
+{
+    if (d->query)
+        return d->query->value(column);
+    if (!d->stmt || d->atEnd)
+        return {};
+    switch (sqlite3_column_type(d->stmt, column)) {
+    case SQLITE_INTEGER:
+        return QVariant(qlonglong(sqlite3_column_int64(d->stmt, column)));
+    case SQLITE_FLOAT:
+        return QVariant(sqlite3_column_double(d->stmt, column));
+    case SQLITE_NULL:
+        return QVariant(QMetaType::fromType<QString>());
+    case SQLITE_BLOB:
+        return QByteArray(static_cast<const char *>(sqlite3_column_blob(d->stmt, column)),
+                          sqlite3_column_bytes(d->stmt, column));
+    default: {
+        const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(d->stmt, column));
+        return QString::fromUtf8(text, sqlite3_column_bytes(d->stmt, column));
+    }
+    }
+}
+
+void TStatement::finish()
+{
+    if (d->query) {
+        d->query->finish();
+        return;
+    }
+    d->rowWaiting = false;
+    d->atEnd = true;
+    if (d->stmt)
+        sqlite3_reset(d->stmt);
+}
+
+QVariant TStatement::lastInsertId() const
+{
+    if (d->query)
+        return d->query->lastInsertId();
+    if (!d->stmt)
+        return {};
+    const qint64 id = sqlite3_last_insert_rowid(d->db);
+    return id ? QVariant(qlonglong(id)) : QVariant();
+}
+
+int TStatement::numRowsAffected() const
+{
+    if (d->query)
+        return d->query->numRowsAffected();
+    return d->stmt ? sqlite3_changes(d->db) : -1;
+}
+
+const QString &TStatement::lastQuery() const
+{
+    return d->sql;
+}
+
+sqlite3 *SqliteHandle(const QSqlDatabase &db)
+{
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        throw EDBEngineError(QStringLiteral("Соединение не является базой SQLite"));
+    sqlite3 *h = *static_cast<sqlite3 *const *>(handle.constData());
+    if (!h)
+        throw EDBEngineError(QStringLiteral("Соединение с базой SQLite не открыто"));
+    return h;
+}
+
+void FinalizeSqliteStatements(const QSqlDatabase &db)
+{
+    if (!isSqlite(db) || !db.isOpen())
+        return;
+    sqlite3 *h = SqliteHandle(db);
+    Registry &r = registry();
+    const std::lock_guard lock(r.mutex);
+    auto [from, to] = r.live.equal_range(h);
+    for (auto it = from; it != to; ++it) {
+        sqlite3_finalize(it->second->stmt);
+        it->second->stmt = nullptr;
+        it->second->db = nullptr;
+    }
+    r.live.erase(from, to);
+}
+
+} // namespace engine

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "engine/cursor.h"
+
+#include <QSqlDatabase>
+#include <QString>
+#include <QVariant>
+#include <memory>
+
+struct sqlite3;
+
+namespace engine {
+
+// A statement prepared once on a connection and run many times with positional parameters.
+// Copies share the statement, as QSqlQuery's do. On SQLite it runs on the library's own handle:
+// for the short indexed statements a cursor runs per row, Qt's driver spends more than SQLite
+// itself (parameter bookkeeping by generated names, a column record built per run, texts
+// converted to UTF-16 and back). Values bind and read back as through Qt's driver: numbers as
+// numbers, dates and times as ISO text, texts as UTF-8, Null as Null.
+//
+// Failures throw EDBEngineError with the engine's message and the statement's text.
+class TStatement
+{
+public:
+    TStatement() = default;
+    TStatement(const QSqlDatabase &db, const QString &sql);
+
+    void exec(const TBoundValues &params);
+    // The next row of the last run; false at its end.
+    bool next();
+    QVariant value(int column) const;
+    // Ends the run, releasing what SQLite holds for it (a read lock); the next exec runs again.
+    void finish();
+    QVariant lastInsertId() const;
+    int numRowsAffected() const;
+    const QString &lastQuery() const;
+
+    struct Impl; // opaque
+
+private:
+    std::shared_ptr<Impl> d;
+};
+
+// The handle of an open SQLite connection; throws EDBEngineError for any other connection.
+sqlite3 *SqliteHandle(const QSqlDatabase &db);
+
+// Finalises the native statements of an SQLite connection: SQLite does not close a connection
+// that still has statements, and Qt's driver knows only its own. Call before closing it; a
+// statement finalised so fails with a clear message if it is run again. Nothing for others.
+void FinalizeSqliteStatements(const QSqlDatabase &db);
+
+} // namespace engine
