@@ -1108,6 +1108,31 @@ private Q_SLOTS:
     // Inserts sent in groups reach the table as one by one would: with the commit, not after a
     // rollback or past a savepoint taken back, before the dataset reads, with the identifiers
     // that Post gave; a refused row fails the work, here or at the commit.
+    // A table left open while its database closes: the connection really closes (SQLite keeps
+    // a file open while any statement of it lives), the table then fails with a message, and
+    // opened again after the database it reads as before.
+    void tableOutlivesItsConnection()
+    {
+        createCity();
+        addCity(QStringLiteral("Тверь"), QStringLiteral("28401"));
+        TTable city(m_db.get(), QStringLiteral("City"));
+        city.Open();
+        QVERIFY(city.Locate(QStringLiteral("CitySoato"), QVariantList{QStringLiteral("28401")}));
+        m_db->Close();
+        if (sqlite()) {
+            const QString file =
+                QFileInfo(m_dir.filePath(QStringLiteral("kz.db"))).canonicalFilePath();
+            for (const QFileInfo &fd : QDir(QStringLiteral("/proc/self/fd"))
+                                           .entryInfoList(QDir::AllEntries | QDir::System))
+                QVERIFY2(fd.symLinkTarget() != file, "the database file is still open");
+        }
+        QVERIFY_THROWS_EXCEPTION(EDatabaseError, city.Refresh());
+        m_db->Open();
+        city.Close();
+        city.Open();
+        QCOMPARE(city.FieldByName(QStringLiteral("CityName"))->AsString(), QStringLiteral("Тверь"));
+    }
+
     void groupedInserts_data()
     {
         QTest::addColumn<QString>("steps");
