@@ -237,7 +237,7 @@ void TImWorkstationToServer::commitWindow()
     m_walk.windowStart = m_walk.index;
     if (m_walk.progressLines) {
         for (int n = (before / 10 + 1) * 10; n <= m_walk.committed; n += 10)
-            Log(QString::number(n) + kProcessed);
+            LogProgress(QString::number(n) + kProcessed);
     }
 }
 

@@ -151,6 +151,16 @@ void TRplThread::Log(const QString &message)
     WriteLogLine(m_logFile, message);
 }
 
+void TRplThread::LogProgress(const QString &message)
+{
+    if (QThread::currentThread() == thread())
+        m_window.AddMessage(message);
+    else
+        QMetaObject::invokeMethod(
+            this, [this, message] { m_window.AddMessage(message); }, Qt::QueuedConnection);
+    WriteLogLine(m_logFile, message);
+}
+
 void TRplThread::LogRecordCount(int count)
 {
     Log(QString::number(count) + StrConst::Records);

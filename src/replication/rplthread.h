@@ -74,6 +74,9 @@ protected:
 
     // Appends a line to the window and to the log file (flushed at once).
     void Log(const QString &message);
+    // The same for lines that come by the thousand (the progress of a long step): the line is
+    // posted to the window without waiting for it, as the gauge is. Lines arrive in order.
+    void LogProgress(const QString &message);
     // Ends a table's part of the log: its count of records (" записей") and an empty line.
     void LogRecordCount(int count);
     // Shows ProgressPercent() on the gauge.
