@@ -442,7 +442,7 @@ public:
                 return false;
             stored[f] = id;
         }
-        if (m_held.size() >= HeldGroup * n)
+        if (m_held.size() >= (m_arrayTypes.isEmpty() ? HeldGroup : HeldArrayRows) * n)
             sendHeld();
         m_held << stored;
         row = std::move(stored);
@@ -629,8 +629,10 @@ public:
 
 private:
     static constexpr int HeldGroup = 64;
+    static constexpr int HeldArrayRows = 256;
 
-    // Sends the held rows: INSERTs of 64, 16, 4 and 1 rows, every column bound.
+    // Sends the held rows: one INSERT from arrays, a column each, where every column's type
+    // has one; otherwise INSERTs of 64, 16, 4 and 1 rows, every column bound.
     void sendHeld()
     {
         if (m_held.isEmpty())
@@ -639,6 +641,10 @@ private:
         m_held.clear();
         const qsizetype n = m_columns.size();
         const int rows = int(held.size() / n);
+        if (!m_arrayTypes.isEmpty()) {
+            sendAsArrays(held, rows);
+            return;
+        }
         int done = 0;
         while (done < rows) {
             int chunk = 1;
@@ -664,6 +670,84 @@ private:
             query.finish();
             done += chunk;
         }
+    }
+
+    // "INSERT ... SELECT * FROM unnest($1::type[], ...)": the driver formats a handful of array
+    // texts instead of every value of every row, and the server parses one short statement.
+    void sendAsArrays(const TBoundValues &held, int rows)
+    {
+        const QList<int> shape{-11};
+        auto it = m_shapes.find(shape);
+        if (it == m_shapes.end()) {
+            QStringList arrays;
+            for (const QString &type : m_arrayTypes)
+                arrays << QStringLiteral("?::") + type + QStringLiteral("[]");
+            it = m_shapes.insert(
+                shape, prepared(QStringLiteral("INSERT INTO ") + m_table + QStringLiteral(" (") +
+                                m_quotedCols.join(QStringLiteral(", ")) +
+                                QStringLiteral(") SELECT * FROM unnest(") +
+                                arrays.join(QStringLiteral(", ")) + QStringLiteral(")")));
+        }
+        const qsizetype n = m_columns.size();
+        TBoundValues params;
+        params.reserve(n);
+        for (qsizetype c = 0; c < n; ++c) {
+            QString array(QLatin1Char('{'));
+            for (int r = 0; r < rows; ++r) {
+                if (r > 0)
+                    array += QLatin1Char(',');
+                appendArrayElement(array, held.at(r * n + c));
+            }
+            params << QVariant(array + QLatin1Char('}'));
+        }
+        TStatement &query = it.value();
+        run(query, params);
+        query.finish();
+    }
+
+    // An element of a PostgreSQL array text: NULL, a number, or a quoted text in which quotes
+    // and backslashes are escaped.
+    void appendArrayElement(QString &array, const QVariant &value) const
+    {
+        const QVariant v = BindableValue(value, m_db.driver());
+        if (IsNullValue(v)) {
+            array += QLatin1String("NULL");
+            return;
+        }
+        switch (v.typeId()) {
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::Short:
+        case QMetaType::UShort:
+        case QMetaType::Long:
+        case QMetaType::LongLong:
+        case QMetaType::ULongLong:
+            array += QString::number(v.toLongLong());
+            return;
+        case QMetaType::Double:
+        case QMetaType::Float:
+            array += QString::number(v.toDouble(), 'g', 17);
+            return;
+        case QMetaType::Bool:
+            array += v.toBool() ? QLatin1Char('t') : QLatin1Char('f');
+            return;
+        default:
+            break;
+        }
+        QString text;
+        if (v.typeId() == QMetaType::QDate)
+            text = v.toDate().toString(Qt::ISODate);
+        else if (v.typeId() == QMetaType::QTime)
+            text = v.toTime().toString(QStringLiteral("hh:mm:ss.zzz"));
+        else
+            text = v.toString();
+        array += QLatin1Char('"');
+        for (const QChar ch : std::as_const(text)) {
+            if (ch == QLatin1Char('"') || ch == QLatin1Char('\\'))
+                array += QLatin1Char('\\');
+            array += ch;
+        }
+        array += QLatin1Char('"');
     }
 
     // The next number of the key's sequence, taken in blocks; invalid when it has none.
@@ -828,6 +912,7 @@ private:
                                "FROM pg_attribute WHERE attrelid = ? AND attnum > 0 "
                                "AND NOT attisdropped ORDER BY attnum"));
         run(cols, {oid});
+        QStringList types;
         while (cols.next()) {
             TColumn c = ColumnFromDeclaredType(cols.value(0).toString(), cols.value(1).toString());
             c.Required = cols.value(2).toBool();
@@ -835,7 +920,14 @@ private:
                 m_defaulted << static_cast<int>(m_columns.size());
             m_quotedCols << q(m_db, c.Name);
             m_columns << c;
+            types << cols.value(1).toString();
         }
+        // Held rows go out as arrays unless a type has no plain array of its own (an array
+        // column, binary data: their array texts are not worth the trouble).
+        const bool plain = std::none_of(types.begin(), types.end(), [](const QString &t) {
+            return t.isEmpty() || t.endsWith(QLatin1Char(']')) || t == QLatin1String("bytea");
+        });
+        m_arrayTypes = plain ? types : QStringList();
         QSqlQuery pk(m_db);
         prepare(pk, QStringLiteral("SELECT a.attname FROM pg_index i JOIN pg_attribute a "
                                    "ON a.attrelid = i.indrelid AND a.attnum = ANY(i.indkey) "
@@ -1179,6 +1271,7 @@ private:
     QList<qint64> m_reserved;         // numbers of the key's sequence taken ahead
     QString m_sequence;
     bool m_sequenceLooked = false;
+    QStringList m_arrayTypes; // PostgreSQL: the columns' types, when held rows go as arrays
     QString m_name;
     bool m_readOnly;
     bool m_sqlite;

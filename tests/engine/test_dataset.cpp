@@ -1133,6 +1133,52 @@ private Q_SLOTS:
         QCOMPARE(city.FieldByName(QStringLiteral("CityName"))->AsString(), QStringLiteral("Тверь"));
     }
 
+    // Rows sent in groups store every value as a row posted alone would: texts that mean
+    // something in an array or a statement, Null, numbers, dates.
+    void groupedInsertsKeepValues()
+    {
+        QSqlQuery(m_db->Sql()).exec(QStringLiteral("DROP TABLE IF EXISTS GROUPED"));
+        exec(QStringLiteral("CREATE TABLE GROUPED (GID INTEGER PRIMARY KEY, NAME VARCHAR(40), "
+                            "AMOUNT DOUBLE PRECISION, SEEN TIMESTAMP, BORN DATE)"));
+        const QStringList texts = {
+            QStringLiteral("\""),     QStringLiteral("\\"),          QStringLiteral("a,b"),
+            QStringLiteral("{x}"),    QStringLiteral("NULL"),        QStringLiteral("'q'"),
+            QStringLiteral("\\\"\\"), QStringLiteral("line\nbreak"), QString(),
+            QStringLiteral(""),       QStringLiteral(" Ёлка "),      QStringLiteral("); --")};
+        const QList<QVariant> amounts = {0.1, -5.0, 123456.789, 1e-300, QVariant()};
+        const QList<QVariant> seen = {QDateTime(QDate(2024, 2, 29), QTime(13, 45, 6, 789)),
+                                      QVariant(), QDateTime(QDate(1901, 1, 1), QTime(0, 0))};
+        const QList<QVariant> born = {QDate(1950, 12, 31), QVariant()};
+        QList<QVariantList> rows;
+        for (int i = 0; i < 300; ++i)
+            rows << QVariantList{i + 1, texts.at(i % texts.size()), amounts.at(i % amounts.size()),
+                                 seen.at(i % seen.size()), born.at(i % born.size())};
+        {
+            TTable t(m_db.get(), QStringLiteral("GROUPED"));
+            t.Open();
+            t.SetGroupInserts(true);
+            TTransaction work(*m_db);
+            for (const QVariantList &row : rows)
+                t.AppendRecord(row);
+            work.Commit();
+        }
+        TTable t(m_db.get(), QStringLiteral("GROUPED"));
+        t.Open();
+        QCOMPARE(t.RecordCount(), int(rows.size()));
+        for (const QVariantList &row : rows) {
+            QVERIFY(t.Locate(QStringLiteral("GID"), row.at(0)));
+            const QString name = t.FieldByName(QStringLiteral("NAME"))->AsString();
+            QCOMPARE(name, row.at(1).toString());
+            QCOMPARE(t.FieldByName(QStringLiteral("NAME"))->IsNull(), row.at(1).isNull());
+            QCOMPARE(t.FieldByName(QStringLiteral("AMOUNT"))->AsVariant().toDouble(),
+                     row.at(2).toDouble());
+            QCOMPARE(t.FieldByName(QStringLiteral("SEEN"))->AsVariant().toDateTime(),
+                     row.at(3).toDateTime());
+            QCOMPARE(t.FieldByName(QStringLiteral("BORN"))->AsVariant().toDate(),
+                     row.at(4).toDate());
+        }
+    }
+
     void groupedInserts_data()
     {
         QTest::addColumn<QString>("steps");
