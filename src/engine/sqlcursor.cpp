@@ -7,6 +7,7 @@
 #include <QAtomicInt>
 #include <QHash>
 #include <QRegularExpression>
+#include <QSet>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlField>
@@ -347,7 +348,10 @@ public:
     }
 
     // PostgreSQL, whole-number keys: one statement whatever their number, the keys bound as
-    // arrays ("{1,2,3}") and joined to the table through its index.
+    // arrays ("{1,2,3}"), each key searched in the table through its index. The search is a
+    // lateral subquery kept apart from the join (OFFSET 0): as a plain join the planner would
+    // rather read a small table whole and hash it, which costs more with every row the job
+    // adds to it.
     bool locateManyByArrays(const QList<int> &columns, const QList<TBoundValues> &bound,
                             const QList<int> &results, const QString &select,
                             const std::function<void(const TRow &)> &visit)
@@ -359,30 +363,41 @@ public:
         shape << columns << -1 << results;
         auto it = m_shapes.find(shape);
         if (it == m_shapes.end()) {
-            QStringList cols, arrays, names;
+            QStringList conds, arrays, names;
             for (int i = 0; i < columns.size(); ++i) {
-                cols << m_quotedCols.at(columns.at(i));
+                conds << m_quotedCols.at(columns.at(i)) + QStringLiteral(" = k.k%1").arg(i);
                 arrays << QStringLiteral("?::bigint[]");
                 names << QStringLiteral("k%1").arg(i);
             }
-            QString cond = QStringLiteral("(") + cols.join(QStringLiteral(", ")) +
-                           QStringLiteral(") IN (SELECT * FROM unnest(") +
-                           arrays.join(QStringLiteral(", ")) + QStringLiteral(") AS k(") +
-                           names.join(QStringLiteral(", ")) + QStringLiteral("))");
             if (!m_filterWhere.isEmpty())
-                cond += QStringLiteral(" AND (") + m_filterWhere + QStringLiteral(")");
-            it = m_shapes.insert(shape, prepared(select + QStringLiteral(" WHERE ") + cond));
+                conds << QStringLiteral("(") + m_filterWhere + QStringLiteral(")");
+            it = m_shapes.insert(
+                shape, prepared(QStringLiteral("SELECT r.* FROM unnest(") +
+                                arrays.join(QStringLiteral(", ")) + QStringLiteral(") AS k(") +
+                                names.join(QStringLiteral(", ")) +
+                                QStringLiteral(") CROSS JOIN LATERAL (") + select +
+                                QStringLiteral(" WHERE ") + conds.join(QStringLiteral(" AND ")) +
+                                QStringLiteral(" OFFSET 0) AS r")));
+        }
+        // Each key once: a row is wanted once however many rows of a window name it.
+        QSet<QList<qlonglong>> seen;
+        QList<QString> arrays(columns.size(), QStringLiteral("{"));
+        for (const TBoundValues &key : bound) {
+            QList<qlonglong> numbers;
+            for (const QVariant &v : key)
+                numbers << v.toLongLong();
+            if (seen.contains(numbers))
+                continue;
+            seen.insert(numbers);
+            for (int i = 0; i < columns.size(); ++i) {
+                if (arrays.at(i).size() > 1)
+                    arrays[i] += QLatin1Char(',');
+                arrays[i] += QString::number(numbers.at(i));
+            }
         }
         TBoundValues params;
-        for (int i = 0; i < columns.size(); ++i) {
-            QString array = QStringLiteral("{");
-            for (const TBoundValues &key : bound) {
-                if (array.size() > 1)
-                    array += QLatin1Char(',');
-                array += QString::number(key.at(i).toLongLong());
-            }
+        for (const QString &array : std::as_const(arrays))
             params << QVariant(array + QLatin1Char('}'));
-        }
         visitRows(it.value(), params, results, columns, visit);
         return true;
     }
