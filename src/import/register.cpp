@@ -1,7 +1,7 @@
 // Registration of operators and workstations that the centre does not know yet.
 
-#include "engine/bulk.h"
 #include "engine/database.h"
+#include "engine/numbering.h"
 #include "engine/transaction.h"
 #include "import/imwst.h"
 

@@ -1,12 +1,12 @@
-// Bulk building blocks (transaction guard, prepared statements, batched look-ups, identifier
-// reservation, multi-row inserts) and the write path of the SQL table cursor, on SQLite and on
-// PostgreSQL.
+// Work of jobs that move many rows (transaction guard, prepared statements, numbering moved past
+// explicit identifiers) and the write path of the SQL table cursor, on SQLite and on PostgreSQL.
 
 #include "../data/centraldb.h"
 #include "core/errors.h"
-#include "engine/bulk.h"
 #include "engine/database.h"
+#include "engine/numbering.h"
 #include "engine/query.h"
+#include "engine/statement.h"
 #include "engine/table.h"
 #include "engine/transaction.h"
 
@@ -16,15 +16,6 @@
 #include <QtTest>
 #include <map>
 #include <memory>
-
-namespace {
-
-QStringList names(const char *commaSeparated)
-{
-    return QString::fromLatin1(commaSeparated).split(QLatin1Char(','));
-}
-
-} // namespace
 
 // Runs on each backend (the global data), on a central database with a scratch table T.
 class TestBulk : public QObject
@@ -50,10 +41,12 @@ class TestBulk : public QObject
     // Rows 1..count of T, V being the pattern with the row's number.
     void fill(int count, const QString &pattern)
     {
-        TMultiRowInsert writer(*m_db, QStringLiteral("T"), names("ID,V"));
+        TTransaction tx(*m_db);
+        engine::TStatement insert(m_db->Sql(),
+                                  QStringLiteral("INSERT INTO T (ID, V) VALUES (?, ?)"));
         for (int i = 1; i <= count; ++i)
-            writer.Add({i, pattern.arg(i)});
-        writer.Flush();
+            insert.exec({i, pattern.arg(i)});
+        tx.Commit();
     }
 
 private Q_SLOTS:
@@ -109,17 +102,18 @@ private Q_SLOTS:
         QFETCH(QString, inner);
         QFETCH(bool, outerCommits);
         QFETCH(QStringList, expected);
-        TSqlStatement insert(*m_db, QStringLiteral("INSERT INTO T (ID, V) VALUES (?, ?)"));
+        engine::TStatement insert(m_db->Sql(),
+                                  QStringLiteral("INSERT INTO T (ID, V) VALUES (?, ?)"));
         {
             TTransaction outer(*m_db);
             QVERIFY(!outer.Nested());
-            insert.Exec({1, QStringLiteral("outer")});
+            insert.exec({1, QStringLiteral("outer")});
             try {
                 TTransaction nested(*m_db);
                 QVERIFY(nested.Nested());
-                insert.Exec({2, QStringLiteral("inner")});
+                insert.exec({2, QStringLiteral("inner")});
                 if (inner == QLatin1String("refused"))
-                    insert.Exec({1, QStringLiteral("twice")});
+                    insert.exec({1, QStringLiteral("twice")});
                 if (inner == QLatin1String("throw"))
                     throw EDatabaseError(QStringLiteral("stop"));
                 if (inner == QLatin1String("rollback"))
@@ -133,10 +127,10 @@ private Q_SLOTS:
         }
         QVERIFY(!m_db->InTransaction());
         QStringList found;
-        TSqlStatement pick(*m_db, QStringLiteral("SELECT V FROM T ORDER BY V"));
-        pick.Exec();
-        while (pick.Next())
-            found << pick.Value(0).toString();
+        engine::TStatement pick(m_db->Sql(), QStringLiteral("SELECT V FROM T ORDER BY V"));
+        pick.exec({});
+        while (pick.next())
+            found << pick.value(0).toString();
         QCOMPARE(found, expected);
     }
 
@@ -173,100 +167,16 @@ private Q_SLOTS:
         QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM T")), 22);
     }
 
-    // The rows of the keys asked for, whatever their number, with few statements; keys with a
-    // Null part and keys without a row give nothing.
-    void batchLookup_data()
-    {
-        QTest::addColumn<int>("keys");
-        QTest::addColumn<int>("statements");
-        QTest::newRow("none") << 0 << 0;
-        QTest::newRow("one") << 1 << 1;
-        QTest::newRow("a padded chunk") << 50 << 1;
-        QTest::newRow("a full chunk and the rest") << 300 << 2;
-    }
-
-    void batchLookup()
-    {
-        QFETCH(int, keys);
-        QFETCH(int, statements);
-        exec(QStringLiteral("CREATE TABLE P (PGID INTEGER PRIMARY KEY, LID INTEGER, WST INTEGER, "
-                            "NAME VARCHAR(20))"));
-        TMultiRowInsert rows(*m_db, QStringLiteral("P"), names("PGID,LID,WST,NAME"));
-        for (int i = 0; i < 400; ++i)
-            rows.Add({i + 1, i, i % 2, QStringLiteral("имя%1").arg(i)});
-        rows.Flush();
-        // Keys 0, 2, 4, ...: the odd LIDs live on workstation 1, so half of them miss.
-        QList<engine::TRow> wanted;
-        QSet<int> hits;
-        for (int i = 0; i < keys; ++i) {
-            const int lid = i * 2 % 400 + (i % 4 == 1 ? 1 : 0);
-            wanted << engine::TRow{lid, 0};
-            if (lid % 2 == 0)
-                hits.insert(lid);
-        }
-        if (keys > 0)
-            wanted << engine::TRow{QVariant(), 0};
-        TBatchLookup lookup(*m_db, QStringLiteral("P"), names("LID,WST"), names("PGID,NAME"));
-        QSet<int> found;
-        lookup.Fetch(wanted, [&](const engine::TRow &r) {
-            QCOMPARE(r.size(), 4);
-            QCOMPARE(r.at(0).toInt(), r.at(2).toInt() + 1);
-            QCOMPARE(r.at(1).toString(), QStringLiteral("имя%1").arg(r.at(2).toInt()));
-            found.insert(r.at(2).toInt());
-        });
-        QCOMPARE(found, hits);
-        QCOMPARE(lookup.Statements(), statements);
-
-        // Folded text keys, Cyrillic included.
-        TBatchLookup folded(*m_db, QStringLiteral("P"), names("NAME"), names("LID"), true);
-        QList<int> lids;
-        folded.Fetch({{QStringLiteral("ИМЯ7")}, {QStringLiteral("Имя9")}},
-                     [&](const engine::TRow &r) { lids << r.at(0).toInt(); });
-        std::sort(lids.begin(), lids.end());
-        QCOMPARE(lids, (QList<int>{7, 9}));
-        // Names come from the program; anything else is refused before reaching the engine.
-        QVERIFY_THROWS_EXCEPTION(
-            EDatabaseError,
-            TBatchLookup(*m_db, QStringLiteral("P; DROP TABLE P"), names("LID"), {}));
-    }
-
-    // Windows of rows, every column bound (Nulls stay Null, not the default).
-    void multiRowInsert()
-    {
-        TMultiRowInsert writer(*m_db, QStringLiteral("T"), names("ID,V,N"), 64);
-        for (int i = 1; i <= 150; ++i)
-            writer.Add({i, i % 10 == 0 ? QVariant() : QVariant(QStringLiteral("v%1").arg(i)),
-                        i % 5 == 0 ? QVariant() : QVariant(i)});
-        QCOMPARE(writer.Pending(), 22);
-        writer.Flush();
-        QCOMPARE(writer.Statements(), 6); // 64 + 64, then 16 + 4 + 1 + 1
-        QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM T")), 150);
-        QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM T WHERE V IS NULL")), 15);
-        QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM T WHERE N IS NULL")), 30);
-        QCOMPARE(scalar(QStringLiteral("SELECT SUM(ID) FROM T")), 150 * 151 / 2);
-    }
-
-    // Reserved identifiers are fresh and never handed out again by the database; after rows
-    // with identifiers of their own, the numbering moves past them. The table cursor's insert
-    // gives the identifier back and lets a Null column with a default take it; its update keeps
-    // the other columns.
+    // The table cursor's insert gives the identifier back and lets a Null column with a default
+    // take it; its update keeps the other columns. After rows with identifiers of their own, the
+    // numbering moves past them.
     void identifiers()
     {
         exec(QStringLiteral("INSERT INTO T (V) VALUES ('a')"));
-        TIdentifierReserve reserve(*m_db, QStringLiteral("T"), QStringLiteral("ID"));
-        TTransaction tx(*m_db);
-        const QList<qint64> reserved = reserve.Reserve(3) + reserve.Reserve(2);
-        const QSet<qint64> all(reserved.begin(), reserved.end());
-        QCOMPARE(all.size(), 5);
-        QVERIFY(*std::min_element(all.begin(), all.end()) > 1);
-        TSqlStatement insert(*m_db, QStringLiteral("INSERT INTO T (ID, V) VALUES (?, ?)"));
-        for (qint64 id : reserved)
-            insert.Exec({id, QStringLiteral("reserved")});
-        tx.Commit();
         TTable t(m_db, QStringLiteral("T"));
         t.Open();
         t.AppendRecord({QVariant(), QStringLiteral("assigned")});
-        QVERIFY(!all.contains(t.FieldByName(QStringLiteral("ID"))->AsLargeInt()));
+        QCOMPARE(t.FieldByName(QStringLiteral("ID"))->AsLargeInt(), 2);
         QCOMPARE(t.FieldByName(QStringLiteral("N"))->AsInteger(), 7);
 
         // An explicit identifier far ahead; PostgreSQL's identity does not follow it by itself.
@@ -279,16 +189,16 @@ private Q_SLOTS:
         t.Post();
         QCOMPARE(t.FieldByName(QStringLiteral("N"))->AsInteger(), 3);
         QCOMPARE(scalar(QStringLiteral("SELECT N FROM T WHERE V = 'changed'")), 3);
+        QVERIFY_THROWS_EXCEPTION(EDatabaseError, MoveNumberingPast(*m_db, QStringLiteral("T; --"),
+                                                                   QStringLiteral("ID")));
 
         // The central tables' way on PostgreSQL: a sequence named after table and column.
         if (!m_sqlite) {
             exec(QStringLiteral("CREATE SEQUENCE P_PGID_SEQ"));
             exec(QStringLiteral("CREATE TABLE P (PGID INTEGER PRIMARY KEY, LID INTEGER)"));
-            TIdentifierReserve named(*m_db, QStringLiteral("P"), QStringLiteral("PGID"));
-            QCOMPARE(named.Reserve(2), (QList<qint64>{1, 2}));
             exec(QStringLiteral("INSERT INTO P VALUES (50, 1)"));
             MoveNumberingPast(*m_db, QStringLiteral("P"), QStringLiteral("PGID"));
-            QVERIFY(named.Reserve(1).first() > 50);
+            QVERIFY(scalar(QStringLiteral("SELECT nextval('p_pgid_seq')")) > 50);
         }
     }
 
@@ -328,7 +238,8 @@ private Q_SLOTS:
         TQuery q(m_db);
         q.SetSQL(QStringLiteral("SELECT ID, V FROM T ORDER BY ID"));
         q.Open();
-        TSqlStatement other(*m_db, QStringLiteral("SELECT COUNT(*) FROM T WHERE ID < ?"));
+        engine::TStatement other(m_db->Sql(),
+                                 QStringLiteral("SELECT COUNT(*) FROM T WHERE ID < ?"));
         // Back to the first row from within the first page, and counted before the end.
         q.Next();
         q.Next();
@@ -340,10 +251,10 @@ private Q_SLOTS:
             QCOMPARE(q.FieldByName(QStringLiteral("ID"))->AsInteger(), ++n);
             if (n % 500 == 0) {
                 TTransaction tx(*m_db);
-                other.Exec({n});
-                QVERIFY(other.Next());
-                QCOMPARE(other.Value(0).toInt(), n - 1);
-                other.Finish();
+                other.exec({n});
+                QVERIFY(other.next());
+                QCOMPARE(other.value(0).toInt(), n - 1);
+                other.finish();
                 tx.Commit();
             }
         }
