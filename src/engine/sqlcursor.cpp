@@ -785,7 +785,7 @@ private:
                 return {};
             TStatement &query =
                 cached(QStringLiteral("SELECT nextval(?::regclass) FROM generate_series(1, %1)")
-                           .arg(HeldGroup));
+                           .arg(m_arrayTypes.isEmpty() ? HeldGroup : HeldArrayRows));
             run(query, {m_sequence});
             while (query.next())
                 m_reserved << query.value(0).toLongLong();
