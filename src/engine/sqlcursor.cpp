@@ -725,39 +725,25 @@ private:
     void appendArrayElement(QString &array, const QVariant &value) const
     {
         const QVariant v = BindableValue(value, m_db.driver());
-        if (IsNullValue(v)) {
+        switch (BoundKind(v)) {
+        case TBoundKind::Null:
             array += QLatin1String("NULL");
             return;
-        }
-        switch (v.typeId()) {
-        case QMetaType::Int:
-        case QMetaType::UInt:
-        case QMetaType::Short:
-        case QMetaType::UShort:
-        case QMetaType::Long:
-        case QMetaType::LongLong:
-        case QMetaType::ULongLong:
+        case TBoundKind::Integer:
             array += QString::number(v.toLongLong());
             return;
-        case QMetaType::Double:
-        case QMetaType::Float:
+        case TBoundKind::Float:
             array += QString::number(v.toDouble(), 'g', 17);
             return;
-        case QMetaType::Bool:
+        case TBoundKind::Boolean:
             array += v.toBool() ? QLatin1Char('t') : QLatin1Char('f');
             return;
-        default:
+        case TBoundKind::Bytes: // no table with binary columns sends arrays
+        case TBoundKind::Text:
             break;
         }
-        QString text;
-        if (v.typeId() == QMetaType::QDate)
-            text = v.toDate().toString(Qt::ISODate);
-        else if (v.typeId() == QMetaType::QTime)
-            text = v.toTime().toString(QStringLiteral("hh:mm:ss.zzz"));
-        else
-            text = v.toString();
         array += QLatin1Char('"');
-        for (const QChar ch : std::as_const(text)) {
+        for (const QChar ch : BoundText(v)) {
             if (ch == QLatin1Char('"') || ch == QLatin1Char('\\'))
                 array += QLatin1Char('\\');
             array += ch;

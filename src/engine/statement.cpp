@@ -85,44 +85,29 @@ void TStatement::Impl::bind(int index, const QVariant &given)
 {
     const QVariant value = BindableValue(given, driver);
     int rc = SQLITE_OK;
-    if (!value.isValid() || value.isNull()) {
+    switch (BoundKind(value)) {
+    case TBoundKind::Null:
         rc = sqlite3_bind_null(stmt, index);
-    } else {
-        switch (value.typeId()) {
-        case QMetaType::Bool:
-        case QMetaType::Int:
-        case QMetaType::UInt:
-        case QMetaType::Short:
-        case QMetaType::UShort:
-        case QMetaType::Long:
-        case QMetaType::LongLong:
-        case QMetaType::ULongLong:
-            rc = sqlite3_bind_int64(stmt, index, value.toLongLong());
-            break;
-        case QMetaType::Double:
-        case QMetaType::Float:
-            rc = sqlite3_bind_double(stmt, index, value.toDouble());
-            break;
-        case QMetaType::QByteArray: {
-            const QByteArray bytes = value.toByteArray();
-            rc = sqlite3_bind_blob64(stmt, index, bytes.constData(), sqlite3_uint64(bytes.size()),
-                                     SQLITE_TRANSIENT);
-            break;
-        }
-        default: {
-            QString text;
-            if (value.typeId() == QMetaType::QDateTime)
-                text = value.toDateTime().toString(Qt::ISODateWithMs);
-            else if (value.typeId() == QMetaType::QTime)
-                text = value.toTime().toString(QStringLiteral("hh:mm:ss.zzz"));
-            else
-                text = value.toString();
-            const QByteArray utf8 = text.toUtf8();
-            rc = sqlite3_bind_text64(stmt, index, utf8.constData(), sqlite3_uint64(utf8.size()),
-                                     SQLITE_TRANSIENT, SQLITE_UTF8);
-            break;
-        }
-        }
+        break;
+    case TBoundKind::Integer:
+    case TBoundKind::Boolean:
+        rc = sqlite3_bind_int64(stmt, index, value.toLongLong());
+        break;
+    case TBoundKind::Float:
+        rc = sqlite3_bind_double(stmt, index, value.toDouble());
+        break;
+    case TBoundKind::Bytes: {
+        const QByteArray bytes = value.toByteArray();
+        rc = sqlite3_bind_blob64(stmt, index, bytes.constData(), sqlite3_uint64(bytes.size()),
+                                 SQLITE_TRANSIENT);
+        break;
+    }
+    case TBoundKind::Text: {
+        const QByteArray utf8 = BoundText(value).toUtf8();
+        rc = sqlite3_bind_text64(stmt, index, utf8.constData(), sqlite3_uint64(utf8.size()),
+                                 SQLITE_TRANSIENT, SQLITE_UTF8);
+        break;
+    }
     }
     if (rc != SQLITE_OK)
         fail();
@@ -262,6 +247,45 @@ int TStatement::numRowsAffected() const
 const QString &TStatement::lastQuery() const
 {
     return d->sql;
+}
+
+TBoundKind BoundKind(const QVariant &value)
+{
+    if (!value.isValid() || value.isNull())
+        return TBoundKind::Null;
+    switch (value.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Long:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+        return TBoundKind::Integer;
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return TBoundKind::Float;
+    case QMetaType::Bool:
+        return TBoundKind::Boolean;
+    case QMetaType::QByteArray:
+        return TBoundKind::Bytes;
+    default:
+        return TBoundKind::Text;
+    }
+}
+
+QString BoundText(const QVariant &value)
+{
+    switch (value.typeId()) {
+    case QMetaType::QDateTime:
+        return value.toDateTime().toString(Qt::ISODateWithMs);
+    case QMetaType::QDate:
+        return value.toDate().toString(Qt::ISODate);
+    case QMetaType::QTime:
+        return value.toTime().toString(QStringLiteral("hh:mm:ss.zzz"));
+    default:
+        return value.toString();
+    }
 }
 
 sqlite3 *SqliteHandle(const QSqlDatabase &db)

@@ -41,6 +41,21 @@ private:
     std::shared_ptr<Impl> d;
 };
 
+// How a value (as BindableValue gives it) goes to a statement: Null, a whole number, a
+// floating-point number, a boolean, bytes, or a text, dates and times as ISO text.
+enum class TBoundKind
+{
+    Null,
+    Integer,
+    Float,
+    Boolean,
+    Bytes,
+    Text
+};
+TBoundKind BoundKind(const QVariant &value);
+// The text of a value of kind Text.
+QString BoundText(const QVariant &value);
+
 // The handle of an open SQLite connection; throws EDBEngineError for any other connection.
 sqlite3 *SqliteHandle(const QSqlDatabase &db);
 
