@@ -3,6 +3,7 @@
 #include "core/errors.h"
 #include "demodata.h"
 #include "engine/database.h"
+#include "engine/statement.h"
 #include "random.h"
 
 #include <QDateTime>
@@ -1032,15 +1033,9 @@ void WriteTables(TDatabase &db, const std::deque<TableRows> &tables)
         const QString sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                                 .arg(t.name, t.columns.join(QStringLiteral(", ")),
                                      marks.join(QStringLiteral(", ")));
-        QSqlQuery q(db.Sql());
-        if (!q.prepare(sql))
-            throw EDBEngineError(engineMessage(q.lastError()), sql);
-        for (const QVariantList &row : t.rows) {
-            for (qsizetype i = 0; i < row.size(); ++i)
-                q.bindValue(int(i), BindableValue(row[i], q.driver()));
-            if (!q.exec())
-                throw EDBEngineError(engineMessage(q.lastError()), sql);
-        }
+        engine::TStatement q(db.Sql(), sql);
+        for (const QVariantList &row : t.rows)
+            q.exec(row);
     }
 }
 
