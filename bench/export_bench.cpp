@@ -1,7 +1,7 @@
 // Export to a brigade workstation linked to 50 hospitals, on a demo central database at a given
-// scale, against the floor of the same work: the same rows read by plain forward-only queries
-// into the package's column types, written by the Paradox module directly, then the folder packed
-// by the archiver.
+// scale, against the floor of the same work: the same rows read by plain forward-only statements
+// (the engine's statement class: on SQLite the library's own handle) into the package's column
+// types, written by the Paradox module directly, then the folder packed by the archiver.
 //
 //   export_bench [--scale 10] [--rounds 5] [--postgres host:port:dbname --user U --password P]
 //
@@ -14,6 +14,7 @@
 #include "data/siedm.h"
 #include "engine/database.h"
 #include "engine/paradox/paradoxtable.h"
+#include "engine/statement.h"
 #include "replication/archive.h"
 #include "replication/consolejobwindow.h"
 
@@ -116,10 +117,11 @@ int main(int argc, char *argv[])
                     paradox::TableReader(templ.filePath(name + QStringLiteral(".db"))).schema(),
                     {}};
                 if (filter) {
-                    QSqlQuery q(center.Sql());
-                    q.setForwardOnly(true);
-                    q.exec(QStringLiteral("SELECT * FROM ") + t.toUpper() + QLatin1Char(' ') +
-                           *filter);
+                    // The engine's statement: on SQLite the library's own handle.
+                    engine::TStatement q(center.Sql(), QStringLiteral("SELECT * FROM ") +
+                                                           t.toUpper() + QLatin1Char(' ') +
+                                                           *filter);
+                    q.exec({});
                     while (q.next()) {
                         paradox::Row row;
                         for (size_t i = 0; i < table.schema.fields.size(); ++i)
