@@ -2,6 +2,7 @@
 
 #include "core/errors.h"
 #include "engine/database.h"
+#include "engine/statement.h"
 
 #include <cmath>
 
@@ -48,10 +49,7 @@ QList<int> columnPositions(const QList<TColumn> &columns, const QStringList &nam
 {
     QList<int> positions;
     for (const QString &n : names) {
-        int found = -1;
-        for (int i = 0; i < columns.size() && found < 0; ++i)
-            if (columns.at(i).Name.compare(n, Qt::CaseInsensitive) == 0)
-                found = i;
+        const int found = engine::ColumnIndex(columns, n);
         if (found < 0)
             throw EDatabaseError(QStringLiteral("Поле '%1' не найдено%2").arg(n, datasetLabel(ds)));
         positions << found;
@@ -65,25 +63,19 @@ bool keptKey(const QVariantList &values, QString &key)
 {
     key.clear();
     for (const QVariant &v : values) {
-        if (IsNullValue(v))
-            return false;
         qlonglong n = 0;
-        switch (v.typeId()) {
-        case QMetaType::Int:
-        case QMetaType::LongLong:
-        case QMetaType::Short:
-        case QMetaType::UShort:
-        case QMetaType::UInt:
+        switch (engine::BoundKind(v)) {
+        case engine::TBoundKind::Integer:
             n = v.toLongLong();
             break;
-        case QMetaType::Double: {
+        case engine::TBoundKind::Float: {
             const double d = v.toDouble();
             if (!(std::fabs(d) < 9.0e15) || d != std::floor(d))
                 return false;
             n = static_cast<qlonglong>(d);
             break;
         }
-        default:
+        default: // Null, or no number
             return false;
         }
         key += QString::number(n);

@@ -21,6 +21,14 @@ bool IsIntegerType(TFieldType type)
            type == TFieldType::ftLargeint;
 }
 
+int ColumnIndex(const QList<TColumn> &columns, const QString &name)
+{
+    for (int i = 0; i < columns.size(); ++i)
+        if (columns.at(i).Name.compare(name, Qt::CaseInsensitive) == 0)
+            return i;
+    return -1;
+}
+
 bool IsNumericType(TFieldType type)
 {
     return IsIntegerType(type) || type == TFieldType::ftFloat;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QVariant>
 
@@ -35,6 +36,8 @@ namespace engine {
 
 bool IsTextType(TFieldType type);
 bool IsIntegerType(TFieldType type);
+// The position of the column of that name, compared without case; -1 when there is none.
+int ColumnIndex(const QList<TColumn> &columns, const QString &name);
 bool IsNumericType(TFieldType type);
 
 // Converts a value for storage in a column of the given type: Null stays Null (an invalid

@@ -116,12 +116,7 @@ QList<int> TRowFilter::Resolve(const QList<TColumn> &columns) const
 {
     QList<int> result;
     for (const TFilterCondition &c : Conditions) {
-        int found = -1;
-        for (int i = 0; i < columns.size(); ++i)
-            if (columns.at(i).Name.compare(c.Field, Qt::CaseInsensitive) == 0) {
-                found = i;
-                break;
-            }
+        const int found = engine::ColumnIndex(columns, c.Field);
         if (found < 0)
             throw EDBEngineError(QStringLiteral("Поле '%1' не найдено").arg(c.Field));
         result << found;

@@ -24,11 +24,6 @@ namespace {
 
 constexpr int PageSize = 256;
 
-bool isSqlite(const QSqlDatabase &db)
-{
-    return db.driver() && db.driver()->dbmsType() == QSqlDriver::SQLite;
-}
-
 [[noreturn]] void fail(const QSqlQuery &q, const QString &sql)
 {
     throw EDBEngineError(engineMessage(q.lastError()), sql);
@@ -136,7 +131,7 @@ class SqlTableCursor : public TCursor
 public:
     SqlTableCursor(QSqlDatabase db, QString name, bool readOnly)
         : m_db(std::move(db)), m_name(std::move(name)), m_readOnly(readOnly),
-          m_sqlite(isSqlite(m_db))
+          m_sqlite(IsSqlite(m_db))
     {
     }
 
@@ -259,8 +254,10 @@ public:
         return true;
     }
 
-    // Otherwise "WHERE (k1, k2) IN ((?, ?), ...)" in chunks of 256 keys, the rest in one chunk
-    // of 64, 8 or 1 padded with repeats, so that at most four statements are prepared per key.
+    // Whole-number keys on PostgreSQL go as arrays (locateManyByArrays); others as
+    // "WHERE (k1, k2) IN ((?, ?), ...)" (on SQLite an OR of terms) in chunks of 256 keys, the
+    // rest in one chunk of 64, 8 or 1 padded with repeats, so that at most four statements are
+    // prepared per key.
     bool LocateMany(const QList<int> &columns, const QList<QVariantList> &keys,
                     const QList<int> &results,
                     const std::function<void(const TRow &)> &visit) override
@@ -434,12 +431,13 @@ public:
     }
 
     // PostgreSQL: the row as given, with the key that the table numbers itself taken ahead from
-    // its sequence; the rows go out in multi-row INSERTs. A row leaving a column with a default
-    // to it is not held. The row of a table without a key comes without its locator, which
-    // is looked up by its values when it is written again.
+    // its sequence; the rows go out together in one INSERT from column arrays. A row leaving a
+    // column with a default to it is not held, nor the row of a table whose columns have no
+    // plain array type (an array column, binary data). The row of a table without a key comes
+    // without its locator, which is looked up by its values when it is written again.
     bool HoldInsert(TRow &row) override
     {
-        if (m_sqlite || m_readOnly)
+        if (m_sqlite || m_readOnly || m_arrayTypes.isEmpty())
             return false;
         const qsizetype n = m_columns.size();
         TRow stored(n);
@@ -457,7 +455,7 @@ public:
                 return false;
             stored[f] = id;
         }
-        if (m_held.size() >= (m_arrayTypes.isEmpty() ? HeldGroup : HeldArrayRows) * n)
+        if (m_held.size() >= HeldRows * n)
             sendHeld();
         m_held << stored;
         row = std::move(stored);
@@ -643,54 +641,17 @@ public:
     }
 
 private:
-    static constexpr int HeldGroup = 64;
-    static constexpr int HeldArrayRows = 256;
+    static constexpr int HeldRows = 256;
 
-    // Sends the held rows: one INSERT from arrays, a column each, where every column's type
-    // has one; otherwise INSERTs of 64, 16, 4 and 1 rows, every column bound.
+    // Sends the held rows as "INSERT ... SELECT * FROM unnest($1::type[], ...)": the driver
+    // formats a handful of array texts instead of every value of every row, and the server
+    // parses one short statement.
     void sendHeld()
     {
         if (m_held.isEmpty())
             return;
         const TBoundValues held = std::move(m_held);
         m_held.clear();
-        const qsizetype n = m_columns.size();
-        const int rows = int(held.size() / n);
-        if (!m_arrayTypes.isEmpty()) {
-            sendAsArrays(held, rows);
-            return;
-        }
-        int done = 0;
-        while (done < rows) {
-            int chunk = 1;
-            for (int c : {HeldGroup, 16, 4})
-                if (rows - done >= c) {
-                    chunk = c;
-                    break;
-                }
-            const QList<int> shape{-10, chunk};
-            auto it = m_shapes.find(shape);
-            if (it == m_shapes.end()) {
-                const QString one = QStringLiteral("(") +
-                                    QStringList(n, QStringLiteral("?")).join(QStringLiteral(", ")) +
-                                    QStringLiteral(")");
-                it = m_shapes.insert(
-                    shape,
-                    prepared(QStringLiteral("INSERT INTO ") + m_table + QStringLiteral(" (") +
-                             m_quotedCols.join(QStringLiteral(", ")) + QStringLiteral(") VALUES ") +
-                             QStringList(chunk, one).join(QStringLiteral(", "))));
-            }
-            TStatement &query = it.value();
-            run(query, held.mid(done * n, chunk * n));
-            query.finish();
-            done += chunk;
-        }
-    }
-
-    // "INSERT ... SELECT * FROM unnest($1::type[], ...)": the driver formats a handful of array
-    // texts instead of every value of every row, and the server parses one short statement.
-    void sendAsArrays(const TBoundValues &held, int rows)
-    {
         const QList<int> shape{-11};
         auto it = m_shapes.find(shape);
         if (it == m_shapes.end()) {
@@ -704,11 +665,12 @@ private:
                                 arrays.join(QStringLiteral(", ")) + QStringLiteral(")")));
         }
         const qsizetype n = m_columns.size();
+        const qsizetype rows = held.size() / n;
         TBoundValues params;
         params.reserve(n);
         for (qsizetype c = 0; c < n; ++c) {
             QString array(QLatin1Char('{'));
-            for (int r = 0; r < rows; ++r) {
+            for (qsizetype r = 0; r < rows; ++r) {
                 if (r > 0)
                     array += QLatin1Char(',');
                 appendArrayElement(array, held.at(r * n + c));
@@ -771,7 +733,7 @@ private:
                 return {};
             TStatement &query =
                 cached(QStringLiteral("SELECT nextval(?::regclass) FROM generate_series(1, %1)")
-                           .arg(m_arrayTypes.isEmpty() ? HeldGroup : HeldArrayRows));
+                           .arg(HeldRows));
             run(query, {m_sequence});
             while (query.next())
                 m_reserved << query.value(0).toLongLong();
@@ -923,8 +885,8 @@ private:
             m_columns << c;
             types << cols.value(1).toString();
         }
-        // Held rows go out as arrays unless a type has no plain array of its own (an array
-        // column, binary data: their array texts are not worth the trouble).
+        // Rows are held back only where every type has a plain array of its own (not an array
+        // column, not binary data: their array texts are not worth the trouble).
         const bool plain = std::none_of(types.begin(), types.end(), [](const QString &t) {
             return t.isEmpty() || t.endsWith(QLatin1Char(']')) || t == QLatin1String("bytea");
         });
@@ -1272,7 +1234,7 @@ private:
     QList<qint64> m_reserved;         // numbers of the key's sequence taken ahead
     QString m_sequence;
     bool m_sequenceLooked = false;
-    QStringList m_arrayTypes; // PostgreSQL: the columns' types, when held rows go as arrays
+    QStringList m_arrayTypes; // PostgreSQL: the columns' types, when rows can be held back
     QString m_name;
     bool m_readOnly;
     bool m_sqlite;
@@ -1310,7 +1272,7 @@ class SqlQueryCursor : public TCursor
 public:
     SqlQueryCursor(QSqlDatabase db, QString sql, TBoundValues params, QSqlQuery *statement)
         : m_db(std::move(db)), m_sql(std::move(sql)), m_params(std::move(params)),
-          m_sqlite(isSqlite(m_db)), m_query(m_db), m_serverSide(serverSideCandidate()),
+          m_sqlite(IsSqlite(m_db)), m_query(m_db), m_serverSide(serverSideCandidate()),
           m_statement(statement)
     {
     }

@@ -14,12 +14,12 @@
 
 namespace engine {
 
-namespace {
-
-bool isSqlite(const QSqlDatabase &db)
+bool IsSqlite(const QSqlDatabase &db)
 {
     return db.driver() && db.driver()->dbmsType() == QSqlDriver::SQLite;
 }
+
+namespace {
 
 QString closedMessage()
 {
@@ -131,7 +131,7 @@ TStatement::TStatement(const QSqlDatabase &db, const QString &sql) : d(std::make
 {
     d->sql = sql;
     d->driver = db.driver();
-    if (!isSqlite(db)) {
+    if (!IsSqlite(db)) {
         d->query.emplace(db);
         d->query->setForwardOnly(true);
         if (!d->query->prepare(sql))
@@ -301,7 +301,7 @@ sqlite3 *SqliteHandle(const QSqlDatabase &db)
 
 void FinalizeSqliteStatements(const QSqlDatabase &db)
 {
-    if (!isSqlite(db) || !db.isOpen())
+    if (!IsSqlite(db) || !db.isOpen())
         return;
     sqlite3 *h = SqliteHandle(db);
     Registry &r = registry();

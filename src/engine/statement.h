@@ -56,6 +56,9 @@ TBoundKind BoundKind(const QVariant &value);
 // The text of a value of kind Text.
 QString BoundText(const QVariant &value);
 
+// Whether a connection is one to SQLite.
+bool IsSqlite(const QSqlDatabase &db);
+
 // The handle of an open SQLite connection; throws EDBEngineError for any other connection.
 sqlite3 *SqliteHandle(const QSqlDatabase &db);
 

@@ -76,10 +76,7 @@ public:
         auto stored = [&](const QString &names, QList<int> &positions) {
             positions.clear();
             for (const QString &name : names.split(QLatin1Char(';'))) {
-                int found = -1;
-                for (int i = 0; i < columns.size() && found < 0; ++i)
-                    if (columns.at(i).Name.compare(name.trimmed(), Qt::CaseInsensitive) == 0)
-                        found = i;
+                const int found = engine::ColumnIndex(columns, name.trimmed());
                 if (found < 0)
                     return false;
                 positions << found;
@@ -502,13 +499,13 @@ int TImWorkstationToServer::ImportAuxTable(TTable &wst, TTable &central, const Q
 int TImWorkstationToServer::ImportLocalTable(TTable &wst, TTable &central, const QString &suffix,
                                              const QStringList &columns, const QString &prefix)
 {
+    const QString lid = prefix + QStringLiteral("LID");
+    const QString keys = lid + QStringLiteral(";WstGID");
     return mergeTable(
         wst, {&central}, true,
         [&]() -> std::function<bool()> {
             const std::vector<Copy> copies = resolveCopies(wst, central, columns);
-            const QString lid = prefix + QStringLiteral("LID");
             m_rowKey = lid;
-            const QString keys = lid + QStringLiteral(";WstGID");
             TField *ownField = wst.FieldByName(prefix + QStringLiteral("GID") + suffix);
             TField *lidField = wst.FieldByName(lid);
             TField *wstField = wst.FieldByName(QStringLiteral("WstGID"));
@@ -522,16 +519,16 @@ int TImWorkstationToServer::ImportLocalTable(TTable &wst, TTable &central, const
                 return true;
             };
         },
-        prefix + QStringLiteral("LID;WstGID"));
+        keys);
 }
 
 int TImWorkstationToServer::ImportDiagTable(TTable &wst, TTable &central)
 {
+    const QString keys = QStringLiteral("DocGID;DiagGID;DiagType");
     return mergeTable(
         wst, {&central}, false,
         [&]() -> std::function<bool()> {
             const std::vector<Copy> copies = resolveCopies(wst, central, SIEDM().colDocDiag);
-            const QString keys = QStringLiteral("DocGID;DiagGID;DiagType");
             m_rowKey = QStringLiteral("DocLID");
             TField *docField = wst.FieldByName(QStringLiteral("DocGID"));
             TField *diagField = wst.FieldByName(QStringLiteral("DiagGID"));
@@ -549,5 +546,5 @@ int TImWorkstationToServer::ImportDiagTable(TTable &wst, TTable &central)
                 return true;
             };
         },
-        QStringLiteral("DocGID;DiagGID;DiagType"));
+        keys);
 }

@@ -133,6 +133,16 @@ void TRplThread::Synchronize(const std::function<void()> &fn)
     QMetaObject::invokeMethod(this, fn, Qt::BlockingQueuedConnection);
 }
 
+// Posted without waiting for the window: the job goes on meanwhile, and the calls arrive in
+// order, before the end of the job.
+void TRplThread::post(std::function<void()> fn)
+{
+    if (QThread::currentThread() == thread())
+        fn();
+    else
+        QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection);
+}
+
 void WriteLogLine(QFile &file, const QString &message)
 {
     // The Russian convention, unambiguous whatever the machine's locale.
@@ -153,11 +163,7 @@ void TRplThread::Log(const QString &message)
 
 void TRplThread::LogProgress(const QString &message)
 {
-    if (QThread::currentThread() == thread())
-        m_window.AddMessage(message);
-    else
-        QMetaObject::invokeMethod(
-            this, [this, message] { m_window.AddMessage(message); }, Qt::QueuedConnection);
+    post([this, message] { m_window.AddMessage(message); });
     WriteLogLine(m_logFile, message);
 }
 
@@ -175,13 +181,7 @@ void TRplThread::UpdateGauge()
     if (percent == m_shownPercent)
         return;
     m_shownPercent = percent;
-    // Posted without waiting for it to be drawn: the copy goes on meanwhile, and the calls
-    // arrive in order, before the end of the job.
-    if (QThread::currentThread() == thread())
-        m_window.SetGauge(percent);
-    else
-        QMetaObject::invokeMethod(
-            this, [this, percent] { m_window.SetGauge(percent); }, Qt::QueuedConnection);
+    post([this, percent] { m_window.SetGauge(percent); });
 }
 
 void TRplThread::CheckTerminated()

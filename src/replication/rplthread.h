@@ -17,9 +17,9 @@ class TDataSet;
 //
 // Thread rules: the object is created, started and destroyed on the user-interface thread;
 // Execute() and everything it calls run on the worker thread, which reaches the window only
-// through Synchronize() (a blocking queued call into the user-interface thread; the gauge is
-// posted without waiting). Database connections used by Execute() must be opened on the worker
-// thread.
+// through Synchronize() (a blocking queued call into the user-interface thread; the gauge and
+// progress lines are posted without waiting). Database connections used by Execute() must be
+// opened on the worker thread.
 // The program's configuration (the global AppInfo) for a job made without its own; throws
 // when none is loaded.
 const TAppInfo &ProgramInfo();
@@ -109,6 +109,8 @@ protected:
 private:
     void run() final;
     void ThreadDone();
+    // Runs fn on the user-interface thread without waiting for it.
+    void post(std::function<void()> fn);
 
     TJobWindow &m_window;
     const TAppInfo &m_info;

@@ -1193,7 +1193,7 @@ private Q_SLOTS:
             {"rollback drops", "a;rollback;b;commit", "b", true},
             {"savepoint taken back", "a;save;b;back;c;commit", "a,c", true},
             {"a read sends first", "a;find a;b;commit", "a,b", true},
-            {"more than a group", "70;commit", "70", true},
+            {"more than a group", "260;commit", "260", true},
             {"refused row", "a;b;a;commit", "", true},
             {"edited after post", "a;b;rename;commit", "a,b2", true},
             {"no key: edited after post", "a;b;rename;commit", "a,b2", false},
