@@ -13,7 +13,6 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <atomic>
-#include <cstdio>
 #include <optional>
 
 namespace {
@@ -41,19 +40,13 @@ QString engineMessage(const QSqlError &error)
 
 namespace {
 
-// "yyyy-MM-ddTHH:mm:ss.zzz" of the date-time's own date and time, as QDateTime::toString makes
-// it, without its look-up of the time zone (a text per bound date adds up over an import);
-// nullopt for a year outside 1..9999.
 std::optional<QString> timestampText(const QDateTime &dt)
 {
-    const QDate d = dt.date();
-    const QTime t = dt.time();
-    if (d.year() < 1 || d.year() > 9999 || !t.isValid())
-        return std::nullopt;
     char text[24];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", d.year(), d.month(),
-                  d.day(), t.hour(), t.minute(), t.second(), t.msec());
-    return QString::fromLatin1(text);
+    const int n = engine::TimestampText(dt, text);
+    if (n == 0)
+        return std::nullopt;
+    return QString::fromLatin1(text, n);
 }
 
 } // namespace
@@ -194,6 +187,12 @@ void TDatabase::openSql(const QString &qtDriver)
                         // SQLite refuses to change functions while a statement is active.
                         QSqlQuery q(db);
                         q.exec(QStringLiteral("PRAGMA foreign_keys=OFF"));
+                        if (!ReadOnly) {
+                            // A commit waits for one write of the log, not for the
+                            // journal and the database file in turn.
+                            q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+                            q.exec(QStringLiteral("PRAGMA synchronous=FULL"));
+                        }
                         q.finish();
                     }
                     try {
@@ -295,6 +294,22 @@ void TDatabase::Commit()
             throw EDBEngineError(engineMessage(db.lastError()));
     }
     m_inTransaction = false;
+}
+
+void TDatabase::DeferDurability(bool on)
+{
+    if (!m_connected || m_driver != QLatin1String("SQLITE") || ReadOnly)
+        return;
+    QSqlQuery q(Sql());
+    if (!q.exec(on ? QStringLiteral("PRAGMA synchronous=NORMAL")
+                   : QStringLiteral("PRAGMA synchronous=FULL")))
+        throw EDBEngineError(engineMessage(q.lastError()));
+}
+
+void TDatabase::MakeDurable()
+{
+    if (m_connected && m_driver == QLatin1String("SQLITE") && !ReadOnly)
+        engine::SyncSqliteLog(Sql());
 }
 
 void TDatabase::Rollback()

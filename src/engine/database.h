@@ -64,6 +64,13 @@ public:
     quint64 RollbackCount() const { return m_rollbacks; }
     void NoteRollback();
 
+    // Durability deferred: commits of an SQLite database return without waiting for the disk
+    // (the log keeps them safe from a crash of the program, not of the machine) until
+    // MakeDurable, which waits for everything committed so far. For a job committing many small
+    // transactions. Nothing for other databases, whose commits always wait.
+    void DeferDurability(bool on);
+    void MakeDurable();
+
     // Writes that datasets hold back to send in groups (TDataSet::SetGroupInserts): sent before
     // the transaction commits and before a savepoint is set, dropped when work is taken back or
     // the connection closes. A commit whose writes cannot be sent rolls the transaction back.

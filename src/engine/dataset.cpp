@@ -4,7 +4,9 @@
 #include "engine/database.h"
 #include "engine/statement.h"
 
+#include <QVarLengthArray>
 #include <cmath>
+#include <cstring>
 
 using engine::IsNullValue;
 using engine::TRow;
@@ -57,13 +59,15 @@ QList<int> columnPositions(const QList<TColumn> &columns, const QStringList &nam
     return positions;
 }
 
-// Key values as one text, the same for equal whole numbers whatever type holds them; false
-// when a value is Null or no whole number.
-bool keptKey(const QVariantList &values, QString &key)
+// Key values as bytes, the same for equal whole numbers whatever type holds them; false when a
+// value is Null or no whole number.
+bool keptKey(const QVariant *values, qsizetype count, QByteArray &key)
 {
-    key.clear();
-    for (const QVariant &v : values) {
-        qlonglong n = 0;
+    key.resize(count * qsizetype(sizeof(qint64)));
+    char *out = key.data();
+    for (qsizetype i = 0; i < count; ++i) {
+        const QVariant &v = values[i];
+        qint64 n = 0;
         switch (engine::BoundKind(v)) {
         case engine::TBoundKind::Integer:
             n = v.toLongLong();
@@ -72,25 +76,60 @@ bool keptKey(const QVariantList &values, QString &key)
             const double d = v.toDouble();
             if (!(std::fabs(d) < 9.0e15) || d != std::floor(d))
                 return false;
-            n = static_cast<qlonglong>(d);
+            n = static_cast<qint64>(d);
             break;
         }
         default: // Null, or no number
             return false;
         }
-        key += QString::number(n);
-        key += QLatin1Char(';');
+        std::memcpy(out + i * qsizetype(sizeof n), &n, sizeof n);
     }
     return true;
 }
 
-bool keptKey(const TRow &row, const QList<int> &columns, QString &key)
+bool keptKey(const QVariantList &values, QByteArray &key)
 {
-    QVariantList values;
-    values.reserve(columns.size());
+    return keptKey(values.constData(), values.size(), key);
+}
+
+bool keptKey(const TRow &row, const QList<int> &columns, QByteArray &key)
+{
+    QVarLengthArray<QVariant, 4> values;
     for (int c : columns)
-        values << row.value(c);
-    return keptKey(values, key);
+        values.append(row.value(c));
+    return keptKey(values.constData(), values.size(), key);
+}
+
+// The memo key of a look-up: the look-up's handle and its values, as bytes.
+QByteArray memoKey(int handle, const QVariantList &values)
+{
+    QByteArray key;
+    key.reserve(8 + 12 * values.size());
+    auto raw = [&key](const auto &v) {
+        key.append(reinterpret_cast<const char *>(&v), qsizetype(sizeof v));
+    };
+    raw(handle);
+    for (const QVariant &v : values) {
+        switch (engine::BoundKind(v)) {
+        case engine::TBoundKind::Integer:
+            key.append('i');
+            raw(v.toLongLong());
+            break;
+        case engine::TBoundKind::Float:
+            key.append('f');
+            raw(v.toDouble());
+            break;
+        default: {
+            const QString text = v.toString();
+            key.append('t');
+            raw(v.typeId());
+            raw(text.size());
+            key.append(reinterpret_cast<const char *>(text.constData()),
+                       text.size() * qsizetype(sizeof(QChar)));
+        }
+        }
+    }
+    return key;
 }
 
 } // namespace
@@ -238,7 +277,7 @@ void TDataSet::Open()
     cursor->Open(filter);
     m_cursor = std::move(cursor);
     m_lookupCursor.reset();
-    m_resolved.clear();
+    forgetPlans();
     try {
         buildFields();
     } catch (...) {
@@ -282,7 +321,7 @@ void TDataSet::Close()
     SetGroupInserts(false);
     m_lookupCursor.reset(); // a look-up after a change of table or SQL reads the new one
     m_lookupMemo.clear();
-    m_resolved.clear();
+    forgetPlans();
     m_kept.clear();
     if (!Active())
         return;
@@ -337,6 +376,7 @@ void TDataSet::buildFields()
     }
     m_lookupCache = QList<QVariant>(m_lookupDefs.size());
     m_lookupCached = QList<bool>(m_lookupDefs.size(), false);
+    m_derived.assign(size_t(m_lookupDefs.size()), DerivedKeys{});
 }
 
 void TDataSet::takeRow(bool found, TRow &row)
@@ -504,18 +544,27 @@ QVariant TDataSet::computeLookup(const TField &field) const
     QVariant result;
     try {
         const TLookupFieldDef &def = *field.m_lookup;
+        DerivedKeys &derived = m_derived.at(size_t(idx));
+        if (derived.handle < 0) {
+            derived.fields.clear();
+            for (const QString &name : splitNames(def.KeyFields))
+                derived.fields.push_back(FieldByName(name));
+            derived.handle =
+                def.LookupDataSet->LookupHandle(def.LookupKeyFields, def.LookupResultField);
+        }
         QVariantList keys;
+        keys.reserve(qsizetype(derived.fields.size()));
         bool anyNull = false;
-        for (const QString &name : splitNames(def.KeyFields)) {
-            const QVariant v = FieldByName(name)->AsVariant();
+        for (const TField *key : derived.fields) {
+            QVariant v = key->AsVariant();
             if (IsNullValue(v)) {
                 anyNull = true;
                 break;
             }
-            keys << v;
+            keys << std::move(v);
         }
         if (!anyNull && !keys.isEmpty())
-            result = def.LookupDataSet->Lookup(def.LookupKeyFields, keys, def.LookupResultField);
+            result = def.LookupDataSet->Lookup(derived.handle, keys);
     } catch (...) {
         --m_lookupDepth;
         throw;
@@ -726,24 +775,43 @@ bool TDataSet::Locate(const QString &keyFields, const QVariantList &values, TLoc
 QVariant TDataSet::Lookup(const QString &keyFields, const QVariantList &values,
                           const QString &resultField)
 {
+    return Lookup(LookupHandle(keyFields, resultField), values);
+}
+
+int TDataSet::LookupHandle(const QString &keyFields, const QString &resultField)
+{
+    for (size_t i = 0; i < m_plans.size(); ++i)
+        if (m_plans[i].keyFields == keyFields && m_plans[i].resultField == resultField)
+            return int(i);
+    m_plans.push_back(LookupPlan{keyFields, resultField, {}, {}, false});
+    return int(m_plans.size() - 1);
+}
+
+void TDataSet::forgetPlans()
+{
+    for (LookupPlan &plan : m_plans)
+        plan.resolved = false;
+}
+
+QVariant TDataSet::Lookup(int handle, const QVariantList &values)
+{
     engine::TCursor *cursor = lookupCursor();
     // Names are resolved once: a look-up runs for every row of a long walk.
-    auto resolve = [&](const QString &names) -> const QList<int> & {
-        auto it = m_resolved.constFind(names);
-        if (it == m_resolved.constEnd())
-            it = m_resolved.insert(names,
-                                   columnPositions(cursor->Columns(), splitNames(names), *this));
-        return it.value();
-    };
-    const QList<int> keys = resolve(keyFields);
-    const QList<int> results = resolve(resultField);
+    LookupPlan &plan = m_plans.at(size_t(handle));
+    if (!plan.resolved) {
+        plan.keys = columnPositions(cursor->Columns(), splitNames(plan.keyFields), *this);
+        plan.results = columnPositions(cursor->Columns(), splitNames(plan.resultField), *this);
+        plan.resolved = true;
+    }
+    const QList<int> &keys = plan.keys;
+    const QList<int> &results = plan.results;
     if (keys.size() != values.size())
         throw EDatabaseError(
-            QStringLiteral("Число значений не совпадает с числом полей: %1").arg(keyFields));
+            QStringLiteral("Число значений не совпадает с числом полей: %1").arg(plan.keyFields));
     for (const QVariant &v : values)
         if (IsNullValue(v))
             return {};
-    QString memoKey;
+    QByteArray memo;
     if (CacheLookups) {
         lookupMemoCurrent();
         const KeptRows *group = nullptr;
@@ -760,10 +828,8 @@ QVariant TDataSet::Lookup(const QString &keyFields, const QVariantList &values,
                 answer << at(c);
             return answer;
         }
-        memoKey = keyFields + QChar(0x1f) + resultField;
-        for (const QVariant &v : values)
-            memoKey += QChar(0x1f) + QString::number(v.typeId()) + QLatin1Char(':') + v.toString();
-        if (const auto it = m_lookupMemo.constFind(memoKey); it != m_lookupMemo.constEnd())
+        memo = memoKey(handle, values);
+        if (const auto it = m_lookupMemo.constFind(memo); it != m_lookupMemo.constEnd())
             return it.value();
     }
     QVariantList found;
@@ -774,7 +840,7 @@ QVariant TDataSet::Lookup(const QString &keyFields, const QVariantList &values,
         // Bounded: a long run keeps the answers of its recent rows.
         if (m_lookupMemo.size() >= 1024)
             m_lookupMemo.clear();
-        m_lookupMemo.insert(memoKey, answer);
+        m_lookupMemo.insert(memo, answer);
     }
     return answer;
 }
@@ -785,7 +851,7 @@ engine::TCursor *TDataSet::lookupCursor()
         return m_cursor.get();
     if (!m_lookupCursor) {
         m_lookupCursor = OpenReader();
-        m_resolved.clear();
+        forgetPlans();
     }
     return m_lookupCursor.get();
 }
@@ -805,7 +871,7 @@ const std::optional<TRow> *TDataSet::keptRow(const QList<int> &columns, const QL
                                              const QVariantList &values,
                                              const KeptRows **from) const
 {
-    QString key;
+    QByteArray key;
     if (m_kept.empty() || !keptKey(values, key))
         return nullptr;
     for (const KeptRows &group : m_kept) {
@@ -849,7 +915,7 @@ TRow keptPart(const TRow &row, const QList<int> &kept)
 // they said, except that a key known to have no row now has the inserted one.
 void TDataSet::keepTrue(const TRow *oldRow, const TRow *newRow, bool inserted)
 {
-    QString key;
+    QByteArray key;
     for (KeptRows &group : m_kept) {
         if (oldRow && keptKey(*oldRow, group.columns, key))
             group.rows.remove(key);
@@ -897,8 +963,8 @@ void TDataSet::KeepRows(const QString &keyFields, const QList<QVariantList> &key
         return g.columns == columns && g.kept.isEmpty();
     });
     QList<QVariantList> wanted;
-    QHash<QString, int> matches; // asked key -> rows found
-    QString key;
+    QHash<QByteArray, int> matches; // asked key -> rows found
+    QByteArray key;
     for (const QVariantList &values : keys) {
         if (values.size() != columns.size() || !keptKey(values, key) || group->rows.contains(key) ||
             matches.contains(key) ||
@@ -909,13 +975,13 @@ void TDataSet::KeepRows(const QString &keyFields, const QList<QVariantList> &key
     }
     if (wanted.isEmpty())
         return;
-    QHash<QString, TRow> found;
+    QHash<QByteArray, TRow> found;
     // Partial rows come as the kept columns, then the key columns.
     QList<int> keyAt = columns;
     for (int i = 0; !kept.isEmpty() && i < keyAt.size(); ++i)
         keyAt[i] = int(kept.size()) + i;
     const bool read = cursor->LocateMany(columns, wanted, kept, [&](const TRow &row) {
-        QString k;
+        QByteArray k;
         const auto it = keptKey(row, keyAt, k) ? matches.find(k) : matches.end();
         if (it == matches.end())
             return;

@@ -193,6 +193,10 @@ public:
     // up without being opened.
     QVariant Lookup(const QString &keyFields, const QVariantList &values,
                     const QString &resultField);
+    // The same look-up by names resolved once: LookupHandle gives a handle, valid for the life
+    // of the dataset, for the Lookup by handle.
+    int LookupHandle(const QString &keyFields, const QString &resultField);
+    QVariant Lookup(int handle, const QVariantList &values);
     // With CacheLookups: reads at once the rows whose keyFields (whole-number columns) equal
     // each of keys, and keeps them, with the keys that have no row, for Lookup and exact Locate
     // by the same fields; with resultFields only those columns are kept, for Lookup alone. The
@@ -288,7 +292,7 @@ private:
     {
         QList<int> columns;
         QList<int> kept; // empty: whole rows
-        QHash<QString, std::optional<engine::TRow>> rows;
+        QHash<QByteArray, std::optional<engine::TRow>> rows;
     };
     engine::TCursor *lookupCursor();
     void lookupMemoCurrent();
@@ -301,10 +305,27 @@ private:
 
     std::unique_ptr<engine::TCursor> m_cursor;
     std::unique_ptr<engine::TCursor> m_lookupCursor; // for Lookup on an inactive dataset
-    QHash<QString, QVariant> m_lookupMemo;           // Lookup answers kept by CacheLookups
+    QHash<QByteArray, QVariant> m_lookupMemo;        // Lookup answers kept by CacheLookups
     quint64 m_lookupMemoRollbacks = 0;
     std::vector<KeptRows> m_kept;
-    QHash<QString, QList<int>> m_resolved; // column names of look-ups -> positions
+    // Look-ups by handle: their names, and the columns resolved in the cursor that serves them.
+    struct LookupPlan
+    {
+        QString keyFields;
+        QString resultField;
+        QList<int> keys;
+        QList<int> results;
+        bool resolved = false;
+    };
+    std::vector<LookupPlan> m_plans;
+    void forgetPlans();
+    // Per derived column, found at its first use while open: its key fields and look-up.
+    struct DerivedKeys
+    {
+        std::vector<const TField *> fields;
+        int handle = -1;
+    };
+    mutable std::vector<DerivedKeys> m_derived;
     TDatabase *m_groupInserts = nullptr;   // the database that sends the held inserts
     std::vector<std::unique_ptr<TField>> m_fields;
     QList<TLookupFieldDef> m_lookupDefs;

@@ -7,6 +7,7 @@
 #include <QLocale>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace engine {
 
@@ -91,6 +92,43 @@ bool toDouble(const QVariant &value, double &out)
     }
 }
 
+// The texts a database keeps ("yyyy-MM-dd", "yyyy-MM-ddTHH:mm:ss", "yyyy-MM-ddTHH:mm:ss.zzz"),
+// read without the general parser: a table read back holds one in every date column.
+std::optional<QDateTime> storedTimestamp(const QString &text)
+{
+    const qsizetype n = text.size();
+    if (n != 10 && n != 19 && n != 23)
+        return std::nullopt;
+    const QChar *c = text.constData();
+    auto number = [c](int from, int length, int &out) {
+        out = 0;
+        for (int i = from; i < from + length; ++i) {
+            const char16_t ch = c[i].unicode();
+            if (ch < u'0' || ch > u'9')
+                return false;
+            out = out * 10 + (ch - u'0');
+        }
+        return true;
+    };
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, ms = 0;
+    if (!number(0, 4, y) || c[4] != u'-' || !number(5, 2, mo) || c[7] != u'-' ||
+        !number(8, 2, d))
+        return std::nullopt;
+    if (n >= 19 && ((c[10] != u'T' && c[10] != u' ') || !number(11, 2, h) || c[13] != u':' ||
+                    !number(14, 2, mi) || c[16] != u':' || !number(17, 2, s)))
+        return std::nullopt;
+    if (n == 23 && (c[19] != u'.' || !number(20, 3, ms)))
+        return std::nullopt;
+    const QDate date(y, mo, d);
+    const QTime time(h, mi, s, ms);
+    if (!date.isValid() || !time.isValid())
+        return std::nullopt;
+    QDateTime dt(date, time);
+    if (!dt.isValid())
+        return std::nullopt;
+    return dt;
+}
+
 QDateTime toDateTime(const QVariant &value, bool &ok)
 {
     ok = true;
@@ -99,6 +137,8 @@ QDateTime toDateTime(const QVariant &value, bool &ok)
     if (value.typeId() == QMetaType::QDate)
         return value.toDate().startOfDay();
     if (value.typeId() == QMetaType::QString) {
+        if (auto stored = storedTimestamp(*static_cast<const QString *>(value.constData())))
+            return *stored;
         const QString text = value.toString().trimmed();
         QDateTime dt = QDateTime::fromString(text, Qt::ISODateWithMs);
         if (!dt.isValid())
@@ -219,8 +259,13 @@ QVariant ConvertValue(const QVariant &value, TFieldType type, int size, const QS
         return d != 0.0;
     }
     case TFieldType::ftDate: {
+        if (value.typeId() == QMetaType::QDate)
+            return value.toDate().startOfDay();
         bool ok = false;
         const QDateTime dt = toDateTime(value, ok);
+        // Already the start of its day (a local midnight that exists).
+        if (ok && dt.timeSpec() == Qt::LocalTime && dt.time() == QTime(0, 0) && dt.isValid())
+            return dt;
         if (!ok)
             badValue(value, type, fieldName);
         return dt.date().startOfDay();

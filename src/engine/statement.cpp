@@ -46,6 +46,7 @@ struct TStatement::Impl
         throw EDBEngineError(db ? QString::fromUtf8(sqlite3_errmsg(db)) : closedMessage(), sql);
     }
     void bind(int index, const QVariant &value);
+    void bindOther(int index, const QVariant &value);
     bool step();
 };
 
@@ -83,7 +84,50 @@ TStatement::Impl::~Impl()
 
 void TStatement::Impl::bind(int index, const QVariant &given)
 {
-    const QVariant value = BindableValue(given, driver);
+    int rc = SQLITE_OK;
+    // The common types straight from the variant: a statement runs for every row of a job.
+    const void *data = given.constData();
+    switch (given.typeId()) {
+    case QMetaType::Int:
+        rc = sqlite3_bind_int64(stmt, index, *static_cast<const int *>(data));
+        break;
+    case QMetaType::LongLong:
+        rc = sqlite3_bind_int64(stmt, index, *static_cast<const qlonglong *>(data));
+        break;
+    case QMetaType::Double:
+        rc = sqlite3_bind_double(stmt, index, *static_cast<const double *>(data));
+        break;
+    case QMetaType::QString: {
+        // A variant holding a text is no Null, even an empty or null text; SQLite would take a
+        // null pointer for a Null.
+        const QString &text = *static_cast<const QString *>(data);
+        rc = text.isEmpty() ? sqlite3_bind_text(stmt, index, "", 0, SQLITE_STATIC)
+                            : sqlite3_bind_text16(stmt, index, text.constData(),
+                                                  int(text.size() * qsizetype(sizeof(QChar))),
+                                                  SQLITE_TRANSIENT);
+        break;
+    }
+    case QMetaType::QDateTime: {
+        // The ISO text of a local date-time, which carries no offset.
+        const QDateTime &dt = *static_cast<const QDateTime *>(data);
+        char text[24];
+        const int n = dt.timeSpec() == Qt::LocalTime ? TimestampText(dt, text) : 0;
+        if (n > 0) {
+            rc = sqlite3_bind_text(stmt, index, text, n, SQLITE_TRANSIENT);
+            break;
+        }
+        [[fallthrough]];
+    }
+    default:
+        bindOther(index, BindableValue(given, driver));
+        return;
+    }
+    if (rc != SQLITE_OK)
+        fail();
+}
+
+void TStatement::Impl::bindOther(int index, const QVariant &value)
+{
     int rc = SQLITE_OK;
     switch (BoundKind(value)) {
     case TBoundKind::Null:
@@ -288,6 +332,33 @@ QString BoundText(const QVariant &value)
     }
 }
 
+int TimestampText(const QDateTime &dt, char (&text)[24])
+{
+    const QDate d = dt.date();
+    const QTime t = dt.time();
+    if (d.year() < 1 || d.year() > 9999 || !t.isValid())
+        return 0;
+    auto put = [&text](int at, int value, int digits) {
+        for (int i = at + digits - 1; i >= at; --i, value /= 10)
+            text[i] = char('0' + value % 10);
+    };
+    put(0, d.year(), 4);
+    text[4] = '-';
+    put(5, d.month(), 2);
+    text[7] = '-';
+    put(8, d.day(), 2);
+    text[10] = 'T';
+    put(11, t.hour(), 2);
+    text[13] = ':';
+    put(14, t.minute(), 2);
+    text[16] = ':';
+    put(17, t.second(), 2);
+    text[19] = '.';
+    put(20, t.msec(), 3);
+    text[23] = '\0';
+    return 23;
+}
+
 sqlite3 *SqliteHandle(const QSqlDatabase &db)
 {
     const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
@@ -297,6 +368,17 @@ sqlite3 *SqliteHandle(const QSqlDatabase &db)
     if (!h)
         throw EDBEngineError(QStringLiteral("Соединение с базой SQLite не открыто"));
     return h;
+}
+
+void SyncSqliteLog(const QSqlDatabase &db)
+{
+    sqlite3 *h = SqliteHandle(db);
+    sqlite3_file *log = nullptr;
+    if (sqlite3_file_control(h, "main", SQLITE_FCNTL_JOURNAL_POINTER, &log) != SQLITE_OK ||
+        !log || !log->pMethods)
+        return; // no log open: nothing waits
+    if (log->pMethods->xSync(log, SQLITE_SYNC_NORMAL) != SQLITE_OK)
+        throw EDBEngineError(QStringLiteral("Не удалось записать журнал базы данных на диск"));
 }
 
 void FinalizeSqliteStatements(const QSqlDatabase &db)

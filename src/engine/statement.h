@@ -2,6 +2,7 @@
 
 #include "engine/cursor.h"
 
+#include <QDateTime>
 #include <QSqlDatabase>
 #include <QString>
 #include <QVariant>
@@ -56,11 +57,20 @@ TBoundKind BoundKind(const QVariant &value);
 // The text of a value of kind Text.
 QString BoundText(const QVariant &value);
 
+// "yyyy-MM-ddTHH:mm:ss.zzz" of a date-time's own date and time, as QDateTime::toString makes
+// it, without its look-up of the time zone (a text per bound date adds up over an import); the
+// length (23), or 0 for a year outside 1..9999.
+int TimestampText(const QDateTime &dt, char (&text)[24]);
+
 // Whether a connection is one to SQLite.
 bool IsSqlite(const QSqlDatabase &db);
 
 // The handle of an open SQLite connection; throws EDBEngineError for any other connection.
 sqlite3 *SqliteHandle(const QSqlDatabase &db);
+
+// Waits until what was committed on an SQLite connection is on the disk: the log (or journal)
+// file is synchronised. Throws EDBEngineError when the system refuses.
+void SyncSqliteLog(const QSqlDatabase &db);
 
 // Finalises the native statements of an SQLite connection: SQLite does not close a connection
 // that still has statements, and Qt's driver knows only its own. Call before closing it; a

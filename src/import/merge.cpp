@@ -281,6 +281,7 @@ int TImWorkstationToServer::walk(TTable &wst, const std::function<bool()> &row, 
     {
         TImWorkstationToServer &job;
         TDatabase &db;
+        bool deferred = false;
         ~EndWalk()
         {
             job.m_walk.active = false;
@@ -290,8 +291,21 @@ int TImWorkstationToServer::walk(TTable &wst, const std::function<bool()> &row, 
                 } catch (...) {
                 }
             }
+            if (!deferred)
+                return;
+            // Windows committed before a failure stay, and reach the disk.
+            try {
+                db.MakeDurable();
+                db.DeferDurability(false);
+            } catch (...) {
+            }
         }
     } endWalk{*this, db};
+    // A window's commit does not wait for the disk; the walk's end waits once for them all.
+    if (!m_dryRun && !db.InTransaction()) {
+        db.DeferDurability(true);
+        endWalk.deferred = true;
+    }
 
     // Rows up to this index go one window each, after a window failed.
     int replayThrough = -1;
@@ -394,6 +408,8 @@ int TImWorkstationToServer::walk(TTable &wst, const std::function<bool()> &row, 
         }
     }
     commitWindow();
+    if (endWalk.deferred)
+        db.MakeDurable();
     return m_walk.committed;
 }
 
