@@ -381,7 +381,7 @@ void TDataSet::buildFields()
 
 void TDataSet::takeRow(bool found, TRow &row)
 {
-    m_lookupCached.fill(false);
+    forgetDerivedValues();
     if (found) {
         m_row = std::move(row);
         m_hasRow = true;
@@ -456,7 +456,7 @@ void TDataSet::Next()
     TRow row;
     if (m_cursor->Next(row)) {
         m_row = std::move(row);
-        m_lookupCached.fill(false);
+        forgetDerivedValues();
         m_bof = false;
         NotifyScroll();
     } else {
@@ -593,7 +593,7 @@ void TDataSet::setFieldValue(TField &field, const QVariant &value)
                       sameValue(m_oldRow.at(field.m_storedIndex), converted);
     if (!same && !m_changed.contains(field.m_storedIndex))
         m_changed << field.m_storedIndex;
-    m_lookupCached.fill(false);
+    forgetDerivedValues();
 }
 
 void TDataSet::Append()
@@ -608,7 +608,7 @@ void TDataSet::Append()
     m_row = TRow(static_cast<qsizetype>(m_cursor->Columns().size()));
     m_changed.clear();
     m_state = TDataSetState::dsInsert;
-    m_lookupCached.fill(false);
+    forgetDerivedValues();
 }
 
 void TDataSet::Edit()
@@ -653,7 +653,7 @@ void TDataSet::Post()
     m_changed.clear();
     m_oldRow.clear();
     m_savedRow.clear();
-    m_lookupCached.fill(false);
+    forgetDerivedValues();
     if (AfterPost)
         AfterPost(*this);
     notifyMasterChange();
@@ -674,7 +674,7 @@ void TDataSet::Cancel()
     m_changed.clear();
     m_oldRow.clear();
     m_savedRow.clear();
-    m_lookupCached.fill(false);
+    forgetDerivedValues();
 }
 
 void TDataSet::Delete()
@@ -734,10 +734,16 @@ void TDataSet::Refresh()
 
 QList<int> TDataSet::resolveColumns(const QString &names, QStringList *split) const
 {
+    // A walk locates by the same names row after row.
+    if (!split && m_lastResolvedValid && names == m_lastResolved.first)
+        return m_lastResolved.second;
     const QStringList list = splitNames(names);
     if (split)
         *split = list;
-    return columnPositions(m_cursor->Columns(), list, *this);
+    QList<int> positions = columnPositions(m_cursor->Columns(), list, *this);
+    m_lastResolved = {names, positions};
+    m_lastResolvedValid = true;
+    return positions;
 }
 
 bool TDataSet::Locate(const QString &keyFields, const QVariantList &values, TLocateOptions options)
@@ -789,6 +795,7 @@ int TDataSet::LookupHandle(const QString &keyFields, const QString &resultField)
 
 void TDataSet::forgetPlans()
 {
+    m_lastResolvedValid = false;
     for (LookupPlan &plan : m_plans)
         plan.resolved = false;
 }

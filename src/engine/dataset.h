@@ -279,7 +279,16 @@ private:
     QVariant fieldValue(const TField &field) const;
     void setFieldValue(TField &field, const QVariant &value);
     QVariant computeLookup(const TField &field) const;
+    // The current row changed: its derived columns are computed again when read.
+    void forgetDerivedValues()
+    {
+        if (!m_lookupCached.isEmpty())
+            m_lookupCached.fill(false);
+    }
     QList<int> resolveColumns(const QString &names, QStringList *split = nullptr) const;
+    // The names resolved last and their columns, while the dataset stays open.
+    mutable std::pair<QString, QList<int>> m_lastResolved;
+    mutable bool m_lastResolvedValid = false;
     void takeRow(bool found, engine::TRow &row);
     void buildFields();
     engine::TRowFilter currentFilter() const;

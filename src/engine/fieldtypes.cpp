@@ -179,14 +179,26 @@ QVariant ConvertValue(const QVariant &value, TFieldType type, int size, const QS
              (size <= 0 || static_cast<const QString *>(value.constData())->size() <= size)))
             return value;
         break;
-    case QMetaType::Int:
-        if (type == TFieldType::ftInteger)
+    case QMetaType::Int: {
+        const int n = *static_cast<const int *>(value.constData());
+        if (type == TFieldType::ftInteger || (type == TFieldType::ftSmallint && n >= -32768 &&
+                                              n <= 32767))
             return value;
+        if (type == TFieldType::ftLargeint)
+            return QVariant(static_cast<qlonglong>(n));
         break;
-    case QMetaType::LongLong:
+    }
+    case QMetaType::LongLong: {
+        // A whole number read from a database into a narrower column.
+        const qlonglong n = *static_cast<const qlonglong *>(value.constData());
         if (type == TFieldType::ftLargeint)
             return value;
+        if ((type == TFieldType::ftInteger && n >= std::numeric_limits<int>::min() &&
+             n <= std::numeric_limits<int>::max()) ||
+            (type == TFieldType::ftSmallint && n >= -32768 && n <= 32767))
+            return QVariant(static_cast<int>(n));
         break;
+    }
     case QMetaType::Double:
         if (type == TFieldType::ftFloat)
             return value;

@@ -481,27 +481,37 @@ public:
         sendHeld();
         checkWritable();
         const qsizetype n = m_columns.size();
-        TRow stored(n);
-        TBoundValues params;
-        params.reserve(n);
+        // The row as stored: its values, Null as Null; the statement binds them all but the
+        // columns left to their defaults.
+        TRow stored = std::move(row);
+        stored.resize(n);
         QList<int> shape{-3};
+        bool skipped = false;
         for (int i = 0; i < n; ++i) {
-            const QVariant v = i < row.size() ? row.at(i) : QVariant();
-            const bool null = IsNullValue(v);
-            if (null && m_filled.contains(i)) {
+            QVariant &v = stored[i];
+            if (!IsNullValue(v))
+                continue;
+            if (v.isValid())
+                v = QVariant();
+            if (m_filled.contains(i)) {
                 shape << i;
-                if (m_defaulted.contains(i))
-                    continue;
+                skipped = skipped || m_defaulted.contains(i);
             }
-            if (!null)
-                stored[i] = v;
-            params << (null ? QVariant() : v);
         }
         auto it = m_shapes.find(shape);
         if (it == m_shapes.end())
             it = m_shapes.insert(shape, prepared(insertSql(shape)));
         TStatement &query = it.value();
-        run(query, params);
+        if (!skipped) {
+            run(query, stored);
+        } else {
+            TBoundValues params;
+            params.reserve(n);
+            for (int i = 0; i < n; ++i)
+                if (!IsNullValue(stored.at(i)) || !m_defaulted.contains(i))
+                    params << stored.at(i);
+            run(query, params);
+        }
         if (!readsBackWhole() && lastIdOnly(shape)) {
             const QVariant rowid = query.lastInsertId();
             query.finish();
