@@ -310,12 +310,12 @@ struct RowKeyLess
     }
 };
 
-TRow toTRow(const paradox::Row &row)
+TRow toTRow(paradox::Row &&row)
 {
     TRow out;
     out.reserve(static_cast<qsizetype>(row.size()) + 1);
-    for (const QVariant &v : row)
-        out.append(v);
+    for (QVariant &v : row)
+        out.append(std::move(v));
     return out;
 }
 
@@ -626,7 +626,7 @@ private:
     {
         paradox::Row r;
         while (m_reader->next(r)) {
-            TRow candidate = toTRow(r);
+            TRow candidate = toTRow(std::move(r));
             const qint64 ordinal = m_streamOrdinal++;
             if (!passes(candidate))
                 continue;
@@ -647,7 +647,7 @@ private:
         paradox::Row r;
         while (m_reader->next(r)) {
             if (m_streamOrdinal++ == ordinal) {
-                row = toTRow(r);
+                row = toTRow(std::move(r));
                 if (!m_keyed)
                     row.append(ordinal);
                 m_current = keyOf(row, ordinal);
@@ -667,7 +667,7 @@ private:
         paradox::Row r;
         qint64 ordinal = 0;
         while (m_lookupReader->next(r)) {
-            if (!visit(toTRow(r), ordinal++))
+            if (!visit(toTRow(std::move(r)), ordinal++))
                 return;
         }
     }
@@ -711,7 +711,7 @@ private:
         qint64 ordinal = 0;
         std::map<RowKey, TRow, RowKeyLess> rows;
         while (reader.next(r)) {
-            TRow row = toTRow(r);
+            TRow row = toTRow(std::move(r));
             if (!m_keyed)
                 row.append(ordinal);
             rows.emplace(keyOf(row, ordinal), std::move(row));

@@ -15,6 +15,7 @@
 #include <QSqlRecord>
 #include <QSqlResult>
 #include <algorithm>
+#include <charconv>
 #include <deque>
 #include <sqlite3.h>
 
@@ -679,7 +680,9 @@ private:
         TBoundValues params;
         params.reserve(n);
         for (qsizetype c = 0; c < n; ++c) {
-            QString array(QLatin1Char('{'));
+            QString array;
+            array.reserve(rows * 12);
+            array += QLatin1Char('{');
             for (qsizetype r = 0; r < rows; ++r) {
                 if (r > 0)
                     array += QLatin1Char(',');
@@ -693,9 +696,47 @@ private:
     }
 
     // An element of a PostgreSQL array text: NULL, a number, or a quoted text in which quotes
-    // and backslashes are escaped.
+    // and backslashes are escaped. The common types go straight from the variant: a group is
+    // 256 rows of every column.
     void appendArrayElement(QString &array, const QVariant &value) const
     {
+        char digits[32];
+        const void *data = value.constData();
+        switch (value.isNull() ? QMetaType::UnknownType : value.typeId()) {
+        case QMetaType::Int:
+        case QMetaType::LongLong: {
+            const qlonglong n = value.typeId() == QMetaType::Int
+                                    ? *static_cast<const int *>(data)
+                                    : *static_cast<const qlonglong *>(data);
+            const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+            array += QLatin1StringView(digits, end - digits);
+            return;
+        }
+        case QMetaType::QString: {
+            const QString &text = *static_cast<const QString *>(data);
+            array += QLatin1Char('"');
+            if (!text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\\')))
+                array += text;
+            else
+                appendEscaped(array, text);
+            array += QLatin1Char('"');
+            return;
+        }
+        case QMetaType::QDateTime: {
+            const QDateTime &dt = *static_cast<const QDateTime *>(data);
+            char text[24];
+            const int length = dt.timeSpec() == Qt::LocalTime ? TimestampText(dt, text) : 0;
+            if (length > 0) {
+                array += QLatin1Char('"');
+                array += QLatin1StringView(text, length);
+                array += QLatin1Char('"');
+                return;
+            }
+            break;
+        }
+        default:
+            break;
+        }
         const QVariant v = BindableValue(value, m_db.driver());
         switch (BoundKind(v)) {
         case TBoundKind::Null:
@@ -715,12 +756,17 @@ private:
             break;
         }
         array += QLatin1Char('"');
-        for (const QChar ch : BoundText(v)) {
+        appendEscaped(array, BoundText(v));
+        array += QLatin1Char('"');
+    }
+
+    static void appendEscaped(QString &array, const QString &text)
+    {
+        for (const QChar ch : text) {
             if (ch == QLatin1Char('"') || ch == QLatin1Char('\\'))
                 array += QLatin1Char('\\');
             array += ch;
         }
-        array += QLatin1Char('"');
     }
 
     // The next number of the key's sequence, taken in blocks; invalid when it has none.

@@ -87,7 +87,7 @@ void TStatement::Impl::bind(int index, const QVariant &given)
     int rc = SQLITE_OK;
     // The common types straight from the variant: a statement runs for every row of a job.
     const void *data = given.constData();
-    switch (given.typeId()) {
+    switch (given.isNull() ? QMetaType::UnknownType : given.typeId()) {
     case QMetaType::Int:
         rc = sqlite3_bind_int64(stmt, index, *static_cast<const int *>(data));
         break;

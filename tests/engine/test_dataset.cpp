@@ -1149,9 +1149,12 @@ private Q_SLOTS:
         const QList<QVariant> seen = {QDateTime(QDate(2024, 2, 29), QTime(13, 45, 6, 789)),
                                       QVariant(), QDateTime(QDate(1901, 1, 1), QTime(0, 0))};
         const QList<QVariant> born = {QDate(1950, 12, 31), QVariant()};
+        // A Null read back from a database is a text variant marked Null.
+        QList<QVariant> names(texts.begin(), texts.end());
+        names << QVariant(QMetaType::fromType<QString>());
         QList<QVariantList> rows;
         for (int i = 0; i < 300; ++i)
-            rows << QVariantList{i + 1, texts.at(i % texts.size()), amounts.at(i % amounts.size()),
+            rows << QVariantList{i + 1, names.at(i % names.size()), amounts.at(i % amounts.size()),
                                  seen.at(i % seen.size()), born.at(i % born.size())};
         {
             TTable t(m_db.get(), QStringLiteral("GROUPED"));
