@@ -302,7 +302,9 @@ void TDatabase::DeferDurability(bool on)
         return;
     QSqlQuery q(Sql());
     if (!q.exec(on ? QStringLiteral("PRAGMA synchronous=NORMAL")
-                   : QStringLiteral("PRAGMA synchronous=FULL")))
+                   : QStringLiteral("PRAGMA synchronous=FULL")) ||
+        !q.exec(on ? QStringLiteral("PRAGMA wal_autocheckpoint=10000")
+                   : QStringLiteral("PRAGMA wal_autocheckpoint=1000")))
         throw EDBEngineError(engineMessage(q.lastError()));
 }
 
