@@ -188,11 +188,13 @@ public:
     {
         sendHeld();
         TBoundValues params;
+        params.reserve(values.size() + m_filterParams.size());
         QList<int> shape;
+        shape.reserve(1 + 2 * columns.size());
+        shape << -1; // Locate, not Lookup
         if (!keyShape(columns, values, caseInsensitive, shape, params))
             return false;
         params << m_filterParams;
-        shape.prepend(-1); // Locate, not Lookup
         auto it = m_shapes.find(shape);
         if (it == m_shapes.end()) {
             QStringList conds = keyConditions(columns, shape, 1);
@@ -223,11 +225,13 @@ public:
             if (IsNullValue(v))
                 return false;
         TBoundValues params;
+        params.reserve(values.size() + m_filterParams.size());
         QList<int> shape;
+        shape.reserve(1 + 2 * keyColumns.size() + resultColumns.size());
+        shape << -2 - static_cast<int>(resultColumns.size());
         if (!keyShape(keyColumns, values, false, shape, params))
             return false;
         params << m_filterParams;
-        shape.prepend(-2 - static_cast<int>(resultColumns.size()));
         shape << resultColumns;
         auto it = m_shapes.find(shape);
         if (it == m_shapes.end()) {
