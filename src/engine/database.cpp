@@ -304,9 +304,7 @@ void TDatabase::DeferDurability(bool on)
     if (!q.exec(on ? QStringLiteral("PRAGMA synchronous=NORMAL")
                    : QStringLiteral("PRAGMA synchronous=FULL")) ||
         !q.exec(on ? QStringLiteral("PRAGMA wal_autocheckpoint=10000")
-                   : QStringLiteral("PRAGMA wal_autocheckpoint=1000")) ||
-        !q.exec(on ? QStringLiteral("PRAGMA cache_size=-8192")
-                   : QStringLiteral("PRAGMA cache_size=-2000")))
+                   : QStringLiteral("PRAGMA wal_autocheckpoint=1000")))
         throw EDBEngineError(engineMessage(q.lastError()));
 }
 

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <charconv>
 #include <deque>
+#include <optional>
 #include <sqlite3.h>
 
 namespace engine {
@@ -1355,6 +1356,8 @@ public:
 
     void Close() override
     {
+        if (m_native)
+            m_native->finish();
         m_run->finish();
         if (m_run == &m_query)
             m_query.clear(); // a statement kept by the caller stays prepared
@@ -1495,6 +1498,16 @@ private:
             m_onFirstPage = true;
             return;
         }
+        if (m_sqlite) {
+            // SQLite prepares in microseconds: the cursor keeps its own native statement.
+            if (!m_native)
+                m_native.emplace(m_db, m_sql);
+            m_native->exec(m_params);
+            m_consumed = false;
+            if (m_columns.isEmpty())
+                describe(*m_native);
+            return;
+        }
         if (m_statement && m_statement->lastQuery() == m_sql &&
             m_statement->driver() == m_db.driver()) {
             m_statement->finish();
@@ -1515,6 +1528,22 @@ private:
         m_consumed = false;
         if (m_columns.isEmpty())
             describe(*m_run);
+    }
+
+    void describe(const TStatement &statement)
+    {
+        for (int i = 0; i < statement.columnCount(); ++i) {
+            const QString name = statement.columnName(i);
+            const QString decl = statement.columnDeclaredType(i);
+            TColumn c;
+            if (!decl.isEmpty()) {
+                c = ColumnFromDeclaredType(name, decl);
+            } else {
+                c.Name = name;
+                c.DataType = typeFromMeta(statement.columnValueType(i).id());
+            }
+            m_columns << c;
+        }
     }
 
     void describe(const QSqlQuery &query)
@@ -1664,6 +1693,18 @@ private:
                 }
             }
         }
+        if (m_native) {
+            while (m_native->next()) {
+                m_consumed = true;
+                TRow r = read(*m_native);
+                if (m_filter.IsEmpty() || m_filter.Matches(m_columns, m_filterCols, r)) {
+                    row = std::move(r);
+                    return true;
+                }
+            }
+            m_consumed = true;
+            return false;
+        }
         while (m_run->next()) {
             m_consumed = true;
             TRow r = read(*m_run);
@@ -1676,7 +1717,8 @@ private:
         return false;
     }
 
-    TRow read(const QSqlQuery &query) const
+    template <typename Statement>
+    TRow read(const Statement &query) const
     {
         TRow row;
         row.reserve(m_columns.size());
@@ -1725,6 +1767,7 @@ private:
     bool m_sqlite;
     QSqlQuery m_query;
     bool m_serverSide;
+    std::optional<TStatement> m_native; // SQLite: the statement, run on the library's handle
     QSqlQuery *m_statement;      // the caller's, kept between cursors; may be null
     QSqlQuery *m_run = &m_query; // the statement whose rows are read: m_query or m_statement
     QString m_cursorName;

@@ -7,6 +7,8 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlField>
+#include <QSqlRecord>
 #include <mutex>
 #include <optional>
 #include <sqlite3.h>
@@ -269,6 +271,46 @@ void TStatement::finish()
     d->atEnd = true;
     if (d->stmt)
         sqlite3_reset(d->stmt);
+}
+
+int TStatement::columnCount() const
+{
+    if (d->query)
+        return d->query->record().count();
+    return d->stmt ? sqlite3_column_count(d->stmt) : 0;
+}
+
+QString TStatement::columnName(int column) const
+{
+    if (d->query)
+        return d->query->record().fieldName(column);
+    return d->stmt ? QString::fromUtf8(sqlite3_column_name(d->stmt, column)) : QString();
+}
+
+QString TStatement::columnDeclaredType(int column) const
+{
+    const char *decl = d->stmt ? sqlite3_column_decltype(d->stmt, column) : nullptr;
+    return decl ? QString::fromUtf8(decl) : QString();
+}
+
+QMetaType TStatement::columnValueType(int column) const
+{
+    if (d->query)
+        return d->query->record().field(column).metaType();
+    if (!d->stmt || d->atEnd)
+        return {};
+    switch (sqlite3_column_type(d->stmt, column)) {
+    case SQLITE_INTEGER:
+        return QMetaType::fromType<qlonglong>();
+    case SQLITE_FLOAT:
+        return QMetaType::fromType<double>();
+    case SQLITE_BLOB:
+        return QMetaType::fromType<QByteArray>();
+    case SQLITE_TEXT:
+        return QMetaType::fromType<QString>();
+    default:
+        return {};
+    }
 }
 
 QVariant TStatement::lastInsertId() const

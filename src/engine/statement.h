@@ -32,6 +32,13 @@ public:
     QVariant value(int column) const;
     // Ends the run, releasing what SQLite holds for it (a read lock); the next exec runs again.
     void finish();
+    // The result's columns: count, names, and what SQLite knows of each (the declared type of a
+    // table's column, else the storage class of the value in the current row, as a Qt type);
+    // other backends describe their results through QSqlQuery::record.
+    int columnCount() const;
+    QString columnName(int column) const;
+    QString columnDeclaredType(int column) const;
+    QMetaType columnValueType(int column) const;
     QVariant lastInsertId() const;
     int numRowsAffected() const;
     const QString &lastQuery() const;
