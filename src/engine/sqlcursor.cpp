@@ -1693,21 +1693,16 @@ private:
                 }
             }
         }
-        if (m_native) {
-            while (m_native->next()) {
-                m_consumed = true;
-                TRow r = read(*m_native);
-                if (m_filter.IsEmpty() || m_filter.Matches(m_columns, m_filterCols, r)) {
-                    row = std::move(r);
-                    return true;
-                }
-            }
+        return m_native ? advanceOn(*m_native, row) : advanceOn(*m_run, row);
+    }
+
+    // The next row of the statement that passes the filter.
+    template <typename Statement>
+    bool advanceOn(Statement &statement, TRow &row)
+    {
+        while (statement.next()) {
             m_consumed = true;
-            return false;
-        }
-        while (m_run->next()) {
-            m_consumed = true;
-            TRow r = read(*m_run);
+            TRow r = read(statement);
             if (m_filter.IsEmpty() || m_filter.Matches(m_columns, m_filterCols, r)) {
                 row = std::move(r);
                 return true;

@@ -380,24 +380,18 @@ int TimestampText(const QDateTime &dt, char (&text)[24])
     const QTime t = dt.time();
     if (d.year() < 1 || d.year() > 9999 || !t.isValid())
         return 0;
-    auto put = [&text](int at, int value, int digits) {
-        for (int i = at + digits - 1; i >= at; --i, value /= 10)
+    // Each part in its digits, then the character that follows it.
+    const int parts[] = {d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second(), t.msec()};
+    const int digits[] = {4, 2, 2, 2, 2, 2, 3};
+    const char after[] = "--T::.";
+    int at = 0;
+    for (int p = 0; p < 7; ++p) {
+        int value = parts[p];
+        for (int i = at + digits[p] - 1; i >= at; --i, value /= 10)
             text[i] = char('0' + value % 10);
-    };
-    put(0, d.year(), 4);
-    text[4] = '-';
-    put(5, d.month(), 2);
-    text[7] = '-';
-    put(8, d.day(), 2);
-    text[10] = 'T';
-    put(11, t.hour(), 2);
-    text[13] = ':';
-    put(14, t.minute(), 2);
-    text[16] = ':';
-    put(17, t.second(), 2);
-    text[19] = '.';
-    put(20, t.msec(), 3);
-    text[23] = '\0';
+        at += digits[p];
+        text[at++] = after[p];
+    }
     return 23;
 }
 
