@@ -100,11 +100,11 @@ bool keptKey(const TRow &row, const QList<int> &columns, QByteArray &key)
     return keptKey(values.constData(), values.size(), key);
 }
 
-// The memo key of a look-up: the look-up's handle and its values, as bytes.
-QByteArray memoKey(int handle, const QVariantList &values)
+// The memo key of a look-up: the look-up's handle and its values, as bytes, written over key
+// (whose room a look-up answered from memory reuses).
+void memoKey(int handle, const QVariantList &values, QByteArray &key)
 {
-    QByteArray key;
-    key.reserve(8 + 12 * values.size());
+    key.resize(0);
     auto raw = [&key](const auto &v) {
         key.append(reinterpret_cast<const char *>(&v), qsizetype(sizeof v));
     };
@@ -129,7 +129,6 @@ QByteArray memoKey(int handle, const QVariantList &values)
         }
         }
     }
-    return key;
 }
 
 } // namespace
@@ -818,7 +817,7 @@ QVariant TDataSet::Lookup(int handle, const QVariantList &values)
     for (const QVariant &v : values)
         if (IsNullValue(v))
             return {};
-    QByteArray memo;
+    QByteArray &memo = m_memoKey;
     if (CacheLookups) {
         lookupMemoCurrent();
         const KeptRows *group = nullptr;
@@ -835,7 +834,7 @@ QVariant TDataSet::Lookup(int handle, const QVariantList &values)
                 answer << at(c);
             return answer;
         }
-        memo = memoKey(handle, values);
+        memoKey(handle, values, memo);
         if (const auto it = m_lookupMemo.constFind(memo); it != m_lookupMemo.constEnd())
             return it.value();
     }

@@ -316,6 +316,7 @@ private:
     std::unique_ptr<engine::TCursor> m_lookupCursor; // for Lookup on an inactive dataset
     QHash<QByteArray, QVariant> m_lookupMemo;        // Lookup answers kept by CacheLookups
     quint64 m_lookupMemoRollbacks = 0;
+    QByteArray m_memoKey; // the key of the look-up asked last
     std::vector<KeptRows> m_kept;
     // Look-ups by handle: their names, and the columns resolved in the cursor that serves them.
     struct LookupPlan
