@@ -7,6 +7,7 @@
 
 #include <QAtomicInt>
 #include <QDateTime>
+#include <QFile>
 #include <QFileInfo>
 #include <QMutex>
 #include <QSqlDriver>
@@ -27,6 +28,13 @@ QString nextConnectionName(const QString &databaseName)
 }
 
 } // namespace
+
+bool RemoveSqliteFile(const QString &path)
+{
+    for (const char *suffix : {"-wal", "-shm", "-journal"})
+        QFile::remove(path + QLatin1String(suffix));
+    return !QFileInfo::exists(path) || QFile::remove(path);
+}
 
 QString engineMessage(const QSqlError &error)
 {

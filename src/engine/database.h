@@ -128,6 +128,11 @@ quint64 TransactionSerial(const QSqlDatabase &db);
 // The engine's message for a failed Qt SQL call.
 QString engineMessage(const QSqlError &error);
 
+// Removes an SQLite database file with the log files SQLite keeps beside it (a log left by a
+// crash would otherwise be read into a new file of the same name); false when the database
+// file itself stays.
+bool RemoveSqliteFile(const QString &path);
+
 // A value as it must be bound to a statement of this connection. Date-times are wall-clock
 // times in the columns; PostgreSQL's Qt driver would send a bound QDateTime converted to UTC,
 // shifting it by the local offset, so it goes to PostgreSQL as ISO text instead.

@@ -158,9 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (size < 1)
         return 0;
     const char *bytes = reinterpret_cast<const char *>(data);
-    // The database with its log: a log left by an earlier run belongs to the file it replaces.
-    for (const char *suffix : {"", "-wal", "-shm"})
-        QFile::remove(g->central + QLatin1String(suffix));
+    RemoveSqliteFile(g->central);
     if (!QFile::copy(g->fixture.centralTemplate, g->central))
         qFatal("cannot copy the central database");
     QFile::setPermissions(g->central, QFile::ReadOwner | QFile::WriteOwner);

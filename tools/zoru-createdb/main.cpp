@@ -46,7 +46,7 @@ public:
     ~CreatedFile()
     {
         if (!m_kept)
-            QFile::remove(m_path);
+            RemoveSqliteFile(m_path);
     }
     CreatedFile(const CreatedFile &) = delete;
     CreatedFile &operator=(const CreatedFile &) = delete;

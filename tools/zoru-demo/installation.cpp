@@ -56,7 +56,7 @@ public:
     ~PendingFile()
     {
         if (!m_done)
-            QFile::remove(m_path);
+            RemoveSqliteFile(m_path);
     }
     PendingFile(const PendingFile &) = delete;
     PendingFile &operator=(const PendingFile &) = delete;
@@ -65,7 +65,7 @@ public:
 
     void PutInPlace()
     {
-        if (QFileInfo::exists(m_final) && !QFile::remove(m_final))
+        if (!RemoveSqliteFile(m_final))
             throw EFileError(QStringLiteral("Невозможно удалить файл %1").arg(m_final));
         if (!QFile::rename(m_path, m_final))
             throw EFileError(
@@ -359,7 +359,7 @@ Summary CreateInstallation(const Options &options)
         summary.centralTarget = pgTargetText(*options.postgres);
         // Files left from an earlier SQLite installation would only mislead.
         for (const QString &file : {centralFile(folder), esvsFile(folder)})
-            if (QFileInfo::exists(file) && !QFile::remove(file))
+            if (!RemoveSqliteFile(file))
                 throw EFileError(QStringLiteral("Невозможно удалить файл %1").arg(file));
     } else {
         central.emplace(centralFile(folder));
