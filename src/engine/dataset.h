@@ -336,7 +336,7 @@ private:
         int handle = -1;
     };
     mutable std::vector<DerivedKeys> m_derived;
-    TDatabase *m_groupInserts = nullptr;   // the database that sends the held inserts
+    TDatabase *m_groupInserts = nullptr; // the database that sends the held inserts
     std::vector<std::unique_ptr<TField>> m_fields;
     QList<TLookupFieldDef> m_lookupDefs;
     TDataSetState m_state = TDataSetState::dsInactive;

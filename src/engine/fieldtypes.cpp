@@ -111,8 +111,7 @@ std::optional<QDateTime> storedTimestamp(const QString &text)
         return true;
     };
     int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, ms = 0;
-    if (!number(0, 4, y) || c[4] != u'-' || !number(5, 2, mo) || c[7] != u'-' ||
-        !number(8, 2, d))
+    if (!number(0, 4, y) || c[4] != u'-' || !number(5, 2, mo) || c[7] != u'-' || !number(8, 2, d))
         return std::nullopt;
     if (n >= 19 && ((c[10] != u'T' && c[10] != u' ') || !number(11, 2, h) || c[13] != u':' ||
                     !number(14, 2, mi) || c[16] != u':' || !number(17, 2, s)))
@@ -181,8 +180,8 @@ QVariant ConvertValue(const QVariant &value, TFieldType type, int size, const QS
         break;
     case QMetaType::Int: {
         const int n = *static_cast<const int *>(value.constData());
-        if (type == TFieldType::ftInteger || (type == TFieldType::ftSmallint && n >= -32768 &&
-                                              n <= 32767))
+        if (type == TFieldType::ftInteger ||
+            (type == TFieldType::ftSmallint && n >= -32768 && n <= 32767))
             return value;
         if (type == TFieldType::ftLargeint)
             return QVariant(static_cast<qlonglong>(n));

@@ -1697,8 +1697,7 @@ private:
     }
 
     // The next row of the statement that passes the filter.
-    template <typename Statement>
-    bool advanceOn(Statement &statement, TRow &row)
+    template <typename Statement> bool advanceOn(Statement &statement, TRow &row)
     {
         while (statement.next()) {
             m_consumed = true;
@@ -1712,8 +1711,7 @@ private:
         return false;
     }
 
-    template <typename Statement>
-    TRow read(const Statement &query) const
+    template <typename Statement> TRow read(const Statement &query) const
     {
         TRow row;
         row.reserve(m_columns.size());
@@ -1763,8 +1761,8 @@ private:
     QSqlQuery m_query;
     bool m_serverSide;
     std::optional<TStatement> m_native; // SQLite: the statement, run on the library's handle
-    QSqlQuery *m_statement;      // the caller's, kept between cursors; may be null
-    QSqlQuery *m_run = &m_query; // the statement whose rows are read: m_query or m_statement
+    QSqlQuery *m_statement;             // the caller's, kept between cursors; may be null
+    QSqlQuery *m_run = &m_query;        // the statement whose rows are read: m_query or m_statement
     QString m_cursorName;
     quint64 m_cursorSerial = 0; // the transaction the cursor lives in; 0: held past commits
     std::vector<TRow> m_page;   // the page fetched last, read up to m_pagePos

@@ -6,8 +6,8 @@
 #include <QDateTime>
 #include <QSqlDriver>
 #include <QSqlError>
-#include <QSqlQuery>
 #include <QSqlField>
+#include <QSqlQuery>
 #include <QSqlRecord>
 #include <mutex>
 #include <optional>
@@ -410,8 +410,8 @@ void SyncSqliteLog(const QSqlDatabase &db)
 {
     sqlite3 *h = SqliteHandle(db);
     sqlite3_file *log = nullptr;
-    if (sqlite3_file_control(h, "main", SQLITE_FCNTL_JOURNAL_POINTER, &log) != SQLITE_OK ||
-        !log || !log->pMethods)
+    if (sqlite3_file_control(h, "main", SQLITE_FCNTL_JOURNAL_POINTER, &log) != SQLITE_OK || !log ||
+        !log->pMethods)
         return; // no log open: nothing waits
     if (log->pMethods->xSync(log, SQLITE_SYNC_NORMAL) != SQLITE_OK)
         throw EDBEngineError(QStringLiteral("Не удалось записать журнал базы данных на диск"));
