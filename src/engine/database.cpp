@@ -312,7 +312,9 @@ void TDatabase::DeferDurability(bool on)
     if (!q.exec(on ? QStringLiteral("PRAGMA synchronous=NORMAL")
                    : QStringLiteral("PRAGMA synchronous=FULL")) ||
         !q.exec(on ? QStringLiteral("PRAGMA wal_autocheckpoint=10000")
-                   : QStringLiteral("PRAGMA wal_autocheckpoint=1000")))
+                   : QStringLiteral("PRAGMA wal_autocheckpoint=1000")) ||
+        !q.exec(on ? QStringLiteral("PRAGMA cache_size=-4096")
+                   : QStringLiteral("PRAGMA cache_size=-2000")))
         throw EDBEngineError(engineMessage(q.lastError()));
 }
 
