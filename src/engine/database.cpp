@@ -308,14 +308,15 @@ void TDatabase::DeferDurability(bool on)
 {
     if (!m_connected || m_driver != QLatin1String("SQLITE") || ReadOnly)
         return;
+    // Deferred: commits do not wait, the log is copied into the file less often, and twice
+    // SQLite's default of pages is kept; otherwise SQLite's defaults with full waits.
+    const char *const settings[] = {on ? "synchronous=NORMAL" : "synchronous=FULL",
+                                    on ? "wal_autocheckpoint=10000" : "wal_autocheckpoint=1000",
+                                    on ? "cache_size=-4096" : "cache_size=-2000"};
     QSqlQuery q(Sql());
-    if (!q.exec(on ? QStringLiteral("PRAGMA synchronous=NORMAL")
-                   : QStringLiteral("PRAGMA synchronous=FULL")) ||
-        !q.exec(on ? QStringLiteral("PRAGMA wal_autocheckpoint=10000")
-                   : QStringLiteral("PRAGMA wal_autocheckpoint=1000")) ||
-        !q.exec(on ? QStringLiteral("PRAGMA cache_size=-4096")
-                   : QStringLiteral("PRAGMA cache_size=-2000")))
-        throw EDBEngineError(engineMessage(q.lastError()));
+    for (const char *setting : settings)
+        if (!q.exec(QStringLiteral("PRAGMA ") + QLatin1String(setting)))
+            throw EDBEngineError(engineMessage(q.lastError()));
 }
 
 void TDatabase::MakeDurable()

@@ -731,25 +731,12 @@ void TDataSet::Refresh()
     takeRow(found, row);
 }
 
-QList<int> TDataSet::resolveColumns(const QString &names, QStringList *split) const
-{
-    // A walk locates by the same names row after row.
-    if (!split && m_lastResolvedValid && names == m_lastResolved.first)
-        return m_lastResolved.second;
-    const QStringList list = splitNames(names);
-    if (split)
-        *split = list;
-    QList<int> positions = columnPositions(m_cursor->Columns(), list, *this);
-    m_lastResolved = {names, positions};
-    m_lastResolvedValid = true;
-    return positions;
-}
-
 bool TDataSet::Locate(const QString &keyFields, const QVariantList &values, TLocateOptions options)
 {
     CheckActive();
     checkBrowse("Locate");
-    const QList<int> cols = resolveColumns(keyFields);
+    // Names are resolved once: a walk locates by the same ones row after row.
+    const QList<int> cols = resolvedPlan(LookupHandle(keyFields, QString())).keys;
     if (cols.isEmpty())
         return false;
     if (values.size() != cols.size())
@@ -794,21 +781,27 @@ int TDataSet::LookupHandle(const QString &keyFields, const QString &resultField)
 
 void TDataSet::forgetPlans()
 {
-    m_lastResolvedValid = false;
     for (LookupPlan &plan : m_plans)
         plan.resolved = false;
+}
+
+const TDataSet::LookupPlan &TDataSet::resolvedPlan(int handle)
+{
+    LookupPlan &plan = m_plans.at(size_t(handle));
+    if (!plan.resolved) {
+        const QList<TColumn> &columns = lookupCursor()->Columns();
+        plan.keys = columnPositions(columns, splitNames(plan.keyFields), *this);
+        plan.results = columnPositions(columns, splitNames(plan.resultField), *this);
+        plan.resolved = true;
+    }
+    return plan;
 }
 
 QVariant TDataSet::Lookup(int handle, const QVariantList &values)
 {
     engine::TCursor *cursor = lookupCursor();
     // Names are resolved once: a look-up runs for every row of a long walk.
-    LookupPlan &plan = m_plans.at(size_t(handle));
-    if (!plan.resolved) {
-        plan.keys = columnPositions(cursor->Columns(), splitNames(plan.keyFields), *this);
-        plan.results = columnPositions(cursor->Columns(), splitNames(plan.resultField), *this);
-        plan.resolved = true;
-    }
+    const LookupPlan &plan = resolvedPlan(handle);
     const QList<int> &keys = plan.keys;
     const QList<int> &results = plan.results;
     if (keys.size() != values.size())

@@ -285,10 +285,6 @@ private:
         if (!m_lookupCached.isEmpty())
             m_lookupCached.fill(false);
     }
-    QList<int> resolveColumns(const QString &names, QStringList *split = nullptr) const;
-    // The names resolved last and their columns, while the dataset stays open.
-    mutable std::pair<QString, QList<int>> m_lastResolved;
-    mutable bool m_lastResolvedValid = false;
     void takeRow(bool found, engine::TRow &row);
     void buildFields();
     engine::TRowFilter currentFilter() const;
@@ -318,7 +314,8 @@ private:
     quint64 m_lookupMemoRollbacks = 0;
     QByteArray m_memoKey; // the key of the look-up asked last
     std::vector<KeptRows> m_kept;
-    // Look-ups by handle: their names, and the columns resolved in the cursor that serves them.
+    // Look-ups and locates by handle: their names, and the columns resolved in the cursor that
+    // serves them.
     struct LookupPlan
     {
         QString keyFields;
@@ -329,6 +326,8 @@ private:
     };
     std::vector<LookupPlan> m_plans;
     void forgetPlans();
+    // The plan of a handle, its names resolved in the cursor that serves it.
+    const LookupPlan &resolvedPlan(int handle);
     // Per derived column, found at its first use while open: its key fields and look-up.
     struct DerivedKeys
     {

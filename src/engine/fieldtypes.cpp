@@ -270,8 +270,6 @@ QVariant ConvertValue(const QVariant &value, TFieldType type, int size, const QS
         return d != 0.0;
     }
     case TFieldType::ftDate: {
-        if (value.typeId() == QMetaType::QDate)
-            return value.toDate().startOfDay();
         bool ok = false;
         const QDateTime dt = toDateTime(value, ok);
         // Already the start of its day (a local midnight that exists).

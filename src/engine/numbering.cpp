@@ -19,16 +19,6 @@ const QString &identifier(const QString &name)
     return name;
 }
 
-// The first value of a statement's first row; an invalid value when it gives no row.
-QVariant first(TDatabase &db, const QString &sql, const engine::TBoundValues &params)
-{
-    engine::TStatement s(db.Sql(), sql);
-    s.exec(params);
-    const QVariant v = s.next() ? s.value(0) : QVariant();
-    s.finish();
-    return v;
-}
-
 // The last part of a possibly schema-qualified name, as SQLite stores it.
 QString bareName(const QString &table)
 {
@@ -48,45 +38,51 @@ void MoveNumberingPast(TDatabase &db, const QString &table, const QString &colum
     identifier(column);
     if (db.Driver() != QLatin1String("SQLITE")) {
         const QString sequence =
-            first(db,
-                  QStringLiteral("SELECT COALESCE(pg_get_serial_sequence(?, ?), "
-                                 "to_regclass(lower(?))::text)"),
-                  {table.toLower(), column.toLower(),
-                   QString(bareName(table) + QLatin1Char('_') + column + QStringLiteral("_seq"))})
+            engine::FirstValue(
+                db.Sql(),
+                QStringLiteral("SELECT COALESCE(pg_get_serial_sequence(?, ?), "
+                               "to_regclass(lower(?))::text)"),
+                {table.toLower(), column.toLower(),
+                 QString(bareName(table) + QLatin1Char('_') + column + QStringLiteral("_seq"))})
                 .toString();
         if (sequence.isEmpty())
             throw EDBEngineError(
                 QStringLiteral("Для поля %1 таблицы %2 нет последовательности").arg(column, table));
         // nextval first, so that a number handed out meanwhile is never taken back.
-        first(db,
-              QStringLiteral("SELECT setval(?::regclass, GREATEST(nextval(?::regclass), "
-                             "(SELECT MAX(%1) FROM %2)))")
-                  .arg(column, table),
-              {sequence, sequence});
+        engine::FirstValue(
+            db.Sql(),
+            QStringLiteral("SELECT setval(?::regclass, GREATEST(nextval(?::regclass), "
+                           "(SELECT MAX(%1) FROM %2)))")
+                .arg(column, table),
+            {sequence, sequence});
         return;
     }
     const bool autoincrement =
-        first(db,
-              QStringLiteral("SELECT sql FROM sqlite_master WHERE type = 'table' AND "
-                             "lower(name) = lower(?)"),
-              {bareName(table)})
+        engine::FirstValue(db.Sql(),
+                           QStringLiteral("SELECT sql FROM sqlite_master WHERE type = 'table' AND "
+                                          "lower(name) = lower(?)"),
+                           {bareName(table)})
             .toString()
             .contains(QLatin1String("AUTOINCREMENT"), Qt::CaseInsensitive);
     if (!autoincrement)
         return; // a rowid table numbers past its highest row by itself
     const qint64 highest =
-        first(db, QStringLiteral("SELECT COALESCE(MAX(%1), 0) FROM %2").arg(column, table), {})
+        engine::FirstValue(db.Sql(),
+                           QStringLiteral("SELECT COALESCE(MAX(%1), 0) FROM %2").arg(column, table))
             .toLongLong();
-    first(db,
-          QStringLiteral("UPDATE sqlite_sequence SET seq = ? WHERE lower(name) = lower(?) AND "
-                         "seq < ?"),
-          {highest, bareName(table), highest});
+    engine::FirstValue(
+        db.Sql(),
+        QStringLiteral("UPDATE sqlite_sequence SET seq = ? WHERE lower(name) = lower(?) AND "
+                       "seq < ?"),
+        {highest, bareName(table), highest});
     const qint64 present =
-        first(db,
-              QStringLiteral("SELECT COUNT(*) FROM sqlite_sequence WHERE lower(name) = lower(?)"),
-              {bareName(table)})
+        engine::FirstValue(
+            db.Sql(),
+            QStringLiteral("SELECT COUNT(*) FROM sqlite_sequence WHERE lower(name) = lower(?)"),
+            {bareName(table)})
             .toLongLong();
     if (present == 0 && highest > 0)
-        first(db, QStringLiteral("INSERT INTO sqlite_sequence (name, seq) VALUES (?, ?)"),
-              {bareName(table), highest});
+        engine::FirstValue(db.Sql(),
+                           QStringLiteral("INSERT INTO sqlite_sequence (name, seq) VALUES (?, ?)"),
+                           {bareName(table), highest});
 }

@@ -118,13 +118,6 @@ QString q(const QSqlDatabase &db, const QString &name)
     return db.driver()->escapeIdentifier(name, QSqlDriver::FieldName);
 }
 
-QVariant scalar(const QSqlDatabase &db, const QString &sql, const TBoundValues &params)
-{
-    TStatement query(db, sql);
-    query.exec(params);
-    return query.next() ? query.value(0) : QVariant();
-}
-
 // ------------------------------------------------------------------------------------------
 // Table cursor
 
@@ -181,7 +174,7 @@ public:
         QString sql = QStringLiteral("SELECT COUNT(*) FROM ") + m_table;
         if (!m_filterWhere.isEmpty())
             sql += QStringLiteral(" WHERE ") + m_filterWhere;
-        return scalar(m_db, sql, m_filterParams).toInt();
+        return FirstValue(m_db, sql, m_filterParams).toInt();
     }
 
     bool Locate(const QList<int> &columns, const QVariantList &values, bool caseInsensitive,
@@ -728,9 +721,9 @@ private:
             return;
         }
         case QMetaType::QDateTime: {
-            const QDateTime &dt = *static_cast<const QDateTime *>(data);
+            // The wall-clock text, whatever the time's zone, as BindableValue makes it.
             char text[24];
-            const int length = dt.timeSpec() == Qt::LocalTime ? TimestampText(dt, text) : 0;
+            const int length = TimestampText(*static_cast<const QDateTime *>(data), text);
             if (length > 0) {
                 array += QLatin1Char('"');
                 array += QLatin1StringView(text, length);
@@ -784,11 +777,12 @@ private:
                 const QString named = q(m_db, m_pgSchema) + QLatin1Char('.') +
                                       q(m_db, m_pgRelation.toLower() + QLatin1Char('_') +
                                                   column.toLower() + QStringLiteral("_seq"));
-                m_sequence = scalar(m_db,
-                                    QStringLiteral("SELECT COALESCE(pg_get_serial_sequence(?, ?), "
-                                                   "to_regclass(?)::text)"),
-                                    TBoundValues{m_table, column, named})
-                                 .toString();
+                m_sequence =
+                    FirstValue(m_db,
+                               QStringLiteral("SELECT COALESCE(pg_get_serial_sequence(?, ?), "
+                                              "to_regclass(?)::text)"),
+                               TBoundValues{m_table, column, named})
+                        .toString();
             }
             if (m_sequence.isEmpty())
                 return {};
@@ -861,10 +855,11 @@ private:
         QString table = m_name.trimmed();
         if (table.contains(QLatin1Char('.')))
             table = table.section(QLatin1Char('.'), -1);
-        const QVariant real = scalar(m_db,
-                                     QStringLiteral("SELECT name FROM sqlite_master WHERE type IN "
-                                                    "('table','view') AND lower(name) = lower(?)"),
-                                     {table});
+        const QVariant real =
+            FirstValue(m_db,
+                       QStringLiteral("SELECT name FROM sqlite_master WHERE type IN "
+                                      "('table','view') AND lower(name) = lower(?)"),
+                       {table});
         if (IsNullValue(real))
             throw EDBEngineError(QStringLiteral("Таблица не найдена: %1").arg(m_name));
         const QString realName = real.toString();
@@ -897,10 +892,10 @@ private:
             probe.exec(QStringLiteral("SELECT rowid FROM ") + m_table + QStringLiteral(" LIMIT 0"));
         if (!m_hasRowid)
             m_rowidAlias = -1;
-        m_hasTriggers = scalar(m_db,
-                               QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type = "
-                                              "'trigger' AND lower(tbl_name) = lower(?)"),
-                               {realName})
+        m_hasTriggers = FirstValue(m_db,
+                                   QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type = "
+                                                  "'trigger' AND lower(tbl_name) = lower(?)"),
+                                   {realName})
                             .toInt() > 0;
     }
 
@@ -966,10 +961,10 @@ private:
         }
         m_hasRowid = false;
         m_hasTriggers =
-            scalar(m_db,
-                   QStringLiteral("SELECT COUNT(*) FROM pg_trigger WHERE tgrelid = ? AND NOT "
-                                  "tgisinternal"),
-                   {oid})
+            FirstValue(m_db,
+                       QStringLiteral("SELECT COUNT(*) FROM pg_trigger WHERE tgrelid = ? AND NOT "
+                                      "tgisinternal"),
+                       {oid})
                 .toInt() > 0;
     }
 
@@ -1391,10 +1386,10 @@ public:
         if (m_filter.IsEmpty() && m_serverSide && m_pageEnd)
             return int(m_fetchedBefore + qint64(m_page.size()));
         if (m_filter.IsEmpty()) {
-            return scalar(m_db,
-                          QStringLiteral("SELECT COUNT(*) FROM (") + m_sql +
-                              QStringLiteral(") zoru_count"),
-                          m_params)
+            return FirstValue(m_db,
+                              QStringLiteral("SELECT COUNT(*) FROM (") + m_sql +
+                                  QStringLiteral(") zoru_count"),
+                              m_params)
                 .toInt();
         }
         int n = 0;
@@ -1666,7 +1661,8 @@ private:
         if (m_cursorSerial != 0 && serial == 0)
             return;
         if ((m_cursorSerial == 0 || serial != m_cursorSerial) &&
-            scalar(m_db, QStringLiteral("SELECT COUNT(*) FROM pg_cursors WHERE name = ?"), {name})
+            FirstValue(m_db, QStringLiteral("SELECT COUNT(*) FROM pg_cursors WHERE name = ?"),
+                       {name})
                     .toInt() == 0)
             return;
         QSqlQuery close(m_db);

@@ -335,6 +335,15 @@ const QString &TStatement::lastQuery() const
     return d->sql;
 }
 
+QVariant FirstValue(const QSqlDatabase &db, const QString &sql, const TBoundValues &params)
+{
+    TStatement statement(db, sql);
+    statement.exec(params);
+    const QVariant value = statement.next() ? statement.value(0) : QVariant();
+    statement.finish();
+    return value;
+}
+
 TBoundKind BoundKind(const QVariant &value)
 {
     if (!value.isValid() || value.isNull())

@@ -49,6 +49,10 @@ private:
     std::shared_ptr<Impl> d;
 };
 
+// Runs a statement once: the first value of its first row, an invalid value when it gives no
+// row (a statement that changes rows gives none).
+QVariant FirstValue(const QSqlDatabase &db, const QString &sql, const TBoundValues &params = {});
+
 // How a value (as BindableValue gives it) goes to a statement: Null, a whole number, a
 // floating-point number, a boolean, bytes, or a text, dates and times as ISO text.
 enum class TBoundKind

@@ -282,6 +282,7 @@ int TImWorkstationToServer::walk(TTable &wst, const std::function<bool()> &row, 
         TImWorkstationToServer &job;
         TDatabase &db;
         bool deferred = false;
+        bool durable = false; // the walk ended and waited for its windows
         ~EndWalk()
         {
             job.m_walk.active = false;
@@ -293,9 +294,10 @@ int TImWorkstationToServer::walk(TTable &wst, const std::function<bool()> &row, 
             }
             if (!deferred)
                 return;
-            // Windows committed before a failure stay, and reach the disk.
             try {
-                db.MakeDurable();
+                // Windows committed before a failure stay, and reach the disk.
+                if (!durable)
+                    db.MakeDurable();
                 db.DeferDurability(false);
             } catch (...) {
             }
@@ -408,8 +410,10 @@ int TImWorkstationToServer::walk(TTable &wst, const std::function<bool()> &row, 
         }
     }
     commitWindow();
-    if (endWalk.deferred)
+    if (endWalk.deferred) {
         db.MakeDurable();
+        endWalk.durable = true;
+    }
     return m_walk.committed;
 }
 
