@@ -339,7 +339,7 @@ void TDataSet::Close()
     m_row.clear();
     m_oldRow.clear();
     m_savedRow.clear();
-    m_changed.clear();
+    clearChanged();
     m_hasRow = false;
     m_eof = m_bof = true;
     if (AfterClose)
@@ -590,8 +590,15 @@ void TDataSet::setFieldValue(TField &field, const QVariant &value)
     // its own values (an import of the same package) costs no write.
     const bool same = m_state == TDataSetState::dsEdit && field.m_storedIndex < m_oldRow.size() &&
                       sameValue(m_oldRow.at(field.m_storedIndex), converted);
-    if (!same && !m_changed.contains(field.m_storedIndex))
-        m_changed << field.m_storedIndex;
+    if (!same) {
+        const auto at = size_t(field.m_storedIndex);
+        if (m_changedMark.size() <= at)
+            m_changedMark.resize(at + 1, false);
+        if (!m_changedMark[at]) {
+            m_changedMark[at] = true;
+            m_changed << field.m_storedIndex;
+        }
+    }
     forgetDerivedValues();
 }
 
@@ -605,7 +612,7 @@ void TDataSet::Append()
     m_savedRow = m_row;
     m_savedHasRow = m_hasRow;
     m_row = TRow(static_cast<qsizetype>(m_cursor->Columns().size()));
-    m_changed.clear();
+    clearChanged();
     m_state = TDataSetState::dsInsert;
     forgetDerivedValues();
 }
@@ -623,7 +630,7 @@ void TDataSet::Edit()
         return;
     }
     m_oldRow = m_row;
-    m_changed.clear();
+    clearChanged();
     m_state = TDataSetState::dsEdit;
 }
 
@@ -649,7 +656,7 @@ void TDataSet::Post()
     m_hasRow = true;
     m_eof = m_bof = false;
     m_state = TDataSetState::dsBrowse;
-    m_changed.clear();
+    clearChanged();
     m_oldRow.clear();
     m_savedRow.clear();
     forgetDerivedValues();
@@ -670,7 +677,7 @@ void TDataSet::Cancel()
         return;
     }
     m_state = TDataSetState::dsBrowse;
-    m_changed.clear();
+    clearChanged();
     m_oldRow.clear();
     m_savedRow.clear();
     forgetDerivedValues();

@@ -343,7 +343,15 @@ private:
     engine::TRow m_oldRow;   // row as read before Edit
     engine::TRow m_savedRow; // current row before Append, restored by Cancel
     bool m_savedHasRow = false;
-    QList<int> m_changed; // stored columns written since Edit/Append
+    QList<int> m_changed;            // stored columns written since Edit/Append
+    std::vector<bool> m_changedMark; // per stored column: in m_changed (a wide row is set
+                                     // column by column)
+    void clearChanged()
+    {
+        for (int c : std::as_const(m_changed))
+            m_changedMark[size_t(c)] = false;
+        m_changed.clear();
+    }
     mutable QList<QVariant> m_lookupCache;
     mutable QList<bool> m_lookupCached;
     mutable int m_lookupDepth = 0;

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <charconv>
 #include <deque>
+#include <limits>
 #include <optional>
 #include <sqlite3.h>
 
@@ -62,6 +63,48 @@ QVariant normalize(const QVariant &v, const TColumn &c)
     } catch (const Exception &) {
         return v;
     }
+}
+
+// A column of a statement's current row as normalize gives it; numbers SQLite holds as
+// numbers are taken as they are stored.
+QVariant columnValue(const TStatement &query, int i, const TColumn &c)
+{
+    switch (query.nativeType(i)) {
+    case TStatement::TNative::Null:
+        return {};
+    case TStatement::TNative::Integer: {
+        const qint64 n = query.nativeInteger(i);
+        switch (c.DataType) {
+        case TFieldType::ftInteger:
+            if (n >= std::numeric_limits<int>::min() && n <= std::numeric_limits<int>::max())
+                return QVariant(int(n));
+            break;
+        case TFieldType::ftSmallint:
+            if (n >= -32768 && n <= 32767)
+                return QVariant(int(n));
+            break;
+        case TFieldType::ftLargeint:
+            return QVariant(qlonglong(n));
+        case TFieldType::ftBoolean:
+            return QVariant(n != 0);
+        default:
+            break;
+        }
+        break;
+    }
+    case TStatement::TNative::Float:
+        if (c.DataType == TFieldType::ftFloat)
+            return QVariant(query.nativeFloat(i));
+        break;
+    default:
+        break;
+    }
+    return normalize(query.value(i), c);
+}
+
+QVariant columnValue(const QSqlQuery &query, int i, const TColumn &c)
+{
+    return normalize(query.value(i), c);
 }
 
 TFieldType typeFromMeta(int typeId)
@@ -248,7 +291,7 @@ public:
         }
         result.clear();
         for (int i = 0; i < resultColumns.size(); ++i)
-            result << normalize(query.value(i), m_columns.at(resultColumns.at(i)));
+            result << columnValue(query, i, m_columns.at(resultColumns.at(i)));
         query.finish();
         return true;
     }
@@ -413,7 +456,7 @@ public:
             TRow row;
             row.reserve(read.size());
             for (int i = 0; i < read.size(); ++i)
-                row << normalize(query.value(i), m_columns.at(read.at(i)));
+                row << columnValue(query, i, m_columns.at(read.at(i)));
             visit(row);
         }
         query.finish();
@@ -525,7 +568,7 @@ public:
                     throw EDBEngineError(QStringLiteral("Вставленная запись не найдена"),
                                          query.lastQuery());
                 for (int j = 1; j < shape.size(); ++j)
-                    stored[shape.at(j)] = normalize(query.value(j - 1), m_columns.at(shape.at(j)));
+                    stored[shape.at(j)] = columnValue(query, j - 1, m_columns.at(shape.at(j)));
                 if (m_keys.isEmpty())
                     stored << query.value(static_cast<int>(shape.size() - 1));
             }
@@ -1268,7 +1311,7 @@ private:
         const int n = static_cast<int>(m_columns.size());
         row.reserve(n + 1);
         for (int i = 0; i < n; ++i)
-            row << normalize(query.value(i), m_columns.at(i));
+            row << columnValue(query, i, m_columns.at(i));
         if (m_keys.isEmpty())
             row << query.value(n);
         return row;
@@ -1712,7 +1755,7 @@ private:
         TRow row;
         row.reserve(m_columns.size());
         for (int i = 0; i < m_columns.size(); ++i)
-            row << normalize(query.value(i), m_columns.at(i));
+            row << columnValue(query, i, m_columns.at(i));
         return row;
     }
 

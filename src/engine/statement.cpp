@@ -261,6 +261,32 @@ QVariant TStatement::value(int column) const
     }
 }
 
+TStatement::TNative TStatement::nativeType(int column) const
+{
+    if (d->query || !d->stmt || d->atEnd)
+        return TNative::NotNative;
+    switch (sqlite3_column_type(d->stmt, column)) {
+    case SQLITE_INTEGER:
+        return TNative::Integer;
+    case SQLITE_FLOAT:
+        return TNative::Float;
+    case SQLITE_NULL:
+        return TNative::Null;
+    default:
+        return TNative::Other;
+    }
+}
+
+qint64 TStatement::nativeInteger(int column) const
+{
+    return sqlite3_column_int64(d->stmt, column);
+}
+
+double TStatement::nativeFloat(int column) const
+{
+    return sqlite3_column_double(d->stmt, column);
+}
+
 void TStatement::finish()
 {
     if (d->query) {

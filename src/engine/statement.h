@@ -30,6 +30,20 @@ public:
     // The next row of the last run; false at its end.
     bool next();
     QVariant value(int column) const;
+    // On SQLite, the storage class of a column of the current row, and a whole number or a
+    // floating-point value read as it is stored (a row of many numbers is read without a
+    // variant per value to convert); NotNative on other backends.
+    enum class TNative
+    {
+        NotNative,
+        Null,
+        Integer,
+        Float,
+        Other
+    };
+    TNative nativeType(int column) const;
+    qint64 nativeInteger(int column) const;
+    double nativeFloat(int column) const;
     // Ends the run, releasing what SQLite holds for it (a read lock); the next exec runs again.
     void finish();
     // The result's columns: count, names, and what SQLite knows of each (the declared type of a

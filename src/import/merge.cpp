@@ -516,7 +516,8 @@ int TImWorkstationToServer::ImportAuxTable(TTable &wst, TTable &central, const Q
     });
 }
 
-int TImWorkstationToServer::ImportLocalTable(TTable &wst, TTable &central, const QString &suffix,
+int TImWorkstationToServer::ImportLocalTable(TTable &wst, TTable &central,
+                                             const QString & /*suffix: of the own-row column*/,
                                              const QStringList &columns, const QString &prefix)
 {
     const QString lid = prefix + QStringLiteral("LID");
@@ -526,14 +527,15 @@ int TImWorkstationToServer::ImportLocalTable(TTable &wst, TTable &central, const
         [&]() -> std::function<bool()> {
             const std::vector<Copy> copies = resolveCopies(wst, central, columns);
             m_rowKey = lid;
-            TField *ownField = wst.FieldByName(prefix + QStringLiteral("GID") + suffix);
+            // The own-row column looks up the central identifier by this same key, and the
+            // identifier is never empty in a central row: the column is empty exactly when the
+            // locate finds nothing, so the locate alone answers (one statement, not two).
             TField *lidField = wst.FieldByName(lid);
             TField *wstField = wst.FieldByName(QStringLiteral("WstGID"));
 
             return [=, this, &central] {
-                const bool found = !ownField->IsNull() &&
-                                   central.Locate(keys, QVariantList{lidField->AsVariant(),
-                                                                     wstField->AsVariant()});
+                const bool found = central.Locate(
+                    keys, QVariantList{lidField->AsVariant(), wstField->AsVariant()});
                 ++(writeRow(central, found, copies) ? m_walk.pendingTally.EditedRows
                                                     : m_walk.pendingTally.NewRows);
                 return true;
