@@ -233,8 +233,10 @@ void TImWorkstationToServer::commitWindow()
     m_walk.pendingRows = 0;
     m_walk.windowStart = m_walk.index;
     if (m_walk.progressLines) {
+        QStringList lines;
         for (int n = (before / 10 + 1) * 10; n <= m_walk.committed; n += 10)
-            LogProgress(QString::number(n) + kProcessed);
+            lines << QString::number(n) + kProcessed;
+        LogProgress(lines);
     }
 }
 

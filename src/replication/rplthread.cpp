@@ -143,16 +143,24 @@ void TRplThread::post(std::function<void()> fn)
         QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection);
 }
 
-void WriteLogLine(QFile &file, const QString &message)
+void WriteLogLines(QFile &file, const QStringList &messages)
 {
     // The Russian convention, unambiguous whatever the machine's locale.
     const QString stamp =
-        QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy hh:mm:ss"));
-    const QString line = stamp + StrConst::LogLineSeparator + message + QLatin1String("\r\n");
-    const QByteArray bytes = cp1251::encode(line);
+        QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy hh:mm:ss")) +
+        StrConst::LogLineSeparator;
+    QString lines;
+    for (const QString &message : messages)
+        lines += stamp + message + QLatin1String("\r\n");
+    const QByteArray bytes = cp1251::encode(lines);
     if (file.write(bytes) != bytes.size() || !file.flush())
         throw EFileError(
             QStringLiteral("Ошибка записи в файл %1: %2").arg(file.fileName(), file.errorString()));
+}
+
+void WriteLogLine(QFile &file, const QString &message)
+{
+    WriteLogLines(file, {message});
 }
 
 void TRplThread::Log(const QString &message)
@@ -161,10 +169,15 @@ void TRplThread::Log(const QString &message)
     WriteLogLine(m_logFile, message);
 }
 
-void TRplThread::LogProgress(const QString &message)
+void TRplThread::LogProgress(const QStringList &messages)
 {
-    post([this, message] { m_window.AddMessage(message); });
-    WriteLogLine(m_logFile, message);
+    if (messages.isEmpty())
+        return;
+    post([this, messages] {
+        for (const QString &message : messages)
+            m_window.AddMessage(message);
+    });
+    WriteLogLines(m_logFile, messages);
 }
 
 void TRplThread::LogRecordCount(int count)

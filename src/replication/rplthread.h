@@ -27,6 +27,8 @@ const TAppInfo &ProgramInfo();
 // Appends one line of the job log to an open log file: the time stamp, "> ", the message and
 // CR LF, in cp1251, flushed at once. Throws EFileError when the line does not go out whole.
 void WriteLogLine(QFile &file, const QString &message);
+// The same for several lines, with one time stamp and one write.
+void WriteLogLines(QFile &file, const QStringList &messages);
 
 class TRplThread : public QThread
 {
@@ -74,9 +76,10 @@ protected:
 
     // Appends a line to the window and to the log file (flushed at once).
     void Log(const QString &message);
-    // The same for lines that come by the thousand (the progress of a long step): the line is
-    // posted to the window without waiting for it, as the gauge is. Lines arrive in order.
-    void LogProgress(const QString &message);
+    // The same for lines that come by the thousand (the progress of a long step), a batch at a
+    // time: the lines are posted to the window without waiting for them, as the gauge is, and
+    // written to the log at once. Lines arrive in order.
+    void LogProgress(const QStringList &messages);
     // Ends a table's part of the log: its count of records (" записей") and an empty line.
     void LogRecordCount(int count);
     // Shows ProgressPercent() on the gauge.
