@@ -818,6 +818,8 @@ QVariant TDataSet::Lookup(int handle, const QVariantList &values)
         if (IsNullValue(v))
             return {};
     QByteArray &memo = m_memoKey;
+    LookupPlan &counts = m_plans[size_t(handle)];
+    const bool memoize = CacheLookups && counts.memoWorthKeeping();
     if (CacheLookups) {
         lookupMemoCurrent();
         const KeptRows *group = nullptr;
@@ -834,15 +836,20 @@ QVariant TDataSet::Lookup(int handle, const QVariantList &values)
                 answer << at(c);
             return answer;
         }
-        memoKey(handle, values, memo);
-        if (const auto it = m_lookupMemo.constFind(memo); it != m_lookupMemo.constEnd())
-            return it.value();
+        if (memoize) {
+            memoKey(handle, values, memo);
+            if (const auto it = m_lookupMemo.constFind(memo); it != m_lookupMemo.constEnd()) {
+                ++counts.memoHits;
+                return it.value();
+            }
+            ++counts.memoMisses;
+        }
     }
     QVariantList found;
     QVariant answer;
     if (cursor->Lookup(keys, values, results, found))
         answer = results.size() == 1 ? found.value(0) : QVariant(found);
-    if (CacheLookups) {
+    if (memoize) {
         // Bounded: a long run keeps the answers of its recent rows.
         if (m_lookupMemo.size() >= 1024)
             m_lookupMemo.clear();

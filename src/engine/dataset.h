@@ -323,6 +323,11 @@ private:
         QList<int> keys;
         QList<int> results;
         bool resolved = false;
+        // How often remembered answers answered again: a look-up whose keys hardly repeat (a
+        // row's own parent) stops remembering, which costs more than it saves.
+        int memoHits = 0;
+        int memoMisses = 0;
+        bool memoWorthKeeping() const { return memoMisses < 512 || memoHits * 8 >= memoMisses; }
     };
     std::vector<LookupPlan> m_plans;
     void forgetPlans();
