@@ -46,10 +46,16 @@ bool IsNumericType(TFieldType type);
 // "Значение ... не является ..." when the value cannot be converted.
 QVariant ConvertValue(const QVariant &value, TFieldType type, int size, const QString &fieldName);
 
-// Null in the engine's sense: an invalid QVariant or a QVariant holding a null value.
+// Null in the engine's sense: an invalid QVariant or a QVariant holding a null value. Asked
+// for every value that moves, so answered from the variant's own flags where they suffice
+// (QVariant::isNull is a call, and one more to its type); a pointer type asks Qt.
 inline bool IsNullValue(const QVariant &v)
 {
-    return !v.isValid() || v.isNull();
+    const QVariant::DataPtr &d = v.data_ptr();
+    const QtPrivate::QMetaTypeInterface *type = d.typeInterface();
+    if (d.is_null || !type)
+        return true;
+    return (type->flags & QMetaType::IsPointer) && v.isNull();
 }
 
 // Name of a field type, for messages.

@@ -224,10 +224,11 @@ public:
                 TRow &row) override
     {
         sendHeld();
-        TBoundValues params;
-        params.reserve(values.size() + m_filterParams.size());
-        QList<int> shape;
-        shape.reserve(1 + 2 * columns.size());
+        // The buffers of the last search: a walk searches row after row.
+        TBoundValues &params = m_searchParams;
+        QList<int> &shape = m_searchShape;
+        params.clear();
+        shape.clear();
         shape << -1; // Locate, not Lookup
         if (!keyShape(columns, values, caseInsensitive, shape, params))
             return false;
@@ -261,10 +262,10 @@ public:
         for (const QVariant &v : values)
             if (IsNullValue(v))
                 return false;
-        TBoundValues params;
-        params.reserve(values.size() + m_filterParams.size());
-        QList<int> shape;
-        shape.reserve(1 + 2 * keyColumns.size() + resultColumns.size());
+        TBoundValues &params = m_searchParams;
+        QList<int> &shape = m_searchShape;
+        params.clear();
+        shape.clear();
         shape << -2 - static_cast<int>(resultColumns.size());
         if (!keyShape(keyColumns, values, false, shape, params))
             return false;
@@ -1330,7 +1331,9 @@ private:
     QSqlDatabase m_db;
     QString m_pgSchema, m_pgRelation; // PostgreSQL: where the table is
     TBoundValues m_held;              // rows held back, column after column
-    QList<qint64> m_reserved;         // numbers of the key's sequence taken ahead
+    TBoundValues m_searchParams;      // of the last Locate or Lookup, kept for their room
+    QList<int> m_searchShape;
+    QList<qint64> m_reserved; // numbers of the key's sequence taken ahead
     QString m_sequence;
     bool m_sequenceLooked = false;
     QStringList m_arrayTypes; // PostgreSQL: the columns' types, when rows can be held back
