@@ -13,19 +13,39 @@ using engine::TRow;
 
 namespace {
 
+// The value a variant of a known type holds.
+template <typename T> const T &held(const QVariant &v)
+{
+    return *static_cast<const T *>(v.constData());
+}
+
 // The same stored value: both Null, or of one type and equal.
 bool sameValue(const QVariant &a, const QVariant &b)
 {
     const bool an = IsNullValue(a), bn = IsNullValue(b);
     if (an || bn)
         return an == bn;
-    if (a.typeId() != b.typeId())
+    const int type = a.typeId();
+    if (type != b.typeId())
         return false;
-    // The same instant held as local time and as UTC (or with an offset) is stored as two texts.
-    if (a.typeId() == QMetaType::QDateTime &&
-        a.toDateTime().timeSpec() != b.toDateTime().timeSpec())
-        return false;
-    return a == b;
+    // The common types compare in place: a row written again compares every column.
+    switch (type) {
+    case QMetaType::Int:
+        return held<int>(a) == held<int>(b);
+    case QMetaType::LongLong:
+        return held<qlonglong>(a) == held<qlonglong>(b);
+    case QMetaType::Bool:
+        return held<bool>(a) == held<bool>(b);
+    case QMetaType::QString:
+        return held<QString>(a) == held<QString>(b);
+    case QMetaType::QDateTime:
+        // The same instant held as local time and as UTC (or with an offset) is stored as two
+        // texts.
+        return held<QDateTime>(a).timeSpec() == held<QDateTime>(b).timeSpec() &&
+               held<QDateTime>(a) == held<QDateTime>(b);
+    default:
+        return a == b;
+    }
 }
 
 QStringList splitNames(const QString &names)
