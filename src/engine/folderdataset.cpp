@@ -310,15 +310,6 @@ struct RowKeyLess
     }
 };
 
-TRow toTRow(paradox::Row &&row)
-{
-    TRow out;
-    out.reserve(static_cast<qsizetype>(row.size()) + 1);
-    for (QVariant &v : row)
-        out.append(std::move(v));
-    return out;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Table cursor
 
@@ -624,9 +615,8 @@ private:
 
     bool streamNext(TRow &row)
     {
-        paradox::Row r;
-        while (m_reader->next(r)) {
-            TRow candidate = toTRow(std::move(r));
+        TRow candidate;
+        while (m_reader->next(candidate, m_keyed ? 0 : 1)) {
             const qint64 ordinal = m_streamOrdinal++;
             if (!passes(candidate))
                 continue;
@@ -644,10 +634,10 @@ private:
     {
         m_reader->rewind();
         m_streamOrdinal = 0;
-        paradox::Row r;
-        while (m_reader->next(r)) {
+        TRow r;
+        while (m_reader->next(r, m_keyed ? 0 : 1)) {
             if (m_streamOrdinal++ == ordinal) {
-                row = toTRow(std::move(r));
+                row = std::move(r);
                 if (!m_keyed)
                     row.append(ordinal);
                 m_current = keyOf(row, ordinal);
@@ -664,10 +654,10 @@ private:
             m_lookupReader.emplace(m_path);
         else
             m_lookupReader->rewind();
-        paradox::Row r;
+        TRow r;
         qint64 ordinal = 0;
         while (m_lookupReader->next(r)) {
-            if (!visit(toTRow(std::move(r)), ordinal++))
+            if (!visit(r, ordinal++))
                 return;
         }
     }
@@ -707,11 +697,10 @@ private:
             appending->commit();
         }
         paradox::TableReader reader(m_path);
-        paradox::Row r;
         qint64 ordinal = 0;
         std::map<RowKey, TRow, RowKeyLess> rows;
-        while (reader.next(r)) {
-            TRow row = toTRow(std::move(r));
+        TRow row;
+        while (reader.next(row, m_keyed ? 0 : 1)) {
             if (!m_keyed)
                 row.append(ordinal);
             rows.emplace(keyOf(row, ordinal), std::move(row));

@@ -68,7 +68,9 @@ struct TableReader::Impl
     void open();
     void readHeader();
     void walkChain();
-    void decodeRecord(const char *record, Row &row) const;
+    // The next record of the chain; null at its end.
+    const char *nextRecord();
+    template <typename Values> void decodeRecord(const char *record, Values &row) const;
 };
 
 TableReader::TableReader(const QString &path) : d(std::make_unique<Impl>())
@@ -146,31 +148,45 @@ void TableReader::rewind()
     d->block.clear();
 }
 
+const char *TableReader::Impl::nextRecord()
+{
+    while (chainPos < chain.size()) {
+        const ChainBlock &cb = chain[chainPos];
+        if (recordInBlock == 0 && block.isEmpty() && cb.records > 0) {
+            // Read exactly the records the block declares: bytes after them are stale.
+            const qint64 size = qint64{kBlockHeader} + qint64{cb.records} * recordSize;
+            block.resize(size);
+            readAt(headerSize + qint64{cb.number - 1} * blockSize, block.data(), size);
+            const int count = getS16(block.constData() + 4) / recordSize + 1;
+            if (count != cb.records)
+                fail(QStringLiteral("файл изменился во время чтения"));
+        }
+        if (recordInBlock < cb.records)
+            return block.constData() + kBlockHeader + qint64{recordInBlock++} * recordSize;
+        ++chainPos;
+        recordInBlock = 0;
+        block.clear();
+    }
+    return nullptr;
+}
+
 bool TableReader::next(Row &row)
 {
-    while (d->chainPos < d->chain.size()) {
-        const ChainBlock &cb = d->chain[d->chainPos];
-        if (d->recordInBlock == 0 && d->block.isEmpty() && cb.records > 0) {
-            // Read exactly the records the block declares: bytes after them are stale.
-            const qint64 size = qint64{kBlockHeader} + qint64{cb.records} * d->recordSize;
-            d->block.resize(size);
-            d->readAt(d->headerSize + qint64{cb.number - 1} * d->blockSize, d->block.data(), size);
-            const int count = getS16(d->block.constData() + 4) / d->recordSize + 1;
-            if (count != cb.records)
-                d->fail(QStringLiteral("файл изменился во время чтения"));
-        }
-        if (d->recordInBlock < cb.records) {
-            const char *record =
-                d->block.constData() + kBlockHeader + qint64{d->recordInBlock} * d->recordSize;
-            ++d->recordInBlock;
-            d->decodeRecord(record, row);
-            return true;
-        }
-        ++d->chainPos;
-        d->recordInBlock = 0;
-        d->block.clear();
-    }
-    return false;
+    const char *record = d->nextRecord();
+    if (!record)
+        return false;
+    d->decodeRecord(record, row);
+    return true;
+}
+
+bool TableReader::next(QList<QVariant> &row, qsizetype spare)
+{
+    const char *record = d->nextRecord();
+    if (!record)
+        return false;
+    row.reserve(qsizetype(d->schema.fields.size()) + spare);
+    d->decodeRecord(record, row);
+    return true;
 }
 
 void TableReader::Impl::open()
@@ -397,7 +413,8 @@ void TableReader::Impl::walkChain()
         fail(QStringLiteral("в блоках %1 записей, а в заголовке %2").arg(total).arg(numRecords));
 }
 
-void TableReader::Impl::decodeRecord(const char *record, Row &row) const
+template <typename Values>
+void TableReader::Impl::decodeRecord(const char *record, Values &row) const
 {
     row.resize(schema.fields.size());
     QString problem;

@@ -121,6 +121,9 @@ public:
     // Next row in chain (key) order; false at the end. Throws EDBEngineError on damage found
     // while reading (a value that cannot be decoded, a file changed under the reader).
     bool next(Row &row);
+    // The same into a list, with room for `spare` more values after the row's (a caller that
+    // hands rows on as lists takes them without a copy).
+    bool next(QList<QVariant> &row, qsizetype spare = 0);
     // Back to the first row.
     void rewind();
 
