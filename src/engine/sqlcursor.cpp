@@ -1308,13 +1308,14 @@ private:
 
     TRow readRow(const TStatement &query) const
     {
-        TRow row;
         const int n = static_cast<int>(m_columns.size());
-        row.reserve(n + 1);
+        // Made whole, then filled in place: a wide row is read for every row a walk edits.
+        TRow row(n + (m_keys.isEmpty() ? 1 : 0));
+        QVariant *out = row.data();
         for (int i = 0; i < n; ++i)
-            row << columnValue(query, i, m_columns.at(i));
+            out[i] = columnValue(query, i, m_columns.at(i));
         if (m_keys.isEmpty())
-            row << query.value(n);
+            out[n] = query.value(n);
         return row;
     }
 
