@@ -6,6 +6,7 @@
 #include "engine/transaction.h"
 #include "import/imwst.h"
 
+#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -91,6 +92,22 @@ public:
         }
         if (!locateIn || !locateIn->CacheLookups || locateKeys.isEmpty())
             return;
+        // A look-up by the locate's own key into the located table (the own-row column) is
+        // answered by the rows the locate keeps.
+        const auto names = [](const QString &list) {
+            QStringList out;
+            for (const QString &name : list.split(QLatin1Char(';')))
+                out << name.trimmed().toUpper();
+            return out;
+        };
+        const QStringList located = names(locateKeys);
+        m_lookups.erase(std::remove_if(m_lookups.begin(), m_lookups.end(),
+                                       [&](const Lookup &l) {
+                                           return l.def->LookupDataSet == locateIn &&
+                                                  names(l.def->KeyFields) == located &&
+                                                  names(l.def->LookupKeyFields) == located;
+                                       }),
+                        m_lookups.end());
         // A part of the locate key is a stored column, or a look-up on stored columns.
         for (const QString &name : locateKeys.split(QLatin1Char(';'))) {
             Part part;
