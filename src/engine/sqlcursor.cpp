@@ -16,6 +16,7 @@
 #include <QSqlResult>
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <deque>
 #include <limits>
 #include <optional>
@@ -421,19 +422,23 @@ public:
         }
         // Each key once: a row is wanted once however many rows of a window name it.
         QSet<QList<qlonglong>> seen;
+        seen.reserve(bound.size());
         QList<QString> arrays(columns.size(), QStringLiteral("{"));
+        char digits[24];
         for (const TBoundValues &key : bound) {
             QList<qlonglong> numbers;
+            numbers.reserve(key.size());
             for (const QVariant &v : key)
                 numbers << v.toLongLong();
             if (seen.contains(numbers))
                 continue;
-            seen.insert(numbers);
             for (int i = 0; i < columns.size(); ++i) {
                 if (arrays.at(i).size() > 1)
                     arrays[i] += QLatin1Char(',');
-                arrays[i] += QString::number(numbers.at(i));
+                const auto end = std::to_chars(digits, digits + sizeof digits, numbers.at(i)).ptr;
+                arrays[i] += QLatin1StringView(digits, end - digits);
             }
+            seen.insert(std::move(numbers));
         }
         TBoundValues params;
         for (const QString &array : std::as_const(arrays))
@@ -751,6 +756,15 @@ private:
                                     ? *static_cast<const int *>(data)
                                     : *static_cast<const qlonglong *>(data);
             const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+            array += QLatin1StringView(digits, end - digits);
+            return;
+        }
+        case QMetaType::Double: {
+            // The shortest text that reads back as the same number.
+            const double d = *static_cast<const double *>(data);
+            if (!std::isfinite(d))
+                break;
+            const auto end = std::to_chars(digits, digits + sizeof digits, d).ptr;
             array += QLatin1StringView(digits, end - digits);
             return;
         }
