@@ -413,10 +413,12 @@ int TimestampText(const QDateTime &dt, char (&text)[24])
 {
     const QDate d = dt.date();
     const QTime t = dt.time();
-    if (d.year() < 1 || d.year() > 9999 || !t.isValid())
+    int year = 0, month = 0, day = 0;
+    d.getDate(&year, &month, &day); // one conversion of the day number, not three
+    if (year < 1 || year > 9999 || !t.isValid())
         return 0;
     // Each part in its digits, then the character that follows it.
-    const int parts[] = {d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second(), t.msec()};
+    const int parts[] = {year, month, day, t.hour(), t.minute(), t.second(), t.msec()};
     const int digits[] = {4, 2, 2, 2, 2, 2, 3};
     const char after[] = "--T::.";
     int at = 0;
