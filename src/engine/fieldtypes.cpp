@@ -123,8 +123,11 @@ std::optional<QDateTime> storedTimestamp(const QString &text)
     if (!date.isValid() || !time.isValid())
         return std::nullopt;
     QDateTime dt(date, time);
+    // A wall-clock time that local time skips (daylight saving) was stored from a value kept
+    // as UTC with those same fields (as a package reader keeps it): it reads back so, rather
+    // than losing its time of day.
     if (!dt.isValid())
-        return std::nullopt;
+        return QDateTime(date, time, Qt::UTC);
     return dt;
 }
 

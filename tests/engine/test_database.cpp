@@ -123,18 +123,25 @@ private Q_SLOTS:
     void storedTextsReadBack_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::newRow("with ms") << QStringLiteral("2024-02-29T13:45:06.789");
-        QTest::newRow("seconds") << QStringLiteral("1950-12-31T23:59:59");
-        QTest::newRow("space") << QStringLiteral("2024-02-29 13:45:06");
-        QTest::newRow("date") << QStringLiteral("0001-01-01");
-        QTest::newRow("no such day") << QStringLiteral("2023-02-29T00:00:00.000");
-        QTest::newRow("no such month") << QStringLiteral("2024-13-01");
+        // Where not given: as Qt's parser reads the text.
+        QTest::addColumn<QDateTime>("expected");
+        QTest::newRow("with ms") << QStringLiteral("2024-02-29T13:45:06.789") << QDateTime();
+        QTest::newRow("seconds") << QStringLiteral("1950-12-31T23:59:59") << QDateTime();
+        QTest::newRow("space") << QStringLiteral("2024-02-29 13:45:06") << QDateTime();
+        QTest::newRow("date") << QStringLiteral("0001-01-01") << QDateTime();
+        QTest::newRow("no such day") << QStringLiteral("2023-02-29T00:00:00.000") << QDateTime();
+        QTest::newRow("no such month") << QStringLiteral("2024-13-01") << QDateTime();
+        // Omsk skipped 02:00-03:00 that day: the fields come back whole, as UTC.
+        QTest::newRow("skipped hour") << QStringLiteral("2010-03-28T02:30:00.000")
+                                      << QDateTime(QDate(2010, 3, 28), QTime(2, 30), Qt::UTC);
     }
 
     void storedTextsReadBack()
     {
         QFETCH(QString, text);
-        QDateTime expected = QDateTime::fromString(text, Qt::ISODateWithMs);
+        QFETCH(QDateTime, expected);
+        if (!expected.isValid())
+            expected = QDateTime::fromString(text, Qt::ISODateWithMs);
         if (!expected.isValid())
             expected = QDateTime::fromString(text, Qt::ISODate);
         QVariant read;
@@ -143,6 +150,7 @@ private Q_SLOTS:
         } catch (const EDatabaseError &) {
         }
         QCOMPARE(read.toDateTime(), expected);
+        QCOMPARE(read.toDateTime().timeSpec(), expected.timeSpec());
     }
 
     void unknownAlias()
