@@ -134,8 +134,14 @@ std::optional<QDateTime> storedTimestamp(const QString &text)
 QDateTime toDateTime(const QVariant &value, bool &ok)
 {
     ok = true;
-    if (value.typeId() == QMetaType::QDateTime)
-        return value.toDateTime();
+    if (value.typeId() == QMetaType::QDateTime) {
+        // Qt's drivers give a wall-clock time that local time skips as an invalid date-time
+        // that still holds its fields: it is taken as the package reader keeps one, as UTC.
+        const QDateTime dt = value.toDateTime();
+        if (!dt.isValid() && dt.date().isValid() && dt.time().isValid())
+            return QDateTime(dt.date(), dt.time(), Qt::UTC);
+        return dt;
+    }
     if (value.typeId() == QMetaType::QDate)
         return value.toDate().startOfDay();
     if (value.typeId() == QMetaType::QString) {
