@@ -17,3 +17,11 @@ void PinLocalTimeZone()
     ::tzset();
 #endif
 }
+
+QDateTime WallClockDateTime(QDate date, QTime time)
+{
+    QDateTime local(date, time);
+    if (!local.isValid() && date.isValid() && time.isValid())
+        return QDateTime(date, time, Qt::UTC);
+    return local;
+}

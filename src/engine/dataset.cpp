@@ -812,7 +812,7 @@ void TDataSet::forgetPlans()
         plan.resolved = false;
 }
 
-const TDataSet::LookupPlan &TDataSet::resolvedPlan(int handle)
+TDataSet::LookupPlan &TDataSet::resolvedPlan(int handle)
 {
     LookupPlan &plan = m_plans.at(size_t(handle));
     if (!plan.resolved) {
@@ -828,7 +828,7 @@ QVariant TDataSet::Lookup(int handle, const QVariantList &values)
 {
     engine::TCursor *cursor = lookupCursor();
     // Names are resolved once: a look-up runs for every row of a long walk.
-    const LookupPlan &plan = resolvedPlan(handle);
+    LookupPlan &plan = resolvedPlan(handle);
     const QList<int> &keys = plan.keys;
     const QList<int> &results = plan.results;
     if (keys.size() != values.size())
@@ -838,8 +838,7 @@ QVariant TDataSet::Lookup(int handle, const QVariantList &values)
         if (IsNullValue(v))
             return {};
     QByteArray &memo = m_memoKey;
-    LookupPlan &counts = m_plans[size_t(handle)];
-    const bool memoize = CacheLookups && counts.memoWorthKeeping();
+    const bool memoize = CacheLookups && plan.memoWorthKeeping();
     if (CacheLookups) {
         lookupMemoCurrent();
         const KeptRows *group = nullptr;
@@ -859,10 +858,10 @@ QVariant TDataSet::Lookup(int handle, const QVariantList &values)
         if (memoize) {
             memoKey(handle, values, memo);
             if (const auto it = m_lookupMemo.constFind(memo); it != m_lookupMemo.constEnd()) {
-                ++counts.memoHits;
+                ++plan.memoHits;
                 return it.value();
             }
-            ++counts.memoMisses;
+            ++plan.memoMisses;
         }
     }
     QVariantList found;

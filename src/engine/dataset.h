@@ -332,7 +332,7 @@ private:
     std::vector<LookupPlan> m_plans;
     void forgetPlans();
     // The plan of a handle, its names resolved in the cursor that serves it.
-    const LookupPlan &resolvedPlan(int handle);
+    LookupPlan &resolvedPlan(int handle);
     // Per derived column, found at its first use while open: its key fields and look-up.
     struct DerivedKeys
     {

@@ -1,6 +1,7 @@
 #include "engine/fieldtypes.h"
 
 #include "core/errors.h"
+#include "core/localzone.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -122,13 +123,7 @@ std::optional<QDateTime> storedTimestamp(const QString &text)
     const QTime time(h, mi, s, ms);
     if (!date.isValid() || !time.isValid())
         return std::nullopt;
-    QDateTime dt(date, time);
-    // A wall-clock time that local time skips (daylight saving) was stored from a value kept
-    // as UTC with those same fields (as a package reader keeps it): it reads back so, rather
-    // than losing its time of day.
-    if (!dt.isValid())
-        return QDateTime(date, time, Qt::UTC);
-    return dt;
+    return WallClockDateTime(date, time);
 }
 
 QDateTime toDateTime(const QVariant &value, bool &ok)
@@ -136,11 +131,9 @@ QDateTime toDateTime(const QVariant &value, bool &ok)
     ok = true;
     if (value.typeId() == QMetaType::QDateTime) {
         // Qt's drivers give a wall-clock time that local time skips as an invalid date-time
-        // that still holds its fields: it is taken as the package reader keeps one, as UTC.
+        // that still holds its fields.
         const QDateTime dt = value.toDateTime();
-        if (!dt.isValid() && dt.date().isValid() && dt.time().isValid())
-            return QDateTime(dt.date(), dt.time(), Qt::UTC);
-        return dt;
+        return dt.isValid() ? dt : WallClockDateTime(dt.date(), dt.time());
     }
     if (value.typeId() == QMetaType::QDate)
         return value.toDate().startOfDay();

@@ -66,6 +66,15 @@ QVariant normalize(const QVariant &v, const TColumn &c)
     }
 }
 
+// A number's digits appended to a text; for a floating-point number the shortest that read
+// back as the same number.
+template <typename Number> void appendNumber(QString &text, Number n)
+{
+    char digits[32];
+    const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+    text += QLatin1StringView(digits, end - digits);
+}
+
 // A column of a statement's current row as normalize gives it; numbers SQLite holds as
 // numbers are taken as they are stored.
 QVariant columnValue(const TStatement &query, int i, const TColumn &c)
@@ -424,7 +433,6 @@ public:
         QSet<QList<qlonglong>> seen;
         seen.reserve(bound.size());
         QList<QString> arrays(columns.size(), QStringLiteral("{"));
-        char digits[24];
         for (const TBoundValues &key : bound) {
             QList<qlonglong> numbers;
             numbers.reserve(key.size());
@@ -435,8 +443,7 @@ public:
             for (int i = 0; i < columns.size(); ++i) {
                 if (arrays.at(i).size() > 1)
                     arrays[i] += QLatin1Char(',');
-                const auto end = std::to_chars(digits, digits + sizeof digits, numbers.at(i)).ptr;
-                arrays[i] += QLatin1StringView(digits, end - digits);
+                appendNumber(arrays[i], numbers.at(i));
             }
             seen.insert(std::move(numbers));
         }
@@ -747,25 +754,19 @@ private:
     // 256 rows of every column.
     void appendArrayElement(QString &array, const QVariant &value) const
     {
-        char digits[32];
         const void *data = value.constData();
         switch (value.isNull() ? QMetaType::UnknownType : value.typeId()) {
         case QMetaType::Int:
-        case QMetaType::LongLong: {
-            const qlonglong n = value.typeId() == QMetaType::Int
-                                    ? *static_cast<const int *>(data)
-                                    : *static_cast<const qlonglong *>(data);
-            const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
-            array += QLatin1StringView(digits, end - digits);
+            appendNumber(array, *static_cast<const int *>(data));
             return;
-        }
+        case QMetaType::LongLong:
+            appendNumber(array, *static_cast<const qlonglong *>(data));
+            return;
         case QMetaType::Double: {
-            // The shortest text that reads back as the same number.
             const double d = *static_cast<const double *>(data);
             if (!std::isfinite(d))
                 break;
-            const auto end = std::to_chars(digits, digits + sizeof digits, d).ptr;
-            array += QLatin1StringView(digits, end - digits);
+            appendNumber(array, d);
             return;
         }
         case QMetaType::QString: {

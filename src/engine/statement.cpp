@@ -272,8 +272,10 @@ TStatement::TNative TStatement::nativeType(int column) const
         return TNative::Float;
     case SQLITE_NULL:
         return TNative::Null;
+    case SQLITE_BLOB:
+        return TNative::Blob;
     default:
-        return TNative::Other;
+        return TNative::Text;
     }
 }
 
@@ -323,16 +325,14 @@ QMetaType TStatement::columnValueType(int column) const
 {
     if (d->query)
         return d->query->record().field(column).metaType();
-    if (!d->stmt || d->atEnd)
-        return {};
-    switch (sqlite3_column_type(d->stmt, column)) {
-    case SQLITE_INTEGER:
+    switch (nativeType(column)) {
+    case TNative::Integer:
         return QMetaType::fromType<qlonglong>();
-    case SQLITE_FLOAT:
+    case TNative::Float:
         return QMetaType::fromType<double>();
-    case SQLITE_BLOB:
+    case TNative::Blob:
         return QMetaType::fromType<QByteArray>();
-    case SQLITE_TEXT:
+    case TNative::Text:
         return QMetaType::fromType<QString>();
     default:
         return {};

@@ -30,7 +30,8 @@ public:
     // The next row of the last run; false at its end.
     bool next();
     QVariant value(int column) const;
-    // On SQLite, the storage class of a column of the current row, and a whole number or a
+    // On SQLite, the storage class of a column of the current row (NotNative past the last row),
+    // and a whole number or a
     // floating-point value read as it is stored (a row of many numbers is read without a
     // variant per value to convert); NotNative on other backends.
     enum class TNative
@@ -39,7 +40,8 @@ public:
         Null,
         Integer,
         Float,
-        Other
+        Text,
+        Blob
     };
     TNative nativeType(int column) const;
     qint64 nativeInteger(int column) const;

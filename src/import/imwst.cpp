@@ -379,33 +379,30 @@ void TImWorkstationToServer::ImportFolder(const QString &folder)
         TTable TSIEDM::*central;
         char kind; // 'a' dictionary, 'l' owned rows, 'd' diagnoses
         const char *prefix;
-        const char *suffix;
         TTable TSIEDM::*mapping;
         QStringList TSIEDM::*columns;
     };
     static const Step steps[] = {
-        {"City", &TSIEDM::wstCity, &TSIEDM::itCity, 'a', "City", "", &TSIEDM::itAuxCity,
+        {"City", &TSIEDM::wstCity, &TSIEDM::itCity, 'a', "City", &TSIEDM::itAuxCity,
          &TSIEDM::colCity},
-        {"Street", &TSIEDM::wstStreet, &TSIEDM::itStreet, 'a', "Str", "", &TSIEDM::itAuxStreet,
+        {"Street", &TSIEDM::wstStreet, &TSIEDM::itStreet, 'a', "Str", &TSIEDM::itAuxStreet,
          &TSIEDM::colStreet},
-        {"Post", &TSIEDM::wstPost, &TSIEDM::itPost, 'a', "Pos", "", &TSIEDM::itAuxPost,
+        {"Post", &TSIEDM::wstPost, &TSIEDM::itPost, 'a', "Pos", &TSIEDM::itAuxPost,
          &TSIEDM::colPost},
         {"RegistrationArea", &TSIEDM::wstRegistrationArea, &TSIEDM::itRegistrationArea, 'a', "Area",
-         "", &TSIEDM::itAuxRegistrationArea, &TSIEDM::colRegistrationArea},
-        {"Address", &TSIEDM::wstAddress, &TSIEDM::itAddress, 'l', "Adr", "", nullptr,
+         &TSIEDM::itAuxRegistrationArea, &TSIEDM::colRegistrationArea},
+        {"Address", &TSIEDM::wstAddress, &TSIEDM::itAddress, 'l', "Adr", nullptr,
          &TSIEDM::colAddress},
-        {"Person", &TSIEDM::wstPerson, &TSIEDM::itPerson, 'l', "Prn", "", nullptr,
-         &TSIEDM::colPerson},
-        {"Document", &TSIEDM::wstDocument, &TSIEDM::itDocument, 'l', "Doc", "", nullptr,
+        {"Person", &TSIEDM::wstPerson, &TSIEDM::itPerson, 'l', "Prn", nullptr, &TSIEDM::colPerson},
+        {"Document", &TSIEDM::wstDocument, &TSIEDM::itDocument, 'l', "Doc", nullptr,
          &TSIEDM::colDocument},
         {"PrimaryInspection", &TSIEDM::wstPrimaryInspection, &TSIEDM::itPrimaryInspection, 'l',
-         "Doc", "REAL", nullptr, &TSIEDM::colPrimaryInspection},
-        {"PrimDiag", &TSIEDM::wstPrimDiag, &TSIEDM::itPrimDiag, 'd', "", "", nullptr,
+         "Doc", nullptr, &TSIEDM::colPrimaryInspection},
+        {"PrimDiag", &TSIEDM::wstPrimDiag, &TSIEDM::itPrimDiag, 'd', "", nullptr,
          &TSIEDM::colDocDiag},
-        {"ScriningCard", &TSIEDM::wstMapScrining, &TSIEDM::itMapScrining, 'l', "Doc", "REAL",
-         nullptr, &TSIEDM::colMapScrining},
-        {"MapDiag", &TSIEDM::wstMapDiag, &TSIEDM::itMapDiag, 'd', "", "", nullptr,
-         &TSIEDM::colDocDiag},
+        {"ScriningCard", &TSIEDM::wstMapScrining, &TSIEDM::itMapScrining, 'l', "Doc", nullptr,
+         &TSIEDM::colMapScrining},
+        {"MapDiag", &TSIEDM::wstMapDiag, &TSIEDM::itMapDiag, 'd', "", nullptr, &TSIEDM::colDocDiag},
     };
     for (const Step &s : steps) {
         Log(StrConst::ImportTable + QString::fromLatin1(s.label));
@@ -437,7 +434,7 @@ void TImWorkstationToServer::ImportFolder(const QString &folder)
                            dm.*s.mapping);
             break;
         case 'l':
-            ImportLocalTable(dm.*s.wst, dm.*s.central, QString::fromLatin1(s.suffix), dm.*s.columns,
+            ImportLocalTable(dm.*s.wst, dm.*s.central, dm.*s.columns,
                              QString::fromLatin1(s.prefix));
             break;
         default:

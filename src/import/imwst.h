@@ -44,8 +44,8 @@ public:
     // The merge procedures; each returns its count (new mappings, rows written).
     int ImportAuxTable(TTable &wst, TTable &central, const QStringList &columns,
                        const QString &prefix, TTable &mapping);
-    int ImportLocalTable(TTable &wst, TTable &central, const QString &suffix,
-                         const QStringList &columns, const QString &prefix);
+    int ImportLocalTable(TTable &wst, TTable &central, const QStringList &columns,
+                         const QString &prefix);
     int ImportDiagTable(TTable &wst, TTable &central);
 
     // Registers operator u of workstation w (u = -1: any operator of w) with the workstation and,

@@ -536,7 +536,6 @@ int TImWorkstationToServer::ImportAuxTable(TTable &wst, TTable &central, const Q
 }
 
 int TImWorkstationToServer::ImportLocalTable(TTable &wst, TTable &central,
-                                             const QString & /*suffix: of the own-row column*/,
                                              const QStringList &columns, const QString &prefix)
 {
     const QString lid = prefix + QStringLiteral("LID");

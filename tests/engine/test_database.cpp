@@ -118,10 +118,9 @@ private Q_SLOTS:
         QCOMPARE(bound.toString(), value.toString(Qt::ISODateWithMs));
     }
 
-    // A date text read back from a column is the date-time Qt's own parser makes of it; a text
-    // that names no day is not taken for one.
     // What a database gives for a timestamp column (a text from SQLite, a date-time from Qt's
-    // driver for PostgreSQL) as the engine reads it.
+    // driver for PostgreSQL) as the engine reads it: a text as Qt's own parser reads it, and a
+    // text that names no day is not taken for one.
     void storedTimesReadBack_data()
     {
         QTest::addColumn<QVariant>("stored");

@@ -1,6 +1,7 @@
 #include "engine/paradox/paradoxformat.h"
 
 #include "core/cp1251.h"
+#include "core/localzone.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -231,12 +232,7 @@ QVariant decodeValue(const Field &field, const char *p, const TextDecoder &decod
         }
         const QDate date = dateFromDayNumber(days);
         const QTime time = QTime::fromMSecsSinceStartOfDay(static_cast<int>(msOfDay));
-        QDateTime local(date, time);
-        // A wall-clock time that local time skips (daylight saving) cannot be a valid local
-        // QDateTime; the stored fields are kept, marked as UTC, rather than shifted or lost.
-        if (!local.isValid())
-            return QDateTime(date, time, Qt::UTC);
-        return local;
+        return WallClockDateTime(date, time);
     }
     case FieldType::Logical: {
         const auto b = static_cast<unsigned char>(p[0]);
