@@ -119,15 +119,10 @@ void TExServerToWorkstation::exportPackage()
     TSIEDM &dm = SIEDM();
     const int w = m_wstGID;
 
-    // PostgreSQL: the central rows are read in one read-only transaction, so that the package
-    // is one consistent picture of the database and the server makes rows only as they are
-    // read. Declared first: it ends after every central dataset is closed.
-    std::optional<TTransaction> snapshot;
-    if (Center().Driver() == QLatin1String("POSTGRESQL")) {
-        snapshot.emplace(Center());
-        engine::ExecuteStatement(
-            Center(), QStringLiteral("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY"));
-    }
+    // The central rows are read as one consistent picture of the database (on a server, where
+    // rows are made only as they are read). Declared first: it ends after every central
+    // dataset is closed.
+    TReadSnapshot snapshot(Center());
 
     struct CloseQuery
     {
@@ -205,8 +200,7 @@ void TExServerToWorkstation::exportPackage()
         dm.exTable.Close();
     }
     dm.sqlWstPick.Close();
-    if (snapshot)
-        snapshot->Commit();
+    snapshot.End();
 
     Log(StrConst::Separator);
     Log(kPacking);

@@ -106,6 +106,16 @@ bool TDatabase::IsFolder() const
     return m_driver == QLatin1String("PARADOX") || m_driver == QLatin1String("DBASE");
 }
 
+bool TDatabase::IsServer() const
+{
+    return m_driver == QLatin1String("POSTGRESQL");
+}
+
+bool TDatabase::RefusalAbortsTransaction() const
+{
+    return m_driver == QLatin1String("POSTGRESQL");
+}
+
 QSqlDatabase TDatabase::Sql() const
 {
     if (m_connectionName.isEmpty())

@@ -79,7 +79,15 @@ public:
     void SendHeldWrites();
 
     // Driver of the alias ("SQLITE", "POSTGRESQL", "PARADOX", "DBASE"); valid once connected.
+    // Work outside the engine asks for what a backend does, never for its driver's name:
     QString Driver() const { return m_driver; }
+    // A server reached over a connection (PostgreSQL): every statement is a round trip, so
+    // reading rows ahead and sending new rows in groups pays.
+    bool IsServer() const;
+    // A statement the database refuses aborts the whole transaction (PostgreSQL), so that work
+    // going on past a refused row needs a savepoint per row; elsewhere (SQLite) only the
+    // statement is undone and the transaction goes on.
+    bool RefusalAbortsTransaction() const;
     bool IsFolder() const;
     // Folder of a PARADOX or DBASE database, with a trailing separator.
     QString Folder() const { return m_folder; }

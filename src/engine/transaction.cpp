@@ -67,3 +67,77 @@ void TTransaction::Rollback()
         engine::ExecuteStatement(m_db, QStringLiteral("RELEASE SAVEPOINT ") + m_savepoint);
     }
 }
+
+TReadSnapshot::TReadSnapshot(TDatabase &db) : m_db(db)
+{
+    if (!m_db.IsServer())
+        return;
+    m_db.StartTransaction();
+    m_open = true;
+    engine::ExecuteStatement(
+        m_db, QStringLiteral("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY"));
+}
+
+TReadSnapshot::~TReadSnapshot()
+{
+    if (!m_open || !m_db.Connected() || !m_db.InTransaction())
+        return;
+    try {
+        m_db.Rollback();
+    } catch (...) {
+        // Read only: nothing is lost with it.
+    }
+}
+
+void TReadSnapshot::End()
+{
+    if (!m_open)
+        return;
+    m_open = false;
+    m_db.Commit();
+}
+
+namespace {
+
+const QString kRowSavepoint = QStringLiteral("SAVEPOINT zoru_row");
+const QString kReleaseRow = QStringLiteral("RELEASE SAVEPOINT zoru_row");
+const QString kRollBackRow = QStringLiteral("ROLLBACK TO SAVEPOINT zoru_row");
+
+} // namespace
+
+TRowSavepoints::TRowSavepoints(TDatabase &db) : m_db(db), m_used(db.RefusalAbortsTransaction()) {}
+
+void TRowSavepoints::Begin()
+{
+    if (!m_used)
+        return;
+    engine::ExecuteStatement(
+        m_db, m_kept ? QString(kReleaseRow + QStringLiteral("; ") + kRowSavepoint) : kRowSavepoint);
+    m_kept = false;
+    m_open = true;
+}
+
+void TRowSavepoints::Keep()
+{
+    m_open = false;
+    m_kept = true;
+}
+
+void TRowSavepoints::RollBack()
+{
+    if (!m_open)
+        return;
+    m_open = false;
+    engine::ExecuteStatement(m_db, kRollBackRow + QStringLiteral("; ") + kReleaseRow);
+}
+
+void TRowSavepoints::Abandon() noexcept
+{
+    if (!m_open)
+        return;
+    try {
+        RollBack();
+    } catch (...) {
+        // The error that ends the work is reported; what follows fails likewise.
+    }
+}

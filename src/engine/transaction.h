@@ -40,3 +40,48 @@ private:
     QString m_savepoint; // empty for the outermost guard
     bool m_active = false;
 };
+
+// A read-only transaction that sees the database as it stood when it began, for work that
+// reads many tables and must see one picture of them (an export). On a server, where other
+// sessions commit meanwhile and rows are made as they are read, it is a REPEATABLE READ, READ
+// ONLY transaction; on an embedded database it is nothing. Left without End(), it is rolled
+// back (it wrote nothing either way).
+class TReadSnapshot
+{
+public:
+    explicit TReadSnapshot(TDatabase &db);
+    ~TReadSnapshot();
+    TReadSnapshot(const TReadSnapshot &) = delete;
+    TReadSnapshot &operator=(const TReadSnapshot &) = delete;
+
+    void End();
+
+private:
+    TDatabase &m_db;
+    bool m_open = false;
+};
+
+// Savepoints around the rows of a transaction that goes on past a refused row, each row behind
+// one: released when the next row begins (in the same round trip) or by the commit, rolled
+// back when the row is refused. Only where a refusal would abort the whole transaction
+// (TDatabase::RefusalAbortsTransaction); elsewhere the database undoes a refused statement by
+// itself and these calls do nothing.
+class TRowSavepoints
+{
+public:
+    explicit TRowSavepoints(TDatabase &db);
+    // A row begins.
+    void Begin();
+    // The row is written.
+    void Keep();
+    // The row was refused: its work is undone, the rows before stay.
+    void RollBack();
+    // An error ends the work: the row being written is undone, the ones before stay.
+    void Abandon() noexcept;
+
+private:
+    TDatabase &m_db;
+    bool m_used;
+    bool m_open = false;
+    bool m_kept = false;
+};

@@ -7,6 +7,7 @@
 #include "engine/query.h"
 #include "engine/sqlscript.h"
 #include "engine/table.h"
+#include "engine/transaction.h"
 #include "replication/replicator.h"
 
 #include <QHash>
@@ -48,68 +49,12 @@ private:
 
 // The transaction of a copy of regions or types. On SQLite every commit waits for the disk, and
 // a refused statement leaves the transaction usable, so the rows go in one transaction committed
-// however the copy ends. On PostgreSQL a refused row would abort the transaction and take the
-// earlier rows with it, so each row is committed on its own there.
+// however the copy ends. Where a refused row would abort the transaction and take the earlier
+// rows with it, each row is committed on its own.
 bool batched(const TDatabase &db)
 {
-    return db.Driver() == QLatin1String("SQLITE");
+    return !db.RefusalAbortsTransaction();
 }
-
-// The savepoints of the hospital rows on PostgreSQL, where a refused statement aborts the whole
-// transaction: each row is written behind one, released when the next row begins (in the same
-// round trip) or by the commit, and rolled back when the row is refused or its writing fails.
-// SQLite undoes a refused statement by itself and keeps the transaction: no savepoints there.
-class RowSavepoints
-{
-public:
-    explicit RowSavepoints(TDatabase &db)
-        : m_db(db), m_used(db.Driver() == QLatin1String("POSTGRESQL"))
-    {
-    }
-    void Begin()
-    {
-        if (!m_used)
-            return;
-        engine::ExecuteStatement(
-            m_db, m_kept ? QString(kRelease + QStringLiteral("; ") + kSavepoint) : kSavepoint);
-        m_kept = false;
-        m_open = true;
-    }
-    // The row is written.
-    void Keep()
-    {
-        m_open = false;
-        m_kept = true;
-    }
-    void RollBack()
-    {
-        if (!m_open)
-            return;
-        m_open = false;
-        engine::ExecuteStatement(m_db, kRollBack + QStringLiteral("; ") + kRelease);
-    }
-    // An error ends the run: the row being written is undone, the ones before stay.
-    void Abandon() noexcept
-    {
-        if (!m_open)
-            return;
-        try {
-            RollBack();
-        } catch (...) {
-            // The error that ends the run is reported; the commit that follows fails likewise.
-        }
-    }
-
-private:
-    inline static const QString kSavepoint = QStringLiteral("SAVEPOINT zoru_sync_row");
-    inline static const QString kRelease = QStringLiteral("RELEASE SAVEPOINT zoru_sync_row");
-    inline static const QString kRollBack = QStringLiteral("ROLLBACK TO SAVEPOINT zoru_sync_row");
-
-    TDatabase &m_db;
-    bool m_used;
-    bool m_open = false;
-    bool m_kept = false;
-};
 
 // Text without its trailing blanks (ЕСВС pads its fixed-length codes).
 QString withoutTrailingBlanks(QString text)
@@ -416,7 +361,7 @@ int TImExternalToServer::copyHospitals(TDatabase &esvs, TDatabase &center)
 
     int count = 0;
     KeepWrittenRows transaction(center);
-    RowSavepoints savepoints(center);
+    TRowSavepoints savepoints(center);
     while (!source.Eof()) {
         savepoints.Begin();
         try {

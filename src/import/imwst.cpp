@@ -4,6 +4,7 @@
 #include "core/paths.h"
 #include "core/strconst.h"
 #include "engine/database.h"
+#include "engine/databaselock.h"
 #include "engine/transaction.h"
 #include "import/packageinfo.h"
 #include "replication/archive.h"
@@ -13,10 +14,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QRegularExpression>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <optional>
 
 namespace {
@@ -240,45 +238,16 @@ void TImWorkstationToServer::mergePackage(const QString &package)
 
 void TImWorkstationToServer::acquireImportLock()
 {
-    if (m_locked)
+    if (m_lock)
         return;
-    TDatabase &center = Center();
-    if (center.Driver() == QLatin1String("POSTGRESQL")) {
-        QSqlQuery q(center.Sql());
-        q.prepare(QStringLiteral("SELECT pg_try_advisory_lock(?)"));
-        q.addBindValue(kImportLockKey);
-        if (!q.exec() || !q.next())
-            throw EDBEngineError(engineMessage(q.lastError()));
-        if (!q.value(0).toBool())
-            throw ERplException(kLocked);
-    } else if (center.Driver() == QLatin1String("SQLITE")) {
-        const QString file = center.Sql().databaseName();
-        auto lock = std::make_unique<QLockFile>(file + QStringLiteral(".import.lock"));
-        lock->setStaleLockTime(0);
-        if (!lock->tryLock(0))
-            throw ERplException(kLocked);
-        m_lockFile = std::move(lock);
-    }
-    m_locked = true;
+    m_lock = TDatabaseLock::TryAcquire(Center(), kImportLockKey, QStringLiteral(".import.lock"));
+    if (!m_lock)
+        throw ERplException(kLocked);
 }
 
 void TImWorkstationToServer::releaseImportLock()
 {
-    if (!m_locked)
-        return;
-    m_locked = false;
-    m_lockFile.reset();
-    try {
-        TDatabase &center = Center();
-        if (center.Driver() == QLatin1String("POSTGRESQL")) {
-            QSqlQuery q(center.Sql());
-            q.prepare(QStringLiteral("SELECT pg_advisory_unlock(?)"));
-            q.addBindValue(kImportLockKey);
-            q.exec();
-        }
-    } catch (...) {
-        // The lock goes with the connection anyway.
-    }
+    m_lock.reset();
 }
 
 void TImWorkstationToServer::ImportFolder(const QString &folder)

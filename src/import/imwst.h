@@ -10,7 +10,7 @@
 #include <memory>
 #include <utility>
 
-class QLockFile;
+class TDatabaseLock;
 class TTable;
 
 // The import of one workstation-to-server package (".w2s"): the package is chosen (open dialog
@@ -155,7 +155,6 @@ private:
     // committed (a later registration may bring what they lacked).
     QSet<std::pair<int, int>> m_knownOperators;
     QSet<std::pair<int, int>> m_failedOperators;
-    bool m_locked = false;
     TRepeatPolicy m_repeatPolicy = TRepeatPolicy::Ask;
     bool m_refusedRepeat = false;
     bool m_journal = true;
@@ -167,7 +166,7 @@ private:
     TImportObserver *m_observer = nullptr;
     QList<TImportTableCounts> m_counts;
     TImportPackageInfo m_package;
-    std::unique_ptr<QLockFile> m_lockFile; // the lock of an SQLite central database
+    std::unique_ptr<TDatabaseLock> m_lock; // while a package is merged
 };
 
 // The work folder of a package: the import folder (ending with a separator) and the package's

@@ -457,7 +457,7 @@ int TImWorkstationToServer::mergeTable(TTable &wst, std::initializer_list<TTable
         // On a server, round trips are what an import waits for: the rows a window looks up
         // are read at once and new rows are sent in groups. On an embedded database a
         // statement costs less than reading the package twice.
-        const bool server = Center().Driver() != QLatin1String("SQLITE");
+        const bool server = Center().IsServer();
         std::optional<ReadAhead> ahead;
         if (server) {
             ahead.emplace(wst, *targets.begin(), locateKeys);
