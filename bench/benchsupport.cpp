@@ -3,8 +3,8 @@
 #include "core/errors.h"
 #include "core/paths.h"
 #include "core/strconst.h"
-#include "data/srvrplthread.h"
-#include "replication/archive.h"
+#include "jobs/serverjob.h"
+#include "package/archiver.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -203,12 +203,10 @@ void DemoCentral::open(const QString &user, const QString &password)
     center.LoginPrompt = false;
     center.Params = {QStringLiteral("USER NAME=") + user, QStringLiteral("PASSWORD=") + password};
     center.Open();
-    SetCentralDatabase(&center);
 }
 
 DemoCentral::~DemoCentral()
 {
-    SetCentralDatabase(nullptr);
     AppInfo = nullptr;
 }
 

@@ -6,7 +6,7 @@
 #include "core/aliases.h"
 #include "core/appinfo.h"
 #include "engine/database.h"
-#include "replication/jobwindow.h"
+#include "jobs/jobwindow.h"
 
 #include <QCommandLineOption>
 #include <QSqlQuery>
@@ -43,7 +43,7 @@ QSqlQuery Exec(TDatabase &db, const QString &sql);
 class SilentWindow : public TJobWindow
 {
 public:
-    void PrepareForJob() override {}
+    void PrepareForJob(std::stop_source) override {}
     void SetCaption(const QString &) override {}
     void ClearMessages() override {}
     void AddMessage(const QString &line) override

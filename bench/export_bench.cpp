@@ -10,13 +10,13 @@
 #include "benchsupport.h"
 #include "core/localzone.h"
 #include "core/strconst.h"
-#include "data/exserver.h"
-#include "data/siedm.h"
 #include "engine/database.h"
 #include "engine/paradox/paradoxtable.h"
 #include "engine/statement.h"
-#include "replication/archive.h"
-#include "replication/consolejobwindow.h"
+#include "export/exportjob.h"
+#include "jobs/jobrunner.h"
+#include "package/archiver.h"
+#include "package/packagetables.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -161,8 +161,9 @@ int main(int argc, char *argv[])
             timer.start();
             double cpu0 = CpuSeconds(true);
             SilentWindow window;
-            const int result = RunJob(window, [](TJobWindow &w) {
-                return std::make_unique<TExServerToWorkstation>(w, 900000);
+            const int result = RunJob(window, [&demo](const TJobContext &context) {
+                return std::make_unique<TExServerToWorkstation>(context, demo.info, demo.center,
+                                                                900000);
             });
             exportTimes.push_back(timer.elapsed() / 1000.0);
             exportCpus.push_back(CpuSeconds(true) - cpu0);

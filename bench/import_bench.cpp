@@ -15,8 +15,8 @@
 #include "core/localzone.h"
 #include "demogen.h"
 #include "engine/database.h"
-#include "import/imwst.h"
-#include "replication/consolejobwindow.h"
+#include "import/importjob.h"
+#include "jobs/jobrunner.h"
 #include "schema/schema.h"
 
 #include <QCommandLineParser>
@@ -285,8 +285,9 @@ Result benchOne(int persons, const QString &scale, const std::optional<Server> &
         QElapsedTimer t;
         t.start();
         SilentWindow window;
-        const int result = RunJob(window, [&](TJobWindow &w) {
-            auto job = std::make_unique<TImWorkstationToServer>(w, package);
+        const int result = RunJob(window, [&](const TJobContext &context) {
+            auto job =
+                std::make_unique<TImWorkstationToServer>(context, demo.info, center, package);
             // The re-import is the point: no question about a package imported before.
             job->SetRepeatPolicy(TImWorkstationToServer::TRepeatPolicy::Force);
             return job;

@@ -8,11 +8,10 @@
 
 #include "benchsupport.h"
 #include "core/localzone.h"
-#include "import/imwst.h"
+#include "import/importjob.h"
 #include "installation.h"
+#include "jobs/jobrunner.h"
 #include "package.h"
-#include "replication/consolejobwindow.h"
-#include "ui/dialogs.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -23,13 +22,14 @@
 
 namespace {
 
-double runJob(const QString &package, bool dryRun)
+double runJob(const bench::DemoCentral &demo, const QString &package, bool dryRun)
 {
     bench::SilentWindow w;
     QElapsedTimer t;
     t.start();
-    const int code = RunJob(w, [&](TJobWindow &window) {
-        auto job = std::make_unique<TImWorkstationToServer>(window, package);
+    const int code = RunJob(w, [&](const TJobContext &context) {
+        auto job =
+            std::make_unique<TImWorkstationToServer>(context, demo.info, demo.center, package);
         job->SetDryRun(dryRun);
         job->SetRepeatPolicy(TImWorkstationToServer::TRepeatPolicy::Force);
         return std::unique_ptr<TRplThread>(std::move(job));
@@ -76,17 +76,16 @@ int main(int argc, char *argv[])
         QFile::copy(bin + QLatin1Char('/') + tool, folder + QLatin1Char('/') + tool);
 
     auto central = std::make_unique<bench::DemoCentral>(folder, QStringLiteral("admin"), QString());
-    TDialogs::SetTestMode(true);
 
     demo::PackageOptions po;
     po.folder = folder;
     po.persons = persons;
     const QString first = demo::WritePackage(po).firstVolume;
     const bench::KeptPackage kept(first);
-    const double dry = runJob(first, true);
-    const double real = runJob(first, false);
+    const double dry = runJob(*central, first, true);
+    const double real = runJob(*central, first, false);
     kept.Restore();
-    const double again = runJob(first, false);
+    const double again = runJob(*central, first, false);
     std::printf("package of %d persons: dry run %.2f s, import %.2f s (new rows), import again "
                 "%.2f s (edited rows); dry run / import %.2f\n",
                 persons, dry, real, again, dry / real);

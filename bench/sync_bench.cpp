@@ -11,8 +11,8 @@
 #include "benchsupport.h"
 #include "core/localzone.h"
 #include "engine/database.h"
-#include "import/imexternal.h"
-#include "replication/consolejobwindow.h"
+#include "jobs/jobrunner.h"
+#include "sync/syncjob.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -175,13 +175,14 @@ int main(int argc, char *argv[])
         DemoCentral demo(folder, options.User(), password);
         TDatabase &center = demo.center;
 
-        const auto runJob = [&out](const char *what) {
+        const auto runJob = [&out, &demo](const char *what) {
             ResetPeak();
             QElapsedTimer timer;
             timer.start();
             SilentWindow window;
-            const int result = RunJob(
-                window, [](TJobWindow &w) { return std::make_unique<TImExternalToServer>(w); });
+            const int result = RunJob(window, [&demo](const TJobContext &context) {
+                return std::make_unique<TImExternalToServer>(context, demo.info, demo.center);
+            });
             const double seconds = timer.elapsed() / 1000.0;
             if (result != 1)
                 throw Exception(QStringLiteral("synchronisation failed: ") +

@@ -6,7 +6,7 @@
 //
 // Prints the mean and the worst time of each step. Reports only; nothing is judged.
 
-#include "admin/wstwizard.h"
+#include "admin/adminwizard.h"
 #include "benchsupport.h"
 #include "core/errors.h"
 #include "core/localzone.h"

@@ -1,91 +1,171 @@
-# Holds the library graph true: fails when a file of src/, schema/ or tests/ includes a header
-# of a library its own library may not use.
+# Holds the library graph of docs/architecture.md true for all the code: every quoted #include of
+# src/, schema/, tests/, tools/ and bench/ is resolved as the compiler would find it (beside the
+# including file first, relative paths included, then in the include roots), and the room of the
+# file it names must be one the including room may use. An include that names no file of the
+# tree (other than a generated one) fails too, and so does a rule below that names a file that
+# is not there.
 #   cmake -DZORU_SOURCE_DIR=<checkout> -P tests/graph_check.cmake
-#
-#   core <- engine <- replication <- data <- import, admin <- app;  ui beside, on core only
-#   (replication and everything above it may use ui). engine/paradox is below engine, on core;
-#   the schema library (creation scripts) is on engine. A test may include what its library may,
-#   and the schema library. Inside engine the bases do not know their implementations: the
-#   cursor interface and the dataset base include no backend and no derived dataset.
 cmake_minimum_required(VERSION 3.20)
 if(NOT ZORU_SOURCE_DIR)
     message(FATAL_ERROR "ZORU_SOURCE_DIR is not set")
 endif()
 
-set(may_core core)
-set(may_paradox core paradox)
-set(may_engine core paradox engine)
-set(may_ui core ui)
-set(may_schema core paradox engine schema)
-set(may_replication core paradox engine ui replication)
-set(may_data ${may_replication} data)
-set(may_import ${may_data} import)
-set(may_admin ${may_data} admin)
-set(may_app ${may_data} import admin app)
-set(may_support core paradox engine schema)
+# --- The graph: what each room may include besides itself.
+#   core <- engine (engine/paradox below it) <- schema, package <- jobs <- export, import, sync
+#   ui on jobs; admin on ui and export; app on everything.
+set(may_core "")
+set(may_paradox core)
+set(may_engine core paradox)
+set(may_schema core paradox engine)
+set(may_package core paradox engine)
+set(may_jobs core paradox engine package)
+set(may_export ${may_jobs} jobs)
+set(may_import ${may_jobs} jobs schema)
+set(may_sync ${may_jobs} jobs)
+set(may_ui core jobs)
+set(may_admin ${may_jobs} jobs export ui)
+set(may_app ${may_jobs} jobs schema export import sync ui admin)
+# The programs under tools/: the archiver shares the package room's volume names.
+set(may_arc core package)
+set(may_createdb core paradox engine schema)
+set(may_demo core paradox engine schema package)
+# Shared test fixtures serve the tests of every room below the application.
+set(may_support core paradox engine schema package jobs ui demo)
+# Benchmarks measure every library, never the program's shell nor the tests.
+set(may_bench core paradox engine schema package jobs export import sync ui admin demo)
+# Fuzz targets drive the readers and the import with the archiver's extraction compiled in.
+set(may_fuzz core paradox engine schema package jobs import demo arc)
 
-# The bases of engine, and what they must not include.
-set(base_cursor "^engine/(folderdataset|sqlcursor|memtable|table|query|dataset|database|bulk)\\.h$")
-set(base_dataset "^engine/(folderdataset|sqlcursor|memtable|table|query|bulk)\\.h$")
+# Inside the engine the bases know no implementation: the cursor interface and the dataset base
+# include no backend and no derived dataset.
+set(bases src/engine/cursor.h src/engine/dataset.h src/engine/dataset.cpp)
+set(implementations src/engine/table.h src/engine/query.h src/engine/memtable.h
+                    src/engine/folderdataset.h src/engine/sqlcursor.h)
+set(implementation_folders src/engine/sql src/engine/folder)
+
+set(count 0)
+macro(fail text)
+    message(SEND_ERROR "${text}")
+    math(EXPR count "${count} + 1")
+endmacro()
+
+foreach(f IN LISTS bases implementations)
+    # A file renamed or split: the rule must follow it, or it guards nothing.
+    if(NOT EXISTS "${ZORU_SOURCE_DIR}/${f}")
+        fail("graph_check.cmake names ${f}, which does not exist")
+    endif()
+endforeach()
+
+# The room of a file of the tree, and whether it is a test of that room; empty when it is in none.
+function(room_of path out_room out_test)
+    set(test OFF)
+    set(room "")
+    if(path MATCHES "^src/engine/paradox/")
+        set(room paradox)
+    elseif(path MATCHES "^tests/engine/paradox/")
+        set(room paradox)
+        set(test ON)
+    elseif(path MATCHES "^src/([a-z]+)/")
+        set(room ${CMAKE_MATCH_1})
+    elseif(path MATCHES "^schema/")
+        set(room schema)
+    elseif(path MATCHES "^tools/zoru-arc/")
+        set(room arc)
+    elseif(path MATCHES "^tools/zoru-createdb/")
+        set(room createdb)
+    elseif(path MATCHES "^tools/zoru-demo/")
+        set(room demo)
+    elseif(path MATCHES "^bench/")
+        set(room bench)
+    elseif(path MATCHES "^tests/(support|fuzz)/")
+        set(room ${CMAKE_MATCH_1})
+    elseif(path MATCHES "^tests/tools/")
+        set(room demo)
+        set(test ON)
+    elseif(path MATCHES "^tests/([a-z]+)/")
+        set(room ${CMAKE_MATCH_1})
+        set(test ON)
+    endif()
+    set(${out_room} "${room}" PARENT_SCOPE)
+    set(${out_test} ${test} PARENT_SCOPE)
+endfunction()
+
+# Where an include is found when it is not beside the including file.
+set(roots src . tests/support tools/zoru-demo tools/zoru-arc bench)
 
 file(GLOB_RECURSE files RELATIVE "${ZORU_SOURCE_DIR}"
      "${ZORU_SOURCE_DIR}/src/*.h" "${ZORU_SOURCE_DIR}/src/*.cpp"
      "${ZORU_SOURCE_DIR}/schema/*.h" "${ZORU_SOURCE_DIR}/schema/*.cpp"
-     "${ZORU_SOURCE_DIR}/tests/*.h" "${ZORU_SOURCE_DIR}/tests/*.cpp")
+     "${ZORU_SOURCE_DIR}/tests/*.h" "${ZORU_SOURCE_DIR}/tests/*.cpp"
+     "${ZORU_SOURCE_DIR}/tools/*.h" "${ZORU_SOURCE_DIR}/tools/*.cpp"
+     "${ZORU_SOURCE_DIR}/bench/*.h" "${ZORU_SOURCE_DIR}/bench/*.cpp")
 
-set(count 0)
 foreach(f IN LISTS files)
-    set(test OFF)
-    if(f MATCHES "^(src|tests)/engine/paradox/")
-        set(lib paradox)
-    elseif(f MATCHES "^src/([a-z]+)/")
-        set(lib ${CMAKE_MATCH_1})
-    elseif(f MATCHES "^schema/")
-        set(lib schema)
-    elseif(f MATCHES "^tests/(fuzz|tools)/")
-        set(lib app) # programs of their own: they may use every library
-    elseif(f MATCHES "^tests/([a-z]+)/")
-        set(lib ${CMAKE_MATCH_1})
-        set(test ON)
-    else()
+    room_of("${f}" lib test)
+    if(lib STREQUAL "")
+        fail("${f}: in no room of the graph (tests/graph_check.cmake)")
         continue()
     endif()
     if(NOT DEFINED may_${lib})
-        message(SEND_ERROR "${f}: library '${lib}' is not in the graph (tests/graph_check.cmake)")
-        math(EXPR count "${count} + 1")
+        fail("${f}: room '${lib}' is not in the graph (tests/graph_check.cmake)")
         continue()
     endif()
-    set(may ${may_${lib}})
-    if(test AND NOT lib MATCHES "^(core|paradox|ui)$")
-        list(APPEND may schema)
+    set(may ${may_${lib}} ${lib})
+    if(test)
+        # A test may also make a central database, a demo site and a package.
+        list(APPEND may schema support demo)
     endif()
 
-    file(STRINGS "${ZORU_SOURCE_DIR}/${f}" lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"[a-z]+/")
+    get_filename_component(dir "${ZORU_SOURCE_DIR}/${f}" DIRECTORY)
+    file(STRINGS "${ZORU_SOURCE_DIR}/${f}" lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
     foreach(line IN LISTS lines)
         string(REGEX MATCH "\"([^\"]+)\"" quoted "${line}")
         set(header "${CMAKE_MATCH_1}")
-        if(header MATCHES "^engine/paradox/")
-            set(used paradox)
-        else()
-            string(REGEX MATCH "^[a-z]+" used "${header}")
+        if(header MATCHES "\\.moc$")
+            continue() # made by the build
         endif()
+        set(found "")
+        if(EXISTS "${dir}/${header}" AND NOT IS_DIRECTORY "${dir}/${header}")
+            get_filename_component(found "${dir}/${header}" ABSOLUTE)
+        else()
+            foreach(root IN LISTS roots)
+                if(EXISTS "${ZORU_SOURCE_DIR}/${root}/${header}")
+                    get_filename_component(found "${ZORU_SOURCE_DIR}/${root}/${header}" ABSOLUTE)
+                    break()
+                endif()
+            endforeach()
+        endif()
+        if(found STREQUAL "")
+            fail("${f}: #include \"${header}\" names no file of the tree")
+            continue()
+        endif()
+        file(RELATIVE_PATH target "${ZORU_SOURCE_DIR}" "${found}")
+        room_of("${target}" used used_test)
         set(why "")
-        if(NOT used IN_LIST may)
+        if(used_test AND NOT (test AND used STREQUAL lib))
+            set(why "the tests of another room are no header to include")
+        elseif(used STREQUAL "")
+            set(why "${target} is in no room")
+        elseif(NOT used IN_LIST may)
             set(why "${lib} may not use ${used}")
-        elseif(f MATCHES "^src/engine/cursor\\." AND header MATCHES "${base_cursor}")
-            set(why "the cursor interface knows no backend and no dataset")
-        elseif(f MATCHES "^src/engine/dataset\\." AND header MATCHES "${base_dataset}")
-            set(why "the dataset base knows no backend and no derived dataset")
+        elseif(f IN_LIST bases)
+            if(target IN_LIST implementations)
+                set(why "the engine's bases know no backend and no derived dataset")
+            endif()
+            foreach(folder IN LISTS implementation_folders)
+                if(target MATCHES "^${folder}/")
+                    set(why "the engine's bases know no backend")
+                endif()
+            endforeach()
         endif()
         if(why)
-            message(SEND_ERROR "${f}: #include \"${header}\": ${why}")
-            math(EXPR count "${count} + 1")
+            fail("${f}: #include \"${header}\" (${target}): ${why}")
         endif()
     endforeach()
 endforeach()
 
 if(count GREATER 0)
-    message(FATAL_ERROR "${count} include(s) against the library graph (docs/architecture.md)")
+    message(FATAL_ERROR "${count} fault(s) against the library graph (docs/architecture.md)")
 endif()
 list(LENGTH files checked)
 message(STATUS "Library graph holds: ${checked} files checked")

@@ -5,13 +5,12 @@
 #include "core/appinfo.h"
 #include "core/errors.h"
 #include "core/strconst.h"
-#include "data/exserver.h"
-#include "data/srvrplthread.h"
 #include "engine/database.h"
-#include "import/imexternal.h"
-#include "import/imwst.h"
-#include "replication/consolejobwindow.h"
-#include "replication/rplthread.h"
+#include "export/exportjob.h"
+#include "import/importjob.h"
+#include "jobs/consolewindow.h"
+#include "jobs/jobframe.h"
+#include "sync/syncjob.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -191,24 +190,19 @@ bool IsConsoleInvocation(int argc, char *argv[])
     return !withoutQtOptions(args).isEmpty();
 }
 
-int RunConsoleJob(const TJobFactory &factory)
+int RunConsoleJob(const TJobFactory &factory, const std::function<void(TRplThread &)> &ended)
 {
     const StopSignals stopSignals;
-    TRplThread *job = nullptr;
-    // The job's stop flag is set here, on the user-interface thread, never by the handler.
+    TConsoleJobWindow window;
+    // The job's stop is requested here, on the main thread, never by the handler.
     QTimer poll;
     poll.setInterval(50);
-    QObject::connect(&poll, &QTimer::timeout, &poll, [&job] {
-        if (stopSignal.load() != 0 && job)
-            job->Terminate();
+    QObject::connect(&poll, &QTimer::timeout, &poll, [&window] {
+        if (stopSignal.load() != 0)
+            window.RequestStop();
     });
     poll.start();
-    const int result = RunJobInConsole([&job, &factory](TJobWindow &window) {
-        std::unique_ptr<TRplThread> created = factory(window);
-        job = created.get();
-        return created;
-    });
-    job = nullptr;
+    const int result = RunJobInConsole(window, factory, ended);
     if (result == 1)
         return 0;
     const int signal = stopSignal.load();
@@ -318,31 +312,25 @@ int RunConsole(const QStringList &arguments, const QString &exePath)
         center.Exclusive = true;
         TDatabase::SetLoginHandler(consoleLogin);
         center.Open();
-        SetCentralDatabase(&center);
-        struct ResetCenter
-        {
-            ~ResetCenter() { SetCentralDatabase(nullptr); }
-        } resetCenter;
 
         if (sync) {
-            // Read when the job ends, before it is destroyed.
             int refused = 0;
-            const int code = RunConsoleJob([&refused](TJobWindow &window) {
-                auto job = std::make_unique<TImExternalToServer>(window);
-                TImExternalToServer *j = job.get();
-                QObject::connect(j, &QThread::finished, j,
-                                 [&refused, j] { refused = j->RefusedRows(); });
-                return std::unique_ptr<TRplThread>(std::move(job));
-            });
+            const int code = RunConsoleJob(
+                [&](const TJobContext &context) {
+                    return std::make_unique<TImExternalToServer>(context, *info, center);
+                },
+                [&refused](TRplThread &job) {
+                    refused = static_cast<TImExternalToServer &>(job).RefusedRows();
+                });
             return code == 0 && refused > 0 ? 3 : code;
         }
         if (importing)
-            return RunConsoleImport(packagePath, parser.isSet(forceOption),
+            return RunConsoleImport(*info, center, packagePath, parser.isSet(forceOption),
                                     parser.isSet(dryRunOption));
         if (importAll)
-            return RunConsoleImportAll(*info, parser.isSet(forceOption));
-        return RunConsoleJob([wstGID](TJobWindow &window) {
-            return std::make_unique<TExServerToWorkstation>(window, wstGID);
+            return RunConsoleImportAll(*info, center, parser.isSet(forceOption));
+        return RunConsoleJob([&](const TJobContext &context) {
+            return std::make_unique<TExServerToWorkstation>(context, *info, center, wstGID);
         });
     } catch (const Exception &e) {
         ConsoleErr() << e.Message() << Qt::endl;

@@ -1,8 +1,9 @@
 #pragma once
 
-#include "replication/replicator.h"
+#include "jobs/jobprogress.h"
 
 #include <QStringList>
+#include <functional>
 
 class QTextStream;
 
@@ -34,5 +35,7 @@ int RunConsole(const QStringList &arguments, const QString &exePath);
 // Runs a job of the command line to its end and gives the exit code: 0 when it succeeded, 1 when
 // it failed. Meanwhile SIGINT and SIGTERM (Ctrl-C, kill) set the job's stop flag, so that its own
 // clean-up runs, and the exit code is then 128 + the signal's number; writing to a closed pipe
-// (| head) is not fatal. Every command-line job runs through here.
-int RunConsoleJob(const TJobFactory &factory);
+// (| head) is not fatal. Every command-line job runs through here; ended (when given) sees the
+// job once it has ended, before it is destroyed.
+int RunConsoleJob(const TJobFactory &factory,
+                  const std::function<void(TRplThread &job)> &ended = {});

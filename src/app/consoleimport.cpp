@@ -4,7 +4,7 @@
 #include "core/appinfo.h"
 #include "core/errors.h"
 #include "import/importbatch.h"
-#include "import/imwst.h"
+#include "import/importjob.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -25,24 +25,25 @@ struct Ended
     TImportPackageInfo package;
 };
 
-Ended importOne(const QString &package, bool force, bool dryRun = false)
+Ended importOne(const TAppInfo &info, const TDatabase &center, const QString &package, bool force,
+                bool dryRun = false)
 {
     Ended e;
-    e.code = RunConsoleJob([&](TJobWindow &window) {
-        auto job = std::make_unique<TImWorkstationToServer>(window, package);
-        job->SetRepeatPolicy(force ? TImWorkstationToServer::TRepeatPolicy::Force
-                                   : TImWorkstationToServer::TRepeatPolicy::Refuse);
-        job->SetDryRun(dryRun);
-        TImWorkstationToServer *j = job.get();
-        // Read when the job ends, before it is destroyed.
-        QObject::connect(j, &QThread::finished, j, [&e, j] {
-            e.refused = j->RefusedAsRepeated();
-            e.counts = j->Counts();
-            e.package = j->Package();
-            e.problems = j->ProblemCount();
+    e.code = RunConsoleJob(
+        [&](const TJobContext &context) {
+            auto job = std::make_unique<TImWorkstationToServer>(context, info, center, package);
+            job->SetRepeatPolicy(force ? TImWorkstationToServer::TRepeatPolicy::Force
+                                       : TImWorkstationToServer::TRepeatPolicy::Refuse);
+            job->SetDryRun(dryRun);
+            return job;
+        },
+        [&e](TRplThread &job) {
+            const auto &j = static_cast<const TImWorkstationToServer &>(job);
+            e.refused = j.RefusedAsRepeated();
+            e.counts = j.Counts();
+            e.package = j.Package();
+            e.problems = j.ProblemCount();
         });
-        return std::unique_ptr<TRplThread>(std::move(job));
-    });
     return e;
 }
 
@@ -51,9 +52,10 @@ const QString kSkipped = QStringLiteral("пропущен");
 
 } // namespace
 
-int RunConsoleImport(const QString &package, bool force, bool dryRun)
+int RunConsoleImport(const TAppInfo &info, const TDatabase &center, const QString &package,
+                     bool force, bool dryRun)
 {
-    const Ended e = importOne(package, force, dryRun);
+    const Ended e = importOne(info, center, package, force, dryRun);
     if (dryRun)
         return e.code == 0 && e.problems > 0 ? 1 : e.code;
     if (e.refused) {
@@ -63,7 +65,7 @@ int RunConsoleImport(const QString &package, bool force, bool dryRun)
     return e.code;
 }
 
-int RunConsoleImportAll(const TAppInfo &info, bool force)
+int RunConsoleImportAll(const TAppInfo &info, const TDatabase &center, bool force)
 {
     const QStringList packages = ImportBatchPackages(info.ImportPath);
     if (packages.isEmpty()) {
@@ -78,7 +80,7 @@ int RunConsoleImportAll(const TAppInfo &info, bool force)
     for (const QString &package : packages) {
         QElapsedTimer timer;
         timer.start();
-        const Ended e = importOne(package, force);
+        const Ended e = importOne(info, center, package, force);
         TImportBatchEntry entry;
         entry.Package = QFileInfo(package).fileName();
         entry.WstGID = e.package.WstGID;

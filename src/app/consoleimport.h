@@ -3,6 +3,7 @@
 #include <QString>
 
 class TAppInfo;
+class TDatabase;
 
 // The imports of the command line, run once the configuration and the central connection stand:
 //   zoru-admin --import <package.w2s> [--force | --dry-run]
@@ -15,10 +16,11 @@ inline constexpr int ExitAlreadyImported = 4;
 
 // One package: 0 success, ExitAlreadyImported, 1 failure, 128 + signal when stopped. A dry run
 // changes nothing and reports what the import would do; 1 also when it found problems.
-int RunConsoleImport(const QString &package, bool force, bool dryRun = false);
+int RunConsoleImport(const TAppInfo &info, const TDatabase &center, const QString &package,
+                     bool force, bool dryRun = false);
 
 // Every package of the import folder, oldest first, one after another; a failed package stays
 // where it is and the next one is taken. A summary table closes the run on the terminal and in
 // log.txt. 0 only when every package succeeded (also when there was none); 128 + signal when
 // stopped, 1 otherwise.
-int RunConsoleImportAll(const TAppInfo &info, bool force);
+int RunConsoleImportAll(const TAppInfo &info, const TDatabase &center, bool force);

@@ -1,11 +1,10 @@
 #include "app/startup.h"
 
-#include "app/setsettingsform.h"
-#include "app/srvmainform.h"
+#include "app/mainwindow.h"
+#include "app/settingsdialog.h"
 #include "core/appinfo.h"
 #include "core/errors.h"
 #include "core/strconst.h"
-#include "data/srvrplthread.h"
 #include "engine/database.h"
 #include "ui/dialogs.h"
 
@@ -77,7 +76,6 @@ TStartup::TStartup(QString exePath, TAliasStore &aliases)
 TStartup::~TStartup()
 {
     // The window saves its placement through AppInfo, so it goes first.
-    SetCentralDatabase(nullptr);
     m_mainForm.reset();
     if (::AppInfo == m_appInfo.get())
         ::AppInfo = nullptr;
@@ -97,8 +95,6 @@ bool TStartup::Prepare()
         m_mainForm = std::make_unique<TSrvMainForm>();
         if (!m_mainForm->KZCenter().Connected())
             return false;
-        // Jobs open their own connections with the credentials given at this log-in.
-        SetCentralDatabase(&m_mainForm->KZCenter());
         return true;
     } catch (const std::exception &e) {
         ShowError(e);

@@ -128,3 +128,10 @@ void TAppInfo::SaveSettings()
     if (failure)
         std::rethrow_exception(failure);
 }
+
+const TAppInfo &ProgramInfo()
+{
+    if (!AppInfo)
+        throw Exception(QStringLiteral("Настройки программы не загружены"));
+    return *AppInfo;
+}

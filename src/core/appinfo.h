@@ -63,3 +63,6 @@ private:
 
 // The configuration object of this run; set by the start-up sequence (and by tests).
 inline TAppInfo *AppInfo = nullptr;
+
+// The program's configuration (AppInfo); throws when none is loaded.
+const TAppInfo &ProgramInfo();

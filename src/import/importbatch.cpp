@@ -4,8 +4,8 @@
 #include "core/paths.h"
 #include "core/strconst.h"
 #include "import/importjournal.h"
-#include "import/packageinfo.h"
-#include "replication/rplthread.h"
+#include "jobs/jobreport.h"
+#include "package/packageinfo.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "package/packageinfo.h"
+
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -34,17 +36,6 @@ class TImportObserver
 public:
     virtual ~TImportObserver() = default;
     virtual void TableImported(const TImportTableCounts &counts) = 0;
-};
-
-// A package as the journal records it.
-struct TImportPackageInfo
-{
-    QString FileName;    // the first volume's file name, without folder
-    qint64 Size = 0;     // all volumes together
-    QString Sha256;      // over the volumes in order, lower-case hex
-    QString Label;       // the archive comment
-    QVariant WstGID;     // the workstation the label names; Null when it names none
-    QStringList Volumes; // full paths, in order
 };
 
 // The import journal in the central database (tables IMPORTJOURNAL and IMPORTJOURNALTABLE).

@@ -1,7 +1,7 @@
 // Record objects and the wizard's filters, over a central database.
-#include "../data/centraldb.h"
-#include "admin/dbobjects.h"
-#include "admin/wwdatamodule.h"
+#include "admin/recordobjects.h"
+#include "admin/wizarddata.h"
+#include "centraldb.h"
 #include "core/errors.h"
 #include "engine/filter.h"
 #include "engine/table.h"

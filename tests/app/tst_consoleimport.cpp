@@ -1,9 +1,9 @@
 // The imports of the command line on a demo installation: a package imported before is refused
 // without --force, and a batch goes on past a corrupt package, keeps it and says so.
 
-#include "../data/jobtest.h"
-#include "../import/demosite.h"
 #include "core/cp1251.h"
+#include "demosite.h"
+#include "jobtest.h"
 
 #include <QProcess>
 #include <QSqlQuery>

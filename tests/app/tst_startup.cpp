@@ -1,5 +1,5 @@
 #include "app/commonform.h"
-#include "app/srvmainform.h"
+#include "app/mainwindow.h"
 #include "app/startup.h"
 #include "core/strconst.h"
 #include "engine/database.h"

@@ -1,11 +1,12 @@
-#include "../data/centraldb.h"
-#include "../data/jobtest.h"
 #include "app/commonform.h"
-#include "app/srvmainform.h"
+#include "app/mainwindow.h"
+#include "centraldb.h"
 #include "core/strconst.h"
-#include "data/srvrplthread.h"
-#include "replication/replicator.h"
+#include "jobs/serverjob.h"
+#include "jobtest.h"
+#include "progressdriver.h"
 #include "shellfixture.h"
+#include "ui/progresswindow.h"
 
 #include <QAction>
 #include <QtTest>
@@ -50,11 +51,7 @@ private Q_SLOTS:
         TCommonForm::SetScreenKeySource([] { return QStringLiteral("1024x768"); });
     }
     void init() { TDialogs::Reset(); }
-    void cleanup()
-    {
-        SetCentralDatabase(nullptr);
-        QCOMPARE(TDialogs::PendingAnswers(), 0);
-    }
+    void cleanup() { QCOMPARE(TDialogs::PendingAnswers(), 0); }
 
     // The job runs in the progress window once the log-in, which names ESVS and offers the
     // configured user, is answered; "OK" closes the window. A start that fails shows one error
@@ -111,7 +108,6 @@ private Q_SLOTS:
             QStringLiteral("INSERT INTO ADRES VALUES (1, 'Омская область', '52000000000  ', 1)"));
         TDialogs::SetNextLogin(QStringLiteral("admin"), QString());
         TSrvMainForm form;
-        SetCentralDatabase(&form.KZCenter());
         if (login == 1)
             TDialogs::SetNextLoginCancel();
         else if (login > 1)

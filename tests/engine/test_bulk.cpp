@@ -1,7 +1,7 @@
 // Work of jobs that move many rows (transaction guard, prepared statements, numbering moved past
 // explicit identifiers) and the write path of the SQL table cursor, on SQLite and on PostgreSQL.
 
-#include "../data/centraldb.h"
+#include "centraldb.h"
 #include "core/errors.h"
 #include "engine/database.h"
 #include "engine/numbering.h"

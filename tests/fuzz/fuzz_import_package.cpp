@@ -9,11 +9,10 @@
 #include "core/errors.h"
 #include "core/inifile.h"
 #include "core/strconst.h"
-#include "data/srvrplthread.h"
 #include "engine/database.h"
-#include "import/imwst.h"
+#include "import/importjob.h"
 #include "import_fixture.h"
-#include "replication/jobwindow.h"
+#include "jobs/jobprogress.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -27,15 +26,13 @@
 
 namespace {
 
-class SilentWindow : public TJobWindow
+class SilentProgress : public TJobProgress
 {
 public:
-    void PrepareForJob() override {}
     void SetCaption(const QString &) override {}
     void ClearMessages() override {}
     void AddMessage(const QString &) override {}
     void SetGauge(int) override {}
-    void JobFinished(int) override {}
 };
 
 struct World
@@ -143,7 +140,6 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     g->center = std::make_unique<TDatabase>(StrConst::CenterDatabaseName, g->aliases.get());
     g->center->AliasName = QStringLiteral("FUZZ_CENTER");
     g->center->LoginPrompt = false;
-    SetCentralDatabase(g->center.get());
     // A file beside the installation that a package would love to overwrite.
     QFile canary(root + QStringLiteral("/canary.txt"));
     if (canary.open(QIODevice::WriteOnly))
@@ -193,9 +189,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
 
     if (unpacked) {
-        SilentWindow window;
+        SilentProgress progress;
         try {
-            TImWorkstationToServer job(window, g->importDir + QStringLiteral("/p.w2s"));
+            TImWorkstationToServer job(TJobContext{progress, {}}, *g->info, *g->center,
+                                       g->importDir + QStringLiteral("/p.w2s"));
             job.ImportFolder(g->work);
         } catch (const Exception &) {
             // A clear refusal of a bad package.

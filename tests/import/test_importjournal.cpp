@@ -1,12 +1,12 @@
-#include "../data/centraldb.h"
-#include "../data/jobtest.h"
+#include "centraldb.h"
 #include "core/errors.h"
 #include "engine/sqlscript.h"
 #include "import/importbatch.h"
 #include "import/importjournal.h"
-#include "import/packageinfo.h"
 #include "jobcheck.h"
-#include "replication/archive.h"
+#include "jobtest.h"
+#include "package/archiver.h"
+#include "package/packageinfo.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -2,16 +2,14 @@
 // reports them, the outcome of failed and cancelled runs, the guard against importing the same
 // package twice, and the dry run.
 
-#include "../data/jobtest.h"
 #include "core/appinfo.h"
 #include "core/paths.h"
-#include "data/srvrplthread.h"
 #include "demosite.h"
 #include "engine/sqlscript.h"
-#include "import/imwst.h"
-#include "import/packageinfo.h"
+#include "import/importjob.h"
 #include "jobcheck.h"
-#include "ui/dialogs.h"
+#include "jobtest.h"
+#include "package/packageinfo.h"
 
 #include <QtTest>
 
@@ -53,23 +51,34 @@ class TestImportRuns : public QObject
     std::unique_ptr<DemoSite> m_site;
     std::unique_ptr<TAppInfo> m_info;
     std::unique_ptr<TDatabase> m_center;
+    // The user's answer to the repeat question, and the questions asked.
+    bool m_repeatAnswer = false;
+    QStringList m_asked;
 
     Outcome run(const QString &package, Policy policy, const QString &stopOn = {},
                 bool dryRun = false)
     {
         jobtest::RecordingWindow w;
         Outcome o;
-        o.code = jobtest::runJob(w, stopOn, [&](TJobWindow &window) {
-            auto job = std::make_unique<TImWorkstationToServer>(window, package);
-            job->SetRepeatPolicy(policy);
-            job->SetDryRun(dryRun);
-            QObject::connect(job.get(), &QThread::finished, job.get(), [&o, j = job.get()] {
-                o.counts = j->Counts();
-                o.refused = j->RefusedAsRepeated();
-                o.problems = j->Problems();
+        o.code = jobtest::runJob(
+            w, stopOn,
+            [&](const TJobContext &context) {
+                auto job =
+                    std::make_unique<TImWorkstationToServer>(context, *m_info, *m_center, package);
+                job->SetRepeatPolicy(policy);
+                job->SetDryRun(dryRun);
+                job->SetRepeatQuestion([this](const QDateTime &imported) {
+                    m_asked << RepeatQuestion(imported);
+                    return m_repeatAnswer;
+                });
+                return job;
+            },
+            [&o](TRplThread &job) {
+                const auto &j = static_cast<const TImWorkstationToServer &>(job);
+                o.counts = j.Counts();
+                o.refused = j.RefusedAsRepeated();
+                o.problems = j.Problems();
             });
-            return job;
-        });
         o.lines = w.lines;
         return o;
     }
@@ -88,7 +97,6 @@ class TestImportRuns : public QObject
     QString person(const QList<TImportTableCounts> &counts) { return countsText(counts).at(5); }
     void tearDown()
     {
-        SetCentralDatabase(nullptr);
         AppInfo = nullptr;
         m_center.reset();
         m_info.reset();
@@ -97,11 +105,11 @@ class TestImportRuns : public QObject
 
 private Q_SLOTS:
     void initTestCase_data() { jobtest::backendRows(); }
-    void initTestCase() { TDialogs::SetTestMode(true); }
     // A fresh demo installation for every test.
     void init()
     {
-        TDialogs::Reset();
+        m_repeatAnswer = false;
+        m_asked.clear();
         QFETCH_GLOBAL(QString, backend);
         tearDown();
         m_site = std::make_unique<DemoSite>();
@@ -111,7 +119,6 @@ private Q_SLOTS:
         m_info->ImportPath = paths::includeTrailing(m_site->ImportFolder());
         AppInfo = m_info.get();
         m_center = m_site->Connect();
-        SetCentralDatabase(m_center.get());
     }
     void cleanupTestCase() { tearDown(); }
 
@@ -179,22 +186,20 @@ private Q_SLOTS:
         const QVariant persons = scalar(u"SELECT COUNT(*) FROM PERSON"_s);
 
         m_site->Restore(p);
-        TDialogs::SetNextAnswer(TDialogs::Button::No);
+        m_repeatAnswer = false;
         const Outcome no = run(p, Policy::Ask);
         QCOMPARE(no.code, 2);
         QVERIFY(no.refused);
-        const QList<TDialogs::Asked> asked = TDialogs::AskedSoFar();
-        QCOMPARE(asked.size(), 1);
-        QVERIFY2(asked[0].text.startsWith(u"Пакет уже импортирован "_s) &&
-                     asked[0].text.endsWith(u". Импортировать повторно?"_s),
-                 qPrintable(asked[0].text));
+        QCOMPARE(m_asked.size(), 1);
+        QVERIFY2(m_asked[0].startsWith(u"Пакет уже импортирован "_s) &&
+                     m_asked[0].endsWith(u". Импортировать повторно?"_s),
+                 qPrintable(m_asked[0]));
         if (when.isValid())
-            QVERIFY(asked[0].text.contains(when.toString(u"dd.MM.yyyy hh:mm"_s)));
+            QVERIFY(m_asked[0].contains(when.toString(u"dd.MM.yyyy hh:mm"_s)));
         QVERIFY(QFile::exists(p));
         QCOMPARE(lastRun(), runs);
 
-        TDialogs::Reset();
-        TDialogs::SetNextAnswer(TDialogs::Button::Yes);
+        m_repeatAnswer = true;
         const Outcome yes = run(p, Policy::Ask);
         QCOMPARE(yes.code, 1);
         QCOMPARE(lastRun(), runs + 1);
@@ -226,8 +231,10 @@ private Q_SLOTS:
         const int wst = ReadPackageInfo(m_site->folder, p).WstGID.toInt();
         // Three documents differ in the centre, so that writing them again is an update, which
         // the trigger refuses (a row equal to the package's is not written at all).
-        engine::ExecuteScript(*m_center, u"UPDATE DOCUMENT SET DOCNUMBER = 'изменён' WHERE WSTGID = %1 AND DOCLID IN "
-                                         "(SELECT DOCLID FROM DOCUMENT WHERE WSTGID = %1 ORDER BY DOCLID LIMIT 3);"_s.arg(wst));
+        engine::ExecuteScript(
+            *m_center,
+            u"UPDATE DOCUMENT SET DOCNUMBER = 'изменён' WHERE WSTGID = %1 AND DOCLID IN "
+            "(SELECT DOCLID FROM DOCUMENT WHERE WSTGID = %1 ORDER BY DOCLID LIMIT 3);"_s.arg(wst));
         // clang-format off
         const QString refused = u"NEW.WSTGID = %1 AND NEW.DOCLID IN (SELECT DOCLID FROM DOCUMENT WHERE WSTGID = %1 "
                                 "ORDER BY DOCLID LIMIT 3)"_s.arg(wst);

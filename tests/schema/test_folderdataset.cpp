@@ -185,7 +185,7 @@ private Q_SLOTS:
         const QString source =
             qEnvironmentVariable("ZORU_SOURCE_DIR", QStringLiteral(QT_TESTCASE_SOURCEDIR "/../.."));
         const QString script = QString::fromUtf8(
-            testsupport::readFile(source + QStringLiteral("/src/data/sql/rplgen.sql")));
+            testsupport::readFile(source + QStringLiteral("/src/package/sql/rplgen.sql")));
         engine::ExecuteScript(*m_db, script);
         const QStringList names = {QStringLiteral("Brigade"),     QStringLiteral("BrigHsp"),
                                    QStringLiteral("Diagnosis"),   QStringLiteral("DocType"),

@@ -10,7 +10,7 @@
 #include "engine/paradox/paradoxtable.h"
 #include "installation.h"
 #include "package.h"
-#include "replication/archive.h"
+#include "package/archiver.h"
 #include "testsupport.h"
 
 #include <QCryptographicHash>

@@ -1,7 +1,7 @@
 #include "volumes.h"
 
 #include "arcerror.h"
-#include "core/volumenames.h"
+#include "package/volumenames.h"
 
 #include <QFileInfo>
 

@@ -5,7 +5,7 @@
 #include <QStringList>
 #include <memory>
 
-// The volumes of a multi-volume archive, named as core/volumenames.h describes: the names of
+// The volumes of a multi-volume archive, named as package/volumenames.h describes: the names of
 // the console archiver whose packages this program still has to read, which this program
 // writes as well, so that one rule serves both.
 namespace arc {

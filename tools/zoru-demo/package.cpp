@@ -4,14 +4,15 @@
 #include "core/inifile.h"
 #include "core/paths.h"
 #include "core/strconst.h"
-#include "core/volumenames.h"
-#include "data/siedm.h"
 #include "demodata.h"
 #include "engine/database.h"
 #include "engine/paradox/paradoxtable.h"
 #include "installation.h"
+#include "package/archiver.h"
+#include "package/packagetables.h"
+#include "package/volumenames.h"
+#include "package/workfolder.h"
 #include "random.h"
-#include "replication/archive.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,0 +1,224 @@
+#include "import/importjob.h"
+
+#include "core/appinfo.h"
+#include "core/paths.h"
+#include "core/strconst.h"
+#include "engine/database.h"
+#include "import/packagemerge.h"
+#include "package/archiver.h"
+#include "package/packageinfo.h"
+#include "package/workfolder.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <optional>
+
+namespace {
+
+const QString kTitle = QStringLiteral("Импорт анкет и внутренних справочников");
+const QString kCheckTitle = QStringLiteral("Проверка пакета рабочей станции");
+const QString kCheckDone = QStringLiteral("Проверка пакета завершена; база данных не изменена");
+const QString kUnpacking = QStringLiteral("Извлечение из архива...");
+const QString kUnpackFailed = QStringLiteral("Ошибка при извлечении из архива");
+const QString kDeleting = QStringLiteral("Удаление репликации: ");
+const QString JournalFailure = QStringLiteral("Журнал импорта не записан: ");
+
+// The archiver's complaint without its program prefix.
+QString archiverReason(const QString &errorOutput)
+{
+    QString reason = errorOutput.trimmed();
+    static const QRegularExpression prefix(QStringLiteral("^zoru-arc:\\s*"));
+    reason.remove(prefix);
+    return reason;
+}
+
+} // namespace
+
+QString RepeatQuestion(const QDateTime &imported)
+{
+    return QStringLiteral("Пакет уже импортирован ") +
+           imported.toString(QStringLiteral("dd.MM.yyyy hh:mm")) +
+           QStringLiteral(". Импортировать повторно?");
+}
+
+QString RepeatRefusal(const QDateTime &imported)
+{
+    return QStringLiteral("Пакет уже импортирован ") +
+           imported.toString(QStringLiteral("dd.MM.yyyy hh:mm")) +
+           QStringLiteral("; повторный импорт не выполнен");
+}
+
+QString ImportWorkFolder(const QString &importPath, const QString &packagePath)
+{
+    QString name = QFileInfo(packagePath).fileName().left(36);
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot >= 0)
+        name.truncate(dot);
+    return paths::includeTrailing(importPath) + name;
+}
+
+TImWorkstationToServer::TImWorkstationToServer(const TJobContext &context, const TAppInfo &info,
+                                               const TDatabase &center, QString packagePath)
+    : TSrvRplThread(context, info, center), m_packagePath(std::move(packagePath))
+{
+}
+
+TImWorkstationToServer::~TImWorkstationToServer() = default;
+
+const QString &TImWorkstationToServer::LockedMessage()
+{
+    return TPackageMerge::LockedMessage();
+}
+
+void TImWorkstationToServer::PrepareWindow()
+{
+    Window().SetCaption(m_dryRun ? kCheckTitle : kTitle);
+    Window().ClearMessages();
+}
+
+void TImWorkstationToServer::Execute()
+{
+    if (m_dryRun)
+        RunGuarded(kCheckTitle, kCheckDone, [this] { importPackage(); });
+    else
+        RunGuarded(kTitle, StrConst::ImportDone, [this] { importPackage(); });
+}
+
+void TImWorkstationToServer::importPackage()
+{
+    QString package = m_packagePath;
+    if (package.isEmpty() && m_choose)
+        Synchronize([&] { package = m_choose(); });
+    if (package.isEmpty())
+        throw ERplException(StrConst::Interrupted);
+
+    m_counts.clear();
+    m_refusedRepeat = false;
+    m_problems = TImportProblems{};
+    // The files of the package, read once: they are checked, described and deleted alike.
+    const QStringList volumes = VolumeSet(package);
+    if (m_dryRun) {
+        mergePackage(package, volumes);
+        logDryRunReport();
+        return;
+    }
+    if (!m_journal) {
+        mergePackage(package, volumes);
+        return;
+    }
+    // The journal records the run on a connection of its own, so that neither a failure nor a
+    // rollback of the merge takes the record with it.
+    m_package = ReadPackageInfo(Info().AppFolder(), package, volumes);
+    TImportJournal journal(Center());
+    if (const std::optional<QDateTime> imported = journal.LastSuccess(m_package.Sha256)) {
+        const auto ask = [&] {
+            bool again = false;
+            if (m_askRepeat)
+                Synchronize([&] { again = m_askRepeat(*imported); });
+            return again;
+        };
+        const bool again = m_repeatPolicy == TRepeatPolicy::Force ||
+                           (m_repeatPolicy == TRepeatPolicy::Ask && ask());
+        if (!again) {
+            m_refusedRepeat = true;
+            throw ERplException(RepeatRefusal(*imported));
+        }
+    }
+    TJournaledRun run(journal, m_package);
+    // A journal that cannot be written costs the run only its record.
+    const auto finish = [&](const QString &result, const QString &error) {
+        try {
+            for (const TImportTableCounts &counts : std::as_const(m_counts))
+                run.TableImported(counts);
+            run.Finish(result, error);
+        } catch (const Exception &journalError) {
+            Log(JournalFailure + journalError.Message());
+        }
+    };
+    try {
+        mergePackage(package, volumes);
+    } catch (const std::exception &e) {
+        const Exception *own = dynamic_cast<const Exception *>(&e);
+        finish(Terminated() ? ImportResultCancelled : ImportResultFailed,
+               own ? own->Message() : QString::fromLocal8Bit(e.what()));
+        throw;
+    }
+    finish(ImportResultSucceeded, QString());
+}
+
+void TImWorkstationToServer::mergePackage(const QString &package, const QStringList &volumes)
+{
+    const QString work = ImportWorkFolder(Info().ImportPath, package);
+    if (QFileInfo(work).isDir())
+        throw ERplException(StrConst::FolderExists + StrConst::LineBreak + work);
+    {
+        const TWorkFolder folder(TWorkFolder::Named{}, work);
+
+        Position = 0;
+        UpdateGauge();
+        CheckTerminated();
+        Log(kUnpacking);
+        QString errorOutput;
+        if (RunArchiver(UnpackCall(Info().AppFolder(), work, package), &errorOutput) != 0) {
+            const QString reason = archiverReason(errorOutput);
+            throw ERplException(kUnpackFailed +
+                                (reason.isEmpty() ? QString() : StrConst::LineBreak + reason));
+        }
+        Log(QString());
+        Position = 20;
+        UpdateGauge();
+        CheckTerminated();
+
+        ImportFolder(work);
+    }
+
+    if (m_dryRun) {
+        Total = 0;
+        UpdateGauge();
+        return; // the package stays
+    }
+    Log(kDeleting + package);
+    for (qsizetype i = 0; i < volumes.size(); ++i) {
+        // A further volume that is a link is no file of the package: the set ends before it.
+        if ((i > 0 && QFileInfo(volumes[i]).isSymLink()) || !QFile::remove(volumes[i]))
+            break;
+    }
+    Total = 0;
+    UpdateGauge();
+}
+
+void TImWorkstationToServer::ImportFolder(const QString &folder)
+{
+    TPackageMerge merge(Center(), SIEDM(), Report(), m_windowRows, m_dryRun, m_problems);
+    struct KeepCounts
+    {
+        TImWorkstationToServer &job;
+        TPackageMerge &merge;
+        // Also after a failure: the steps up to it.
+        ~KeepCounts() { job.m_counts = merge.Counts(); }
+    } keepCounts{*this, merge};
+    merge.Run(folder);
+}
+
+void TImWorkstationToServer::logDryRunReport()
+{
+    Log(StrConst::Separator);
+    Log(QStringLiteral("Таблица: новых записей / изменённых / без изменений / новых "
+                       "сопоставлений / регистраций"));
+    for (const TImportTableCounts &c : std::as_const(m_counts))
+        Log(QStringLiteral("%1: %2 / %3 / %4 / %5 / %6")
+                .arg(c.Table)
+                .arg(c.NewRows)
+                .arg(c.EditedRows)
+                .arg(c.UnchangedRows)
+                .arg(c.NewMappings)
+                .arg(c.Registrations));
+    Log(QStringLiteral("Ошибок: %1").arg(m_problems.Count));
+    for (const TProblem &p : std::as_const(m_problems.Shown))
+        Log(QStringLiteral("%1, запись %2: %3")
+                .arg(p.Table, p.LocalId.isValid() ? p.LocalId.toString() : QStringLiteral("?"),
+                     p.Message));
+    if (m_problems.Count > m_problems.Shown.size())
+        Log(QStringLiteral("... и ещё %1").arg(m_problems.Count - m_problems.Shown.size()));
+}

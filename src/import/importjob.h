@@ -1,0 +1,108 @@
+#pragma once
+
+#include "import/importjournal.h"
+#include "import/mergewalk.h"
+#include "jobs/serverjob.h"
+
+#include <QDateTime>
+#include <QStringList>
+#include <functional>
+
+// The import of one workstation-to-server package (".w2s"): the package is chosen (asked of the
+// user, or given when made), unpacked into a work folder under the import folder, and merged
+// into the central database (TPackageMerge); the run is recorded in the import journal, and the
+// package files are deleted after success.
+//
+// Central writes go in windows of WindowRows package rows, each one transaction (TMergeWalk).
+class TImWorkstationToServer : public TSrvRplThread
+{
+public:
+    // packagePath: the first volume of the package to import; empty: ask (SetPackageChooser).
+    // info and center as for TSrvRplThread.
+    TImWorkstationToServer(const TJobContext &context, const TAppInfo &info,
+                           const TDatabase &center, QString packagePath = {});
+    ~TImWorkstationToServer() override;
+
+    // Package rows per central transaction.
+    static constexpr int DefaultWindowRows = 256;
+    void SetWindowRows(int rows) { m_windowRows = rows > 0 ? rows : 1; }
+
+    // Merges an unpacked package folder into the central database (TPackageMerge::Run) and
+    // keeps what it counted. Used by the job's body; callable on the job's thread by tools and
+    // tests that do not run the job.
+    void ImportFolder(const QString &folder);
+
+    // The text of a second import refused while one runs.
+    static const QString &LockedMessage();
+
+    // Questions to the user, asked where the watcher lives (TJobProgress::Synchronize): the
+    // package to import when none was given (empty: none, and the job ends as cancelled), and
+    // whether to import again a package imported successfully at `imported` (policy Ask).
+    // Without them nobody is asked: no package, no repeat.
+    void SetPackageChooser(std::function<QString()> choose) { m_choose = std::move(choose); }
+    void SetRepeatQuestion(std::function<bool(const QDateTime &)> ask)
+    {
+        m_askRepeat = std::move(ask);
+    }
+
+    // A package whose checksum the import journal knows from a successful run: asked about,
+    // refused, or imported again without asking.
+    enum class TRepeatPolicy
+    {
+        Ask,
+        Refuse,
+        Force
+    };
+    void SetRepeatPolicy(TRepeatPolicy policy) { m_repeatPolicy = policy; }
+    // The run was not started because the package had been imported before.
+    bool RefusedAsRepeated() const { return m_refusedRepeat; }
+    // The run is recorded in the import journal (on by default).
+    void SetJournal(bool on) { m_journal = on; }
+    // What each step of the last run did (committed rows), in import order; read once the job
+    // has ended.
+    const QList<TImportTableCounts> &Counts() const { return m_counts; }
+    // The package of the last run as the journal records it.
+    const TImportPackageInfo &Package() const { return m_package; }
+
+    // Dry run: the whole merge in one central transaction that is rolled back at the end; a row
+    // that fails is reported (up to MaxProblems) and the walk goes on; no journal, and the
+    // package stays. The log closes with what each table would get and the problems.
+    void SetDryRun(bool on) { m_dryRun = on; }
+    bool DryRun() const { return m_dryRun; }
+    using TProblem = TImportProblem;
+    static constexpr int MaxProblems = TImportProblems::MaxShown;
+    // The problems of the last dry run (at most MaxProblems) and how many there were in all.
+    const QList<TProblem> &Problems() const { return m_problems.Shown; }
+    int ProblemCount() const { return m_problems.Count; }
+
+protected:
+    void PrepareWindow() override;
+    void Execute() override;
+
+private:
+    void importPackage();
+    // Unpacks and merges the package and deletes its volumes after success.
+    void mergePackage(const QString &package, const QStringList &volumes);
+    void logDryRunReport();
+
+    QString m_packagePath;
+    int m_windowRows = DefaultWindowRows;
+    std::function<QString()> m_choose;
+    std::function<bool(const QDateTime &)> m_askRepeat;
+    TRepeatPolicy m_repeatPolicy = TRepeatPolicy::Ask;
+    bool m_refusedRepeat = false;
+    bool m_journal = true;
+    bool m_dryRun = false;
+    TImportProblems m_problems;
+    QList<TImportTableCounts> m_counts;
+    TImportPackageInfo m_package;
+};
+
+// The work folder of a package: the import folder (ending with a separator) and the package's
+// file name cut to 36 characters, without its last extension.
+QString ImportWorkFolder(const QString &importPath, const QString &packagePath);
+
+// The question about a package imported before, and the message of a run refused for that
+// reason ("Пакет уже импортирован " and the date of the latest successful run).
+QString RepeatQuestion(const QDateTime &imported);
+QString RepeatRefusal(const QDateTime &imported);

@@ -1,0 +1,77 @@
+#include "jobs/jobframe.h"
+
+#include "core/appinfo.h"
+#include "core/strconst.h"
+#include "jobs/copyrecords.h"
+#include "package/archiver.h"
+
+TRplThread::TRplThread(const TJobContext &context, const TAppInfo &info)
+    : TJobReport(context, info.AppFolder()), m_info(info)
+{
+}
+
+TRplThread::~TRplThread() = default;
+
+int TRplThread::Run()
+{
+    Position = 0;
+    Total = 100;
+    ResetGauge();
+    try {
+        PrepareWindow();
+        Execute();
+    } catch (...) {
+        // Execute guards its own work; nothing may escape the job.
+    }
+    try {
+        ThreadCleanup();
+    } catch (...) {
+    }
+    return ReturnCode();
+}
+
+void TRplThread::RunGuarded(const QString &title, const QString &completion,
+                            const std::function<void()> &work)
+{
+    try {
+        Log(title);
+        Log(StrConst::Separator);
+        work();
+        Log(StrConst::Separator);
+        Log(completion);
+        SetReturnCode(1);
+    } catch (const std::exception &e) {
+        const QString message = dynamic_cast<const Exception *>(&e)
+                                    ? static_cast<const Exception &>(e).Message()
+                                    : QString::fromLocal8Bit(e.what());
+        try {
+            Log(StrConst::Separator);
+            Log(StrConst::ErrorPrefix + message);
+        } catch (...) {
+            // The log itself failed; the window still shows the job ended with an error.
+        }
+    } catch (...) {
+        try {
+            Log(StrConst::Separator);
+            Log(StrConst::ErrorPrefix + QStringLiteral("Неизвестная ошибка"));
+        } catch (...) {
+        }
+    }
+}
+
+int TRplThread::CopyRecords(TDataSet &source, TDataSet &dest, const QString &keyFields,
+                            const QStringList &fields)
+{
+    return ::CopyRecords(Report(), source, dest, keyFields, fields);
+}
+
+int TRplThread::PackFolder(const QString &folder, const QString &comment,
+                           const QString &archiveName)
+{
+    return ::PackFolder(m_info.AppFolder(), folder, comment, archiveName);
+}
+
+int TRplThread::UnpackArchive(const QString &folder, const QString &archiveName)
+{
+    return ::UnpackArchive(m_info.AppFolder(), folder, archiveName);
+}

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "core/errors.h"
+#include "jobs/jobreport.h"
+
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <functional>
+
+class TAppInfo;
+class TDataSet;
+
+// The frame of every long data operation (export, import, synchronisation): a piece of work that
+// runs on the thread that calls Run(), reports through its TJobReport (log, gauge) and polls its
+// stop token at its cancellation points. It owns no thread and no window: TJobRunner puts a job
+// on a worker thread and relays its reports to a window or the terminal; a test calls Run()
+// itself.
+//
+// Thread rules: a job is made on the thread that watches it (its constructor may ask for a
+// log-in there); everything Run() does happens on one thread, the one that calls it, and
+// database connections the job uses are opened there.
+class TRplThread : protected TJobReport
+{
+public:
+    // Opens the log file of the program folder of info (two empty lines when it already exists).
+    // Throws EFileError when the log cannot be opened. info must outlive the job.
+    TRplThread(const TJobContext &context, const TAppInfo &info);
+    virtual ~TRplThread();
+    TRplThread(const TRplThread &) = delete;
+    TRplThread &operator=(const TRplThread &) = delete;
+
+    // Runs the job: the gauge at 0, the caption and an empty message list, the body, and the
+    // release of what the body opened. Never throws; returns ReturnCode().
+    int Run();
+
+    // 2 (cancel) until the body has completed its work, then 1 (OK).
+    int ReturnCode() const { return m_returnCode.load(); }
+
+    using TJobReport::ProgressPercent;
+    using TJobReport::Terminated;
+
+protected:
+    // The job's title on the window and its messages cleared.
+    virtual void PrepareWindow() = 0;
+    // The body; must not let an error escape (use RunGuarded).
+    virtual void Execute() = 0;
+    // Runs after Execute() on the same thread: the place to release what the body opened
+    // (database connections belong to the thread that opened them).
+    virtual void ThreadCleanup() {}
+
+    // What the job reports to; steps of the job take it.
+    TJobReport &Report() { return *this; }
+    TJobProgress &Window() const { return Progress(); }
+    // The configuration given at creation.
+    const TAppInfo &Info() const { return m_info; }
+
+    // The frame of a job: title and separator, then the work; on success a separator, the
+    // completion message and ReturnCode 1; on any error a separator and "ОШИБКА!!! " + message.
+    void RunGuarded(const QString &title, const QString &completion,
+                    const std::function<void()> &work);
+
+    // See CopyRecords (jobs/copyrecords.h).
+    int CopyRecords(TDataSet &source, TDataSet &dest, const QString &keyFields,
+                    const QStringList &fields = {});
+
+    // The archiver of the program folder (exit code; 0 is success).
+    int PackFolder(const QString &folder, const QString &comment, const QString &archiveName);
+    int UnpackArchive(const QString &folder, const QString &archiveName);
+
+    void SetReturnCode(int code) { m_returnCode.store(code); }
+
+private:
+    const TAppInfo &m_info;
+    std::atomic_int m_returnCode{2};
+};

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "jobs/jobframe.h"
+#include "package/packagetables.h"
+
+#include <memory>
+
+class TDatabase;
+
+// Base of the server-side jobs: refuses to run on an installation that is not the server, and
+// gives the job's body its own connection to the central database and its own data module,
+// both made at first use on the thread the job runs on and released there.
+class TSrvRplThread : public TRplThread
+{
+public:
+    // Raises ERplException "Функция недоступна" unless the installation of info is the server.
+    // center: the connection the user logged in with; the job opens its own connection to the
+    // same database with the same credentials (center must outlive the job).
+    TSrvRplThread(const TJobContext &context, const TAppInfo &info, const TDatabase &center);
+    ~TSrvRplThread() override;
+
+protected:
+    // The job's data module over its own central connection. Raises the engine's error when
+    // the connection fails.
+    TSIEDM &SIEDM();
+    TDatabase &Center();
+
+    void ThreadCleanup() override;
+
+private:
+    const TDatabase &m_centerSource;
+    std::unique_ptr<TDatabase> m_center;
+    std::unique_ptr<TSIEDM> m_siedm;
+};

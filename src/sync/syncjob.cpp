@@ -1,0 +1,397 @@
+#include "sync/syncjob.h"
+
+#include "core/appinfo.h"
+#include "core/strconst.h"
+#include "engine/database.h"
+#include "engine/memtable.h"
+#include "engine/query.h"
+#include "engine/sqlscript.h"
+#include "engine/table.h"
+#include "engine/transaction.h"
+
+#include <QHash>
+#include <optional>
+
+namespace {
+
+const QString kEsvsDatabaseName = QStringLiteral("ESVS");
+const QString kTitle = QStringLiteral("Импорт внешних справочников из БД \"DidoZorer\"");
+const QString kIdmu = QStringLiteral("IDMU = ");
+
+// Number of source columns copied by position into a hospital row; the query's last column,
+// OKATO, only leads to the region.
+constexpr int kHospitalCopied = 21;
+
+// The hospitals' transaction: committed whether the run ends well or not, since every row in it
+// was written on purpose; a row the database refused was rolled back to its savepoint already.
+class KeepWrittenRows
+{
+public:
+    explicit KeepWrittenRows(TDatabase &db) : m_db(db) { m_db.StartTransaction(); }
+    ~KeepWrittenRows()
+    {
+        if (!m_db.InTransaction())
+            return;
+        try {
+            m_db.Commit();
+        } catch (...) {
+            // Reached only while another error leaves the run; that one is reported.
+        }
+    }
+    KeepWrittenRows(const KeepWrittenRows &) = delete;
+    KeepWrittenRows &operator=(const KeepWrittenRows &) = delete;
+    void Commit() { m_db.Commit(); }
+
+private:
+    TDatabase &m_db;
+};
+
+// The transaction of a copy of regions or types. On SQLite every commit waits for the disk, and
+// a refused statement leaves the transaction usable, so the rows go in one transaction committed
+// however the copy ends. Where a refused row would abort the transaction and take the earlier
+// rows with it, each row is committed on its own.
+bool batched(const TDatabase &db)
+{
+    return !db.RefusalAbortsTransaction();
+}
+
+// Text without its trailing blanks (ЕСВС pads its fixed-length codes).
+QString withoutTrailingBlanks(QString text)
+{
+    while (!text.isEmpty() && text.back().isSpace())
+        text.chop(1);
+    return text;
+}
+
+// The value column of an open table by its key column, rows with a Null key left out; the first
+// row of a key wins, as a look-up would find it.
+template <typename Key, typename KeyOf>
+QHash<Key, QVariant> valuesByKey(TDataSet &table, const QString &keyName, const QString &valueName,
+                                 KeyOf keyOf)
+{
+    const int key = table.FieldByName(keyName)->Index();
+    const int value = table.FieldByName(valueName)->Index();
+    QHash<Key, QVariant> values;
+    table.ScanRows([&](const QVariantList &row) {
+        if (engine::IsNullValue(row.at(key)))
+            return true;
+        const Key k = keyOf(row.at(key));
+        if (!values.contains(k))
+            values.insert(k, row.at(value));
+        return true;
+    });
+    return values;
+}
+
+QStringList lines(std::initializer_list<const char16_t *> text)
+{
+    QStringList out;
+    for (const char16_t *line : text)
+        out << QString::fromUtf16(line);
+    return out;
+}
+
+} // namespace
+
+const QStringList &TImExternalToServer::RegionSQL()
+{
+    // The code is tested without its trailing blanks: a fixed-length K_ADMN keeps them under
+    // LIKE on some servers, and '52000000000  ' does not end in six zeros.
+    static const QStringList sql = lines({
+        u"SELECT    CAST(UPPER(ADRES) AS varchar(255)) AS REGNAME, K_ADMN AS REGOKATO",
+        u"FROM         ADRES A1",
+        u"WHERE     (RTRIM(K_ADMN) LIKE '%000000') AND (RAZDEL =",
+        u"                          (SELECT     MIN(RAZDEL)",
+        u"                            FROM          ADRES A2",
+        u"                            WHERE      A1.K_ADMN = A2.K_ADMN))",
+    });
+    return sql;
+}
+
+const QStringList &TImExternalToServer::HospTypeSQL()
+{
+    static const QStringList sql = lines({
+        u"SELECT    ",
+        u"    IDTMU           ,",
+        u"    CAST(UPPER(TMU) AS varchar(255)) AS TMU             ,",
+        u"    CAST(UPPER(CODTMU) AS varchar(255)) AS CODTMU           ,",
+        u"    BGDATE      ,",
+        u"    CAST(UPPER(BGREASON) AS varchar(255)) AS BGREASON,",
+        u"    CLDATE       ,",
+        u"    CAST(UPPER(CLREASON  ) AS varchar(255)) AS CLREASON  ,",
+        u"    CRDATE",
+        u"FROM         TMU",
+    });
+    return sql;
+}
+
+const QStringList &TImExternalToServer::HospitalSQL()
+{
+    static const QStringList sql = lines({
+        u"SELECT  MU.IDMU AS IDMU, ",
+        u"\tCAST(UPPER(MU) AS varchar(100)) AS MU,",
+        u"\tCAST(UPPER(MUFL) AS varchar(250)) AS MUFL,",
+        u"\tCAST(UPPER(CODMU) AS varchar(10)) AS CODMU,",
+        u"\tMU.IDTMU  AS IDTMU, ",
+        u"\tMU.OFFICE  AS OFFICE, ",
+        u"\tCAST(UPPER(SURNAMER) AS varchar(50)) AS SURNAMER,",
+        u"\tCAST(UPPER(NAME_R) AS varchar(30)) AS NAME_R,",
+        u"\tCAST(UPPER(SECNAMER) AS varchar(30)) AS SECNAMER,",
+        u"\tMU.RSECNAME AS RSECNAME, ",
+        u"\tMU.IDPOST AS IDPOST, ",
+        u"\tCAST(UPPER(PHONE_R) AS varchar(20)) AS PHONE_R,",
+        u"\tCAST(UPPER(EMAIL) AS varchar(64)) AS EMAIL,",
+        u"\tMU.EMSIZE AS EMSIZE, ",
+        u"\tMU.IDADRES AS IDADRES, ",
+        u"\tMU.OMS AS OMS, ",
+        u"\tMU.BGDATE AS BGDATE, ",
+        u"\tCAST(UPPER(MU.BGREASON) AS varchar(255)) AS BGREASON,",
+        u"\tMU.CLDATE AS CLDATE, ",
+        u"\tCAST(UPPER(MU.CLREASON  ) AS varchar(255)) AS CLREASON  ,",
+        u"\tMU.CRDATE AS CRDATE, ",
+        u"\tADRES.K_ADMN AS OKATO",
+        u"FROM    MU LEFT JOIN ADRES ON (MU.IDADRES = ADRES.IDADRES)",
+        u"ORDER BY IDMU",
+    });
+    return sql;
+}
+
+const QStringList &TImExternalToServer::RegionFields()
+{
+    static const QStringList fields = {QStringLiteral("REGNAME"), QStringLiteral("REGOKATO")};
+    return fields;
+}
+
+const QStringList &TImExternalToServer::HospTypeFields()
+{
+    static const QStringList fields = {QStringLiteral("IDTMU"),    QStringLiteral("TMU"),
+                                       QStringLiteral("CODTMU"),   QStringLiteral("BGDATE"),
+                                       QStringLiteral("BGREASON"), QStringLiteral("CLDATE"),
+                                       QStringLiteral("CLREASON"), QStringLiteral("CRDATE")};
+    return fields;
+}
+
+const QStringList &TImExternalToServer::HospitalFields()
+{
+    static const QStringList fields = {
+        QStringLiteral("IDMU"),     QStringLiteral("MU"),       QStringLiteral("MUFL"),
+        QStringLiteral("CODMU"),    QStringLiteral("IDTMU"),    QStringLiteral("OFFICE"),
+        QStringLiteral("SURNAMER"), QStringLiteral("NAME_R"),   QStringLiteral("SECNAMER"),
+        QStringLiteral("RSECNAME"), QStringLiteral("IDPOST"),   QStringLiteral("PHONE_R"),
+        QStringLiteral("EMAIL"),    QStringLiteral("EMSIZE"),   QStringLiteral("IDADRES"),
+        QStringLiteral("OMS"),      QStringLiteral("BGDATE"),   QStringLiteral("BGREASON"),
+        QStringLiteral("CLDATE"),   QStringLiteral("CLREASON"), QStringLiteral("CRDATE"),
+        QStringLiteral("HTPGID"),   QStringLiteral("REGGID")};
+    return fields;
+}
+
+QString TImExternalToServer::RegionCodeOf(const QVariant &okato)
+{
+    if (engine::IsNullValue(okato))
+        return {};
+    const QString code = withoutTrailingBlanks(okato.toString());
+    if (code.trimmed().isEmpty() || code.size() < 6)
+        return {};
+    return code.left(code.size() - 6) + QStringLiteral("000000");
+}
+
+TImExternalToServer::TImExternalToServer(const TJobContext &context, const TAppInfo &info,
+                                         const TDatabase &center)
+    : TSrvRplThread(context, info, center)
+{
+    // The alias key is read first: without it there is nothing to log in to.
+    const QString alias = Info().ESVSDBAlias();
+    m_esvs = std::make_unique<TDatabase>(kEsvsDatabaseName, &Info().Aliases());
+    m_esvs->AliasName = alias;
+    m_esvs->ReadOnly = true;
+    m_esvs->LoginPrompt = true;
+    m_esvs->Params = {QStringLiteral("USER NAME=") + Info().ReadString(StrConst::SettingsSection,
+                                                                       StrConst::UserNameESVSKey,
+                                                                       QString())};
+    m_esvs->Open();
+}
+
+TImExternalToServer::~TImExternalToServer()
+{
+    // The body has ended by now (a runner destroys a job only after its end); its own
+    // connection was released on its thread.
+    m_esvs->Close();
+}
+
+void TImExternalToServer::PrepareWindow()
+{
+    Window().SetCaption(kTitle);
+    Window().ClearMessages();
+}
+
+void TImExternalToServer::Execute()
+{
+    m_refused.store(0);
+    RunGuarded(kTitle, StrConst::ImportDone, [this] { synchronise(); });
+}
+
+void TImExternalToServer::ThreadCleanup()
+{
+    m_esvsWorker.reset();
+    TSrvRplThread::ThreadCleanup();
+}
+
+void TImExternalToServer::synchronise()
+{
+    TDatabase &center = Center();
+    if (!m_esvsWorker) {
+        m_esvsWorker = m_esvs->CloneForThread();
+        m_esvsWorker->Open();
+    }
+    TDatabase &esvs = *m_esvsWorker;
+
+    for (const auto &[table, copy] :
+         {std::pair{QStringLiteral("Region"), &TImExternalToServer::copyRegions},
+          std::pair{QStringLiteral("HospType"), &TImExternalToServer::copyHospTypes},
+          std::pair{QStringLiteral("Hospital"), &TImExternalToServer::copyHospitals}}) {
+        Log(StrConst::ImportTable + table);
+        LogRecordCount((this->*copy)(esvs, center));
+    }
+}
+
+int TImExternalToServer::copyRegions(TDatabase &esvs, TDatabase &center)
+{
+    TQuery source(&esvs);
+    source.Name = QStringLiteral("esvsRegion");
+    source.SetSQL(RegionSQL());
+    // K_ADMN comes padded to its fixed length; the central code is kept and compared without
+    // the blanks, so that a run finds the rows of the one before and the hospitals' cut codes
+    // find their region.
+    QList<TColumn> columns;
+    std::vector<QVariantList> rows;
+    source.ScanRows(
+        [&rows](const QVariantList &row) {
+            rows.push_back(row);
+            return true;
+        },
+        &columns);
+    TMemoryTable trimmed;
+    trimmed.Name = source.Name;
+    trimmed.SetFieldDefs(columns);
+    trimmed.Open();
+    const int code = static_cast<int>(
+        std::find_if(columns.begin(), columns.end(),
+                     [](const TColumn &c) {
+                         return c.Name.compare(QLatin1String("REGOKATO"), Qt::CaseInsensitive) == 0;
+                     }) -
+        columns.begin());
+    for (QVariantList &row : rows) {
+        if (code < row.size() && !engine::IsNullValue(row[code]))
+            row[code] = withoutTrailingBlanks(row[code].toString());
+        trimmed.AppendRecord(row);
+    }
+
+    TTable dest(&center, QStringLiteral("REGION"));
+    dest.Name = QStringLiteral("impRegion");
+    return copyBatched(trimmed, dest, QStringLiteral("REGOKATO"), RegionFields());
+}
+
+int TImExternalToServer::copyHospTypes(TDatabase &esvs, TDatabase &center)
+{
+    TQuery source(&esvs);
+    source.Name = QStringLiteral("esvsHospType");
+    source.SetSQL(HospTypeSQL());
+    TTable dest(&center, QStringLiteral("HOSPTYPE"));
+    dest.Name = QStringLiteral("impHospType");
+    return copyBatched(source, dest, QStringLiteral("IDTMU"), HospTypeFields());
+}
+
+int TImExternalToServer::copyBatched(TDataSet &source, TTable &dest, const QString &key,
+                                     const QStringList &fields)
+{
+    std::optional<KeepWrittenRows> batch;
+    if (batched(*dest.Database()))
+        batch.emplace(*dest.Database());
+    const int count = CopyRecords(source, dest, key, fields);
+    if (batch)
+        batch->Commit();
+    return count;
+}
+
+int TImExternalToServer::copyHospitals(TDatabase &esvs, TDatabase &center)
+{
+    TQuery source(&esvs);
+    source.Name = QStringLiteral("esvsHospital");
+    source.SetSQL(HospitalSQL());
+    TTable hospital(&center, QStringLiteral("HOSPITAL"));
+    hospital.Name = QStringLiteral("impHospital");
+    TTable locHospType(&center, QStringLiteral("HOSPTYPE"));
+    locHospType.Name = QStringLiteral("locHospType");
+    TTable locRegion(&center, QStringLiteral("REGION"));
+    locRegion.Name = QStringLiteral("locRegion");
+    TCloseOnExit close{&source, &hospital, &locHospType, &locRegion};
+
+    Position = 0;
+    source.Open();
+    Total = source.RecordCount();
+    UpdateGauge();
+    hospital.Open();
+    locHospType.Open();
+    locRegion.Open();
+
+    // The look-ups are read once, after the regions and types of this run were written; the
+    // first row of a key wins, as a look-up would find it.
+    const QHash<QString, QVariant> regionByCode =
+        valuesByKey<QString>(locRegion, QStringLiteral("REGOKATO"), QStringLiteral("REGGID"),
+                             [](const QVariant &code) { return code.toString(); });
+    const QHash<qint64, QVariant> typeById =
+        valuesByKey<qint64>(locHospType, QStringLiteral("IDTMU"), QStringLiteral("HTPGID"),
+                            [](const QVariant &id) { return id.toLongLong(); });
+
+    const QStringList &fields = HospitalFields();
+    if (source.FieldCount() <= kHospitalCopied)
+        throw ERplException(
+            QStringLiteral("В запросе esvsHospital меньше %1 полей").arg(kHospitalCopied + 1));
+    std::vector<std::pair<TField *, TField *>> copied;
+    for (int i = 0; i < kHospitalCopied; ++i)
+        copied.emplace_back(source.Fields(i), hospital.FieldByName(fields.at(i)));
+    TField *idmu = source.Fields(0);
+    TField *idtmu = source.Fields(4);
+    TField *okato = source.Fields(kHospitalCopied);
+    TField *htpgid = hospital.FieldByName(QStringLiteral("HTPGID"));
+    TField *reggid = hospital.FieldByName(QStringLiteral("REGGID"));
+
+    int count = 0;
+    KeepWrittenRows transaction(center);
+    TRowSavepoints savepoints(center);
+    while (!source.Eof()) {
+        savepoints.Begin();
+        try {
+            if (hospital.Locate(QStringLiteral("IDMU"), idmu->AsVariant()))
+                hospital.Edit();
+            else
+                hospital.Append();
+            for (const auto &[from, to] : copied)
+                to->Assign(*from);
+            const QString code = RegionCodeOf(okato->AsVariant());
+            reggid->SetAsVariant(code.isEmpty() ? QVariant() : regionByCode.value(code));
+            htpgid->SetAsVariant(idtmu->IsNull() ? QVariant()
+                                                 : typeById.value(idtmu->AsVariant().toLongLong()));
+            try {
+                hospital.Post();
+                savepoints.Keep();
+                ++count;
+            } catch (const Exception &e) {
+                savepoints.RollBack();
+                hospital.Cancel();
+                m_refused.fetch_add(1);
+                Log(StrConst::ErrorPrefix + e.Message());
+                Log(kIdmu + QString::number(idmu->AsLargeInt()));
+            }
+        } catch (...) {
+            savepoints.Abandon();
+            throw;
+        }
+        source.Next();
+        ++Position;
+        UpdateGauge();
+        CheckTerminated();
+    }
+    transaction.Commit();
+    return count;
+}
