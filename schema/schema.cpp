@@ -5,6 +5,8 @@
 #include "engine/sqlscript.h"
 
 #include <QFile>
+#include <QStringList>
+#include <vector>
 
 bool ParseSchemaKind(const QString &text, SchemaKind &kind)
 {
@@ -19,7 +21,23 @@ bool ParseSchemaKind(const QString &text, SchemaKind &kind)
     return false;
 }
 
-QString SchemaScript(SchemaKind kind, const QString &driver)
+namespace {
+
+// A part of a schema added after its first version: its script and the tables it makes.
+struct TSchemaPart
+{
+    const char *script;
+    QStringList tables;
+};
+
+std::vector<TSchemaPart> partsOf(SchemaKind kind)
+{
+    if (kind != SchemaKind::Central)
+        return {};
+    return {{"journal.sql", {QStringLiteral("IMPORTJOURNAL"), QStringLiteral("IMPORTJOURNALTABLE")}}};
+}
+
+QString folderOf(const QString &driver)
 {
     QString folder;
     if (driver.compare(QLatin1String("SQLITE"), Qt::CaseInsensitive) == 0)
@@ -29,8 +47,11 @@ QString SchemaScript(SchemaKind kind, const QString &driver)
     else
         throw EDatabaseError(
             QStringLiteral("Для драйвера %1 нет сценария создания базы данных").arg(driver));
-    const QString name =
-        kind == SchemaKind::Central ? QStringLiteral("central.sql") : QStringLiteral("esvs.sql");
+    return folder;
+}
+
+QString readScript(const QString &folder, const QString &name)
+{
     QFile file(QStringLiteral(":/schema/") + folder + QLatin1Char('/') + name);
     if (!file.open(QIODevice::ReadOnly))
         throw EDatabaseError(
@@ -38,9 +59,43 @@ QString SchemaScript(SchemaKind kind, const QString &driver)
     return QString::fromUtf8(file.readAll());
 }
 
+bool hasTables(const QStringList &present, const QStringList &wanted)
+{
+    for (const QString &t : wanted)
+        if (!present.contains(t, Qt::CaseInsensitive))
+            return false;
+    return true;
+}
+
+} // namespace
+
+QString SchemaScript(SchemaKind kind, const QString &driver)
+{
+    const QString folder = folderOf(driver);
+    QString script = readScript(folder, kind == SchemaKind::Central ? QStringLiteral("central.sql")
+                                                                  : QStringLiteral("esvs.sql"));
+    for (const TSchemaPart &part : partsOf(kind))
+        script += QLatin1Char('\n') + readScript(folder, QLatin1String(part.script));
+    return script;
+}
+
 void CreateSchema(TDatabase &db, SchemaKind kind)
 {
     if (!db.Connected())
         throw EDatabaseError(QStringLiteral("База данных %1 не подключена").arg(db.DatabaseName));
     engine::ExecuteScript(db, SchemaScript(kind, db.Driver()));
+}
+
+void UpgradeSchema(TDatabase &db, SchemaKind kind)
+{
+    if (!db.Connected())
+        throw EDatabaseError(QStringLiteral("База данных %1 не подключена").arg(db.DatabaseName));
+    const std::vector<TSchemaPart> parts = partsOf(kind);
+    if (parts.empty())
+        return;
+    const QStringList present = db.Sql().tables();
+    const QString folder = folderOf(db.Driver());
+    for (const TSchemaPart &part : parts)
+        if (!hasTables(present, part.tables))
+            engine::ExecuteScript(db, readScript(folder, QLatin1String(part.script)));
 }

@@ -5,6 +5,7 @@
 #include "engine/database.h"
 #include "engine/query.h"
 #include "import/importjournal.h"
+#include "schema/schema.h"
 
 #include <QComboBox>
 #include <QDateEdit>
@@ -65,7 +66,7 @@ TImportJournalForm::TImportJournalForm(TDatabase &center, QWidget *parent)
     layout->addLayout(buttons);
     connect(CloseBtn, &QPushButton::clicked, this, &QDialog::accept);
 
-    TImportJournal::EnsureTables(m_center);
+    UpgradeSchema(m_center, SchemaKind::Central);
 
     m_runs = std::make_unique<TQuery>(&m_center);
     m_runs->SetSQL(QStringLiteral(

@@ -2,23 +2,14 @@
 
 #include "core/errors.h"
 #include "engine/database.h"
-#include "engine/sqlscript.h"
+#include "engine/transaction.h"
+#include "schema/schema.h"
 
-#include <QFile>
-#include <QRegularExpression>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 
 namespace {
-
-bool hasTable(const QStringList &tables, const QString &name)
-{
-    for (const QString &t : tables)
-        if (t.compare(name, Qt::CaseInsensitive) == 0)
-            return true;
-    return false;
-}
 
 QSqlQuery exec(TDatabase &db, const QString &sql, const QVariantList &values)
 {
@@ -32,29 +23,22 @@ QSqlQuery exec(TDatabase &db, const QString &sql, const QVariantList &values)
     return q;
 }
 
-// A short transaction of the journal's own connection: committed by commit(), rolled back when
-// left otherwise.
-class TShortTransaction
+// Commits a journal transaction; one whose commit failed is not left open on the journal's
+// connection, where the next record would otherwise become a savepoint of it.
+void commit(TTransaction &transaction, TDatabase &db)
 {
-public:
-    explicit TShortTransaction(TDatabase &db) : m_db(db) { m_db.StartTransaction(); }
-    ~TShortTransaction()
-    {
-        if (m_db.InTransaction()) {
-            try {
-                m_db.Rollback();
-            } catch (const Exception &) {
-                // The connection is gone; the transaction went with it.
-            }
+    try {
+        transaction.Commit();
+    } catch (...) {
+        try {
+            if (db.InTransaction())
+                db.Rollback();
+        } catch (const Exception &) {
+            // The connection is gone; the transaction went with it.
         }
+        throw;
     }
-    TShortTransaction(const TShortTransaction &) = delete;
-    TShortTransaction &operator=(const TShortTransaction &) = delete;
-    void commit() { m_db.Commit(); }
-
-private:
-    TDatabase &m_db;
-};
+}
 
 QVariant textOrNull(const QString &s, int maxLength)
 {
@@ -73,40 +57,11 @@ TImportJournal::TImportJournal(const TDatabase &center)
 
 TImportJournal::~TImportJournal() = default;
 
-void TImportJournal::EnsureTables(TDatabase &db)
-{
-    const QStringList tables = db.Sql().tables();
-    const bool runs = hasTable(tables, QStringLiteral("IMPORTJOURNAL"));
-    const bool steps = hasTable(tables, QStringLiteral("IMPORTJOURNALTABLE"));
-    if (runs && steps)
-        return;
-    // The statements of the central creation script that make a missing table and what belongs
-    // to it (indexes; on PostgreSQL the numbering's sequence and trigger).
-    const bool postgres =
-        db.Driver().compare(QLatin1String("POSTGRESQL"), Qt::CaseInsensitive) == 0;
-    QFile file(postgres ? QStringLiteral(":/import/postgresql/central.sql")
-                        : QStringLiteral(":/import/sqlite/central.sql"));
-    if (!file.open(QIODevice::ReadOnly))
-        throw EDatabaseError(
-            QStringLiteral("Сценарий создания базы данных не найден: %1").arg(file.fileName()));
-    static const QRegularExpression runsTable(QStringLiteral("\\bIMPORTJOURNAL(_RUNGID_SEQ)?\\b"),
-                                              QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression stepsTable(QStringLiteral("\\bIMPORTJOURNALTABLE\\b"),
-                                               QRegularExpression::CaseInsensitiveOption);
-    QString run;
-    for (const QString &statement : engine::SplitSqlScript(QString::fromUtf8(file.readAll()))) {
-        if ((!runs && runsTable.match(statement).hasMatch()) ||
-            (!steps && stepsTable.match(statement).hasMatch()))
-            run += statement + QStringLiteral(";\n");
-    }
-    engine::ExecuteScript(db, run);
-}
-
 TDatabase &TImportJournal::db()
 {
     if (!m_db->Connected()) {
         m_db->Open();
-        EnsureTables(*m_db);
+        UpgradeSchema(*m_db, SchemaKind::Central);
         if (m_centralUser.isEmpty())
             m_centralUser = m_db->UserName();
     }
@@ -116,7 +71,7 @@ TDatabase &TImportJournal::db()
 qint64 TImportJournal::Begin(const TImportPackageInfo &package, const QDateTime &start)
 {
     TDatabase &d = db();
-    TShortTransaction transaction(d);
+    TTransaction transaction(d);
     QSqlQuery q = exec(
         d,
         QStringLiteral("INSERT INTO IMPORTJOURNAL (PKGNAME, PKGSIZE, PKGSHA256, PKGLABEL, WSTGID, "
@@ -129,7 +84,7 @@ qint64 TImportJournal::Begin(const TImportPackageInfo &package, const QDateTime 
         throw EDBEngineError(QStringLiteral("Запись журнала импорта не создана"));
     const qint64 run = q.value(0).toLongLong();
     q.finish();
-    transaction.commit();
+    commit(transaction, d);
     return run;
 }
 
@@ -137,7 +92,7 @@ void TImportJournal::End(qint64 run, const QString &result, const QString &error
                          const QList<TImportTableCounts> &tables, const QDateTime &end)
 {
     TDatabase &d = db();
-    TShortTransaction transaction(d);
+    TTransaction transaction(d);
     exec(d,
          QStringLiteral(
              "UPDATE IMPORTJOURNAL SET ENDTIME = ?, RESULT = ?, ERRORTEXT = ? WHERE RUNGID = ?"),
@@ -151,7 +106,7 @@ void TImportJournal::End(qint64 run, const QString &result, const QString &error
              {run, ++step, t.Table.left(40), t.NewRows, t.EditedRows, t.NewMappings,
               t.Registrations});
     }
-    transaction.commit();
+    commit(transaction, d);
 }
 
 std::optional<QDateTime> TImportJournal::LastSuccess(const QString &sha256)

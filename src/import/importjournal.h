@@ -52,9 +52,6 @@ public:
     TImportJournal(const TImportJournal &) = delete;
     TImportJournal &operator=(const TImportJournal &) = delete;
 
-    // Creates the journal tables when the database lacks them; touches nothing else.
-    static void EnsureTables(TDatabase &db);
-
     // Records the start of a run ("не завершён") and returns its identifier.
     qint64 Begin(const TImportPackageInfo &package, const QDateTime &start);
     // Records the end of run `run` with its per-table counts (in import order).

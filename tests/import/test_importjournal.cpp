@@ -3,6 +3,7 @@
 #include "engine/sqlscript.h"
 #include "import/importbatch.h"
 #include "import/importjournal.h"
+#include "schema/schema.h"
 #include "jobcheck.h"
 #include "jobtest.h"
 #include "package/archiver.h"
@@ -92,7 +93,7 @@ private Q_SLOTS:
         QVERIFY(journal.Begin(package(u"aa"_s), kStart) > first);
         QCOMPARE(layout(), tablesMade);
         QCOMPARE(c->Scalar(u"SELECT POSNAME FROM POST"_s).toString(), u"Врач"_s);
-        TImportJournal::EnsureTables(c->Db()); // a second time changes nothing
+        UpgradeSchema(c->Db(), SchemaKind::Central); // a second time changes nothing
         QCOMPARE(c->Scalar(u"SELECT COUNT(*) FROM IMPORTJOURNAL"_s).toInt(), 2);
 
         qint64 killed = 0;
