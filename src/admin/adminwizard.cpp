@@ -249,7 +249,11 @@ void TAdminWizard::buildWindow()
     NextButton->setEnabled(false);
     for (int i = pgRegion; i < pgCount; ++i)
         pcWstWiz->setTabVisible(i, false);
+    connectHandlers();
+}
 
+void TAdminWizard::connectHandlers()
+{
     connect(PrevButton, &QPushButton::clicked, this, &TAdminWizard::PrevButtonClick);
     connect(NextButton, &QPushButton::clicked, this, &TAdminWizard::NextButtonClick);
     connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);

@@ -71,6 +71,7 @@ private:
     };
 
     void buildWindow();
+    void connectHandlers();
     QWidget *addPage(const QString &name, const QString &tab, const QString &group,
                      QWidget *&content);
     FilterStrip addFilterStrip(QWidget *parent, const QString &edit, const QString &mode);

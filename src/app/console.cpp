@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <iostream>
 #include <string>
+#include <variant>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -209,7 +210,27 @@ int RunConsoleJob(const TJobFactory &factory, const std::function<void(TRplThrea
     return signal != 0 ? 128 + signal : 1;
 }
 
-int RunConsole(const QStringList &arguments, const QString &exePath)
+namespace {
+
+// What the command line asks for.
+struct TConsoleCommand
+{
+    enum class TKind
+    {
+        Export,
+        Import,
+        ImportAll,
+        Sync
+    } Kind = TKind::Export;
+    int WstGID = 0;
+    QString Package;
+    bool Force = false;
+    bool DryRun = false;
+};
+
+// The command of the arguments; the exit code instead when there is none to run (help shown, or
+// a wrong command line reported).
+std::variant<TConsoleCommand, int> parseCommand(const QStringList &arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -282,15 +303,30 @@ int RunConsole(const QStringList &arguments, const QString &exePath)
                      << Qt::endl;
         return 2;
     }
-    bool ok = sync || importing || importAll;
-    const int wstGID = ok ? 0 : parser.value(exportOption).toInt(&ok);
+    TConsoleCommand command;
+    command.Force = parser.isSet(forceOption);
+    command.DryRun = parser.isSet(dryRunOption);
+    command.Package = packagePath;
+    if (sync || importing || importAll) {
+        command.Kind = sync        ? TConsoleCommand::TKind::Sync
+                       : importing ? TConsoleCommand::TKind::Import
+                                   : TConsoleCommand::TKind::ImportAll;
+        return command;
+    }
+    bool ok = false;
+    command.WstGID = parser.value(exportOption).toInt(&ok);
     if (!ok) {
         ConsoleErr() << QStringLiteral("Неверный идентификатор рабочей станции: %1")
                             .arg(parser.value(exportOption))
                      << Qt::endl;
         return 2;
     }
+    return command;
+}
 
+// Runs a command against the central database of the configuration beside exePath.
+int runCommand(const TConsoleCommand &command, const QString &exePath)
+{
     TAliasStore &aliases = TAliasStore::Session();
     try {
         TAppInfo::Ui ui;
@@ -313,7 +349,8 @@ int RunConsole(const QStringList &arguments, const QString &exePath)
         TDatabase::SetLoginHandler(consoleLogin);
         center.Open();
 
-        if (sync) {
+        using TKind = TConsoleCommand::TKind;
+        if (command.Kind == TKind::Sync) {
             int refused = 0;
             const int code = RunConsoleJob(
                 [&](const TJobContext &context) {
@@ -324,13 +361,13 @@ int RunConsole(const QStringList &arguments, const QString &exePath)
                 });
             return code == 0 && refused > 0 ? 3 : code;
         }
-        if (importing)
-            return RunConsoleImport(*info, center, packagePath, parser.isSet(forceOption),
-                                    parser.isSet(dryRunOption));
-        if (importAll)
-            return RunConsoleImportAll(*info, center, parser.isSet(forceOption));
+        if (command.Kind == TKind::Import)
+            return RunConsoleImport(*info, center, command.Package, command.Force, command.DryRun);
+        if (command.Kind == TKind::ImportAll)
+            return RunConsoleImportAll(*info, center, command.Force);
         return RunConsoleJob([&](const TJobContext &context) {
-            return std::make_unique<TExServerToWorkstation>(context, *info, center, wstGID);
+            return std::make_unique<TExServerToWorkstation>(context, *info, center,
+                                                            command.WstGID);
         });
     } catch (const Exception &e) {
         ConsoleErr() << e.Message() << Qt::endl;
@@ -338,4 +375,14 @@ int RunConsole(const QStringList &arguments, const QString &exePath)
         ConsoleErr() << QString::fromLocal8Bit(e.what()) << Qt::endl;
     }
     return 1;
+}
+
+} // namespace
+
+int RunConsole(const QStringList &arguments, const QString &exePath)
+{
+    const std::variant<TConsoleCommand, int> command = parseCommand(arguments);
+    if (const int *exitCode = std::get_if<int>(&command))
+        return *exitCode;
+    return runCommand(std::get<TConsoleCommand>(command), exePath);
 }
