@@ -6,6 +6,7 @@
 #include "engine/dataset.h"
 #include "engine/query.h"
 #include "package/archiver.h"
+#include "package/packagenames.h"
 #include "package/packagetables.h"
 #include "ui/dialogs.h"
 

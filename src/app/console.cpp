@@ -366,8 +366,7 @@ int runCommand(const TConsoleCommand &command, const QString &exePath)
         if (command.Kind == TKind::ImportAll)
             return RunConsoleImportAll(*info, center, command.Force);
         return RunConsoleJob([&](const TJobContext &context) {
-            return std::make_unique<TExServerToWorkstation>(context, *info, center,
-                                                            command.WstGID);
+            return std::make_unique<TExServerToWorkstation>(context, *info, center, command.WstGID);
         });
     } catch (const Exception &e) {
         ConsoleErr() << e.Message() << Qt::endl;

@@ -7,6 +7,7 @@
 #include "engine/sqlscript.h"
 #include "engine/transaction.h"
 #include "package/archiver.h"
+#include "package/packagenames.h"
 #include "package/workfolder.h"
 
 #include <QDir>

@@ -1,6 +1,7 @@
 #include "centraldb.h"
 #include "core/errors.h"
 #include "engine/paradox/paradoxtable.h"
+#include "package/packagenames.h"
 #include "package/packagetables.h"
 
 #include <QDir>

@@ -9,6 +9,7 @@
 #include "engine/paradox/paradoxtable.h"
 #include "installation.h"
 #include "package/archiver.h"
+#include "package/packagenames.h"
 #include "package/packagetables.h"
 #include "package/volumenames.h"
 #include "package/workfolder.h"
