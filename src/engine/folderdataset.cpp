@@ -3,7 +3,7 @@
 #include "core/cp1251.h"
 #include "core/errors.h"
 #include "engine/database.h"
-#include "engine/sqlcursor.h"
+#include "engine/sql/sqlcursor.h"
 #include "engine/statement.h"
 #include "engine/textfold.h"
 

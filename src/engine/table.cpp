@@ -3,7 +3,7 @@
 #include "core/errors.h"
 #include "engine/database.h"
 #include "engine/folderdataset.h"
-#include "engine/sqlcursor.h"
+#include "engine/sql/sqlcursor.h"
 
 #include <QFileInfo>
 
