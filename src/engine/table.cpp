@@ -2,7 +2,7 @@
 
 #include "core/errors.h"
 #include "engine/database.h"
-#include "engine/folderdataset.h"
+#include "engine/folder/tablefiles.h"
 #include "engine/sql/sqlcursor.h"
 
 #include <QFileInfo>
