@@ -83,13 +83,8 @@ bool TSqlTableCursor::Locate(const QList<int> &columns, const QVariantList &valu
         return m_selectList + QStringLiteral(" WHERE ") + conds.join(QStringLiteral(" AND ")) +
                QStringLiteral(" ORDER BY ") + m_orderBy + QStringLiteral(" LIMIT 1");
     });
-    query.exec(params);
-    if (!query.next()) {
-        query.finish();
+    if (!readOne(query, params, row))
         return false;
-    }
-    row = readRow(query);
-    query.finish();
     makeCurrent(row);
     return true;
 }
@@ -438,14 +433,7 @@ bool TSqlTableCursor::reread(TRow &row)
     identifyParams(row, params);
     TStatement &query = shaped(
         {-7}, [&]() -> QString { return m_selectList + QStringLiteral(" WHERE ") + m_identify; });
-    query.exec(params);
-    if (!query.next()) {
-        query.finish();
-        return false;
-    }
-    row = readRow(query);
-    query.finish();
-    return true;
+    return readOne(query, params, row);
 }
 
 void TSqlTableCursor::fetchPage(bool after)
@@ -507,6 +495,16 @@ void TSqlTableCursor::makeCurrent(const TRow &row)
     m_hasCurrent = true;
     m_page.clear();
     m_pageEnd = false;
+}
+
+bool TSqlTableCursor::readOne(TStatement &query, const TBoundValues &params, TRow &row) const
+{
+    query.exec(params);
+    const bool found = query.next();
+    if (found)
+        row = readRow(query);
+    query.finish();
+    return found;
 }
 
 TRow TSqlTableCursor::readRow(const TStatement &query) const

@@ -97,6 +97,8 @@ private:
     bool reread(TRow &row);
     void fetchPage(bool after);
     bool take(TRow &row);
+    // Runs a statement that finds at most one row; false when it finds none.
+    bool readOne(TStatement &query, const TBoundValues &params, TRow &row) const;
     TRow readRow(const TStatement &query) const;
     void checkWritable() const;
 
