@@ -6,12 +6,12 @@
 // edit state, derived columns, notifications and master links. Where the rows come from and
 // go to is a TCursor, created by the dataset when it opens:
 //
-//   - SQL table cursor   (sqlcursor.h)  a table of an SQLite or PostgreSQL database, read in
-//                                       key order in small pages, changed by primary key;
-//   - SQL query cursor   (sqlcursor.h)  the result of a SELECT with bound parameters;
-//   - memory cursor      (memtable.h)   the rows of a TMemoryTable;
-//   - folder backend     (below)        Paradox (or dBASE) tables of a folder database and SQL
-//                                       run over such a folder; plugged in at start-up.
+//   - SQL table cursor   (sql/sqlcursor.h)  a table of an SQLite or PostgreSQL database, read
+//                                           in key order in small pages, changed by primary key;
+//   - SQL query cursor   (sql/sqlcursor.h)  the result of a SELECT with bound parameters;
+//   - memory cursor      (memtable.h)       the rows of a TMemoryTable;
+//   - folder backend     (below; folder/)   Paradox (or dBASE) tables of a folder database and
+//                                           SQL run over such a folder.
 //
 // Contract for every cursor
 // -------------------------
@@ -120,8 +120,9 @@ public:
 using TBoundValues = QVariantList;
 
 // Tables and SQL of a folder database ("PARADOX"/"DBASE" aliases, TDatabase::IsFolder()).
-// Installed once at start-up by the folder module; TTable and TQuery call it for a folder
-// database and fail with "Драйвер ... не подключен" while none is installed.
+// Served by the Paradox backend of folder/folderbackend.h unless another one was installed;
+// TTable and TQuery call it for a folder database and fail with "Драйвер ... не подключен"
+// while none is installed.
 class TFolderBackend
 {
 public:

@@ -2,19 +2,13 @@
 
 #include "core/errors.h"
 #include "core/paths.h"
-#include "engine/statement.h"
-#include "engine/textfold.h"
+#include "engine/sql/sqldriver.h"
 
 #include <QAtomicInt>
-#include <QDateTime>
-#include <QFile>
 #include <QFileInfo>
-#include <QMutex>
 #include <QSqlDriver>
 #include <QSqlError>
-#include <QSqlQuery>
 #include <atomic>
-#include <optional>
 
 namespace {
 
@@ -29,13 +23,6 @@ QString nextConnectionName(const QString &databaseName)
 
 } // namespace
 
-bool RemoveSqliteFile(const QString &path)
-{
-    for (const char *suffix : {"-wal", "-shm", "-journal"})
-        QFile::remove(path + QLatin1String(suffix));
-    return !QFileInfo::exists(path) || QFile::remove(path);
-}
-
 QString engineMessage(const QSqlError &error)
 {
     QString text = error.databaseText().trimmed();
@@ -44,38 +31,6 @@ QString engineMessage(const QSqlError &error)
     if (text.isEmpty())
         text = error.text().trimmed();
     return text;
-}
-
-namespace {
-
-std::optional<QString> timestampText(const QDateTime &dt)
-{
-    char text[24];
-    const int n = engine::TimestampText(dt, text);
-    if (n == 0)
-        return std::nullopt;
-    return QString::fromLatin1(text, n);
-}
-
-} // namespace
-
-QVariant BindableValue(const QVariant &value, const QSqlDriver *driver)
-{
-    if (!value.isValid() || value.isNull())
-        return {};
-    if (value.typeId() != QMetaType::QDateTime || !driver)
-        return value;
-    const QDateTime dt = value.toDateTime();
-    if (driver->dbmsType() == QSqlDriver::PostgreSQL) {
-        if (const auto text = timestampText(dt))
-            return *text;
-        return dt.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"));
-    }
-    // SQLite keeps the ISO text of a local date-time, which carries no offset.
-    if (driver->dbmsType() == QSqlDriver::SQLite && dt.timeSpec() == Qt::LocalTime)
-        if (const auto text = timestampText(dt))
-            return *text;
-    return value;
 }
 
 void TDatabase::SetLoginHandler(LoginHandler handler)
@@ -108,12 +63,12 @@ bool TDatabase::IsFolder() const
 
 bool TDatabase::IsServer() const
 {
-    return m_driver == QLatin1String("POSTGRESQL");
+    return m_backend && m_backend->IsServer();
 }
 
 bool TDatabase::RefusalAbortsTransaction() const
 {
-    return m_driver == QLatin1String("POSTGRESQL");
+    return m_backend && m_backend->RefusalAbortsTransaction();
 }
 
 QSqlDatabase TDatabase::Sql() const
@@ -138,11 +93,13 @@ void TDatabase::Open()
         if (path.isEmpty() || !QFileInfo(path).isDir())
             throw EDBEngineError(QStringLiteral("Папка базы данных не найдена: %1").arg(path));
         m_driver = driver;
+        m_backend = nullptr;
         m_folder = paths::includeTrailing(path);
         m_connected = true;
         return;
     }
-    if (driver != QLatin1String("SQLITE") && driver != QLatin1String("POSTGRESQL"))
+    const engine::TSqlDriver *backend = engine::SqlDriverNamed(driver);
+    if (!backend)
         throw EDBEngineError(QStringLiteral("Неизвестный драйвер базы данных: %1").arg(driver));
 
     QString user = param(QStringLiteral("USER NAME"));
@@ -161,8 +118,8 @@ void TDatabase::Open()
     m_userName = user;
     m_password = password;
     m_driver = driver;
-    openSql(driver == QLatin1String("SQLITE") ? QStringLiteral("QSQLITE")
-                                              : QStringLiteral("QPSQL"));
+    m_backend = backend;
+    openSql(*backend);
 }
 
 void TDatabase::OpenFolder(const QString &path, const QString &driver)
@@ -171,81 +128,26 @@ void TDatabase::OpenFolder(const QString &path, const QString &driver)
     if (path.isEmpty() || !QFileInfo(path).isDir())
         throw EDBEngineError(QStringLiteral("Папка базы данных не найдена: %1").arg(path));
     m_driver = driver.toUpper();
+    m_backend = nullptr;
     m_folder = paths::includeTrailing(path);
     m_connected = true;
 }
 
-void TDatabase::openSql(const QString &qtDriver)
+void TDatabase::openSql(const engine::TSqlDriver &driver)
 {
     m_connectionName = nextConnectionName(DatabaseName);
     bool ok = false;
     QString failure;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(qtDriver, m_connectionName);
+        QSqlDatabase db = QSqlDatabase::addDatabase(driver.QtDriverName(), m_connectionName);
         if (!db.isValid()) {
-            failure = QStringLiteral("Драйвер %1 недоступен").arg(qtDriver);
-        } else if (qtDriver == QLatin1String("QSQLITE")) {
-            const QString file =
-                m_aliases->GetAliasParam(AliasName, QStringLiteral("DATABASE NAME"));
-            // SQLite would silently create a missing file: an alias to nothing is an error.
-            if (file.isEmpty() || !QFileInfo(file).isFile()) {
-                failure = QStringLiteral("Файл базы данных не найден: %1").arg(file);
-            } else {
-                db.setDatabaseName(file);
-                QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000");
-                if (ReadOnly)
-                    options += QStringLiteral(";QSQLITE_OPEN_READONLY");
-                db.setConnectOptions(options);
-                ok = db.open();
-                if (!ok)
-                    failure = engineMessage(db.lastError());
-                else {
-                    {
-                        // The statement must be finalised before functions are registered:
-                        // SQLite refuses to change functions while a statement is active.
-                        QSqlQuery q(db);
-                        q.exec(QStringLiteral("PRAGMA foreign_keys=OFF"));
-                        if (!ReadOnly) {
-                            // A commit waits for one write of the log, not for the
-                            // journal and the database file in turn.
-                            q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
-                            q.exec(QStringLiteral("PRAGMA synchronous=FULL"));
-                        }
-                        q.finish();
-                    }
-                    try {
-                        engine::RegisterSqliteTextFolding(db);
-                    } catch (const Exception &e) {
-                        ok = false;
-                        failure = e.Message();
-                        db.close();
-                    }
-                }
-            }
+            failure = QStringLiteral("Драйвер %1 недоступен").arg(driver.QtDriverName());
         } else {
-            db.setHostName(m_aliases->GetAliasParam(AliasName, QStringLiteral("SERVER NAME")));
-            const int port = m_aliases->GetAliasParam(AliasName, QStringLiteral("PORT")).toInt();
-            if (port > 0)
-                db.setPort(port);
-            db.setDatabaseName(
-                m_aliases->GetAliasParam(AliasName, QStringLiteral("DATABASE NAME")));
-            db.setUserName(m_userName);
-            db.setPassword(m_password);
-            db.setConnectOptions(QStringLiteral("connect_timeout=15"));
-            ok = db.open();
-            if (!ok) {
-                failure = engineMessage(db.lastError());
-            } else {
-                QSqlQuery q(db);
-                q.exec(QStringLiteral("SET client_encoding TO 'UTF8'"));
-                // Statements are prepared once and run for a whole job while their tables
-                // grow from empty. A generic plan made while a table was small stays a
-                // sequential scan at any size (a window's look-up of 256 keys in 100,000
-                // persons: seconds instead of a millisecond); a plan for each run follows the
-                // table. Servers before 12 have no such setting and keep their own choice.
-                q.exec(QStringLiteral("SET plan_cache_mode = force_custom_plan"));
-                if (ReadOnly)
-                    q.exec(QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY"));
+            try {
+                driver.Open(db, {*m_aliases, AliasName, m_userName, m_password, ReadOnly});
+                ok = true;
+            } catch (const EDBEngineError &e) {
+                failure = e.Message();
             }
         }
     }
@@ -267,7 +169,8 @@ void TDatabase::Close()
     if (!m_connectionName.isEmpty()) {
         {
             QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
-            engine::FinalizeSqliteStatements(db);
+            if (m_backend)
+                m_backend->BeforeClose(db);
             db.close();
         }
         QSqlDatabase::removeDatabase(m_connectionName);
@@ -316,23 +219,14 @@ void TDatabase::Commit()
 
 void TDatabase::DeferDurability(bool on)
 {
-    if (!m_connected || m_driver != QLatin1String("SQLITE") || ReadOnly)
-        return;
-    // Deferred: commits do not wait, the log is copied into the file less often, and twice
-    // SQLite's default of pages is kept; otherwise SQLite's defaults with full waits.
-    const char *const settings[] = {on ? "synchronous=NORMAL" : "synchronous=FULL",
-                                    on ? "wal_autocheckpoint=10000" : "wal_autocheckpoint=1000",
-                                    on ? "cache_size=-4096" : "cache_size=-2000"};
-    QSqlQuery q(Sql());
-    for (const char *setting : settings)
-        if (!q.exec(QStringLiteral("PRAGMA ") + QLatin1String(setting)))
-            throw EDBEngineError(engineMessage(q.lastError()));
+    if (m_connected && m_backend && !ReadOnly)
+        m_backend->DeferDurability(Sql(), on);
 }
 
 void TDatabase::MakeDurable()
 {
-    if (m_connected && m_driver == QLatin1String("SQLITE") && !ReadOnly)
-        engine::SyncSqliteLog(Sql());
+    if (m_connected && m_backend && !ReadOnly)
+        m_backend->MakeDurable(Sql());
 }
 
 void TDatabase::Rollback()

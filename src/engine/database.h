@@ -23,6 +23,10 @@
 // DATABASE NAME), "PARADOX" and "DBASE" (PATH = folder of table files).
 class QSqlDriver;
 
+namespace engine {
+class TSqlDriver;
+}
+
 class TDatabase
 {
 public:
@@ -89,6 +93,9 @@ public:
     // statement is undone and the transaction goes on.
     bool RefusalAbortsTransaction() const;
     bool IsFolder() const;
+    // The driver of an SQL database's backend (engine/sql/sqldriver.h), which the engine's own
+    // code asks for what the backend does; nullptr for a folder database. Valid once connected.
+    const engine::TSqlDriver *SqlDriver() const { return m_backend; }
     // Folder of a PARADOX or DBASE database, with a trailing separator.
     QString Folder() const { return m_folder; }
     // The Qt connection of an SQL database (invalid for folder databases).
@@ -106,12 +113,13 @@ public:
 
 private:
     QString param(const QString &name) const;
-    void openSql(const QString &qtDriver);
+    void openSql(const engine::TSqlDriver &driver);
     void markTransaction(bool open);
 
     TAliasStore *m_aliases;
     QString m_connectionName;
     QString m_driver;
+    const engine::TSqlDriver *m_backend = nullptr;
     QString m_folder;
     QString m_userName;
     QString m_password;

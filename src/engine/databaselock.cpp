@@ -1,32 +1,18 @@
 #include "engine/databaselock.h"
 
-#include "core/errors.h"
 #include "engine/database.h"
+#include "engine/sql/sqldriver.h"
 
 #include <QLockFile>
-#include <QSqlError>
-#include <QSqlQuery>
 
 std::unique_ptr<TDatabaseLock> TDatabaseLock::TryAcquire(TDatabase &db, qint64 serverKey,
                                                          const QString &fileSuffix)
 {
-    if (db.IsServer()) {
-        QSqlQuery q(db.Sql());
-        q.prepare(QStringLiteral("SELECT pg_try_advisory_lock(?)"));
-        q.addBindValue(serverKey);
-        if (!q.exec() || !q.next())
-            throw EDBEngineError(engineMessage(q.lastError()));
-        if (!q.value(0).toBool())
-            return nullptr;
-        return std::make_unique<TDatabaseLock>(Key(), db, serverKey, nullptr);
-    }
+    // A folder database has nobody to lock out.
     std::unique_ptr<QLockFile> file;
-    if (!db.IsFolder()) {
-        file = std::make_unique<QLockFile>(db.Sql().databaseName() + fileSuffix);
-        file->setStaleLockTime(0);
-        if (!file->tryLock(0))
+    if (const engine::TSqlDriver *driver = db.SqlDriver())
+        if (!driver->TryLock(db.Sql(), serverKey, fileSuffix, file))
             return nullptr;
-    }
     return std::make_unique<TDatabaseLock>(Key(), db, serverKey, std::move(file));
 }
 
@@ -37,13 +23,11 @@ TDatabaseLock::TDatabaseLock(Key, TDatabase &db, qint64 serverKey, std::unique_p
 
 TDatabaseLock::~TDatabaseLock()
 {
-    if (!m_db.IsServer() || !m_db.Connected())
+    const engine::TSqlDriver *driver = m_db.SqlDriver();
+    if (!driver || !m_db.Connected())
         return;
     try {
-        QSqlQuery q(m_db.Sql());
-        q.prepare(QStringLiteral("SELECT pg_advisory_unlock(?)"));
-        q.addBindValue(m_serverKey);
-        q.exec();
+        driver->Unlock(m_db.Sql(), m_serverKey);
     } catch (...) {
         // The lock goes with the connection anyway.
     }

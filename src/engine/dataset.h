@@ -206,7 +206,7 @@ public:
     // time does before each.
     void KeepRows(const QString &keyFields, const QList<QVariantList> &keys,
                   const QString &resultFields = {});
-    void ForgetKeptRows() { m_kept.clear(); }
+    void ForgetKeptRows();
     static constexpr int KeptRowsLimit = 4096;
     // Inserts held back and sent in groups (a server database, a table with a primary key; the
     // dataset open): Post of a new row inside a transaction returns at once with the row as
@@ -291,14 +291,10 @@ private:
     void reapplyFilter();
     void checkBrowse(const char *operation);
     void notifyMasterChange();
-    // Kept rows (KeepRows) of one set of key columns: key text -> the row (whole, or the kept
-    // columns in their order), or none.
-    struct KeptRows
-    {
-        QList<int> columns;
-        QList<int> kept; // empty: whole rows
-        QHash<QByteArray, std::optional<engine::TRow>> rows;
-    };
+    // The private parts these name are described in dataset/datasetparts.h.
+    struct KeptRows;
+    struct LookupPlan;
+    struct DerivedKeys;
     engine::TCursor *lookupCursor();
     void lookupMemoCurrent();
     // The kept row (or none) of values, from rows kept by columns that hold the needed columns
@@ -314,31 +310,12 @@ private:
     quint64 m_lookupMemoRollbacks = 0;
     QByteArray m_memoKey; // the key of the look-up asked last
     std::vector<KeptRows> m_kept;
-    // Look-ups and locates by handle: their names, and the columns resolved in the cursor that
-    // serves them.
-    struct LookupPlan
-    {
-        QString keyFields;
-        QString resultField;
-        QList<int> keys;
-        QList<int> results;
-        bool resolved = false;
-        // How often remembered answers answered again: a look-up whose keys hardly repeat (a
-        // row's own parent) stops remembering, which costs more than it saves.
-        int memoHits = 0;
-        int memoMisses = 0;
-        bool memoWorthKeeping() const { return memoMisses < 512 || memoHits * 8 >= memoMisses; }
-    };
+    // Look-ups and locates by handle.
     std::vector<LookupPlan> m_plans;
     void forgetPlans();
     // The plan of a handle, its names resolved in the cursor that serves it.
     LookupPlan &resolvedPlan(int handle);
     // Per derived column, found at its first use while open: its key fields and look-up.
-    struct DerivedKeys
-    {
-        std::vector<const TField *> fields;
-        int handle = -1;
-    };
     mutable std::vector<DerivedKeys> m_derived;
     TDatabase *m_groupInserts = nullptr; // the database that sends the held inserts
     std::vector<std::unique_ptr<TField>> m_fields;

@@ -165,52 +165,9 @@ QDateTime toDateTime(const QVariant &value, bool &ok)
     return {};
 }
 
-} // namespace
-
-QVariant ConvertValue(const QVariant &value, TFieldType type, int size, const QString &fieldName)
+// A value not already of the field's own type, converted to it.
+QVariant convertedValue(const QVariant &value, TFieldType type, int size, const QString &fieldName)
 {
-    if (IsNullValue(value))
-        return {};
-    // A value already of the field's own type passes as it is (a copy of rows between datasets
-    // converts every value on the way).
-    switch (value.typeId()) {
-    case QMetaType::QString:
-        if (type == TFieldType::ftMemo ||
-            (type == TFieldType::ftString &&
-             (size <= 0 || static_cast<const QString *>(value.constData())->size() <= size)))
-            return value;
-        break;
-    case QMetaType::Int: {
-        const int n = *static_cast<const int *>(value.constData());
-        if (type == TFieldType::ftInteger ||
-            (type == TFieldType::ftSmallint && n >= -32768 && n <= 32767))
-            return value;
-        if (type == TFieldType::ftLargeint)
-            return QVariant(static_cast<qlonglong>(n));
-        break;
-    }
-    case QMetaType::LongLong: {
-        // A whole number read from a database into a narrower column.
-        const qlonglong n = *static_cast<const qlonglong *>(value.constData());
-        if (type == TFieldType::ftLargeint)
-            return value;
-        if ((type == TFieldType::ftInteger && n >= std::numeric_limits<int>::min() &&
-             n <= std::numeric_limits<int>::max()) ||
-            (type == TFieldType::ftSmallint && n >= -32768 && n <= 32767))
-            return QVariant(static_cast<int>(n));
-        break;
-    }
-    case QMetaType::Double:
-        if (type == TFieldType::ftFloat)
-            return value;
-        break;
-    case QMetaType::Bool:
-        if (type == TFieldType::ftBoolean)
-            return value;
-        break;
-    default:
-        break;
-    }
     switch (type) {
     case TFieldType::ftString:
     case TFieldType::ftMemo: {
@@ -294,6 +251,55 @@ QVariant ConvertValue(const QVariant &value, TFieldType type, int size, const QS
         break;
     }
     return value;
+}
+
+} // namespace
+
+QVariant ConvertValue(const QVariant &value, TFieldType type, int size, const QString &fieldName)
+{
+    if (IsNullValue(value))
+        return {};
+    // A value already of the field's own type passes as it is (a copy of rows between datasets
+    // converts every value on the way).
+    switch (value.typeId()) {
+    case QMetaType::QString:
+        if (type == TFieldType::ftMemo ||
+            (type == TFieldType::ftString &&
+             (size <= 0 || static_cast<const QString *>(value.constData())->size() <= size)))
+            return value;
+        break;
+    case QMetaType::Int: {
+        const int n = *static_cast<const int *>(value.constData());
+        if (type == TFieldType::ftInteger ||
+            (type == TFieldType::ftSmallint && n >= -32768 && n <= 32767))
+            return value;
+        if (type == TFieldType::ftLargeint)
+            return QVariant(static_cast<qlonglong>(n));
+        break;
+    }
+    case QMetaType::LongLong: {
+        // A whole number read from a database into a narrower column.
+        const qlonglong n = *static_cast<const qlonglong *>(value.constData());
+        if (type == TFieldType::ftLargeint)
+            return value;
+        if ((type == TFieldType::ftInteger && n >= std::numeric_limits<int>::min() &&
+             n <= std::numeric_limits<int>::max()) ||
+            (type == TFieldType::ftSmallint && n >= -32768 && n <= 32767))
+            return QVariant(static_cast<int>(n));
+        break;
+    }
+    case QMetaType::Double:
+        if (type == TFieldType::ftFloat)
+            return value;
+        break;
+    case QMetaType::Bool:
+        if (type == TFieldType::ftBoolean)
+            return value;
+        break;
+    default:
+        break;
+    }
+    return convertedValue(value, type, size, fieldName);
 }
 
 } // namespace engine

@@ -2,7 +2,7 @@
 
 #include "core/errors.h"
 #include "engine/database.h"
-#include "engine/sqlcursor.h"
+#include "engine/sql/sqlcursor.h"
 
 #include <QSet>
 #include <QSqlError>

@@ -2,7 +2,7 @@
 
 #include "core/errors.h"
 #include "engine/database.h"
-#include "engine/folderdataset.h"
+#include "engine/folder/folderbackend.h"
 
 #include <QSqlError>
 #include <QSqlQuery>

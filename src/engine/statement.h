@@ -19,7 +19,8 @@ namespace engine {
 // converted to UTF-16 and back). Values bind and read back as through Qt's driver: numbers as
 // numbers, dates and times as ISO text, texts as UTF-8, Null as Null.
 //
-// Failures throw EDBEngineError with the engine's message and the statement's text.
+// Failures throw EDBEngineError with the engine's message and the statement's text. The
+// connection's driver prepares it (sql/sqldriver.h; SQLite's in sql/sqlite/sqlitestatement.cpp).
 class TStatement
 {
 public:
@@ -59,7 +60,7 @@ public:
     int numRowsAffected() const;
     const QString &lastQuery() const;
 
-    struct Impl; // opaque
+    struct Impl; // a driver's statement (sql/preparedstatement.h)
 
 private:
     std::shared_ptr<Impl> d;

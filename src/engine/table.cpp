@@ -2,8 +2,8 @@
 
 #include "core/errors.h"
 #include "engine/database.h"
-#include "engine/folderdataset.h"
-#include "engine/sqlcursor.h"
+#include "engine/folder/tablefiles.h"
+#include "engine/sql/sqlcursor.h"
 
 #include <QFileInfo>
 

@@ -2,6 +2,7 @@
 
 #include "core/errors.h"
 #include "engine/database.h"
+#include "engine/sql/sqldriver.h"
 #include "engine/sqlscript.h"
 
 namespace {
@@ -70,12 +71,14 @@ void TTransaction::Rollback()
 
 TReadSnapshot::TReadSnapshot(TDatabase &db) : m_db(db)
 {
-    if (!m_db.IsServer())
+    // Where nothing else commits meanwhile, the database is one picture anyway.
+    const engine::TSqlDriver *driver = m_db.SqlDriver();
+    const QString snapshot = driver ? driver->SnapshotStatement() : QString();
+    if (snapshot.isEmpty())
         return;
     m_db.StartTransaction();
     m_open = true;
-    engine::ExecuteStatement(
-        m_db, QStringLiteral("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY"));
+    engine::ExecuteStatement(m_db, snapshot);
 }
 
 TReadSnapshot::~TReadSnapshot()

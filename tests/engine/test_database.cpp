@@ -1,6 +1,8 @@
 #include "core/errors.h"
 #include "engine/database.h"
+#include "engine/databaselock.h"
 #include "engine/fieldtypes.h"
+#include "engine/transaction.h"
 #include "testsupport.h"
 
 #include <QSqlQuery>
@@ -230,6 +232,63 @@ private Q_SLOTS:
         db.Open();
         QSqlQuery q(db.Sql());
         QVERIFY(!q.exec(QStringLiteral("INSERT INTO T VALUES (2, 'b')")));
+    }
+
+    // Each backend's driver answers for its database: a server aborts a transaction on a refusal
+    // and reads one picture in a snapshot transaction; a lock keeps a second connection out
+    // (a lock file, an advisory lock) until it is given back; a folder locks nobody out.
+    void backendAnswers_data()
+    {
+        QTest::addColumn<QString>("driver");
+        QTest::addColumn<bool>("server");
+        QTest::addColumn<bool>("locks");
+        QTest::newRow("sqlite") << "SQLITE" << false << true;
+        QTest::newRow("postgresql") << "POSTGRESQL" << true << true;
+        QTest::newRow("paradox") << "PARADOX" << false << false;
+    }
+    void backendAnswers()
+    {
+        QFETCH(QString, driver);
+        QFETCH(bool, server);
+        QFETCH(bool, locks);
+        TAliasStore store;
+        TDatabase db(QStringLiteral("KZCenter"), &store);
+        db.AliasName = QStringLiteral("A");
+        db.LoginPrompt = false;
+        if (driver == QLatin1String("POSTGRESQL")) {
+            ZORU_REQUIRE_PG_OR_SKIP(pg);
+            store.AddAlias(QStringLiteral("A"), driver,
+                           {QStringLiteral("SERVER NAME=") + pg.host,
+                            QStringLiteral("PORT=%1").arg(pg.port),
+                            QStringLiteral("DATABASE NAME=") + pg.database});
+            db.Params = {QStringLiteral("USER NAME=") + pg.user,
+                         QStringLiteral("PASSWORD=") + pg.password};
+        } else {
+            store.AddAlias(
+                QStringLiteral("A"), driver,
+                {(driver == QLatin1String("SQLITE") ? QStringLiteral("DATABASE NAME=")
+                                                    : QStringLiteral("PATH=")) +
+                 (driver == QLatin1String("SQLITE") ? makeSqliteFile(m_dir) : m_dir.path())});
+        }
+        db.Open();
+        QCOMPARE(db.IsServer(), server);
+        QCOMPARE(db.RefusalAbortsTransaction(), server);
+        {
+            TReadSnapshot snapshot(db);
+            QCOMPARE(db.InTransaction(), server);
+            snapshot.End();
+        }
+        QVERIFY(!db.InTransaction());
+
+        const qint64 key = 7300421;
+        const QString suffix = QStringLiteral(".test.lock");
+        std::unique_ptr<TDatabaseLock> held = TDatabaseLock::TryAcquire(db, key, suffix);
+        QVERIFY(held);
+        std::unique_ptr<TDatabase> other = db.CloneForThread();
+        other->Open();
+        QCOMPARE(TDatabaseLock::TryAcquire(*other, key, suffix) == nullptr, locks);
+        held.reset();
+        QVERIFY(TDatabaseLock::TryAcquire(*other, key, suffix));
     }
 
     // PostgreSQL checks the password: a wrong one is an engine error, the right one connects,

@@ -67,6 +67,9 @@ struct TableReader::Impl
 
     void open();
     void readHeader();
+    // The field descriptions of a header: types and sizes at info, names from names on.
+    void readFields(const char *info, const char *names, const char *headerEnd, int numFields,
+                    int textCodePage);
     void walkChain();
     // The next record of the chain; null at its end.
     const char *nextRecord();
@@ -278,13 +281,20 @@ void TableReader::Impl::readHeader()
         textCodePage = static_cast<unsigned char>(h[0x29]) == 0xC0 ? 866 : kCodePageCyrillic;
     decoder = std::make_unique<TextDecoder>(textCodePage);
 
+    readFields(h + start, h + namesStart, h + headerSize, numFields, textCodePage);
+    schema.keyFieldCount = numKeys;
+    if (recordSize < 1 || recordSize > blockSize - kBlockHeader)
+        fail(QStringLiteral("размер записи %1 не помещается в блок").arg(recordSize));
+}
+
+void TableReader::Impl::readFields(const char *info, const char *names, const char *headerEnd,
+                                   int numFields, int textCodePage)
+{
     schema.fields.clear();
     schema.fields.reserve(static_cast<size_t>(numFields));
     offsets.clear();
     int total = 0;
-    const char *info = h + start;
-    const char *namePtr = h + namesStart;
-    const char *headerEnd = h + headerSize;
+    const char *namePtr = names;
     for (int i = 0; i < numFields; ++i) {
         const int typeCode = static_cast<unsigned char>(info[2 * i]);
         const int sizeByte = static_cast<unsigned char>(info[2 * i + 1]);
@@ -320,15 +330,11 @@ void TableReader::Impl::readHeader()
         total += *stored;
         schema.fields.push_back(std::move(field));
     }
-    schema.keyFieldCount = numKeys;
-
     if (total != recordSize) {
         fail(QStringLiteral("размер записи %1 не равен сумме размеров полей %2")
                  .arg(recordSize)
                  .arg(total));
     }
-    if (recordSize < 1 || recordSize > blockSize - kBlockHeader)
-        fail(QStringLiteral("размер записи %1 не помещается в блок").arg(recordSize));
 }
 
 void TableReader::Impl::walkChain()

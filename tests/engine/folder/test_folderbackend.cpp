@@ -1,6 +1,6 @@
 #include "core/errors.h"
 #include "engine/database.h"
-#include "engine/folderdataset.h"
+#include "engine/folder/createtable.h"
 #include "engine/paradox/paradoxtable.h"
 #include "engine/query.h"
 #include "engine/sqlscript.h"
@@ -76,7 +76,7 @@ void appendCity(TTable &t, const QVariant &lid, const QString &name)
 
 } // namespace
 
-class TestFolderDataSet : public QObject
+class TestFolderBackend : public QObject
 {
     Q_OBJECT
 
@@ -624,5 +624,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestFolderDataSet)
-#include "test_folderdataset.moc"
+QTEST_GUILESS_MAIN(TestFolderBackend)
+#include "test_folderbackend.moc"

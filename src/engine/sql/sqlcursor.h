@@ -1,7 +1,8 @@
 #pragma once
 
-// Cursors over a Qt SQL connection (SQLite or PostgreSQL). Used by TTable and TQuery for SQL
-// databases, and usable by a folder backend that runs SQL on an SQLite copy of its tables.
+// Cursors over a Qt SQL connection (SQLite or PostgreSQL): the SQL backend's door for TTable and
+// TQuery, and for a folder backend that runs SQL on an SQLite copy of its tables. Each asks the
+// connection's driver (sqldriver.h) for what its backend does.
 
 #include "engine/cursor.h"
 
@@ -43,8 +44,5 @@ int ExecSql(const QSqlDatabase &db, const QString &sql, const TBoundValues &para
 
 // Whether a table of that name exists (same resolution as MakeSqlTableCursor).
 bool SqlTableExists(const QSqlDatabase &db, const QString &tableName);
-
-// Column kind of an SQL declared type ("VARCHAR(50)", "numeric(10,2)", "timestamp", ...).
-TColumn ColumnFromDeclaredType(const QString &name, const QString &declaredType);
 
 } // namespace engine
