@@ -36,23 +36,70 @@ set(may_bench core paradox engine schema package jobs export import sync ui admi
 # Fuzz targets drive the readers and the import with the archiver's extraction compiled in.
 set(may_fuzz core paradox engine schema package jobs import demo arc)
 
-# Inside the engine the bases know no implementation: the cursor interface and the dataset base
-# include no backend and no derived dataset.
-set(bases src/engine/cursor.h src/engine/dataset.h src/engine/dataset.cpp)
-set(implementations src/engine/table.h src/engine/query.h src/engine/memtable.h
-                    src/engine/folderdataset.h src/engine/sqlcursor.h)
-set(implementation_folders src/engine/sql src/engine/folder)
-
 set(count 0)
 macro(fail text)
     message(SEND_ERROR "${text}")
     math(EXPR count "${count} + 1")
 endmacro()
 
-foreach(f IN LISTS bases implementations)
-    # A file renamed or split: the rule must follow it, or it guards nothing.
-    if(NOT EXISTS "${ZORU_SOURCE_DIR}/${f}")
-        fail("graph_check.cmake names ${f}, which does not exist")
+# Inside the engine (docs/engine.md): the bases know no implementation, each backend knows no
+# other, and the rest of the tree reaches the engine through its root headers only.
+#   forbid(<name> <including files> <included files> <allowed anyway> <why> [<exempt>...]):
+#   regexes on paths relative to the checkout; the files allowed anyway (included) and the
+#   exempt ones (including) are named exactly and must exist.
+set(rules "")
+macro(forbid name from to allowed why)
+    list(APPEND rules ${name})
+    set(rule_${name}_from "${from}")
+    set(rule_${name}_to "${to}")
+    set(rule_${name}_allowed "${allowed}")
+    set(rule_${name}_why "${why}")
+    set(rule_${name}_exempt "${ARGN}")
+endmacro()
+set(engine_rooms "^src/engine/(sql|folder|dataset)/")
+forbid(cursor "^src/engine/cursor\\.h$"
+       "^src/engine/((sql|folder|dataset)/|(dataset|database|memtable|table|query)\\.h$)" ""
+       "the cursor interface knows no backend and no dataset")
+forbid(dataset "^src/engine/dataset(\\.h$|/)"
+       "^src/engine/((sql|folder)/|(memtable|table|query)\\.h$)" ""
+       "the dataset base knows no backend and no derived dataset")
+forbid(sqlite "^src/engine/sql/sqlite/" "^src/engine/sql/postgresql/" ""
+       "a backend knows no other")
+forbid(postgresql "^src/engine/sql/postgresql/" "^src/engine/sql/sqlite/" ""
+       "a backend knows no other")
+forbid(sqlshared "^src/engine/sql/[^/]+$" "^src/engine/sql/(sqlite|postgresql)/" ""
+       "what the backends share knows none of them" src/engine/sql/sqldrivers.cpp)
+forbid(sql "^src/engine/sql/"
+       "^src/engine/((folder|dataset)/|(dataset|table|query|memtable)\\.h$)" ""
+       "the SQL cursors know no dataset and no folder")
+forbid(folder "^src/engine/folder/"
+       "^src/engine/((sql|dataset)/|(dataset|table|query|memtable)\\.h$)"
+       "src/engine/sql/sqlcursor.h"
+       "the folder backend reaches SQL through the cursor over an in-memory copy only")
+forbid(roothead "^src/engine/[^/]+\\.h$" "${engine_rooms}" ""
+       "the engine's public headers show none of its rooms")
+forbid(rootcode "^src/engine/[^/]+\\.cpp$" "${engine_rooms}"
+       "src/engine/sql/sqldriver.h;src/engine/sql/sqlcursor.h;src/engine/folder/tablefiles.h;src/engine/folder/folderbackend.h"
+       "the engine's root reaches its rooms through their entry headers")
+forbid(outside "^(src/[a-df-z]|schema/|tools/|bench/|tests/[a-df-z]|tests/engine/paradox/)"
+       "${engine_rooms}|^src/engine/paradox/writing\\.h$" ""
+       "the rest of the tree uses the engine's public headers")
+forbid(enginetests "^tests/engine/[^/]+$" "${engine_rooms}" ""
+       "a test of the engine's root uses its public headers; a room's test lives in its folder")
+forbid(foldertests "^tests/engine/folder/" "^src/engine/(sql|dataset)/" ""
+       "a room's test uses its own room and the public headers")
+
+foreach(name IN LISTS rules)
+    foreach(f IN LISTS rule_${name}_allowed rule_${name}_exempt)
+        # A file renamed or split: the rule must follow it, or it guards nothing.
+        if(NOT EXISTS "${ZORU_SOURCE_DIR}/${f}")
+            fail("graph_check.cmake names ${f}, which does not exist")
+        endif()
+    endforeach()
+endforeach()
+foreach(folder src/engine/sql/sqlite src/engine/sql/postgresql src/engine/folder src/engine/dataset)
+    if(NOT IS_DIRECTORY "${ZORU_SOURCE_DIR}/${folder}")
+        fail("graph_check.cmake names ${folder}, which does not exist")
     endif()
 endforeach()
 
@@ -148,13 +195,13 @@ foreach(f IN LISTS files)
             set(why "${target} is in no room")
         elseif(NOT used IN_LIST may)
             set(why "${lib} may not use ${used}")
-        elseif(f IN_LIST bases)
-            if(target IN_LIST implementations)
-                set(why "the engine's bases know no backend and no derived dataset")
-            endif()
-            foreach(folder IN LISTS implementation_folders)
-                if(target MATCHES "^${folder}/")
-                    set(why "the engine's bases know no backend")
+        else()
+            foreach(name IN LISTS rules)
+                if(f MATCHES "${rule_${name}_from}" AND target MATCHES "${rule_${name}_to}"
+                   AND NOT target IN_LIST rule_${name}_allowed
+                   AND NOT f IN_LIST rule_${name}_exempt)
+                    set(why "${rule_${name}_why}")
+                    break()
                 endif()
             endforeach()
         endif()
