@@ -224,8 +224,7 @@ struct TConsoleCommand
     } Kind = TKind::Export;
     int WstGID = 0;
     QString Package;
-    bool Force = false;
-    bool DryRun = false;
+    TConsoleImportOptions Import;
 };
 
 // The command of the arguments; the exit code instead when there is none to run (help shown, or
@@ -243,7 +242,8 @@ std::variant<TConsoleCommand, int> parseCommand(const QStringList &arguments)
             "данных берётся из переменной "
             "окружения %1, пароль базы данных ЕСВС — из переменной %2; без них пароль "
             "запрашивается в терминале.\nКод выхода: 0 — успешно; 3 — синхронизация выполнена, "
-            "но часть ЛПУ не записана; 4 — пакет уже импортирован (повторно: --force); 1 — "
+            "но часть ЛПУ не записана; 4 — пакет уже импортирован (повторно: --force); 5 — "
+            "импорт выполнен, отвергнутые записи пропущены (--keep-going); 1 — "
             "ошибка; 2 — неверная командная строка.")
             .arg(QString::fromLatin1(PasswordVariable), QString::fromLatin1(EsvsPasswordVariable)));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
@@ -273,6 +273,13 @@ std::variant<TConsoleCommand, int> parseCommand(const QStringList &arguments)
         QStringLiteral("С --import: проверить пакет — импорт в транзакции, которая затем "
                        "откатывается; база данных не меняется, пакет остаётся."));
     parser.addOption(dryRunOption);
+    const QCommandLineOption keepGoingOption(
+        QStringLiteral("keep-going"),
+        QStringLiteral("С --import и --import-all: записи, которые центральная база данных "
+                       "отвергает, пропускаются (вместе с зависящими от них) и перечисляются в "
+                       "журнале импорта, остальное импортируется; пакет остаётся для повторного "
+                       "импорта."));
+    parser.addOption(keepGoingOption);
     const QCommandLineOption syncOption(
         QStringLiteral("sync"),
         QStringLiteral("Синхронизация справочников с ЕСВС: регионы, типы ЛПУ и ЛПУ."));
@@ -297,6 +304,7 @@ std::variant<TConsoleCommand, int> parseCommand(const QStringList &arguments)
     const bool importAll = parser.isSet(importAllOption);
     if (int(sync) + int(parser.isSet(exportOption)) + int(importing) + int(importAll) != 1 ||
         (parser.isSet(forceOption) && !importing && !importAll) ||
+        (parser.isSet(keepGoingOption) && !importing && !importAll) ||
         (parser.isSet(dryRunOption) && (!importing || parser.isSet(forceOption))) ||
         !parser.positionalArguments().isEmpty()) {
         ConsoleErr() << QStringLiteral("Неизвестные параметры командной строки. Справка: --help")
@@ -304,8 +312,8 @@ std::variant<TConsoleCommand, int> parseCommand(const QStringList &arguments)
         return 2;
     }
     TConsoleCommand command;
-    command.Force = parser.isSet(forceOption);
-    command.DryRun = parser.isSet(dryRunOption);
+    command.Import = {parser.isSet(forceOption), parser.isSet(dryRunOption),
+                      parser.isSet(keepGoingOption)};
     command.Package = packagePath;
     if (sync || importing || importAll) {
         command.Kind = sync        ? TConsoleCommand::TKind::Sync
@@ -362,9 +370,9 @@ int runCommand(const TConsoleCommand &command, const QString &exePath)
             return code == 0 && refused > 0 ? 3 : code;
         }
         if (command.Kind == TKind::Import)
-            return RunConsoleImport(*info, center, command.Package, command.Force, command.DryRun);
+            return RunConsoleImport(*info, center, command.Package, command.Import);
         if (command.Kind == TKind::ImportAll)
-            return RunConsoleImportAll(*info, center, command.Force);
+            return RunConsoleImportAll(*info, center, command.Import);
         return RunConsoleJob([&](const TJobContext &context) {
             return std::make_unique<TExServerToWorkstation>(context, *info, center, command.WstGID);
         });

@@ -22,19 +22,21 @@ struct Ended
     bool refused = false;
     QList<TImportTableCounts> counts;
     int problems = 0;
+    int skippedRows = 0;
     TImportPackageInfo package;
 };
 
-Ended importOne(const TAppInfo &info, const TDatabase &center, const QString &package, bool force,
-                bool dryRun = false)
+Ended importOne(const TAppInfo &info, const TDatabase &center, const QString &package,
+                const TConsoleImportOptions &options)
 {
     Ended e;
     e.code = RunConsoleJob(
         [&](const TJobContext &context) {
             auto job = std::make_unique<TImWorkstationToServer>(context, info, center, package);
-            job->SetRepeatPolicy(force ? TImWorkstationToServer::TRepeatPolicy::Force
-                                       : TImWorkstationToServer::TRepeatPolicy::Refuse);
-            job->SetDryRun(dryRun);
+            job->SetRepeatPolicy(options.Force ? TImWorkstationToServer::TRepeatPolicy::Force
+                                               : TImWorkstationToServer::TRepeatPolicy::Refuse);
+            job->SetDryRun(options.DryRun);
+            job->SetKeepGoing(options.KeepGoing);
             return job;
         },
         [&e](TRplThread &job) {
@@ -43,6 +45,7 @@ Ended importOne(const TAppInfo &info, const TDatabase &center, const QString &pa
             e.counts = j.Counts();
             e.package = j.Package();
             e.problems = j.ProblemCount();
+            e.skippedRows = j.SkippedRows();
         });
     return e;
 }
@@ -53,19 +56,20 @@ const QString kSkipped = QStringLiteral("пропущен");
 } // namespace
 
 int RunConsoleImport(const TAppInfo &info, const TDatabase &center, const QString &package,
-                     bool force, bool dryRun)
+                     const TConsoleImportOptions &options)
 {
-    const Ended e = importOne(info, center, package, force, dryRun);
-    if (dryRun)
+    const Ended e = importOne(info, center, package, options);
+    if (options.DryRun)
         return e.code == 0 && e.problems > 0 ? 1 : e.code;
     if (e.refused) {
         ConsoleErr() << kForceHint << Qt::endl;
         return ExitAlreadyImported;
     }
-    return e.code;
+    return e.code == 0 && e.skippedRows > 0 ? ExitImportedWithSkips : e.code;
 }
 
-int RunConsoleImportAll(const TAppInfo &info, const TDatabase &center, bool force)
+int RunConsoleImportAll(const TAppInfo &info, const TDatabase &center,
+                        const TConsoleImportOptions &options)
 {
     const QStringList packages = ImportBatchPackages(info.ImportPath);
     if (packages.isEmpty()) {
@@ -77,10 +81,11 @@ int RunConsoleImportAll(const TAppInfo &info, const TDatabase &center, bool forc
     int stopped = 0;
     bool skipped = false;
     bool failed = false;
+    bool rowsSkipped = false;
     for (const QString &package : packages) {
         QElapsedTimer timer;
         timer.start();
-        const Ended e = importOne(info, center, package, force);
+        const Ended e = importOne(info, center, package, {options.Force, false, options.KeepGoing});
         TImportBatchEntry entry;
         entry.Package = QFileInfo(package).fileName();
         entry.WstGID = e.package.WstGID;
@@ -88,12 +93,15 @@ int RunConsoleImportAll(const TAppInfo &info, const TDatabase &center, bool forc
         for (const TImportTableCounts &c : e.counts)
             entry.Rows +=
                 kDictionarySteps.contains(c.Table) ? c.NewMappings : c.NewRows + c.EditedRows;
-        entry.Result = e.code == 0    ? ImportResultSucceeded
-                       : e.refused    ? kSkipped
-                       : e.code > 128 ? ImportResultCancelled
-                                      : ImportResultFailed;
+        entry.Result = e.code == 0 && e.skippedRows > 0 ? ImportResultSkipped
+                       : e.code == 0                    ? ImportResultSucceeded
+                       : e.refused                      ? kSkipped
+                       : e.code > 128                   ? ImportResultCancelled
+                                                        : ImportResultFailed;
         skipped = skipped || entry.Result == kSkipped;
-        failed = failed || entry.Result != ImportResultSucceeded;
+        rowsSkipped = rowsSkipped || entry.Result == ImportResultSkipped;
+        failed = failed ||
+                 (entry.Result != ImportResultSucceeded && entry.Result != ImportResultSkipped);
         entries << entry;
         if (e.code > 128) {
             stopped = e.code;
@@ -113,5 +121,5 @@ int RunConsoleImportAll(const TAppInfo &info, const TDatabase &center, bool forc
         ConsoleErr() << kForceHint << Qt::endl;
     if (stopped)
         return stopped;
-    return failed ? 1 : 0;
+    return failed ? 1 : rowsSkipped ? ExitImportedWithSkips : 0;
 }

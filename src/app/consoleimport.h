@@ -13,14 +13,25 @@ class TDatabase;
 
 // Exit code of a package refused because it was imported before.
 inline constexpr int ExitAlreadyImported = 4;
+// Exit code of an import that completed past refused rows, which it skipped (--keep-going).
+inline constexpr int ExitImportedWithSkips = 5;
 
-// One package: 0 success, ExitAlreadyImported, 1 failure, 128 + signal when stopped. A dry run
-// changes nothing and reports what the import would do; 1 also when it found problems.
+struct TConsoleImportOptions
+{
+    bool Force = false;     // --force: a package imported before is imported again
+    bool DryRun = false;    // --dry-run
+    bool KeepGoing = false; // --keep-going: refused rows are skipped, not the end
+};
+
+// One package: 0 success, ExitAlreadyImported, ExitImportedWithSkips, 1 failure, 128 + signal
+// when stopped. A dry run changes nothing and reports what the import would do; 1 also when it
+// found problems.
 int RunConsoleImport(const TAppInfo &info, const TDatabase &center, const QString &package,
-                     bool force, bool dryRun = false);
+                     const TConsoleImportOptions &options);
 
 // Every package of the import folder, oldest first, one after another; a failed package stays
 // where it is and the next one is taken. A summary table closes the run on the terminal and in
 // log.txt. 0 only when every package succeeded (also when there was none); 128 + signal when
-// stopped, 1 otherwise.
-int RunConsoleImportAll(const TAppInfo &info, const TDatabase &center, bool force);
+// stopped, 1 when one failed, else ExitImportedWithSkips when one skipped rows.
+int RunConsoleImportAll(const TAppInfo &info, const TDatabase &center,
+                        const TConsoleImportOptions &options);

@@ -54,8 +54,12 @@ TImportJournalForm::TImportJournalForm(TDatabase &center, QWidget *parent)
     grdJournal->setObjectName(QStringLiteral("grdJournal"));
     grdJournalTables = new TDataSetGrid(splitter);
     grdJournalTables->setObjectName(QStringLiteral("grdJournalTables"));
+    // The rows the selected run refused and skipped.
+    grdJournalRefused = new TDataSetGrid(splitter);
+    grdJournalRefused->setObjectName(QStringLiteral("grdJournalRefused"));
     splitter->setStretchFactor(0, 3);
     splitter->setStretchFactor(1, 2);
+    splitter->setStretchFactor(2, 2);
     layout->addWidget(splitter, 1);
 
     auto *buttons = new QHBoxLayout;
@@ -82,11 +86,17 @@ TImportJournalForm::TImportJournalForm(TDatabase &center, QWidget *parent)
         QStringLiteral("SELECT STEPNO, TABLENAME, NEWROWS, EDITEDROWS, NEWMAPPINGS, REGISTRATIONS\n"
                        "FROM IMPORTJOURNALTABLE WHERE RUNGID = :RUNGID ORDER BY STEPNO"));
     m_tables->SetDataSource(m_runsSource.get());
+    m_refused = std::make_unique<TQuery>(&m_center);
+    m_refused->SetSQL(
+        QStringLiteral("SELECT ROWNO, TABLENAME, LOCALID, WSTGID, MESSAGE\n"
+                       "FROM IMPORTJOURNALREFUSED WHERE RUNGID = :RUNGID ORDER BY ROWNO"));
+    m_refused->SetDataSource(m_runsSource.get());
 
     fillWorkstations();
     const QDate today = QDate::currentDate();
     SetFilter(QVariant(), today.addMonths(-1), today);
     m_tables->Open();
+    m_refused->Open();
 
     m_runsModel = std::make_unique<TDataSetModel>(
         *m_runs,
@@ -112,6 +122,14 @@ TImportJournalForm::TImportJournalForm(TDatabase &center, QWidget *parent)
                            {QStringLiteral("REGISTRATIONS"), QStringLiteral("Регистрации")}},
         QStringLiteral("STEPNO"));
     grdJournalTables->SetDataSetModel(m_tablesModel.get());
+    m_refusedModel = std::make_unique<TDataSetModel>(
+        *m_refused,
+        QList<TGridColumn>{{QStringLiteral("TABLENAME"), QStringLiteral("Таблица")},
+                           {QStringLiteral("LOCALID"), QStringLiteral("Запись")},
+                           {QStringLiteral("WSTGID"), QStringLiteral("Станция")},
+                           {QStringLiteral("MESSAGE"), QStringLiteral("Причина пропуска")}},
+        QStringLiteral("ROWNO"));
+    grdJournalRefused->SetDataSetModel(m_refusedModel.get());
 
     const auto changed = [this] {
         if (!m_filling)
@@ -130,6 +148,7 @@ TImportJournalForm::~TImportJournalForm()
     // of their declaration).
     grdJournal->SetDataSetModel(nullptr);
     grdJournalTables->SetDataSetModel(nullptr);
+    grdJournalRefused->SetDataSetModel(nullptr);
 }
 
 void TImportJournalForm::fillWorkstations()

@@ -16,8 +16,8 @@ class TDatabase;
 class TQuery;
 
 // The import journal: the runs, newest first, of one workstation or of all, started within a
-// date range, and what the selected run did to each table. The journal tables are created when
-// the central database lacks them.
+// date range, what the selected run did to each table, and the rows it refused and skipped. The
+// journal tables are created when the central database lacks them.
 class TImportJournalForm : public QDialog
 {
     Q_OBJECT
@@ -34,6 +34,7 @@ public:
 
     TQuery &Runs() const { return *m_runs; }
     TQuery &Tables() const { return *m_tables; }
+    TQuery &Refused() const { return *m_refused; }
 
 private:
     void fillWorkstations();
@@ -42,14 +43,17 @@ private:
     std::unique_ptr<TQuery> m_runs;
     std::unique_ptr<TDataSource> m_runsSource;
     std::unique_ptr<TQuery> m_tables;
+    std::unique_ptr<TQuery> m_refused;
     std::unique_ptr<TDataSetModel> m_runsModel;
     std::unique_ptr<TDataSetModel> m_tablesModel;
+    std::unique_ptr<TDataSetModel> m_refusedModel;
     TCommonForm *m_common = nullptr;
     QComboBox *cbWorkstation = nullptr;
     QDateEdit *dtFrom = nullptr;
     QDateEdit *dtTo = nullptr;
     TDataSetGrid *grdJournal = nullptr;
     TDataSetGrid *grdJournalTables = nullptr;
+    TDataSetGrid *grdJournalRefused = nullptr;
     QPushButton *CloseBtn = nullptr;
     bool m_filling = false;
 };

@@ -12,7 +12,8 @@ namespace {
 
 const QString kFilter = QStringLiteral("Копия внутренних справочников (*.w2s)");
 
-// The import job with the user's questions: the open dialog and the repeat question.
+// The import job with the user's questions: the open dialog, the repeat question and whether to
+// go on past a refused row.
 std::unique_ptr<TImWorkstationToServer> importJob(const TJobContext &context, const TAppInfo &info,
                                                   const TDatabase &center)
 {

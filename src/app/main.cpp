@@ -9,6 +9,7 @@ int main(int argc, char *argv[])
 {
     EnsureRuntimeFolder();
     PinLocalTimeZone();
+    QuietSqlDriverNotes();
     // With arguments the program works on the command line and needs no display.
     if (IsConsoleInvocation(argc, argv)) {
         QCoreApplication app(argc, argv);

@@ -110,3 +110,24 @@ int RunApplication(QApplication &app, const QString &exePath)
     startup.MainForm()->show();
     return app.exec();
 }
+
+namespace {
+
+QtMessageHandler previousHandler = nullptr;
+
+void quietHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    // What the drivers say of statements after the server has gone.
+    if (type == QtWarningMsg && (message.startsWith(QLatin1String("Unable to free statement")) ||
+                                 message.endsWith(QLatin1String("database not open"))))
+        return;
+    if (previousHandler)
+        previousHandler(type, context, message);
+}
+
+} // namespace
+
+void QuietSqlDriverNotes()
+{
+    previousHandler = qInstallMessageHandler(quietHandler);
+}

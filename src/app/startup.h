@@ -59,3 +59,7 @@ private:
 // The whole run: Prepare(), then the message loop until the main window closes. The exit code
 // is non-zero when the program ended before its window could run.
 int RunApplication(QApplication &app, const QString &exePath);
+
+// Keeps Qt's SQL drivers from writing their own notes to the terminal about statements they
+// cannot free after the server has gone: the program says what happened, once.
+void QuietSqlDriverNotes();

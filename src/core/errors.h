@@ -63,3 +63,7 @@ class EFileError : public Exception
 public:
     using Exception::Exception;
 };
+
+// Throws e again, of the same kind, with the row it happened on named after its message:
+// " (запись: " + row + ")".
+[[noreturn]] void RethrowWithRow(const Exception &e, const QString &row);

@@ -6,6 +6,7 @@
 
 #include <QAtomicInt>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <atomic>
@@ -23,14 +24,51 @@ QString nextConnectionName(const QString &databaseName)
 
 } // namespace
 
-QString engineMessage(const QSqlError &error)
+namespace {
+
+// A server's message without what its client library adds: the severity ("FATAL:  "), the
+// code in parentheses (empty when the connection is gone), the hint lines after the first.
+QString serverMessage(QString text)
+{
+    static const QRegularExpression severity(
+        QStringLiteral("^(FATAL|ERROR|PANIC|ОШИБКА|ВАЖНО|ПАНИКА):\\s*"));
+    static const QRegularExpression code(QStringLiteral("\\s*\\([0-9A-Z]{0,5}\\)$"));
+    text.remove(code);
+    for (QString line : text.split(QLatin1Char('\n'))) {
+        line = line.trimmed();
+        line.remove(severity);
+        if (!line.isEmpty())
+            return line;
+    }
+    return {};
+}
+
+} // namespace
+
+QString engineMessage(const QSqlError &error, const QSqlDriver *driver)
 {
     QString text = error.databaseText().trimmed();
     if (text.isEmpty())
         text = error.driverText().trimmed();
     if (text.isEmpty())
         text = error.text().trimmed();
+    // Lost: the connection is closed, or the server said it closes it (class 08 connection
+    // exception, class 57P shutdown).
+    const QString state = error.nativeErrorCode();
+    if (driver && driver->dbmsType() == QSqlDriver::PostgreSQL &&
+        (!driver->isOpen() || state.startsWith(QLatin1String("08")) ||
+         state.startsWith(QLatin1String("57P")))) {
+        // Whatever the statement was, what happened is that the server went away.
+        const QString reason = serverMessage(text);
+        return ConnectionLostMessage +
+               (reason.isEmpty() ? QString() : QStringLiteral(": ") + reason);
+    }
     return text;
+}
+
+bool IsConnectionLost(const QString &message)
+{
+    return message.startsWith(ConnectionLostMessage);
 }
 
 void TDatabase::SetLoginHandler(LoginHandler handler)
@@ -64,6 +102,14 @@ bool TDatabase::IsFolder() const
 bool TDatabase::IsServer() const
 {
     return m_backend && m_backend->IsServer();
+}
+
+bool TDatabase::ConnectionLost() const
+{
+    if (!m_connected || IsFolder() || !IsServer())
+        return false;
+    const QSqlDatabase db = Sql();
+    return db.driver() && !db.driver()->isOpen();
 }
 
 bool TDatabase::RefusalAbortsTransaction() const
@@ -187,7 +233,7 @@ void TDatabase::StartTransaction()
     if (!IsFolder()) {
         QSqlDatabase db = Sql();
         if (!db.transaction())
-            throw EDBEngineError(engineMessage(db.lastError()));
+            throw EDBEngineError(engineMessage(db.lastError(), db.driver()));
     }
     m_inTransaction = true;
     markTransaction(true);
@@ -212,7 +258,7 @@ void TDatabase::Commit()
     if (!IsFolder()) {
         QSqlDatabase db = Sql();
         if (!db.commit())
-            throw EDBEngineError(engineMessage(db.lastError()));
+            throw EDBEngineError(engineMessage(db.lastError(), db.driver()));
     }
     m_inTransaction = false;
 }
@@ -239,7 +285,7 @@ void TDatabase::Rollback()
     if (!IsFolder()) {
         QSqlDatabase db = Sql();
         if (!db.rollback())
-            throw EDBEngineError(engineMessage(db.lastError()));
+            throw EDBEngineError(engineMessage(db.lastError(), db.driver()));
     }
 }
 

@@ -92,6 +92,9 @@ public:
     // going on past a refused row needs a savepoint per row; elsewhere (SQLite) only the
     // statement is undone and the transaction goes on.
     bool RefusalAbortsTransaction() const;
+    // The server has dropped the connection (stopped, restarted, the network gone): every
+    // statement fails from now on. Never for an embedded database.
+    bool ConnectionLost() const;
     bool IsFolder() const;
     // The driver of an SQL database's backend (engine/sql/sqldriver.h), which the engine's own
     // code asks for what the backend does; nullptr for a folder database. Valid once connected.
@@ -142,7 +145,14 @@ private:
 quint64 TransactionSerial(const QSqlDatabase &db);
 
 // The engine's message for a failed Qt SQL call.
-QString engineMessage(const QSqlError &error);
+// The engine's message for a failed Qt SQL call. With the connection's driver given, a failure
+// that came of the server dropping the connection reads "Соединение с сервером базы данных
+// потеряно: " and the server's message.
+QString engineMessage(const QSqlError &error, const QSqlDriver *driver = nullptr);
+inline const QString ConnectionLostMessage =
+    QStringLiteral("Соединение с сервером базы данных потеряно");
+// Whether an engine message says the server has dropped the connection.
+bool IsConnectionLost(const QString &message);
 
 // Removes an SQLite database file with the log files SQLite keeps beside it (a log left by a
 // crash would otherwise be read into a new file of the same name); false when the database

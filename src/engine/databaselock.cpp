@@ -3,21 +3,20 @@
 #include "engine/database.h"
 #include "engine/sql/sqldriver.h"
 
-#include <QLockFile>
-
 std::unique_ptr<TDatabaseLock> TDatabaseLock::TryAcquire(TDatabase &db, qint64 serverKey,
                                                          const QString &fileSuffix)
 {
     // A folder database has nobody to lock out.
-    std::unique_ptr<QLockFile> file;
+    std::unique_ptr<engine::THeldLock> held;
     if (const engine::TSqlDriver *driver = db.SqlDriver())
-        if (!driver->TryLock(db.Sql(), serverKey, fileSuffix, file))
+        if (!driver->TryLock(db.Sql(), serverKey, fileSuffix, held))
             return nullptr;
-    return std::make_unique<TDatabaseLock>(Key(), db, serverKey, std::move(file));
+    return std::make_unique<TDatabaseLock>(Key(), db, serverKey, std::move(held));
 }
 
-TDatabaseLock::TDatabaseLock(Key, TDatabase &db, qint64 serverKey, std::unique_ptr<QLockFile> file)
-    : m_db(db), m_serverKey(serverKey), m_file(std::move(file))
+TDatabaseLock::TDatabaseLock(Key, TDatabase &db, qint64 serverKey,
+                             std::unique_ptr<engine::THeldLock> held)
+    : m_db(db), m_serverKey(serverKey), m_held(std::move(held))
 {
 }
 

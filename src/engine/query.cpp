@@ -446,7 +446,7 @@ int TQuery::ExecSQL()
             q = QSqlQuery(m_database->Sql());
             q.setForwardOnly(true);
             if (!q.prepare(sql)) {
-                const QString message = engineMessage(q.lastError());
+                const QString message = engineMessage(q.lastError(), q.driver());
                 q = QSqlQuery();
                 throw EDBEngineError(message, sql);
             }
@@ -455,7 +455,7 @@ int TQuery::ExecSQL()
         for (int i = 0; i < values.size(); ++i)
             q.bindValue(i, BindableValue(values.at(i), q.driver()));
         if (!q.exec())
-            throw EDBEngineError(engineMessage(q.lastError()), sql);
+            throw EDBEngineError(engineMessage(q.lastError(), q.driver()), sql);
         m_rowsAffected = q.numRowsAffected();
         q.finish();
     }

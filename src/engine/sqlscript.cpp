@@ -205,7 +205,7 @@ void ExecuteScript(TDatabase &db, const QString &script)
     QSqlQuery query(db.Sql());
     for (const QString &statement : statements) {
         if (!query.exec(statement))
-            throw EDBEngineError(engineMessage(query.lastError()), statement);
+            throw EDBEngineError(engineMessage(query.lastError(), query.driver()), statement);
     }
     query.finish();
     transaction.commit();
@@ -215,7 +215,7 @@ void ExecuteStatement(TDatabase &db, const QString &sql)
 {
     QSqlQuery q(db.Sql());
     if (!q.exec(sql))
-        throw EDBEngineError(engineMessage(q.lastError()), sql);
+        throw EDBEngineError(engineMessage(q.lastError(), q.driver()), sql);
 }
 
 } // namespace engine

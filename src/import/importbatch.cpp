@@ -51,6 +51,7 @@ QStringList ImportBatchSummary(const QList<TImportBatchEntry> &entries)
                            QStringLiteral("Результат"), QStringLiteral("Записей"),
                            QStringLiteral("Секунд"))};
     int succeeded = 0;
+    int withSkips = 0;
     qint64 rows = 0;
     double seconds = 0;
     for (const TImportBatchEntry &e : entries) {
@@ -59,13 +60,17 @@ QStringList ImportBatchSummary(const QList<TImportBatchEntry> &entries)
                       QString::number(e.Rows), QString::number(e.Seconds, 'f', 1));
         if (e.Result == ImportResultSucceeded)
             ++succeeded;
+        else if (e.Result == ImportResultSkipped)
+            ++withSkips;
         rows += e.Rows;
         seconds += e.Seconds;
     }
-    lines << QStringLiteral("Пакетов: %1, успешно: %2, с ошибкой: %3; записей: %4; секунд: %5")
+    lines << QStringLiteral("Пакетов: %1, успешно: %2, с ошибкой: %3%4; записей: %5; секунд: %6")
                  .arg(entries.size())
                  .arg(succeeded)
-                 .arg(entries.size() - succeeded)
+                 .arg(entries.size() - succeeded - withSkips)
+                 .arg(withSkips > 0 ? QStringLiteral(", с пропусками: %1").arg(withSkips)
+                                    : QString())
                  .arg(rows)
                  .arg(QString::number(seconds, 'f', 1));
     return lines;

@@ -22,6 +22,7 @@ const QString kCheckDone = QStringLiteral("Проверка пакета зав�
 const QString kUnpacking = QStringLiteral("Извлечение из архива...");
 const QString kUnpackFailed = QStringLiteral("Ошибка при извлечении из архива");
 const QString kDeleting = QStringLiteral("Удаление репликации: ");
+const QString kKept = QStringLiteral("Пакет оставлен для повторного импорта пропущенных записей: ");
 const QString JournalFailure = QStringLiteral("Журнал импорта не записан: ");
 
 // The archiver's complaint without its program prefix.
@@ -34,6 +35,18 @@ QString archiverReason(const QString &errorOutput)
 }
 
 } // namespace
+
+QString ProblemRowName(const TImportProblem &problem)
+{
+    return problem.Table + QStringLiteral(" (") + RowKeyText(problem) + QLatin1Char(')');
+}
+
+QString KeepGoingQuestion(const TImportProblem &refused)
+{
+    return QStringLiteral("Импорт остановлен на записи ") + ProblemRowName(refused) +
+           QStringLiteral(":\r\n") + refused.Message +
+           QStringLiteral("\r\n\r\nПродолжить импорт, пропуская отвергнутые записи?");
+}
 
 QString RepeatQuestion(const QDateTime &imported)
 {
@@ -79,13 +92,10 @@ void TImWorkstationToServer::PrepareWindow()
 
 void TImWorkstationToServer::Execute()
 {
-    if (m_dryRun)
-        RunGuarded(kCheckTitle, kCheckDone, [this] { importPackage(); });
-    else
-        RunGuarded(kTitle, StrConst::ImportDone, [this] { importPackage(); });
+    RunGuarded(m_dryRun ? kCheckTitle : kTitle, [this] { return importPackage(); });
 }
 
-void TImWorkstationToServer::importPackage()
+QString TImWorkstationToServer::importPackage()
 {
     QString package = m_packagePath;
     if (package.isEmpty() && m_choose)
@@ -98,14 +108,20 @@ void TImWorkstationToServer::importPackage()
     m_problems = TImportProblems{};
     // The files of the package, read once: they are checked, described and deleted alike.
     const QStringList volumes = VolumeSet(package);
+    const auto completion = [this]() -> QString {
+        if (SkippedRows() == 0)
+            return StrConst::ImportDone;
+        return StrConst::ImportDone +
+               QStringLiteral(" с пропусками (пропущено записей: %1)").arg(SkippedRows());
+    };
     if (m_dryRun) {
         mergePackage(package, volumes);
         logDryRunReport();
-        return;
+        return kCheckDone;
     }
     if (!m_journal) {
         mergePackage(package, volumes);
-        return;
+        return completion();
     }
     // The journal records the run on a connection of its own, so that neither a failure nor a
     // rollback of the merge takes the record with it.
@@ -131,9 +147,11 @@ void TImWorkstationToServer::importPackage()
         try {
             for (const TImportTableCounts &counts : std::as_const(m_counts))
                 run.TableImported(counts);
-            run.Finish(result, error);
+            run.Finish(result, error, m_problems.Rows());
         } catch (const Exception &journalError) {
-            Log(JournalFailure + journalError.Message());
+            // A server gone takes the journal's connection too; the run's error says so.
+            if (!Center().ConnectionLost() && !IsConnectionLost(journalError.Message()))
+                Log(JournalFailure + journalError.Message());
         }
     };
     try {
@@ -144,7 +162,8 @@ void TImWorkstationToServer::importPackage()
                own ? own->Message() : QString::fromLocal8Bit(e.what()));
         throw;
     }
-    finish(ImportResultSucceeded, QString());
+    finish(SkippedRows() > 0 ? ImportResultSkipped : ImportResultSucceeded, QString());
+    return completion();
 }
 
 void TImWorkstationToServer::mergePackage(const QString &package, const QStringList &volumes)
@@ -173,10 +192,14 @@ void TImWorkstationToServer::mergePackage(const QString &package, const QStringL
         ImportFolder(work);
     }
 
-    if (m_dryRun) {
+    if (m_dryRun || SkippedRows() > 0) {
+        // The package stays: a dry run changed nothing, and the rows an import skipped come in
+        // when it is imported again after their cause is mended.
+        if (!m_dryRun)
+            Log(kKept + package);
         Total = 0;
         UpdateGauge();
-        return; // the package stays
+        return;
     }
     Log(kDeleting + package);
     for (qsizetype i = 0; i < volumes.size(); ++i) {
@@ -191,6 +214,8 @@ void TImWorkstationToServer::mergePackage(const QString &package, const QStringL
 void TImWorkstationToServer::ImportFolder(const QString &folder)
 {
     TPackageMerge merge(Center(), SIEDM(), Report(), m_windowRows, m_dryRun, m_problems);
+    merge.SetKeepGoing(m_keepGoing);
+    merge.SetKeepGoingQuestion(m_askKeepGoing);
     struct KeepCounts
     {
         TImWorkstationToServer &job;
@@ -214,11 +239,34 @@ void TImWorkstationToServer::logDryRunReport()
                 .arg(c.UnchangedRows)
                 .arg(c.NewMappings)
                 .arg(c.Registrations));
-    Log(QStringLiteral("Ошибок: %1").arg(m_problems.Count));
-    for (const TProblem &p : std::as_const(m_problems.Shown))
+    const QList<TImportProblem> &problems = m_problems.Rows();
+    Log(QStringLiteral("Ошибок: %1").arg(problems.size()));
+    for (qsizetype i = 0; i < problems.size() && i < MaxProblems; ++i) {
+        const TImportProblem &p = problems[i];
         Log(QStringLiteral("%1, запись %2: %3")
                 .arg(p.Table, p.LocalId.isValid() ? p.LocalId.toString() : QStringLiteral("?"),
                      p.Message));
-    if (m_problems.Count > m_problems.Shown.size())
-        Log(QStringLiteral("... и ещё %1").arg(m_problems.Count - m_problems.Shown.size()));
+    }
+    if (problems.size() > MaxProblems)
+        Log(QStringLiteral("... и ещё %1").arg(problems.size() - MaxProblems));
+    if (problems.isEmpty())
+        return;
+    // What each way of importing will do with these rows.
+    const TImportProblem &first = problems.first();
+    QStringList after;
+    bool past = false;
+    for (const TImportTableCounts &c : std::as_const(m_counts)) {
+        if (past)
+            after << c.Table;
+        past = past || c.Table == first.Table;
+    }
+    Log(QStringLiteral("Импорт остановится на записи %1; из таблицы %2 войдёт записей: %3")
+            .arg(ProblemRowName(first), first.Table)
+            .arg(m_problems.RowsBeforeFirst()) +
+        (after.isEmpty()
+             ? QString()
+             : QStringLiteral("; ничего не получат таблицы: ") + after.join(QStringLiteral(", "))));
+    Log(QStringLiteral("Импорт с пропуском отвергнутых записей (--keep-going) пропустит записей: "
+                       "%1, остальное войдёт, как показано в таблице")
+            .arg(problems.size()));
 }

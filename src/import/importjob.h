@@ -45,6 +45,22 @@ public:
         m_askRepeat = std::move(ask);
     }
 
+    // Past a refused row: the row is skipped, logged and recorded in the journal, the rows that
+    // depend on it are refused in turn, and the run ends "с пропусками" with the package kept
+    // (importing it again after the cause is mended brings the missing rows). Off, the import
+    // stops at a refused row as it always has, unless the question below says go on.
+    void SetKeepGoing(bool on) { m_keepGoing = on; }
+    // Asked where the watcher lives when the import stops at a refused row ("Импорт остановлен
+    // на записи ..."): true goes on past it and past every later refused row.
+    void SetKeepGoingQuestion(std::function<bool(const TImportProblem &)> ask)
+    {
+        m_askKeepGoing = std::move(ask);
+    }
+    // Rows the last import skipped (0 for a dry run, whose refused rows are its problems).
+    int SkippedRows() const { return m_dryRun ? 0 : m_problems.Count(); }
+    // The rows the last run refused, all of them, in the order met.
+    const QList<TImportProblem> &RefusedRows() const { return m_problems.Rows(); }
+
     // A package whose checksum the import journal knows from a successful run: asked about,
     // refused, or imported again without asking.
     enum class TRepeatPolicy
@@ -72,15 +88,16 @@ public:
     using TProblem = TImportProblem;
     static constexpr int MaxProblems = TImportProblems::MaxShown;
     // The problems of the last dry run (at most MaxProblems) and how many there were in all.
-    const QList<TProblem> &Problems() const { return m_problems.Shown; }
-    int ProblemCount() const { return m_problems.Count; }
+    QList<TProblem> Problems() const { return m_problems.Rows().mid(0, MaxProblems); }
+    int ProblemCount() const { return m_problems.Count(); }
 
 protected:
     void PrepareWindow() override;
     void Execute() override;
 
 private:
-    void importPackage();
+    // The completion message of the run.
+    QString importPackage();
     // Unpacks and merges the package and deletes its volumes after success.
     void mergePackage(const QString &package, const QStringList &volumes);
     void logDryRunReport();
@@ -89,6 +106,8 @@ private:
     int m_windowRows = DefaultWindowRows;
     std::function<QString()> m_choose;
     std::function<bool(const QDateTime &)> m_askRepeat;
+    std::function<bool(const TImportProblem &)> m_askKeepGoing;
+    bool m_keepGoing = false;
     TRepeatPolicy m_repeatPolicy = TRepeatPolicy::Ask;
     bool m_refusedRepeat = false;
     bool m_journal = true;
@@ -101,6 +120,12 @@ private:
 // The work folder of a package: the import folder (ending with a separator) and the package's
 // file name cut to 36 characters, without its last extension.
 QString ImportWorkFolder(const QString &importPath, const QString &packagePath);
+
+// The question asked when an import stops at a refused row.
+QString KeepGoingQuestion(const TImportProblem &refused);
+
+// A refused row as messages name it: "Person (PrnLID=17, WstGID=3)".
+QString ProblemRowName(const TImportProblem &problem);
 
 // The question about a package imported before, and the message of a run refused for that
 // reason ("Пакет уже импортирован " and the date of the latest successful run).

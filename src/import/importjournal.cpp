@@ -9,17 +9,24 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#else
+#include <pwd.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 QSqlQuery exec(TDatabase &db, const QString &sql, const QVariantList &values)
 {
     QSqlQuery q(db.Sql());
     if (!q.prepare(sql))
-        throw EDBEngineError(engineMessage(q.lastError()), sql);
+        throw EDBEngineError(engineMessage(q.lastError(), q.driver()), sql);
     for (int i = 0; i < values.size(); ++i)
         q.bindValue(i, BindableValue(values[i], q.driver()));
     if (!q.exec())
-        throw EDBEngineError(engineMessage(q.lastError()), sql);
+        throw EDBEngineError(engineMessage(q.lastError(), q.driver()), sql);
     return q;
 }
 
@@ -38,6 +45,14 @@ void commit(TTransaction &transaction, TDatabase &db)
         }
         throw;
     }
+}
+
+// A workstation number as the journal keeps it; Null when the package gave none that reads.
+QVariant wholeOrNull(const QVariant &value)
+{
+    bool ok = false;
+    const qint64 n = value.toLongLong(&ok);
+    return ok ? QVariant(n) : QVariant();
 }
 
 QVariant textOrNull(const QString &s, int maxLength)
@@ -89,7 +104,8 @@ qint64 TImportJournal::Begin(const TImportPackageInfo &package, const QDateTime 
 }
 
 void TImportJournal::End(qint64 run, const QString &result, const QString &error,
-                         const QList<TImportTableCounts> &tables, const QDateTime &end)
+                         const QList<TImportTableCounts> &tables, const QDateTime &end,
+                         const QList<TImportProblem> &refused)
 {
     TDatabase &d = db();
     TTransaction transaction(d);
@@ -106,7 +122,34 @@ void TImportJournal::End(qint64 run, const QString &result, const QString &error
              {run, ++step, t.Table.left(40), t.NewRows, t.EditedRows, t.NewMappings,
               t.Registrations});
     }
+    writeRefused(d, run, refused);
     commit(transaction, d);
+}
+
+void TImportJournal::writeRefused(TDatabase &d, qint64 run, const QList<TImportProblem> &refused)
+{
+    exec(d, QStringLiteral("DELETE FROM IMPORTJOURNALREFUSED WHERE RUNGID = ?"), {run});
+    if (refused.isEmpty())
+        return;
+    const QString sql =
+        QStringLiteral("INSERT INTO IMPORTJOURNALREFUSED (RUNGID, ROWNO, TABLENAME, "
+                       "LOCALID, WSTGID, MESSAGE) VALUES (?, ?, ?, ?, ?, ?)");
+    QSqlQuery q(d.Sql());
+    if (!q.prepare(sql))
+        throw EDBEngineError(engineMessage(q.lastError(), q.driver()), sql);
+    int row = 0;
+    for (const TImportProblem &p : refused) {
+        const QVariantList values{run,
+                                  ++row,
+                                  p.Table.left(40),
+                                  textOrNull(p.LocalId.toString(), 40),
+                                  wholeOrNull(p.WstGID),
+                                  textOrNull(p.Message, 2000)};
+        for (int i = 0; i < values.size(); ++i)
+            q.bindValue(i, BindableValue(values[i], q.driver()));
+        if (!q.exec())
+            throw EDBEngineError(engineMessage(q.lastError(), q.driver()), sql);
+    }
 }
 
 std::optional<QDateTime> TImportJournal::LastSuccess(const QString &sha256)
@@ -132,7 +175,19 @@ QString TImportJournal::MachineUser()
     QString user = qEnvironmentVariable("USERNAME");
     if (user.isEmpty())
         user = qEnvironmentVariable("USER");
-    return user;
+    if (!user.isEmpty())
+        return user;
+        // A service or a cron job runs without them: the account's own name.
+#ifdef Q_OS_WIN
+    wchar_t name[256];
+    DWORD size = 256;
+    if (GetUserNameW(name, &size) && size > 0)
+        return QString::fromWCharArray(name, int(size) - 1);
+#else
+    if (const passwd *account = ::getpwuid(::geteuid()); account && account->pw_name)
+        return QString::fromLocal8Bit(account->pw_name);
+#endif
+    return {};
 }
 
 TJournaledRun::TJournaledRun(TImportJournal &journal, const TImportPackageInfo &package)
@@ -145,10 +200,11 @@ void TJournaledRun::TableImported(const TImportTableCounts &counts)
     m_tables << counts;
 }
 
-void TJournaledRun::Finish(const QString &result, const QString &error)
+void TJournaledRun::Finish(const QString &result, const QString &error,
+                           const QList<TImportProblem> &refused)
 {
     if (m_finished)
         return;
     m_finished = true;
-    m_journal.End(m_run, result, error, m_tables, QDateTime::currentDateTime());
+    m_journal.End(m_run, result, error, m_tables, QDateTime::currentDateTime(), refused);
 }

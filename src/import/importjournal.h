@@ -15,6 +15,8 @@ class TDatabase;
 inline const QString ImportResultSucceeded = QStringLiteral("успешно");
 inline const QString ImportResultFailed = QStringLiteral("ошибка");
 inline const QString ImportResultCancelled = QStringLiteral("прервано");
+// Completed past refused rows, which it skipped (the journal lists them).
+inline const QString ImportResultSkipped = QStringLiteral("с пропусками");
 // Written with the start of a run; a run that never wrote its end keeps it.
 inline const QString ImportResultUnfinished = QStringLiteral("не завершён");
 
@@ -27,6 +29,16 @@ struct TImportTableCounts
     qint64 UnchangedRows = 0;
     qint64 NewMappings = 0;
     qint64 Registrations = 0;
+};
+
+// A package row the centre refused: a problem of a dry run, a row an import skipped.
+struct TImportProblem
+{
+    QString Table;    // the step's label ("Person")
+    QString Key;      // the package column of its own local identifier ("PrnLID")
+    QVariant LocalId; // the row's own local identifier (Null when it has none that reads)
+    QVariant WstGID;
+    QString Message;
 };
 
 // Told by the import job about each table as its step ends (also after a failure, with the
@@ -54,9 +66,11 @@ public:
 
     // Records the start of a run ("не завершён") and returns its identifier.
     qint64 Begin(const TImportPackageInfo &package, const QDateTime &start);
-    // Records the end of run `run` with its per-table counts (in import order).
+    // Records the end of run `run` with its per-table counts (in import order) and the rows it
+    // refused.
     void End(qint64 run, const QString &result, const QString &error,
-             const QList<TImportTableCounts> &tables, const QDateTime &end);
+             const QList<TImportTableCounts> &tables, const QDateTime &end,
+             const QList<TImportProblem> &refused = {});
 
     // End time of the latest successful run of a package with this checksum.
     std::optional<QDateTime> LastSuccess(const QString &sha256);
@@ -66,6 +80,7 @@ public:
 
 private:
     TDatabase &db();
+    void writeRefused(TDatabase &d, qint64 run, const QList<TImportProblem> &refused);
 
     std::unique_ptr<TDatabase> m_db;
     QString m_centralUser;
@@ -79,7 +94,8 @@ class TJournaledRun : public TImportObserver
 public:
     TJournaledRun(TImportJournal &journal, const TImportPackageInfo &package);
     void TableImported(const TImportTableCounts &counts) override;
-    void Finish(const QString &result, const QString &error = {});
+    void Finish(const QString &result, const QString &error = {},
+                const QList<TImportProblem> &refused = {});
     qint64 RunGID() const { return m_run; }
     const QList<TImportTableCounts> &Tables() const { return m_tables; }
 

@@ -65,6 +65,47 @@ void cancelEdits(std::initializer_list<TTable *> sets)
 
 } // namespace
 
+std::vector<TPackageMerge::TParentLink> TPackageMerge::parentLinks(TTable &wst) const
+{
+    // A row names its parent rows by a local identifier and the workstation, as the derived
+    // columns that look them up centrally do (and give the parent's central identifier); its
+    // own identifier is no parent.
+    std::vector<TParentLink> links;
+    TField *station = wst.FindField(QStringLiteral("WstGID"));
+    if (!station)
+        return links;
+    for (const TLookupFieldDef &def : wst.LookupFields()) {
+        const QString parent = m_stepOf.value(def.LookupDataSet);
+        const QStringList keys = def.KeyFields.split(QLatin1Char(';'));
+        if (parent.isEmpty() || keys.size() != 2 ||
+            keys[1].compare(QLatin1String("WstGID"), Qt::CaseInsensitive) != 0 ||
+            !keys[0].endsWith(QLatin1String("LID"), Qt::CaseInsensitive))
+            continue;
+        if (parent == m_walk.StepLabel() &&
+            keys[0].compare(m_walk.RowKey(), Qt::CaseInsensitive) == 0)
+            continue;
+        TField *lid = wst.FindField(keys[0]);
+        TField *central = wst.FindField(def.FieldName);
+        if (lid && !lid->IsLookup() && central)
+            links.push_back({parent, lid, station, central});
+    }
+    return links;
+}
+
+void TPackageMerge::refuseOrphan(const std::vector<TParentLink> &parents) const
+{
+    if (m_problems.IsEmpty())
+        return;
+    for (const TParentLink &link : parents) {
+        const QVariant lid = link.lid->AsVariant();
+        // A parent whose change was refused is still there centrally: only one that never
+        // arrived leaves its children without a link.
+        if (m_problems.Refused(link.table, lid, link.wst->AsVariant()) && link.central->IsNull())
+            throw ERplException(QStringLiteral("Запись зависит от отвергнутой записи %1 (%2=%3)")
+                                    .arg(link.table, link.lid->FieldName(), lid.toString()));
+    }
+}
+
 int TPackageMerge::mergeTable(TTable &wst, std::initializer_list<TTable *> targets,
                               bool progressLines,
                               const std::function<std::function<bool()>()> &prepare,
@@ -83,6 +124,7 @@ int TPackageMerge::mergeTable(TTable &wst, std::initializer_list<TTable *> targe
         wst.First();
         m_report.Total = wst.RecordCount();
         const std::function<bool()> row = prepare();
+        const std::vector<TParentLink> parents = parentLinks(wst);
         // On a server, round trips are what an import waits for: the rows a window looks up
         // are read at once and new rows are sent in groups. On an embedded database a
         // statement costs less than reading the package twice.
@@ -90,13 +132,16 @@ int TPackageMerge::mergeTable(TTable &wst, std::initializer_list<TTable *> targe
         std::optional<TReadAhead> ahead;
         if (server) {
             ahead.emplace(wst, *targets.begin(), locateKeys);
-            for (TTable *target : targets)
-                target->SetGroupInserts(true);
+            // A dry run tries every row on its own, behind its savepoint.
+            if (!m_walk.DryRun())
+                for (TTable *target : targets)
+                    target->SetGroupInserts(true);
         }
         m_walk.Run(
             wst,
             [&] {
                 try {
+                    refuseOrphan(parents);
                     return row();
                 } catch (...) {
                     cancelEdits(targets);

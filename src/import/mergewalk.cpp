@@ -28,11 +28,40 @@ QString messageOf(const std::exception &e)
 
 } // namespace
 
-void TImportProblems::Add(const QString &table, const QVariant &localId, const QString &message)
+namespace {
+
+// A key part as a whole number; false when it is none.
+bool wholeNumber(const QVariant &value, qint64 &out)
 {
-    ++Count;
-    if (Shown.size() < MaxShown)
-        Shown << TImportProblem{table, localId, message};
+    if (!value.isValid() || value.isNull())
+        return false;
+    bool ok = false;
+    out = value.toLongLong(&ok);
+    return ok;
+}
+
+} // namespace
+
+void TImportProblems::Add(const TImportProblem &problem, int rowsBefore)
+{
+    if (m_rows.isEmpty())
+        m_rowsBeforeFirst = rowsBefore;
+    m_rows << problem;
+    qint64 id = 0;
+    qint64 wst = 0;
+    if (wholeNumber(problem.LocalId, id) && wholeNumber(problem.WstGID, wst))
+        m_keys[problem.Table].insert({id, wst});
+}
+
+bool TImportProblems::Refused(const QString &table, const QVariant &localId,
+                              const QVariant &wstGID) const
+{
+    const auto keys = m_keys.constFind(table);
+    if (keys == m_keys.constEnd())
+        return false;
+    qint64 id = 0;
+    qint64 wst = 0;
+    return wholeNumber(localId, id) && wholeNumber(wstGID, wst) && keys->contains({id, wst});
 }
 
 TMergeWalk::TMergeWalk(TDatabase &center, TJobReport &report, int windowRows, bool dryRun,
@@ -84,17 +113,61 @@ bool TMergeWalk::dryRunRow(TTable &wst, const std::function<bool()> &row)
     }
 }
 
+TImportProblem TMergeWalk::problemOf(TTable &wst, const QString &message) const
+{
+    TImportProblem problem{m_stepLabel, m_rowKey, {}, {}, message};
+    // A row whose own columns cannot be read is recorded without them.
+    try {
+        if (TField *key = wst.FindField(m_rowKey))
+            problem.LocalId = key->AsVariant();
+    } catch (...) {
+    }
+    try {
+        if (TField *station = wst.FindField(QStringLiteral("WstGID")))
+            problem.WstGID = station->AsVariant();
+    } catch (...) {
+    }
+    return problem;
+}
+
 void TMergeWalk::addProblem(TTable &wst, const QString &message)
 {
-    QVariant id;
-    if (m_problems.Shown.size() < TImportProblems::MaxShown) {
-        try {
-            if (TField *key = wst.FindField(m_rowKey))
-                id = key->AsVariant();
-        } catch (...) {
-        }
+    m_problems.Add(problemOf(wst, message), m_walk.committed + m_walk.pendingCount);
+}
+
+QString TMergeWalk::RowName(TTable &wst) const
+{
+    return RowKeyText(problemOf(wst, {}));
+}
+
+QString RowKeyText(const TImportProblem &problem)
+{
+    const auto text = [](const QVariant &v) {
+        return v.isValid() && !v.isNull() ? v.toString() : QStringLiteral("?");
+    };
+    return problem.Key + QLatin1Char('=') + text(problem.LocalId) + QStringLiteral(", WstGID=") +
+           text(problem.WstGID);
+}
+
+bool TMergeWalk::skipRefused(TTable &wst, const QString &message)
+{
+    // A database that is gone refuses every row: that ends the import whatever was chosen.
+    if (m_center.ConnectionLost() || IsConnectionLost(message))
+        return false;
+    if (!m_keepGoing) {
+        if (!m_askKeepGoing)
+            return false;
+        const TImportProblem problem = problemOf(wst, message);
+        bool yes = false;
+        m_report.Synchronize([&] { yes = m_askKeepGoing(problem); });
+        if (!yes)
+            return false;
+        m_keepGoing = true;
     }
-    m_problems.Add(m_stepLabel, id, message);
+    addProblem(wst, message);
+    m_report.Log(QStringLiteral("Запись пропущена: ") + message +
+                 QStringLiteral(" (запись: %1)").arg(RowName(wst)));
+    return true;
 }
 
 bool TMergeWalk::dryRunStep(TTable &wst, const std::function<bool()> &row)
@@ -223,11 +296,25 @@ int TMergeWalk::Run(TTable &wst, const std::function<bool()> &row, bool progress
             // way of a row's.
             if (m_walk.pendingRows + 1 >= m_windowRows || m_walk.index + 1 == windows.replayThrough)
                 m_center.SendHeldWrites();
-        } catch (const std::exception &) {
+        } catch (const std::exception &e) {
             if (m_walk.pendingRows == 0) {
+                // This row alone: the import ends with its error, or it is skipped.
                 if (m_center.InTransaction())
                     m_center.Rollback();
-                throw; // this row alone: its error is the import's
+                const auto *own = dynamic_cast<const Exception *>(&e);
+                if (!own)
+                    throw;
+                if (!skipRefused(wst, own->Message())) {
+                    if (m_center.ConnectionLost() || IsConnectionLost(own->Message()))
+                        throw;
+                    RethrowWithRow(*own, RowName(wst));
+                }
+                m_walk.pendingTally = TImportTableCounts{};
+                ++m_walk.index;
+                m_walk.windowStart = m_walk.index;
+                wst.Next();
+                advance();
+                continue;
             }
             // Write the window again up to the failing row, which then runs alone.
             rewind(m_walk.index);

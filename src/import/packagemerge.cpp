@@ -91,14 +91,49 @@ private:
     std::vector<TDataSet *> m_targets;
 };
 
+// The merge's steps in import order: parents before children.
+struct Step
+{
+    const char *label;
+    TTable TSIEDM::*wst;
+    TTable TSIEDM::*central;
+    char kind; // 'a' dictionary, 'l' owned rows, 'd' diagnoses
+    const char *prefix;
+    TTable TSIEDM::*mapping;
+    QStringList TSIEDM::*columns;
+};
+const Step kSteps[] = {
+    {"City", &TSIEDM::wstCity, &TSIEDM::itCity, 'a', "City", &TSIEDM::itAuxCity, &TSIEDM::colCity},
+    {"Street", &TSIEDM::wstStreet, &TSIEDM::itStreet, 'a', "Str", &TSIEDM::itAuxStreet,
+     &TSIEDM::colStreet},
+    {"Post", &TSIEDM::wstPost, &TSIEDM::itPost, 'a', "Pos", &TSIEDM::itAuxPost, &TSIEDM::colPost},
+    {"RegistrationArea", &TSIEDM::wstRegistrationArea, &TSIEDM::itRegistrationArea, 'a', "Area",
+     &TSIEDM::itAuxRegistrationArea, &TSIEDM::colRegistrationArea},
+    {"Address", &TSIEDM::wstAddress, &TSIEDM::itAddress, 'l', "Adr", nullptr, &TSIEDM::colAddress},
+    {"Person", &TSIEDM::wstPerson, &TSIEDM::itPerson, 'l', "Prn", nullptr, &TSIEDM::colPerson},
+    {"Document", &TSIEDM::wstDocument, &TSIEDM::itDocument, 'l', "Doc", nullptr,
+     &TSIEDM::colDocument},
+    {"PrimaryInspection", &TSIEDM::wstPrimaryInspection, &TSIEDM::itPrimaryInspection, 'l', "Doc",
+     nullptr, &TSIEDM::colPrimaryInspection},
+    {"PrimDiag", &TSIEDM::wstPrimDiag, &TSIEDM::itPrimDiag, 'd', "", nullptr, &TSIEDM::colDocDiag},
+    {"ScriningCard", &TSIEDM::wstMapScrining, &TSIEDM::itMapScrining, 'l', "Doc", nullptr,
+     &TSIEDM::colMapScrining},
+    {"MapDiag", &TSIEDM::wstMapDiag, &TSIEDM::itMapDiag, 'd', "", nullptr, &TSIEDM::colDocDiag},
+};
+
 } // namespace
 
 TPackageMerge::TPackageMerge(TDatabase &center, TSIEDM &dm, TJobReport &report, int windowRows,
                              bool dryRun, TImportProblems &problems)
-    : m_center(center), m_dm(dm), m_report(report),
+    : m_center(center), m_dm(dm), m_report(report), m_problems(problems),
       m_walk(center, report, windowRows, dryRun, problems),
       m_registration(center, dm.qrSRV, dm.qrWST, m_walk)
 {
+    for (const Step &s : kSteps) {
+        m_stepOf.insert(&(dm.*s.central), QString::fromLatin1(s.label));
+        if (s.mapping)
+            m_stepOf.insert(&(dm.*s.mapping), QString::fromLatin1(s.label));
+    }
 }
 
 const QString &TPackageMerge::LockedMessage()
@@ -140,39 +175,7 @@ void TPackageMerge::Run(const QString &folder)
 
 void TPackageMerge::runSteps()
 {
-    struct Step
-    {
-        const char *label;
-        TTable TSIEDM::*wst;
-        TTable TSIEDM::*central;
-        char kind; // 'a' dictionary, 'l' owned rows, 'd' diagnoses
-        const char *prefix;
-        TTable TSIEDM::*mapping;
-        QStringList TSIEDM::*columns;
-    };
-    static const Step steps[] = {
-        {"City", &TSIEDM::wstCity, &TSIEDM::itCity, 'a', "City", &TSIEDM::itAuxCity,
-         &TSIEDM::colCity},
-        {"Street", &TSIEDM::wstStreet, &TSIEDM::itStreet, 'a', "Str", &TSIEDM::itAuxStreet,
-         &TSIEDM::colStreet},
-        {"Post", &TSIEDM::wstPost, &TSIEDM::itPost, 'a', "Pos", &TSIEDM::itAuxPost,
-         &TSIEDM::colPost},
-        {"RegistrationArea", &TSIEDM::wstRegistrationArea, &TSIEDM::itRegistrationArea, 'a', "Area",
-         &TSIEDM::itAuxRegistrationArea, &TSIEDM::colRegistrationArea},
-        {"Address", &TSIEDM::wstAddress, &TSIEDM::itAddress, 'l', "Adr", nullptr,
-         &TSIEDM::colAddress},
-        {"Person", &TSIEDM::wstPerson, &TSIEDM::itPerson, 'l', "Prn", nullptr, &TSIEDM::colPerson},
-        {"Document", &TSIEDM::wstDocument, &TSIEDM::itDocument, 'l', "Doc", nullptr,
-         &TSIEDM::colDocument},
-        {"PrimaryInspection", &TSIEDM::wstPrimaryInspection, &TSIEDM::itPrimaryInspection, 'l',
-         "Doc", nullptr, &TSIEDM::colPrimaryInspection},
-        {"PrimDiag", &TSIEDM::wstPrimDiag, &TSIEDM::itPrimDiag, 'd', "", nullptr,
-         &TSIEDM::colDocDiag},
-        {"ScriningCard", &TSIEDM::wstMapScrining, &TSIEDM::itMapScrining, 'l', "Doc", nullptr,
-         &TSIEDM::colMapScrining},
-        {"MapDiag", &TSIEDM::wstMapDiag, &TSIEDM::itMapDiag, 'd', "", nullptr, &TSIEDM::colDocDiag},
-    };
-    for (const Step &s : steps) {
+    for (const Step &s : kSteps) {
         const QString label = QString::fromLatin1(s.label);
         m_report.Log(StrConst::ImportTable + label);
         m_walk.BeginStep(label);

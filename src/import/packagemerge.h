@@ -4,13 +4,17 @@
 #include "import/mergewalk.h"
 #include "import/registration.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <functional>
 #include <initializer_list>
+#include <vector>
 
+class TDataSet;
 class TDatabase;
+class TField;
 class TJobReport;
 class TSIEDM;
 class TTable;
@@ -29,6 +33,14 @@ public:
     // a refused row recorded in problems and the walk going on.
     TPackageMerge(TDatabase &center, TSIEDM &dm, TJobReport &report, int windowRows, bool dryRun,
                   TImportProblems &problems);
+
+    // A refused row is skipped, and the rows that depend on it are refused in turn (see
+    // TMergeWalk); a dry run does so always, to show what such an import brings.
+    void SetKeepGoing(bool on) { m_walk.SetKeepGoing(on); }
+    void SetKeepGoingQuestion(std::function<bool(const TImportProblem &)> ask)
+    {
+        m_walk.SetKeepGoingQuestion(std::move(ask));
+    }
 
     // Merges the package folder; disconnects the package and removes the alias whatever
     // happened. Raises the first error, and ERplException LockedMessage() when another merge
@@ -49,6 +61,18 @@ public:
     static const QString &LockedMessage();
 
 private:
+    // A row's link to a row of an earlier step (or its own step) by local identifier.
+    struct TParentLink
+    {
+        QString table; // the parent's step
+        TField *lid;     // the package column naming the parent
+        TField *wst;
+        TField *central; // the derived column of the parent's central identifier
+    };
+    std::vector<TParentLink> parentLinks(TTable &wst) const;
+    // Refuses the current row when a row it depends on was refused and is not in the centre
+    // ("Запись зависит от отвергнутой записи ..."), so that nothing is stored half-linked.
+    void refuseOrphan(const std::vector<TParentLink> &parents) const;
     void runSteps();
     // The frame of a merge procedure: opens the central tables, then the package table, and
     // walks it with the row merge that prepare() makes once they are open; a row that fails
@@ -62,6 +86,9 @@ private:
     TDatabase &m_center;
     TSIEDM &m_dm;
     TJobReport &m_report;
+    TImportProblems &m_problems;
+    // The step of each central and mapping table.
+    QHash<const TDataSet *, QString> m_stepOf;
     TMergeWalk m_walk;
     TOperatorRegistration m_registration;
     QList<TImportTableCounts> m_counts;

@@ -49,21 +49,6 @@ QList<std::pair<TField *, TField *>> copyPairs(const TDataSet &source, const TDa
     return pairs;
 }
 
-// Throws e again, of the same kind, with the row it happened on named after its message.
-[[noreturn]] void rethrowWithRow(const Exception &e, const QString &row)
-{
-    const QString message = e.Message() + QStringLiteral(" (запись: %1)").arg(row);
-    if (const auto *engine = dynamic_cast<const EDBEngineError *>(&e))
-        throw EDBEngineError(message, engine->Sql());
-    if (dynamic_cast<const EDatabaseError *>(&e))
-        throw EDatabaseError(message);
-    if (dynamic_cast<const ERplException *>(&e))
-        throw ERplException(message);
-    if (dynamic_cast<const EFileError *>(&e))
-        throw EFileError(message);
-    throw Exception(message);
-}
-
 } // namespace
 
 int CopyRecords(TJobReport &report, TDataSet &source, TDataSet &dest, const QString &keyFields,
@@ -120,7 +105,7 @@ int CopyRecords(TJobReport &report, TDataSet &source, TDataSet &dest, const QStr
             QStringList named;
             for (const TField *f : rowNames)
                 named << f->FieldName() + QLatin1Char('=') + f->AsString();
-            rethrowWithRow(e, named.join(QLatin1String(", ")));
+            RethrowWithRow(e, named.join(QLatin1String(", ")));
         }
 
         ++result;

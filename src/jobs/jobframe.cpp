@@ -33,17 +33,28 @@ int TRplThread::Run()
 void TRplThread::RunGuarded(const QString &title, const QString &completion,
                             const std::function<void()> &work)
 {
+    RunGuarded(title, [&] {
+        work();
+        return completion;
+    });
+}
+
+void TRplThread::RunGuarded(const QString &title, const std::function<QString()> &work)
+{
     try {
         Log(title);
         Log(StrConst::Separator);
-        work();
+        const QString completion = work();
         Log(StrConst::Separator);
         Log(completion);
         SetReturnCode(1);
     } catch (const std::exception &e) {
-        const QString message = dynamic_cast<const Exception *>(&e)
-                                    ? static_cast<const Exception &>(e).Message()
-                                    : QString::fromLocal8Bit(e.what());
+        QString message = dynamic_cast<const Exception *>(&e)
+                              ? static_cast<const Exception &>(e).Message()
+                              : QString::fromLocal8Bit(e.what());
+        // An error line always says something.
+        if (message.trimmed().isEmpty())
+            message = QStringLiteral("Неизвестная ошибка");
         try {
             Log(StrConst::Separator);
             Log(StrConst::ErrorPrefix + message);

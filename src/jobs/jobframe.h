@@ -59,6 +59,8 @@ protected:
     // completion message and ReturnCode 1; on any error a separator and "ОШИБКА!!! " + message.
     void RunGuarded(const QString &title, const QString &completion,
                     const std::function<void()> &work);
+    // The same for work that says how it completed: it returns the completion message.
+    void RunGuarded(const QString &title, const std::function<QString()> &work);
 
     // See CopyRecords (jobs/copyrecords.h).
     int CopyRecords(TDataSet &source, TDataSet &dest, const QString &keyFields,

@@ -70,8 +70,13 @@ class TestDatabase : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
+    // The stored times below are Omsk's (a day on which it skipped an hour).
+    std::optional<testsupport::ScopedTimeZone> m_zone;
 
 private Q_SLOTS:
+    void initTestCase() { m_zone.emplace("Asia/Omsk"); }
+    void cleanupTestCase() { m_zone.reset(); }
+
     void openFailures_data()
     {
         QTest::addColumn<QString>("driver");
@@ -289,6 +294,52 @@ private Q_SLOTS:
         QCOMPARE(TDatabaseLock::TryAcquire(*other, key, suffix) == nullptr, locks);
         held.reset();
         QVERIFY(TDatabaseLock::TryAcquire(*other, key, suffix));
+    }
+
+    // An SQLite database's lock file locks only while its holder lives: a file left over by a
+    // process killed at any moment (empty, or naming a dead process) locks nothing; a lock file
+    // that cannot be made is named in the error.
+    void lockFileOutlivesNoProcess_data()
+    {
+        QTest::addColumn<QByteArray>("leftOver"); // "dir": a folder where the file belongs
+        QTest::newRow("none") << QByteArray();
+        QTest::newRow("empty") << QByteArray("");
+        QTest::newRow("a dead process's") << QByteArray("2147483646\nelsewhere\nzoru-admin\n");
+        QTest::newRow("cannot be made") << QByteArray("dir");
+    }
+    void lockFileOutlivesNoProcess()
+    {
+        QFETCH(QByteArray, leftOver);
+        TAliasStore store;
+        const QString file = makeSqliteFile(m_dir);
+        store.AddAlias(QStringLiteral("A"), QStringLiteral("SQLITE"),
+                       {QStringLiteral("DATABASE NAME=") + file});
+        TDatabase db(QStringLiteral("KZCenter"), &store);
+        db.AliasName = QStringLiteral("A");
+        db.LoginPrompt = false;
+        db.Open();
+        const QString lockPath = file + QStringLiteral(".import.lock");
+        if (leftOver == "dir")
+            QVERIFY(QDir().mkpath(lockPath));
+        else if (!leftOver.isNull())
+            testsupport::writeFile(lockPath, leftOver);
+        if (leftOver == "dir") {
+            try {
+                TDatabaseLock::TryAcquire(db, 1, QStringLiteral(".import.lock"));
+                QFAIL("a lock without its file");
+            } catch (const EFileError &e) {
+                QVERIFY2(e.Message().contains(QDir::toNativeSeparators(lockPath)),
+                         qPrintable(e.Message()));
+            }
+            QDir(lockPath).removeRecursively();
+            return;
+        }
+        std::unique_ptr<TDatabaseLock> held =
+            TDatabaseLock::TryAcquire(db, 1, QStringLiteral(".import.lock"));
+        QVERIFY(held);
+        QVERIFY(!TDatabaseLock::TryAcquire(db, 1, QStringLiteral(".import.lock")));
+        held.reset();
+        QVERIFY(!QFileInfo::exists(lockPath));
     }
 
     // PostgreSQL checks the password: a wrong one is an engine error, the right one connects,

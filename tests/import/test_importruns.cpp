@@ -25,6 +25,18 @@ struct Outcome
     QList<TImportTableCounts> counts;
     bool refused = false;
     QList<TImWorkstationToServer::TProblem> problems;
+    QList<TImportProblem> refusedRows;
+    int skipped = 0;
+};
+
+// How an import meets a refused row.
+enum class Refusal
+{
+    Stop,      // as always: the import ends there
+    KeepGoing, // --keep-going
+    AskYes,    // the window's question, answered Yes
+    AskNo,     // answered No
+    DryRun
 };
 
 // The "N записей" line that closes each step of the log, by step label.
@@ -58,6 +70,10 @@ class TestImportRuns : public QObject
     Outcome run(const QString &package, Policy policy, const QString &stopOn = {},
                 bool dryRun = false)
     {
+        return run(package, policy, stopOn, dryRun ? Refusal::DryRun : Refusal::Stop);
+    }
+    Outcome run(const QString &package, Policy policy, const QString &stopOn, Refusal refusal)
+    {
         jobtest::RecordingWindow w;
         Outcome o;
         o.code = jobtest::runJob(
@@ -66,11 +82,17 @@ class TestImportRuns : public QObject
                 auto job =
                     std::make_unique<TImWorkstationToServer>(context, *m_info, *m_center, package);
                 job->SetRepeatPolicy(policy);
-                job->SetDryRun(dryRun);
+                job->SetDryRun(refusal == Refusal::DryRun);
+                job->SetKeepGoing(refusal == Refusal::KeepGoing);
                 job->SetRepeatQuestion([this](const QDateTime &imported) {
                     m_asked << RepeatQuestion(imported);
                     return m_repeatAnswer;
                 });
+                if (refusal == Refusal::AskYes || refusal == Refusal::AskNo)
+                    job->SetKeepGoingQuestion([this, refusal](const TImportProblem &row) {
+                        m_asked << KeepGoingQuestion(row);
+                        return refusal == Refusal::AskYes;
+                    });
                 return job;
             },
             [&o](TRplThread &job) {
@@ -78,6 +100,8 @@ class TestImportRuns : public QObject
                 o.counts = j.Counts();
                 o.refused = j.RefusedAsRepeated();
                 o.problems = j.Problems();
+                o.refusedRows = j.RefusedRows();
+                o.skipped = j.SkippedRows();
             });
         o.lines = w.lines;
         return o;
@@ -256,6 +280,129 @@ private Q_SLOTS:
         }
         QVERIFY(bad.lines.contains(u"Ошибок: 3"_s));
         QCOMPARE(bad.counts.at(6).EditedRows, real.counts.at(6).NewRows - 3);
+    }
+
+    // Persons 4, 13 and 22 of a package are refused by the database itself (a trigger). The
+    // import stops at the first, keeping the rows before it, and its message names the row; a
+    // dry run lists every refused row, says where the import stops and what skipping brings;
+    // going on past them (--keep-going, or Yes to the question) skips them and everything that
+    // depends on them, records them, keeps the package, and an import after the mend completes
+    // the data.
+    void refusedRows_data()
+    {
+        QTest::addColumn<int>("refusalRow");
+        QTest::newRow("stop") << int(Refusal::Stop);
+        QTest::newRow("keep going") << int(Refusal::KeepGoing);
+        QTest::newRow("asked, yes") << int(Refusal::AskYes);
+        QTest::newRow("asked, no") << int(Refusal::AskNo);
+        QTest::newRow("dry run") << int(Refusal::DryRun);
+    }
+    void refusedRows()
+    {
+        QFETCH(int, refusalRow);
+        const auto refusal = static_cast<Refusal>(refusalRow);
+        const QString p = m_site->Package(25);
+        const QList<TImportTableCounts> clean = run(p, Policy::Ask, {}, true).counts;
+        const int wst = ReadPackageInfo(m_site->folder, p).WstGID.toInt();
+        const QString refused = u"NEW.WSTGID = %1 AND NEW.PRNLID IN (4, 13, 22)"_s.arg(wst);
+        // clang-format off
+        engine::ExecuteScript(*m_center, m_center->Driver() == "POSTGRESQL"_L1
+            ? u"CREATE FUNCTION ZORU_TEST_REFUSE() RETURNS trigger LANGUAGE plpgsql AS $$\nBEGIN IF %1 THEN RAISE EXCEPTION "
+              "'отказано %', NEW.PRNLID; END IF; RETURN NEW; END;\n$$;\nCREATE TRIGGER TRG_TEST_REFUSE BEFORE INSERT ON "
+              "PERSON FOR EACH ROW EXECUTE FUNCTION ZORU_TEST_REFUSE();"_s.arg(refused)
+            : u"CREATE TRIGGER TRG_TEST_REFUSE BEFORE INSERT ON PERSON WHEN %1 BEGIN SELECT RAISE(ABORT, 'отказано'); END;"_s
+                  .arg(refused));
+        // clang-format on
+        const QString persons = u"SELECT COUNT(*) FROM PERSON WHERE WSTGID = %1"_s.arg(wst);
+        const QString documents = u"SELECT COUNT(*) FROM DOCUMENT WHERE WSTGID = %1"_s.arg(wst);
+        const QStringList before = tableDigest(*m_center);
+
+        const Outcome o = run(p, Policy::Ask, {}, refusal);
+        const QString person4 = u"Person (PrnLID=4, WstGID=%1)"_s.arg(wst);
+        const bool asked = refusal == Refusal::AskYes || refusal == Refusal::AskNo;
+        QCOMPARE(m_asked.size(), asked ? 1 : 0);
+        if (asked)
+            QVERIFY2(m_asked[0].startsWith(u"Импорт остановлен на записи "_s + person4) &&
+                         m_asked[0].endsWith(u"Продолжить импорт, пропуская отвергнутые записи?"_s),
+                     qPrintable(m_asked[0]));
+        QStringList refusedPersons;
+        for (const TImportProblem &r : o.refusedRows)
+            if (r.Table == "Person"_L1)
+                refusedPersons << r.LocalId.toString();
+        // Each of a refused person's documents is refused in turn, and what depends on them.
+        const int dependents = int(o.refusedRows.size()) - int(refusedPersons.size());
+        const auto refusedDocuments =
+            std::count_if(o.refusedRows.begin(), o.refusedRows.end(),
+                          [](const TImportProblem &r) { return r.Table == "Document"_L1; });
+
+        if (refusal == Refusal::Stop || refusal == Refusal::AskNo) {
+            QCOMPARE(o.code, 2);
+            QVERIFY2(o.lines.last().startsWith(u"ОШИБКА!!! "_s) &&
+                         o.lines.last().contains(u"отказано"_s) &&
+                         o.lines.last().endsWith(u" (запись: PrnLID=4, WstGID=%1)"_s.arg(wst)),
+                     qPrintable(o.lines.last()));
+            QCOMPARE(scalar(persons).toInt(), 3); // the rows before it, of the same window
+            QCOMPARE(scalar(documents).toInt(), 0);
+            QCOMPARE(person(o.counts), u"Person 3/0/0/0"_s);
+            QCOMPARE(journalCounts(*m_center, lastRun()).at(5), u"Person 3/0/0/0"_s);
+            QVERIFY(QFile::exists(p));
+            return;
+        }
+        QCOMPARE(refusedPersons, (QStringList{u"4"_s, u"13"_s, u"22"_s}));
+        QVERIFY(dependents > 0);
+        QCOMPARE(o.code, 1);
+        if (refusal == Refusal::DryRun) {
+            QCOMPARE(tableDigest(*m_center), before);
+            QVERIFY(o.lines.contains(u"Ошибок: %1"_s.arg(o.refusedRows.size())));
+            QVERIFY(o.lines.contains(
+                u"Импорт остановится на записи %1; из таблицы Person войдёт "
+                "записей: 3; ничего не получат таблицы: Document, "
+                "PrimaryInspection, PrimDiag, ScriningCard, MapDiag"_s.arg(person4)));
+            QCOMPARE(person(o.counts), u"Person 22/0/0/0"_s);
+            return;
+        }
+        QCOMPARE(o.skipped, int(o.refusedRows.size()));
+        QCOMPARE(scalar(persons).toInt(), 22);
+        QCOMPARE(scalar(documents).toLongLong(), clean.at(6).NewRows - refusedDocuments);
+        QCOMPARE(
+            scalar(u"SELECT RESULT FROM IMPORTJOURNAL WHERE RUNGID = ?"_s, {lastRun()}).toString(),
+            ImportResultSkipped);
+        QCOMPARE(
+            scalar(u"SELECT COUNT(*) FROM IMPORTJOURNALREFUSED WHERE RUNGID = ?"_s, {lastRun()})
+                .toInt(),
+            o.refusedRows.size());
+        QVERIFY(QFile::exists(p)); // kept for the rows it could not bring
+
+        // Mended: the same package again brings the rest, and is no repeat.
+        engine::ExecuteScript(
+            *m_center, u"DROP TRIGGER TRG_TEST_REFUSE%1"_s.arg(
+                           m_center->Driver() == "POSTGRESQL"_L1 ? u" ON PERSON"_s : QString()));
+        const Outcome again = run(p, Policy::Ask);
+        QCOMPARE(again.code, 1);
+        QCOMPARE(m_asked.size(), asked ? 1 : 0);
+        QCOMPARE(scalar(persons).toInt(), 25);
+        QCOMPARE(scalar(documents).toLongLong(), clean.at(6).NewRows);
+        QVERIFY(!QFile::exists(p));
+    }
+
+    // A dry run of a package from a workstation the centre does not know, whose registration
+    // the database refuses: the registration is undone, and so is everything else.
+    void dryRunWithRefusedRegistration()
+    {
+        const QString p = m_site->Package(10, true);
+        // clang-format off
+        engine::ExecuteScript(*m_center, m_center->Driver() == "POSTGRESQL"_L1
+            ? u"CREATE FUNCTION ZORU_TEST_REFUSE() RETURNS trigger LANGUAGE plpgsql AS $$\nBEGIN RAISE EXCEPTION "
+              "'отказано'; END;\n$$;\nCREATE TRIGGER TRG_TEST_REFUSE BEFORE INSERT ON OPERATOR FOR EACH ROW "
+              "EXECUTE FUNCTION ZORU_TEST_REFUSE();"_s
+            : u"CREATE TRIGGER TRG_TEST_REFUSE BEFORE INSERT ON OPERATOR BEGIN SELECT RAISE(ABORT, 'отказано'); END;"_s);
+        // clang-format on
+        const QStringList before = tableDigest(*m_center);
+        const Outcome dry = run(p, Policy::Ask, {}, true);
+        QCOMPARE(dry.code, 1);
+        QCOMPARE(tableDigest(*m_center), before);
+        for (const TImportTableCounts &c : dry.counts)
+            QCOMPARE(c.Registrations, 0);
     }
 };
 

@@ -9,6 +9,7 @@
 #include <QSqlQuery>
 #include <QUuid>
 #include <QtTest>
+#include <ctime>
 
 namespace testsupport {
 
@@ -98,3 +99,19 @@ QString testDataDir()
 }
 
 } // namespace testsupport
+
+testsupport::ScopedTimeZone::ScopedTimeZone(const char *zone)
+    : m_old(qgetenv("TZ")), m_had(qEnvironmentVariableIsSet("TZ"))
+{
+    qputenv("TZ", zone);
+    ::tzset();
+}
+
+testsupport::ScopedTimeZone::~ScopedTimeZone()
+{
+    if (m_had)
+        qputenv("TZ", m_old);
+    else
+        qunsetenv("TZ");
+    ::tzset();
+}

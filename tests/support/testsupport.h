@@ -33,6 +33,21 @@ void writeFile(const QString &path, const QByteArray &bytes);
 // Folder of the shared sample files (../shared/testdata beside the checkout).
 QString testDataDir();
 
+// Sets the process's time zone (TZ) for a scope and restores the one before, for a test whose
+// expectations hold in one zone only (a day on which daylight saving skipped an hour).
+class ScopedTimeZone
+{
+public:
+    explicit ScopedTimeZone(const char *zone);
+    ~ScopedTimeZone();
+    ScopedTimeZone(const ScopedTimeZone &) = delete;
+    ScopedTimeZone &operator=(const ScopedTimeZone &) = delete;
+
+private:
+    QByteArray m_old;
+    bool m_had;
+};
+
 } // namespace testsupport
 
 // Skips the current test when no PostgreSQL server is configured (fails when one is required).

@@ -69,7 +69,7 @@ public:
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
         db.setDatabaseName(QStringLiteral(":memory:"));
         if (!db.open()) {
-            const QString message = engineMessage(db.lastError());
+            const QString message = engineMessage(db.lastError(), db.driver());
             db = QSqlDatabase();
             QSqlDatabase::removeDatabase(m_name);
             throw EDBEngineError(message);
@@ -104,7 +104,7 @@ struct LoadedTable
 void exec(QSqlQuery &q, const QString &sql)
 {
     if (!q.exec(sql))
-        throw EDBEngineError(engineMessage(q.lastError()), sql);
+        throw EDBEngineError(engineMessage(q.lastError(), q.driver()), sql);
 }
 
 // Copies one Paradox table into the memory database under the given name.
@@ -122,20 +122,20 @@ LoadedTable loadTable(const QSqlDatabase &db, const QString &path, const QString
                 .arg(quoteIdent(sqlName), defs.join(QLatin1String(", "))));
     QSqlDatabase copy = db;
     if (!copy.transaction())
-        throw EDBEngineError(engineMessage(copy.lastError()));
+        throw EDBEngineError(engineMessage(copy.lastError(), copy.driver()));
     const QString insert = QStringLiteral("INSERT INTO %1 VALUES (%2)")
                                .arg(quoteIdent(sqlName), marks.join(QLatin1String(", ")));
     if (!q.prepare(insert))
-        throw EDBEngineError(engineMessage(q.lastError()), insert);
+        throw EDBEngineError(engineMessage(q.lastError(), q.driver()), insert);
     paradox::Row row;
     while (reader.next(row)) {
         for (size_t i = 0; i < row.size(); ++i)
             q.bindValue(static_cast<int>(i), row[i]);
         if (!q.exec())
-            throw EDBEngineError(engineMessage(q.lastError()), insert);
+            throw EDBEngineError(engineMessage(q.lastError(), q.driver()), insert);
     }
     if (!copy.commit())
-        throw EDBEngineError(engineMessage(copy.lastError()));
+        throw EDBEngineError(engineMessage(copy.lastError(), copy.driver()));
     return t;
 }
 

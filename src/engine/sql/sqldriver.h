@@ -14,7 +14,6 @@
 #include <QStringList>
 #include <memory>
 
-class QLockFile;
 class QSqlDriver;
 class QSqlQuery;
 class TAliasStore;
@@ -65,6 +64,13 @@ struct TRowLocator
     QString after;  // the rows after one, with its locator bound
 };
 
+// A lock a backend holds by an object of its own (a lock file); giving it back is destroying it.
+class THeldLock
+{
+public:
+    virtual ~THeldLock() = default;
+};
+
 class TSqlDriver
 {
 public:
@@ -88,10 +94,10 @@ public:
     // The statement that makes a transaction just begun see one picture of the database
     // (TReadSnapshot); empty where nothing else commits meanwhile.
     virtual QString SnapshotStatement() const = 0;
-    // TDatabaseLock: takes the lock (false when another holds it); file receives a lock file
-    // that holds it where the backend locks by file. Unlock gives back a lock held without one.
+    // TDatabaseLock: takes the lock (false when another holds it); held receives what holds it
+    // where the backend locks by a file. Unlock gives back a lock held without one.
     virtual bool TryLock(const QSqlDatabase &db, qint64 serverKey, const QString &fileSuffix,
-                         std::unique_ptr<QLockFile> &file) const = 0;
+                         std::unique_ptr<THeldLock> &held) const = 0;
     virtual void Unlock(const QSqlDatabase &db, qint64 serverKey) const = 0;
     // MoveNumberingPast (numbering.h) of a checked table and column.
     virtual void MoveNumberingPast(const QSqlDatabase &db, const QString &table,

@@ -178,7 +178,7 @@ QString QuotedName(const QSqlDatabase &db, const QString &name)
 
 void ThrowSqlError(const QSqlQuery &query, const QString &sql)
 {
-    throw EDBEngineError(engineMessage(query.lastError()), sql);
+    throw EDBEngineError(engineMessage(query.lastError(), query.driver()), sql);
 }
 
 void PrepareSql(QSqlQuery &query, const QString &sql)

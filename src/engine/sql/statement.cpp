@@ -23,7 +23,7 @@ public:
     {
         m_query.setForwardOnly(true);
         if (!m_query.prepare(sql))
-            throw EDBEngineError(engineMessage(m_query.lastError()), sql);
+            throw EDBEngineError(engineMessage(m_query.lastError(), m_query.driver()), sql);
     }
 
     void exec(const TBoundValues &params) override
@@ -31,7 +31,7 @@ public:
         for (int i = 0; i < params.size(); ++i)
             m_query.bindValue(i, BindableValue(params.at(i), m_driver));
         if (!m_query.exec())
-            throw EDBEngineError(engineMessage(m_query.lastError()), sql);
+            throw EDBEngineError(engineMessage(m_query.lastError(), m_query.driver()), sql);
     }
     bool next() override { return m_query.next(); }
     QVariant value(int column) const override { return m_query.value(column); }

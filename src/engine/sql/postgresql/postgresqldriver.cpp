@@ -9,10 +9,28 @@
 
 #include <QDateTime>
 #include <QRegularExpression>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <libpq-fe.h>
 
 namespace engine {
+
+namespace {
+
+// The server's notices and the note of a connection it closes go nowhere: what a job must know
+// comes as the error of its statement, and a terminal is no place for the rest.
+void ignoreNotice(void *, const char *) {}
+
+void quietNotices(const QSqlDatabase &db)
+{
+    const QVariant handle = db.driver()->handle();
+    if (handle.isValid() && qstrcmp(handle.typeName(), "PGconn*") == 0)
+        if (PGconn *connection = *static_cast<PGconn *const *>(handle.constData()))
+            PQsetNoticeProcessor(connection, ignoreNotice, nullptr);
+}
+
+} // namespace
 
 const TPostgreSqlDriver &PostgreSqlDriver()
 {
@@ -32,7 +50,8 @@ void TPostgreSqlDriver::Open(QSqlDatabase &db, const TConnectionSettings &settin
     db.setPassword(settings.password);
     db.setConnectOptions(QStringLiteral("connect_timeout=15"));
     if (!db.open())
-        throw EDBEngineError(engineMessage(db.lastError()));
+        throw EDBEngineError(engineMessage(db.lastError(), db.driver()));
+    quietNotices(db);
     QSqlQuery q(db);
     q.exec(QStringLiteral("SET client_encoding TO 'UTF8'"));
     // Statements are prepared once and run for a whole job while their tables grow from empty.
@@ -51,15 +70,15 @@ QString TPostgreSqlDriver::SnapshotStatement() const
 }
 
 bool TPostgreSqlDriver::TryLock(const QSqlDatabase &db, qint64 serverKey, const QString &fileSuffix,
-                                std::unique_ptr<QLockFile> &file) const
+                                std::unique_ptr<THeldLock> &held) const
 {
     Q_UNUSED(fileSuffix);
-    Q_UNUSED(file);
+    Q_UNUSED(held);
     QSqlQuery q(db);
     q.prepare(QStringLiteral("SELECT pg_try_advisory_lock(?)"));
     q.addBindValue(serverKey);
     if (!q.exec() || !q.next())
-        throw EDBEngineError(engineMessage(q.lastError()));
+        throw EDBEngineError(engineMessage(q.lastError(), q.driver()));
     return q.value(0).toBool();
 }
 

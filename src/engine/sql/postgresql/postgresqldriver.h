@@ -36,7 +36,7 @@ public:
     void MakeDurable(const QSqlDatabase &db) const override { Q_UNUSED(db); }
     QString SnapshotStatement() const override;
     bool TryLock(const QSqlDatabase &db, qint64 serverKey, const QString &fileSuffix,
-                 std::unique_ptr<QLockFile> &file) const override;
+                 std::unique_ptr<THeldLock> &held) const override;
     void Unlock(const QSqlDatabase &db, qint64 serverKey) const override;
     void MoveNumberingPast(const QSqlDatabase &db, const QString &table,
                            const QString &column) const override;

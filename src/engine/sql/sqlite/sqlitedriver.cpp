@@ -1,5 +1,7 @@
 #include "engine/sql/sqlite/sqlitedriver.h"
 
+#include "engine/sql/sqlite/lockfile.h"
+
 #include "core/aliases.h"
 #include "core/errors.h"
 #include "engine/database.h"
@@ -10,7 +12,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <sqlite3.h>
@@ -36,7 +37,7 @@ void TSqliteDriver::Open(QSqlDatabase &db, const TConnectionSettings &settings) 
         options += QStringLiteral(";QSQLITE_OPEN_READONLY");
     db.setConnectOptions(options);
     if (!db.open())
-        throw EDBEngineError(engineMessage(db.lastError()));
+        throw EDBEngineError(engineMessage(db.lastError(), db.driver()));
     {
         // The statement must be finalised before functions are registered: SQLite refuses to
         // change functions while a statement is active.
@@ -74,7 +75,7 @@ void TSqliteDriver::DeferDurability(const QSqlDatabase &db, bool on) const
     QSqlQuery q(db);
     for (const char *setting : settings)
         if (!q.exec(QStringLiteral("PRAGMA ") + QLatin1String(setting)))
-            throw EDBEngineError(engineMessage(q.lastError()));
+            throw EDBEngineError(engineMessage(q.lastError(), q.driver()));
 }
 
 void TSqliteDriver::MakeDurable(const QSqlDatabase &db) const
@@ -94,15 +95,11 @@ void SyncSqliteLog(const QSqlDatabase &db)
 }
 
 bool TSqliteDriver::TryLock(const QSqlDatabase &db, qint64 serverKey, const QString &fileSuffix,
-                            std::unique_ptr<QLockFile> &file) const
+                            std::unique_ptr<THeldLock> &held) const
 {
     Q_UNUSED(serverKey);
-    file = std::make_unique<QLockFile>(db.databaseName() + fileSuffix);
-    file->setStaleLockTime(0);
-    if (file->tryLock(0))
-        return true;
-    file.reset();
-    return false;
+    held = TLockFile::TryLock(db.databaseName() + fileSuffix);
+    return held != nullptr;
 }
 
 void TSqliteDriver::Unlock(const QSqlDatabase &db, qint64 serverKey) const

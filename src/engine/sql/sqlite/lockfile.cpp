@@ -1,0 +1,119 @@
+#include "engine/sql/sqlite/lockfile.h"
+
+#include "core/errors.h"
+
+#include <QDir>
+#include <QFile>
+
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#else
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace engine {
+
+namespace {
+
+[[noreturn]] void cannotMake(const QString &path, const QString &reason)
+{
+    throw EFileError(QStringLiteral("Невозможно создать файл блокировки %1: %2")
+                         .arg(QDir::toNativeSeparators(path), reason));
+}
+
+} // namespace
+
+#ifdef Q_OS_WIN
+
+struct TLockFile::Handle
+{
+    HANDLE file = INVALID_HANDLE_VALUE;
+    ~Handle()
+    {
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+    }
+};
+
+std::unique_ptr<TLockFile> TLockFile::TryLock(const QString &path)
+{
+    // Opened without sharing: a second open fails until the holder closes it or ends.
+    auto handle = std::make_unique<Handle>();
+    handle->file = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()),
+                               GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (handle->file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_SHARING_VIOLATION)
+            return nullptr;
+        cannotMake(path, QStringLiteral("ошибка %1").arg(error));
+    }
+    return std::make_unique<TLockFile>(path, std::move(handle));
+}
+
+TLockFile::~TLockFile() = default; // the handle's close deletes the file
+
+#else
+
+struct TLockFile::Handle
+{
+    int fd = -1;
+    ~Handle()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+std::unique_ptr<TLockFile> TLockFile::TryLock(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    for (;;) {
+        auto handle = std::make_unique<Handle>();
+        handle->fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (handle->fd < 0)
+            cannotMake(path, QString::fromLocal8Bit(std::strerror(errno)));
+        if (::flock(handle->fd, LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EWOULDBLOCK)
+                return nullptr;
+            cannotMake(path, QString::fromLocal8Bit(std::strerror(errno)));
+        }
+        // The file may have been removed by the holder that gave the lock back after this open:
+        // then the lock is on a file nobody else finds, and it is taken again on the file there.
+        struct stat locked
+        {
+        };
+        struct stat named
+        {
+        };
+        if (::fstat(handle->fd, &locked) == 0 && ::stat(name.constData(), &named) == 0 &&
+            locked.st_dev == named.st_dev && locked.st_ino == named.st_ino) {
+            const QByteArray pid = QByteArray::number(qint64(::getpid())) + '\n';
+            if (::ftruncate(handle->fd, 0) == 0 &&
+                ::write(handle->fd, pid.constData(), size_t(pid.size())) < 0) {
+                // The number is for a reader's information only.
+            }
+            return std::make_unique<TLockFile>(path, std::move(handle));
+        }
+    }
+}
+
+TLockFile::~TLockFile()
+{
+    // Removed while still locked, so that nobody takes a lock on the file being removed.
+    ::unlink(QFile::encodeName(m_path).constData());
+}
+
+#endif
+
+TLockFile::TLockFile(QString path, std::unique_ptr<Handle> handle)
+    : m_path(std::move(path)), m_handle(std::move(handle))
+{
+}
+
+} // namespace engine
