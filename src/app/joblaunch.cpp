@@ -30,6 +30,9 @@ std::unique_ptr<TImWorkstationToServer> importJob(const TJobContext &context, co
     job->SetRepeatQuestion([](const QDateTime &imported) {
         return TDialogs::QuestionDefaultNo(RepeatQuestion(imported));
     });
+    job->SetKeepGoingQuestion([](const TImportProblem &refused) {
+        return TDialogs::QuestionDefaultNo(KeepGoingQuestion(refused));
+    });
     return job;
 }
 

@@ -4,6 +4,7 @@
 #include "core/cp1251.h"
 #include "demosite.h"
 #include "jobtest.h"
+#include "refusal.h"
 
 #include <QProcess>
 #include <QSqlQuery>
@@ -129,6 +130,35 @@ private Q_SLOTS:
         QCOMPARE(journal(), (QStringList{QStringLiteral("ошибка:2"), QStringLiteral("успешно:4")}));
         QFile::remove(m_site->ImportFolder() + QLatin1Char('/') + corrupt);
         QCOMPARE(run({QStringLiteral("--import-all")}).exitCode, 0);
+    }
+
+    // A person the database refuses: --import stops at it (1) and keeps the package;
+    // --import-all --keep-going skips it with what depends on it (5, "с пропусками", the package
+    // kept); after the mend --import brings the rest (0).
+    void keepGoing()
+    {
+        const QString p = m_site->Package(10);
+        {
+            const std::unique_ptr<TDatabase> db = m_site->Connect();
+            refusal::Refuse(*db, "INSERT", QStringLiteral("PERSON"),
+                            QStringLiteral("NEW.PRNLID = 3"));
+        }
+        QCOMPARE(run({QStringLiteral("--import"), p}).exitCode, 1);
+        QVERIFY(QFile::exists(p));
+        const Result skipped =
+            run({QStringLiteral("--import-all"), QStringLiteral("--keep-going")});
+        QCOMPARE(skipped.exitCode, 5);
+        QVERIFY2(skipped.out.contains(QStringLiteral("с пропусками")), qPrintable(skipped.out));
+        QVERIFY(QFile::exists(p));
+        {
+            const std::unique_ptr<TDatabase> db = m_site->Connect();
+            refusal::Mend(*db, QStringLiteral("PERSON"));
+        }
+        QCOMPARE(run({QStringLiteral("--import"), p}).exitCode, 0);
+        QVERIFY(!QFile::exists(p));
+        QCOMPARE(journal(),
+                 (QStringList{QStringLiteral("ошибка:1"), QStringLiteral("с пропусками:1"),
+                              QStringLiteral("успешно:1")}));
     }
 };
 

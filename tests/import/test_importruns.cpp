@@ -10,6 +10,7 @@
 #include "jobcheck.h"
 #include "jobtest.h"
 #include "package/packageinfo.h"
+#include "refusal.h"
 
 #include <QtTest>
 
@@ -259,16 +260,9 @@ private Q_SLOTS:
             *m_center,
             u"UPDATE DOCUMENT SET DOCNUMBER = 'изменён' WHERE WSTGID = %1 AND DOCLID IN "
             "(SELECT DOCLID FROM DOCUMENT WHERE WSTGID = %1 ORDER BY DOCLID LIMIT 3);"_s.arg(wst));
-        // clang-format off
-        const QString refused = u"NEW.WSTGID = %1 AND NEW.DOCLID IN (SELECT DOCLID FROM DOCUMENT WHERE WSTGID = %1 "
-                                "ORDER BY DOCLID LIMIT 3)"_s.arg(wst);
-        engine::ExecuteScript(*m_center, m_center->Driver() == "POSTGRESQL"_L1
-            ? u"CREATE FUNCTION ZORU_TEST_REFUSE() RETURNS trigger LANGUAGE plpgsql AS $$\nBEGIN IF %1 THEN RAISE EXCEPTION "
-              "'отказано %', NEW.DOCLID; END IF; RETURN NEW; END;\n$$;\nCREATE TRIGGER TRG_TEST_REFUSE BEFORE UPDATE ON "
-              "DOCUMENT FOR EACH ROW EXECUTE FUNCTION ZORU_TEST_REFUSE();"_s.arg(refused)
-            : u"CREATE TRIGGER TRG_TEST_REFUSE BEFORE UPDATE ON DOCUMENT WHEN %1 BEGIN SELECT RAISE(ABORT, 'отказано'); END;"_s
-                  .arg(refused));
-        // clang-format on
+        refusal::Refuse(*m_center, "UPDATE", u"DOCUMENT"_s,
+                        u"NEW.WSTGID = %1 AND NEW.DOCLID IN (SELECT DOCLID FROM DOCUMENT WHERE "
+                        "WSTGID = %1 ORDER BY DOCLID LIMIT 3)"_s.arg(wst));
         const QStringList beforeBad = tableDigest(*m_center);
         const Outcome bad = run(p, Policy::Force, {}, true);
         QCOMPARE(bad.code, 1);
@@ -304,15 +298,8 @@ private Q_SLOTS:
         const QString p = m_site->Package(25);
         const QList<TImportTableCounts> clean = run(p, Policy::Ask, {}, true).counts;
         const int wst = ReadPackageInfo(m_site->folder, p).WstGID.toInt();
-        const QString refused = u"NEW.WSTGID = %1 AND NEW.PRNLID IN (4, 13, 22)"_s.arg(wst);
-        // clang-format off
-        engine::ExecuteScript(*m_center, m_center->Driver() == "POSTGRESQL"_L1
-            ? u"CREATE FUNCTION ZORU_TEST_REFUSE() RETURNS trigger LANGUAGE plpgsql AS $$\nBEGIN IF %1 THEN RAISE EXCEPTION "
-              "'отказано %', NEW.PRNLID; END IF; RETURN NEW; END;\n$$;\nCREATE TRIGGER TRG_TEST_REFUSE BEFORE INSERT ON "
-              "PERSON FOR EACH ROW EXECUTE FUNCTION ZORU_TEST_REFUSE();"_s.arg(refused)
-            : u"CREATE TRIGGER TRG_TEST_REFUSE BEFORE INSERT ON PERSON WHEN %1 BEGIN SELECT RAISE(ABORT, 'отказано'); END;"_s
-                  .arg(refused));
-        // clang-format on
+        refusal::Refuse(*m_center, "INSERT", u"PERSON"_s,
+                        u"NEW.WSTGID = %1 AND NEW.PRNLID IN (4, 13, 22)"_s.arg(wst));
         const QString persons = u"SELECT COUNT(*) FROM PERSON WHERE WSTGID = %1"_s.arg(wst);
         const QString documents = u"SELECT COUNT(*) FROM DOCUMENT WHERE WSTGID = %1"_s.arg(wst);
         const QStringList before = tableDigest(*m_center);
@@ -374,9 +361,7 @@ private Q_SLOTS:
         QVERIFY(QFile::exists(p)); // kept for the rows it could not bring
 
         // Mended: the same package again brings the rest, and is no repeat.
-        engine::ExecuteScript(
-            *m_center, u"DROP TRIGGER TRG_TEST_REFUSE%1"_s.arg(
-                           m_center->Driver() == "POSTGRESQL"_L1 ? u" ON PERSON"_s : QString()));
+        refusal::Mend(*m_center, u"PERSON"_s);
         const Outcome again = run(p, Policy::Ask);
         QCOMPARE(again.code, 1);
         QCOMPARE(m_asked.size(), asked ? 1 : 0);
@@ -390,13 +375,7 @@ private Q_SLOTS:
     void dryRunWithRefusedRegistration()
     {
         const QString p = m_site->Package(10, true);
-        // clang-format off
-        engine::ExecuteScript(*m_center, m_center->Driver() == "POSTGRESQL"_L1
-            ? u"CREATE FUNCTION ZORU_TEST_REFUSE() RETURNS trigger LANGUAGE plpgsql AS $$\nBEGIN RAISE EXCEPTION "
-              "'отказано'; END;\n$$;\nCREATE TRIGGER TRG_TEST_REFUSE BEFORE INSERT ON OPERATOR FOR EACH ROW "
-              "EXECUTE FUNCTION ZORU_TEST_REFUSE();"_s
-            : u"CREATE TRIGGER TRG_TEST_REFUSE BEFORE INSERT ON OPERATOR BEGIN SELECT RAISE(ABORT, 'отказано'); END;"_s);
-        // clang-format on
+        refusal::Refuse(*m_center, "INSERT", u"OPERATOR"_s);
         const QStringList before = tableDigest(*m_center);
         const Outcome dry = run(p, Policy::Ask, {}, true);
         QCOMPARE(dry.code, 1);
