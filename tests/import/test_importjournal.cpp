@@ -3,11 +3,11 @@
 #include "engine/sqlscript.h"
 #include "import/importbatch.h"
 #include "import/importjournal.h"
-#include "schema/schema.h"
 #include "jobcheck.h"
 #include "jobtest.h"
 #include "package/archiver.h"
 #include "package/packageinfo.h"
+#include "schema/schema.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -81,7 +81,8 @@ private Q_SLOTS:
         const QStringList tablesMade = layout();
         QVERIFY(tablesMade.contains(u"PKGSHA256"_s));
         engine::ExecuteScript(c->Db(),
-                              u"DROP TABLE IMPORTJOURNALTABLE; DROP TABLE IMPORTJOURNAL;"_s +
+                              u"DROP TABLE IMPORTJOURNALREFUSED; DROP TABLE IMPORTJOURNALTABLE; "
+                              "DROP TABLE IMPORTJOURNAL;"_s +
                                   (c->Db().Driver() == "POSTGRESQL"_L1
                                        ? u"DROP SEQUENCE IMPORTJOURNAL_RUNGID_SEQ;"_s
                                        : QString()));
@@ -138,6 +139,29 @@ private Q_SLOTS:
         journal.Begin(package(sha), kStart.addSecs(3600 * 2)); // never ends
         QCOMPARE(journal.LastSuccess(sha), std::optional<QDateTime>(kStart.addSecs(60 * 30)));
         QCOMPARE(journal.LastSuccess(u"ef"_s), std::optional<QDateTime>());
+        // A run past refused rows is no success; its rows are kept.
+        const qint64 skipping = journal.Begin(package(u"sk"_s), kStart);
+        journal.End(skipping, ImportResultSkipped, {}, {}, kStart.addSecs(60),
+                    {{u"Person"_s, u"PrnLID"_s, 4, 12, u"отказано"_s}});
+        QCOMPARE(journal.LastSuccess(u"sk"_s), std::optional<QDateTime>());
+        QCOMPARE(firstRow(c->Db(),
+                          u"SELECT TABLENAME, LOCALID, WSTGID, MESSAGE FROM IMPORTJOURNALREFUSED "
+                          "WHERE RUNGID = ?"_s,
+                          skipping),
+                 u"Person|4|12|отказано"_s);
+
+        // A service runs without USER: the account's own name is recorded.
+        const QByteArray user = qgetenv("USER");
+        const QByteArray userName = qgetenv("USERNAME");
+        qunsetenv("USER");
+        qunsetenv("USERNAME");
+        const qint64 service = journal.Begin(package(u"sv"_s), kStart);
+        qputenv("USER", user);
+        if (!userName.isEmpty())
+            qputenv("USERNAME", userName);
+        QVERIFY(!c->Scalar(u"SELECT OSUSER FROM IMPORTJOURNAL WHERE RUNGID = ?"_s, {service})
+                     .toString()
+                     .isEmpty());
     }
 
     // Volumes are found in the archiver's order; the checksum covers them all in that order, and

@@ -383,6 +383,31 @@ private Q_SLOTS:
         for (const TImportTableCounts &c : dry.counts)
             QCOMPARE(c.Registrations, 0);
     }
+
+    // The server drops the import's connections in the middle of the persons: the import says so
+    // once, in Russian, and keeps the package; the next import completes.
+    void lostConnection()
+    {
+        if (!m_center->IsServer())
+            QSKIP("an embedded database has no connection to lose");
+        const QString p = m_site->Package(600);
+        jobtest::RecordingWindow w;
+        w.onLine = [this](const QString &line) {
+            if (line == u"Импорт данных в таблицу: Person"_s)
+                scalar(u"SELECT COUNT(pg_terminate_backend(pid)) FROM pg_stat_activity WHERE "
+                       "datname = current_database() AND pid <> pg_backend_pid()"_s);
+        };
+        const int code = jobtest::runJob(w, {}, [&](const TJobContext &context) {
+            return std::make_unique<TImWorkstationToServer>(context, *m_info, *m_center, p);
+        });
+        QCOMPARE(code, 2);
+        QVERIFY2(
+            w.lines.last().startsWith(u"ОШИБКА!!! Соединение с сервером базы данных потеряно"_s),
+            qPrintable(w.lines.last()));
+        QCOMPARE(w.lines.filter(u"потеряно"_s).size(), 1);
+        QVERIFY(QFile::exists(p));
+        QCOMPARE(run(p, Policy::Ask).code, 1);
+    }
 };
 
 QTEST_MAIN(TestImportRuns)
