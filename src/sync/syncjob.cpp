@@ -8,6 +8,7 @@
 #include "engine/sqlscript.h"
 #include "engine/table.h"
 #include "engine/transaction.h"
+#include "jobs/copyrecords.h"
 
 #include <QHash>
 #include <optional>
@@ -81,6 +82,12 @@ QHash<Key, QVariant> valuesByKey(TDataSet &table, const QString &keyName, const 
         return true;
     });
     return values;
+}
+
+// A region code as the copy of regions compares it: without trailing blanks and case.
+QString regionCodeKey(const QVariant &code)
+{
+    return withoutTrailingBlanks(code.toString()).toUpper();
 }
 
 QStringList lines(std::initializer_list<const char16_t *> text)
@@ -288,7 +295,25 @@ int TImExternalToServer::copyRegions(TDatabase &esvs, TDatabase &center)
 
     TTable dest(&center, QStringLiteral("REGION"));
     dest.Name = QStringLiteral("impRegion");
-    return copyBatched(trimmed, dest, QStringLiteral("REGOKATO"), RegionFields());
+    TCloseOnExit close{&dest};
+    dest.Open();
+    // A central code is compared without its trailing blanks too (and without regard to case),
+    // so that one left padded by an older program or by hand is found, and written back
+    // without them, instead of its region being made a second time.
+    const QString codeName = QStringLiteral("REGOKATO");
+    const QString idName = QStringLiteral("REGGID");
+    QHash<QString, QVariant> regionByCode =
+        valuesByKey<QString>(dest, codeName, idName, regionCodeKey);
+    dest.AfterPost = [&](TDataSet &written) {
+        const QString code = regionCodeKey(written.FieldByName(codeName)->AsVariant());
+        if (!regionByCode.contains(code))
+            regionByCode.insert(code, written.FieldByName(idName)->AsVariant());
+    };
+    const TField *sourceCode = trimmed.FieldByName(codeName);
+    return copyBatched(trimmed, dest, codeName, RegionFields(), [&] {
+        const auto found = regionByCode.constFind(regionCodeKey(sourceCode->AsVariant()));
+        return found != regionByCode.cend() && dest.Locate(idName, *found);
+    });
 }
 
 int TImExternalToServer::copyHospTypes(TDatabase &esvs, TDatabase &center)
@@ -302,12 +327,13 @@ int TImExternalToServer::copyHospTypes(TDatabase &esvs, TDatabase &center)
 }
 
 int TImExternalToServer::copyBatched(TDataSet &source, TTable &dest, const QString &key,
-                                     const QStringList &fields)
+                                     const QStringList &fields,
+                                     const std::function<bool()> &findDest)
 {
     std::optional<KeepWrittenRows> batch;
     if (batched(*dest.Database()))
         batch.emplace(*dest.Database());
-    const int count = CopyRecords(source, dest, key, fields);
+    const int count = ::CopyRecords(Report(), source, dest, key, fields, findDest);
     if (batch)
         batch->Commit();
     return count;
@@ -336,9 +362,9 @@ int TImExternalToServer::copyHospitals(TDatabase &esvs, TDatabase &center)
 
     // The look-ups are read once, after the regions and types of this run were written; the
     // first row of a key wins, as a look-up would find it.
-    const QHash<QString, QVariant> regionByCode =
-        valuesByKey<QString>(locRegion, QStringLiteral("REGOKATO"), QStringLiteral("REGGID"),
-                             [](const QVariant &code) { return code.toString(); });
+    const QHash<QString, QVariant> regionByCode = valuesByKey<QString>(
+        locRegion, QStringLiteral("REGOKATO"), QStringLiteral("REGGID"),
+        [](const QVariant &code) { return withoutTrailingBlanks(code.toString()); });
     const QHash<qint64, QVariant> typeById =
         valuesByKey<qint64>(locHospType, QStringLiteral("IDTMU"), QStringLiteral("HTPGID"),
                             [](const QVariant &id) { return id.toLongLong(); });
