@@ -103,21 +103,21 @@ QStringList lines(std::initializer_list<const char16_t *> text)
 const QStringList &TImExternalToServer::RegionSQL()
 {
     // The regions are the address objects whose code ends in six zeros, each at its smallest
-    // RAZDEL. The smallest RAZDEL of every such code is found once, by grouping: compared row by
-    // row in a subquery, it reads the whole of ADRES for each candidate where K_ADMN has no
-    // index (seconds at twenty thousand addresses). The code is tested without its trailing
-    // blanks: a fixed-length K_ADMN keeps them under LIKE on some servers, and '52000000000  '
-    // does not end in six zeros. The rows come in the order of the addresses, as a scan of
-    // ADRES gave them.
+    // RAZDEL. That smallest RAZDEL is taken over the candidates of one code in a single pass
+    // (a window function): found by a subquery per candidate, or by a join a server may run as
+    // a nested loop, it reads the whole of ADRES for each candidate where K_ADMN has no index
+    // (seconds at twenty thousand addresses). The code is tested without its trailing blanks: a
+    // fixed-length K_ADMN keeps them under LIKE on some servers, and '52000000000  ' does not
+    // end in six zeros. The rows come in the order of the addresses, as a scan of ADRES gave
+    // them.
     static const QStringList sql = lines({
-        u"SELECT    CAST(UPPER(A1.ADRES) AS varchar(255)) AS REGNAME, A1.K_ADMN AS REGOKATO",
-        u"FROM         ADRES A1 JOIN",
-        u"                          (SELECT     K_ADMN, MIN(RAZDEL) AS RAZDEL",
-        u"                            FROM          ADRES",
-        u"                            WHERE      RTRIM(K_ADMN) LIKE '%000000'",
-        u"                            GROUP BY   K_ADMN) A2",
-        u"             ON (A1.K_ADMN = A2.K_ADMN) AND (A1.RAZDEL = A2.RAZDEL)",
-        u"ORDER BY     A1.IDADRES",
+        u"SELECT    CAST(UPPER(ADRES) AS varchar(255)) AS REGNAME, K_ADMN AS REGOKATO",
+        u"FROM         (SELECT     ADRES, K_ADMN, RAZDEL, IDADRES,",
+        u"                         MIN(RAZDEL) OVER (PARTITION BY K_ADMN) AS MINRAZDEL",
+        u"              FROM       ADRES",
+        u"              WHERE      RTRIM(K_ADMN) LIKE '%000000') A1",
+        u"WHERE     RAZDEL = MINRAZDEL",
+        u"ORDER BY  IDADRES",
     });
     return sql;
 }
