@@ -120,9 +120,9 @@ bool HospitalWriter::writeAtOnce(const std::vector<TRow> &window)
             prepareRow(window[i]);
             m_hospital.Post();
         } catch (...) {
+            // The rows kept for the window are read again by the pass row by row.
             m_hospital.Cancel();
             savepoint.Rollback();
-            m_hospital.ForgetKeptRows();
             m_report.Position = position;
             m_count = count;
             return false;

@@ -272,6 +272,32 @@ private Q_SLOTS:
         // clang-format on
     }
 
+    // Hospitals are written a window of rows at a time: refused rows in two windows are each
+    // reported and skipped, the window after them is written whole, and the run counts right.
+    void refusedRowsInSeveralWindows()
+    {
+        QFETCH_GLOBAL(QString, backend);
+        Databases own(backend);
+        use(own);
+        // clang-format off
+        own.esvs.Exec(u"WITH RECURSIVE n(i) AS (SELECT 1000 UNION ALL SELECT i + 1 FROM n WHERE i < 1599) "
+                      "INSERT INTO MU (IDMU, MU, IDTMU, OFFICE, RSECNAME, OMS) SELECT i, "
+                      "CASE WHEN i IN (1100, 1400) THEN NULL ELSE 'ФАП ' || i END, 2, '0', '0', '0' FROM n"_s);
+        // clang-format on
+        jobtest::RecordingWindow w;
+        int refused = 0;
+        QCOMPARE(sync(w, &refused), 1);
+        QCOMPARE(refused, 3);
+        QCOMPARE(w.lines.filter(u"IDMU = "_s),
+                 (QStringList{u"IDMU = 103"_s, u"IDMU = 1100"_s, u"IDMU = 1400"_s}));
+        QVERIFY(w.lines.contains(u"603 записей"_s));
+        QCOMPARE(own.central
+                     .Scalar(u"SELECT COUNT(*) || '/' || MIN(MU) || '/' || MAX(MU) FROM "
+                             "HOSPITAL WHERE IDMU >= 1000"_s)
+                     .toString(),
+                 u"598/ФАП 1000/ФАП 1599"_s);
+    }
+
     // The region of an OKATO: blanks stripped, then the first five characters and "000000"
     // (blank and Null codes are rows of afterRun).
     void regionCodeOf_data()
