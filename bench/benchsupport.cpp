@@ -15,6 +15,8 @@
 #include <QProcess>
 #include <QSqlError>
 #include <algorithm>
+#include <cstdlib>
+#include <malloc.h>
 #include <sys/resource.h>
 
 namespace bench {
@@ -52,6 +54,9 @@ double PeakMiB()
 
 void ResetPeak()
 {
+    // Memory freed by earlier work goes back to the system first, so that it does not count in
+    // the peak of what follows.
+    malloc_trim(0);
     QFile f(QStringLiteral("/proc/self/clear_refs"));
     if (f.open(QIODevice::WriteOnly))
         f.write("5");
@@ -130,6 +135,49 @@ DemoOptions::DemoOptions(QCommandLineParser &p)
     parser.addHelpOption();
 }
 
+void ParseCommandLine(QCommandLineParser &parser, const QStringList &arguments,
+                      qsizetype positional)
+{
+    if (!parser.parse(arguments))
+        UsageError(parser, parser.errorText());
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
+        QTextStream(stdout) << parser.helpText();
+        std::exit(0);
+    }
+    if (parser.positionalArguments().size() > positional)
+        UsageError(parser, QStringLiteral("Unexpected argument '%1'.")
+                               .arg(parser.positionalArguments().at(positional)));
+}
+
+void UsageError(const QCommandLineParser &parser, const QString &message)
+{
+    QTextStream(stderr) << QCoreApplication::applicationName() << ": " << message << Qt::endl
+                        << Qt::endl
+                        << parser.helpText();
+    std::exit(2);
+}
+
+int PositiveNumber(const QCommandLineParser &parser, const QString &text, const QString &what)
+{
+    bool ok = false;
+    const int n = text.toInt(&ok);
+    if (!ok || n <= 0)
+        UsageError(parser,
+                   QStringLiteral("%1 must be a whole number above 0, not '%2'.").arg(what, text));
+    return n;
+}
+
+void DemoOptions::Parse(const QStringList &arguments) const
+{
+    ParseCommandLine(parser, arguments);
+    bool ok = false;
+    if (!(parser.value(scale).toDouble(&ok) > 0) || !ok)
+        UsageError(
+            parser,
+            QStringLiteral("--scale must be a number above 0, not '%1'.").arg(parser.value(scale)));
+    PositiveNumber(parser, parser.value(rounds), QStringLiteral("--rounds"));
+}
+
 QStringList DemoOptions::DemoArgs(const QString &folder) const
 {
     return bench::DemoArgs(folder, Scale(), Postgres() ? parser.value(postgres) : QString(), User(),
@@ -143,7 +191,7 @@ QString DemoOptions::Scale() const
 
 int DemoOptions::Rounds() const
 {
-    return std::max(1, parser.value(rounds).toInt());
+    return parser.value(rounds).toInt();
 }
 
 double Median(std::vector<double> values)

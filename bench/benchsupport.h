@@ -71,11 +71,24 @@ void CopyArchiver(const QString &folder);
 QStringList DemoArgs(const QString &folder, const QString &scale, const QString &target,
                      const QString &user, const QString &password);
 
+// Reads a benchmark's command line into parser, which holds its options (the help option among
+// them) and names at most `positional` positional arguments: --help prints the usage and ends the
+// program with 0; an unknown option, a missing value or one positional argument too many prints
+// the error and the usage on standard error and ends it with 2.
+void ParseCommandLine(QCommandLineParser &parser, const QStringList &arguments,
+                      qsizetype positional = 0);
+// Ends the program as ParseCommandLine does for a wrong command line.
+[[noreturn]] void UsageError(const QCommandLineParser &parser, const QString &message);
+// text as a whole number above 0; a UsageError naming what otherwise.
+int PositiveNumber(const QCommandLineParser &parser, const QString &text, const QString &what);
+
 // --scale, --rounds, --postgres host:port:dbname, --user and --password, for the benchmarks that
 // make one demo installation.
 struct DemoOptions
 {
     explicit DemoOptions(QCommandLineParser &parser);
+    // ParseCommandLine, then a scale and a number of rounds above 0 (UsageError otherwise).
+    void Parse(const QStringList &arguments) const;
     QStringList DemoArgs(const QString &folder) const;
     QString Scale() const;
     int Rounds() const;

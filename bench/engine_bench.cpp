@@ -16,6 +16,7 @@
 #include "engine/statement.h"
 #include "engine/table.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -24,7 +25,6 @@
 #include <QTemporaryDir>
 #include <QUuid>
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -181,8 +181,25 @@ void run(const Target &t, int rows)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    const int rows = argc > 1 ? std::atoi(argv[1]) : 100000;
-    const QString which = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("both");
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("The dataset layer against raw prepared statements, SQLite and PostgreSQL "
+                       "(from ZORU_TEST_PGHOST, ZORU_TEST_PGPORT, ZORU_TEST_PGUSER and "
+                       "ZORU_TEST_PGPASSWORD)."));
+    parser.addPositionalArgument(QStringLiteral("rows"), QStringLiteral("Rows (100000)."),
+                                 QStringLiteral("[rows]"));
+    parser.addPositionalArgument(QStringLiteral("backend"),
+                                 QStringLiteral("sqlite, pg or both (both)."),
+                                 QStringLiteral("[sqlite|pg|both]"));
+    parser.addHelpOption();
+    bench::ParseCommandLine(parser, app.arguments(), 2);
+    const QStringList args = parser.positionalArguments();
+    const int rows = bench::PositiveNumber(parser, args.value(0, QStringLiteral("100000")),
+                                           QStringLiteral("rows"));
+    const QString which = args.value(1, QStringLiteral("both"));
+    if (!QStringList{QStringLiteral("sqlite"), QStringLiteral("pg"), QStringLiteral("both")}
+             .contains(which))
+        bench::UsageError(parser, QStringLiteral("Unknown backend '%1'.").arg(which));
     if (which != QLatin1String("pg")) {
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("bench.db"));

@@ -60,7 +60,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     const DemoOptions options(parser);
-    parser.process(app);
+    options.Parse(app.arguments());
     QTextStream &out = Out();
 
     try {

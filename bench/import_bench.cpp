@@ -358,7 +358,7 @@ int main(int argc, char *argv[])
         QStringLiteral("password"), QStringLiteral("Server password."), QStringLiteral("password"));
     parser.addOptions({personsOption, scaleOption, pgOption, userOption, passwordOption});
     parser.addHelpOption();
-    parser.process(app);
+    ParseCommandLine(parser, app.arguments());
 
     std::optional<Server> server;
     if (parser.isSet(pgOption)) {

@@ -13,6 +13,7 @@
 #include "jobs/jobrunner.h"
 #include "package.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -63,8 +64,23 @@ int main(int argc, char *argv[])
     // As the program starts.
     PinLocalTimeZone();
     QCoreApplication app(argc, argv);
-    const int persons = argc > 1 ? std::atoi(argv[1]) : 2000;
-    const int batch = argc > 2 ? std::atoi(argv[2]) : 3;
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Dry run against import of one package, and --import-all against one --import per "
+        "package, on a demo installation with an SQLite central database."));
+    parser.addPositionalArgument(QStringLiteral("persons"),
+                                 QStringLiteral("Persons per package (2000)."),
+                                 QStringLiteral("[persons]"));
+    parser.addPositionalArgument(QStringLiteral("packages"),
+                                 QStringLiteral("Packages in the batch (3)."),
+                                 QStringLiteral("[packages]"));
+    parser.addHelpOption();
+    bench::ParseCommandLine(parser, app.arguments(), 2);
+    const QStringList args = parser.positionalArguments();
+    const int persons = bench::PositiveNumber(parser, args.value(0, QStringLiteral("2000")),
+                                              QStringLiteral("persons"));
+    const int batch = bench::PositiveNumber(parser, args.value(1, QStringLiteral("3")),
+                                            QStringLiteral("packages"));
     const QString bin = QCoreApplication::applicationDirPath();
     QTemporaryDir dir;
     const QString folder = dir.filePath(QStringLiteral("installation"));

@@ -3,17 +3,19 @@
 //   paradox_bench [rows]
 // pxlib writes an unkeyed table (its index writer is limited to two levels and needs a second
 // pass); ours writes a keyed table with its primary index, so ours does strictly more work.
+#include "benchsupport.h"
 #include "core/cp1251.h"
 #include "core/errors.h"
 #include "engine/paradox/paradoxtable.h"
 
+#include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QDate>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTime>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -206,7 +208,17 @@ void phase(const char *label, void (*fn)(const QString &, int), const QString &p
 
 int main(int argc, char **argv)
 {
-    const int rows = argc > 1 ? std::atoi(argv[1]) : 100000;
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Paradox tables of 10 columns written and read by our module and by pxlib."));
+    parser.addPositionalArgument(QStringLiteral("rows"), QStringLiteral("Rows (100000)."),
+                                 QStringLiteral("[rows]"));
+    parser.addHelpOption();
+    bench::ParseCommandLine(parser, app.arguments(), 1);
+    const int rows = bench::PositiveNumber(
+        parser, parser.positionalArguments().value(0, QStringLiteral("100000")),
+        QStringLiteral("rows"));
     QTemporaryDir dir;
     const QString ours = dir.filePath(QStringLiteral("ours.db"));
     const QString theirs = dir.filePath(QStringLiteral("pxlib.db"));

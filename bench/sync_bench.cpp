@@ -3,10 +3,12 @@
 // same work: the rows of the three ЕСВС queries, already in memory, upserted into the central
 // tables by prepared statements in one transaction.
 //
-//   sync_bench [--scale 10] [--postgres host:port:dbname --user U --password P]
+//   sync_bench [--scale 10] [--rounds 5] [--postgres host:port:dbname --user U --password P]
 //
 // With --postgres both the central and the ЕСВС database are on the server (zoru-demo puts ЕСВС
-// into dbname_esvs). Prints the times, their ratio to the floor and the peak memory of each phase.
+// into dbname_esvs). Each round makes the demo afresh. Prints the median time and CPU time of each
+// phase (the CPU time is this process's: on a busy machine it says more than the time, but leaves
+// out a server's work), their ratios to the floor and the peak memory.
 
 #include "benchsupport.h"
 #include "core/localzone.h"
@@ -23,6 +25,7 @@
 #include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <algorithm>
 
 namespace {
 
@@ -145,6 +148,73 @@ void floorRun(TDatabase &center, const std::vector<QVariantList> &regions,
         throw EDBEngineError(engineMessage(db.lastError()));
 }
 
+// Seconds, CPU seconds and peak memory of the phases of the rounds.
+struct Phase
+{
+    std::vector<double> seconds, cpu;
+    double peak = 0;
+    QString rows;
+
+    template <typename Work> void Measure(Work work)
+    {
+        ResetPeak();
+        QElapsedTimer timer;
+        timer.start();
+        const double cpu0 = CpuSeconds();
+        work();
+        cpu.push_back(CpuSeconds() - cpu0);
+        seconds.push_back(timer.elapsed() / 1000.0);
+        peak = std::max(peak, PeakMiB());
+    }
+    void Print(QTextStream &out, const char *what, const Phase *floor) const
+    {
+        out << what << Median(seconds) << " s, cpu " << Median(cpu) << " s, peak " << peak
+            << " MiB (" << rows << ")";
+        if (floor)
+            out << ", ratio " << Median(seconds) / Median(floor->seconds) << " (cpu "
+                << Median(cpu) / Median(floor->cpu) << ")";
+        out << Qt::endl;
+    }
+};
+
+// One round on a fresh demo installation: the first run, the repeat run, then the floor.
+void runRound(const DemoOptions &options, Phase &first, Phase &repeat, Phase &floor,
+              QString &backend)
+{
+    QTemporaryDir dir;
+    const QString folder = dir.path();
+    MakeDemo(options.DemoArgs(folder));
+    DemoCentral demo(folder, options.User(), options.Password());
+    TDatabase &center = demo.center;
+    backend = center.Driver();
+    for (Phase *phase : {&first, &repeat}) {
+        SilentWindow window;
+        int result = 0;
+        phase->Measure([&] {
+            result = RunJob(window, [&demo](const TJobContext &context) {
+                return std::make_unique<TImExternalToServer>(context, demo.info, demo.center);
+            });
+        });
+        if (result != 1)
+            throw Exception(QStringLiteral("synchronisation failed: ") +
+                            window.lines.join(QLatin1Char('\n')));
+        phase->rows = window.lines.filter(QStringLiteral(" записей")).join(QStringLiteral(", "));
+    }
+
+    // The same rows in memory (not timed), then the floor.
+    TDatabase esvs(QStringLiteral("ESVS"), &demo.aliases);
+    esvs.AliasName = demo.info.ESVSDBAlias();
+    esvs.LoginPrompt = false;
+    esvs.Params = center.Params;
+    esvs.Open();
+    const auto regions = readAll(esvs.Sql(), TImExternalToServer::RegionSQL());
+    const auto types = readAll(esvs.Sql(), TImExternalToServer::HospTypeSQL());
+    const auto hospitals = readAll(esvs.Sql(), TImExternalToServer::HospitalSQL());
+    floor.Measure([&] { floorRun(center, regions, types, hospitals); });
+    floor.rows =
+        QString::number(hospitals.size()) + QStringLiteral(" hospitals, rows already in memory");
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -154,66 +224,26 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     const DemoOptions options(parser);
-    parser.process(app);
+    options.Parse(app.arguments());
     QTextStream &out = Out();
 
     try {
-        QTemporaryDir dir;
-        const QString folder = dir.path();
-        QStringList demoArgs = options.DemoArgs(folder);
-        if (options.Postgres())
-            demoArgs << QStringLiteral("--force");
-        const double demoSeconds = MakeDemo(demoArgs);
-        out << "demo installation at scale " << options.Scale() << ": " << demoSeconds << " s"
-            << Qt::endl;
-
         const QString password = options.Password();
         TDatabase::SetLoginHandler([password](const QString &, QString &, QString &p) {
             p = password;
             return true;
         });
-        DemoCentral demo(folder, options.User(), password);
-        TDatabase &center = demo.center;
-
-        const auto runJob = [&out, &demo](const char *what) {
-            ResetPeak();
-            QElapsedTimer timer;
-            timer.start();
-            SilentWindow window;
-            const int result = RunJob(window, [&demo](const TJobContext &context) {
-                return std::make_unique<TImExternalToServer>(context, demo.info, demo.center);
-            });
-            const double seconds = timer.elapsed() / 1000.0;
-            if (result != 1)
-                throw Exception(QStringLiteral("synchronisation failed: ") +
-                                window.lines.join(QLatin1Char('\n')));
-            out << what << seconds << " s, peak " << PeakMiB() << " MiB ("
-                << window.lines.filter(QStringLiteral(" записей")).join(QStringLiteral(", ")) << ")"
-                << Qt::endl;
-            return seconds;
-        };
-        out << Qt::endl << "backend            " << center.Driver() << Qt::endl;
-        const double first = runJob("first run          ");
-        const double repeat = runJob("repeat run         ");
-
-        // The same rows in memory (not timed), then the floor.
-        TDatabase esvs(QStringLiteral("ESVS"), &demo.aliases);
-        esvs.AliasName = demo.info.ESVSDBAlias();
-        esvs.LoginPrompt = false;
-        esvs.Params = center.Params;
-        esvs.Open();
-        const auto regions = readAll(esvs.Sql(), TImExternalToServer::RegionSQL());
-        const auto types = readAll(esvs.Sql(), TImExternalToServer::HospTypeSQL());
-        const auto hospitals = readAll(esvs.Sql(), TImExternalToServer::HospitalSQL());
-        ResetPeak();
-        QElapsedTimer timer;
-        timer.start();
-        floorRun(center, regions, types, hospitals);
-        const double floor = timer.elapsed() / 1000.0;
-        out << "floor (upserts)    " << floor << " s, peak " << PeakMiB() << " MiB ("
-            << hospitals.size() << " hospitals, rows already in memory)" << Qt::endl
-            << "ratio first/floor  " << (floor > 0 ? first / floor : 0) << Qt::endl
-            << "ratio repeat/floor " << (floor > 0 ? repeat / floor : 0) << Qt::endl;
+        // Each round on a demo installation of its own, the first run finding it as made; the
+        // phases of a round follow each other, so that they see the same state of the machine.
+        Phase first, repeat, floor;
+        QString backend;
+        for (int round = 0; round < options.Rounds(); ++round)
+            runRound(options, first, repeat, floor, backend);
+        out << "backend            " << backend << ", demo scale " << options.Scale() << ", "
+            << options.Rounds() << " rounds (medians)" << Qt::endl;
+        first.Print(out, "first run          ", &floor);
+        repeat.Print(out, "repeat run         ", &floor);
+        floor.Print(out, "floor (upserts)    ", nullptr);
     } catch (const Exception &e) {
         QTextStream(stderr) << e.Message() << Qt::endl;
         return 1;

@@ -91,7 +91,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QCommandLineParser parser;
     const DemoOptions options(parser);
-    parser.process(app);
+    options.Parse(app.arguments());
     // An unexpected question ends the run instead of waiting for an answer nobody gives.
     TDialogs::SetTestMode(true);
     QTextStream &out = Out();

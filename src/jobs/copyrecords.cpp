@@ -52,7 +52,7 @@ QList<std::pair<TField *, TField *>> copyPairs(const TDataSet &source, const TDa
 } // namespace
 
 int CopyRecords(TJobReport &report, TDataSet &source, TDataSet &dest, const QString &keyFields,
-                const QStringList &fields)
+                const QStringList &fields, const std::function<bool()> &findDest)
 {
     TCloseOnExit close{&dest, &source};
 
@@ -80,31 +80,37 @@ int CopyRecords(TJobReport &report, TDataSet &source, TDataSet &dest, const QStr
     QList<TField *> keySources;
     for (const QString &k : keys)
         keySources << source.FieldByName(k.trimmed());
-    QList<TField *> rowNames = keySources;
+    // What names a row in a message: its key as the caller spells it (a server may report the
+    // source's column names in another case), or else its first column.
+    QList<std::pair<QString, TField *>> rowNames;
+    for (qsizetype i = 0; i < keys.size(); ++i)
+        rowNames.append({keys.at(i).trimmed(), keySources.at(i)});
     if (rowNames.isEmpty() && source.FieldCount() > 0)
-        rowNames << source.Fields(0);
+        rowNames.append({source.Fields(0)->FieldName(), source.Fields(0)});
 
     while (!source.Eof()) {
         try {
-            if (!keys.isEmpty()) {
+            bool found = false;
+            if (findDest) {
+                found = findDest();
+            } else if (!keys.isEmpty()) {
                 QVariantList values;
                 values.reserve(keySources.size());
                 for (const TField *k : keySources)
                     values << k->AsVariant();
-                if (dest.Locate(keyFields, values, TLocateOption::loCaseInsensitive))
-                    dest.Edit();
-                else
-                    dest.Append();
-            } else {
-                dest.Append();
+                found = dest.Locate(keyFields, values, TLocateOption::loCaseInsensitive);
             }
+            if (found)
+                dest.Edit();
+            else
+                dest.Append();
             for (const auto &[from, to] : pairs)
                 to->Assign(*from);
             dest.Post();
         } catch (const Exception &e) {
             QStringList named;
-            for (const TField *f : rowNames)
-                named << f->FieldName() + QLatin1Char('=') + f->AsString();
+            for (const auto &[name, field] : rowNames)
+                named << name + QLatin1Char('=') + field->AsString();
             RethrowWithRow(e, named.join(QLatin1String(", ")));
         }
 

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 class TDataSet;
 class TJobReport;
@@ -16,5 +17,9 @@ class TJobReport;
 // LastUpdate column. Any failure to write, the closing of the destination included (a folder
 // table reaches its file then), is thrown; a row that cannot be written is named in the
 // message by its key values.
+//
+// findDest, when given, finds the destination row of the current source row in place of the
+// search by keyFields (which then only name the row in messages): true when it made that row
+// the current one of dest, false for a new row.
 int CopyRecords(TJobReport &report, TDataSet &source, TDataSet &dest, const QString &keyFields,
-                const QStringList &fields = {});
+                const QStringList &fields = {}, const std::function<bool()> &findDest = {});

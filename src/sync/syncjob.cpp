@@ -8,6 +8,9 @@
 #include "engine/sqlscript.h"
 #include "engine/table.h"
 #include "engine/transaction.h"
+#include "jobs/copyrecords.h"
+#include "sync/hospitalcopy.h"
+#include "sync/syncparts.h"
 
 #include <QHash>
 #include <optional>
@@ -16,35 +19,6 @@ namespace {
 
 const QString kEsvsDatabaseName = QStringLiteral("ESVS");
 const QString kTitle = QStringLiteral("Импорт внешних справочников из БД \"DidoZorer\"");
-const QString kIdmu = QStringLiteral("IDMU = ");
-
-// Number of source columns copied by position into a hospital row; the query's last column,
-// OKATO, only leads to the region.
-constexpr int kHospitalCopied = 21;
-
-// The hospitals' transaction: committed whether the run ends well or not, since every row in it
-// was written on purpose; a row the database refused was rolled back to its savepoint already.
-class KeepWrittenRows
-{
-public:
-    explicit KeepWrittenRows(TDatabase &db) : m_db(db) { m_db.StartTransaction(); }
-    ~KeepWrittenRows()
-    {
-        if (!m_db.InTransaction())
-            return;
-        try {
-            m_db.Commit();
-        } catch (...) {
-            // Reached only while another error leaves the run; that one is reported.
-        }
-    }
-    KeepWrittenRows(const KeepWrittenRows &) = delete;
-    KeepWrittenRows &operator=(const KeepWrittenRows &) = delete;
-    void Commit() { m_db.Commit(); }
-
-private:
-    TDatabase &m_db;
-};
 
 // The transaction of a copy of regions or types. On SQLite every commit waits for the disk, and
 // a refused statement leaves the transaction usable, so the rows go in one transaction committed
@@ -55,32 +29,10 @@ bool batched(const TDatabase &db)
     return !db.RefusalAbortsTransaction();
 }
 
-// Text without its trailing blanks (ЕСВС pads its fixed-length codes).
-QString withoutTrailingBlanks(QString text)
+// A region code as the copy of regions compares it: without trailing blanks and case.
+QString regionCodeKey(const QVariant &code)
 {
-    while (!text.isEmpty() && text.back().isSpace())
-        text.chop(1);
-    return text;
-}
-
-// The value column of an open table by its key column, rows with a Null key left out; the first
-// row of a key wins, as a look-up would find it.
-template <typename Key, typename KeyOf>
-QHash<Key, QVariant> valuesByKey(TDataSet &table, const QString &keyName, const QString &valueName,
-                                 KeyOf keyOf)
-{
-    const int key = table.FieldByName(keyName)->Index();
-    const int value = table.FieldByName(valueName)->Index();
-    QHash<Key, QVariant> values;
-    table.ScanRows([&](const QVariantList &row) {
-        if (engine::IsNullValue(row.at(key)))
-            return true;
-        const Key k = keyOf(row.at(key));
-        if (!values.contains(k))
-            values.insert(k, row.at(value));
-        return true;
-    });
-    return values;
+    return esvs::WithoutTrailingBlanks(code.toString()).toUpper();
 }
 
 QStringList lines(std::initializer_list<const char16_t *> text)
@@ -95,15 +47,22 @@ QStringList lines(std::initializer_list<const char16_t *> text)
 
 const QStringList &TImExternalToServer::RegionSQL()
 {
-    // The code is tested without its trailing blanks: a fixed-length K_ADMN keeps them under
-    // LIKE on some servers, and '52000000000  ' does not end in six zeros.
+    // The regions are the address objects whose code ends in six zeros, each at its smallest
+    // RAZDEL. That smallest RAZDEL is taken over the candidates of one code in a single pass
+    // (a window function): found by a subquery per candidate, or by a join a server may run as
+    // a nested loop, it reads the whole of ADRES for each candidate where K_ADMN has no index
+    // (seconds at twenty thousand addresses). The code is tested without its trailing blanks: a
+    // fixed-length K_ADMN keeps them under LIKE on some servers, and '52000000000  ' does not
+    // end in six zeros. The rows come in the order of the addresses, as a scan of ADRES gave
+    // them.
     static const QStringList sql = lines({
         u"SELECT    CAST(UPPER(ADRES) AS varchar(255)) AS REGNAME, K_ADMN AS REGOKATO",
-        u"FROM         ADRES A1",
-        u"WHERE     (RTRIM(K_ADMN) LIKE '%000000') AND (RAZDEL =",
-        u"                          (SELECT     MIN(RAZDEL)",
-        u"                            FROM          ADRES A2",
-        u"                            WHERE      A1.K_ADMN = A2.K_ADMN))",
+        u"FROM         (SELECT     ADRES, K_ADMN, RAZDEL, IDADRES,",
+        u"                         MIN(RAZDEL) OVER (PARTITION BY K_ADMN) AS MINRAZDEL",
+        u"              FROM       ADRES",
+        u"              WHERE      RTRIM(K_ADMN) LIKE '%000000') A1",
+        u"WHERE     RAZDEL = MINRAZDEL",
+        u"ORDER BY  IDADRES",
     });
     return sql;
 }
@@ -189,7 +148,7 @@ QString TImExternalToServer::RegionCodeOf(const QVariant &okato)
 {
     if (engine::IsNullValue(okato))
         return {};
-    const QString code = withoutTrailingBlanks(okato.toString());
+    const QString code = esvs::WithoutTrailingBlanks(okato.toString());
     if (code.trimmed().isEmpty() || code.size() < 6)
         return {};
     return code.left(code.size() - 6) + QStringLiteral("000000");
@@ -282,13 +241,31 @@ int TImExternalToServer::copyRegions(TDatabase &esvs, TDatabase &center)
         columns.begin());
     for (QVariantList &row : rows) {
         if (code < row.size() && !engine::IsNullValue(row[code]))
-            row[code] = withoutTrailingBlanks(row[code].toString());
+            row[code] = esvs::WithoutTrailingBlanks(row[code].toString());
         trimmed.AppendRecord(row);
     }
 
     TTable dest(&center, QStringLiteral("REGION"));
     dest.Name = QStringLiteral("impRegion");
-    return copyBatched(trimmed, dest, QStringLiteral("REGOKATO"), RegionFields());
+    TCloseOnExit close{&dest};
+    dest.Open();
+    // A central code is compared without its trailing blanks too (and without regard to case),
+    // so that one left padded by an older program or by hand is found, and written back
+    // without them, instead of its region being made a second time.
+    const QString codeName = QStringLiteral("REGOKATO");
+    const QString idName = QStringLiteral("REGGID");
+    QHash<QString, QVariant> regionByCode =
+        esvs::ValuesByKey<QString>(dest, codeName, idName, regionCodeKey);
+    dest.AfterPost = [&](TDataSet &written) {
+        const QString code = regionCodeKey(written.FieldByName(codeName)->AsVariant());
+        if (!regionByCode.contains(code))
+            regionByCode.insert(code, written.FieldByName(idName)->AsVariant());
+    };
+    const TField *sourceCode = trimmed.FieldByName(codeName);
+    return copyBatched(trimmed, dest, codeName, RegionFields(), [&] {
+        const auto found = regionByCode.constFind(regionCodeKey(sourceCode->AsVariant()));
+        return found != regionByCode.cend() && dest.Locate(idName, *found);
+    });
 }
 
 int TImExternalToServer::copyHospTypes(TDatabase &esvs, TDatabase &center)
@@ -302,12 +279,13 @@ int TImExternalToServer::copyHospTypes(TDatabase &esvs, TDatabase &center)
 }
 
 int TImExternalToServer::copyBatched(TDataSet &source, TTable &dest, const QString &key,
-                                     const QStringList &fields)
+                                     const QStringList &fields,
+                                     const std::function<bool()> &findDest)
 {
-    std::optional<KeepWrittenRows> batch;
+    std::optional<esvs::KeepWrittenRows> batch;
     if (batched(*dest.Database()))
         batch.emplace(*dest.Database());
-    const int count = CopyRecords(source, dest, key, fields);
+    const int count = ::CopyRecords(Report(), source, dest, key, fields, findDest);
     if (batch)
         batch->Commit();
     return count;
@@ -318,80 +296,18 @@ int TImExternalToServer::copyHospitals(TDatabase &esvs, TDatabase &center)
     TQuery source(&esvs);
     source.Name = QStringLiteral("esvsHospital");
     source.SetSQL(HospitalSQL());
-    TTable hospital(&center, QStringLiteral("HOSPITAL"));
-    hospital.Name = QStringLiteral("impHospital");
-    TTable locHospType(&center, QStringLiteral("HOSPTYPE"));
-    locHospType.Name = QStringLiteral("locHospType");
-    TTable locRegion(&center, QStringLiteral("REGION"));
-    locRegion.Name = QStringLiteral("locRegion");
-    TCloseOnExit close{&source, &hospital, &locHospType, &locRegion};
-
+    // The gauge's total is the number of rows of the query, counted without computing their
+    // columns (upper-cased texts on the server).
+    TQuery count(&esvs);
+    count.Name = QStringLiteral("esvsHospitalCount");
+    for (const QString &line : HospitalSQL())
+        if (line.startsWith(QLatin1String("FROM ")))
+            count.SetSQL({QStringLiteral("SELECT COUNT(*)"), line});
+    TCloseOnExit close{&count};
     Position = 0;
-    source.Open();
-    Total = source.RecordCount();
+    count.Open();
+    Total = count.Fields(0)->AsInteger();
+    count.Close();
     UpdateGauge();
-    hospital.Open();
-    locHospType.Open();
-    locRegion.Open();
-
-    // The look-ups are read once, after the regions and types of this run were written; the
-    // first row of a key wins, as a look-up would find it.
-    const QHash<QString, QVariant> regionByCode =
-        valuesByKey<QString>(locRegion, QStringLiteral("REGOKATO"), QStringLiteral("REGGID"),
-                             [](const QVariant &code) { return code.toString(); });
-    const QHash<qint64, QVariant> typeById =
-        valuesByKey<qint64>(locHospType, QStringLiteral("IDTMU"), QStringLiteral("HTPGID"),
-                            [](const QVariant &id) { return id.toLongLong(); });
-
-    const QStringList &fields = HospitalFields();
-    if (source.FieldCount() <= kHospitalCopied)
-        throw ERplException(
-            QStringLiteral("В запросе esvsHospital меньше %1 полей").arg(kHospitalCopied + 1));
-    std::vector<std::pair<TField *, TField *>> copied;
-    for (int i = 0; i < kHospitalCopied; ++i)
-        copied.emplace_back(source.Fields(i), hospital.FieldByName(fields.at(i)));
-    TField *idmu = source.Fields(0);
-    TField *idtmu = source.Fields(4);
-    TField *okato = source.Fields(kHospitalCopied);
-    TField *htpgid = hospital.FieldByName(QStringLiteral("HTPGID"));
-    TField *reggid = hospital.FieldByName(QStringLiteral("REGGID"));
-
-    int count = 0;
-    KeepWrittenRows transaction(center);
-    TRowSavepoints savepoints(center);
-    while (!source.Eof()) {
-        savepoints.Begin();
-        try {
-            if (hospital.Locate(QStringLiteral("IDMU"), idmu->AsVariant()))
-                hospital.Edit();
-            else
-                hospital.Append();
-            for (const auto &[from, to] : copied)
-                to->Assign(*from);
-            const QString code = RegionCodeOf(okato->AsVariant());
-            reggid->SetAsVariant(code.isEmpty() ? QVariant() : regionByCode.value(code));
-            htpgid->SetAsVariant(idtmu->IsNull() ? QVariant()
-                                                 : typeById.value(idtmu->AsVariant().toLongLong()));
-            try {
-                hospital.Post();
-                savepoints.Keep();
-                ++count;
-            } catch (const Exception &e) {
-                savepoints.RollBack();
-                hospital.Cancel();
-                m_refused.fetch_add(1);
-                Log(StrConst::ErrorPrefix + e.Message());
-                Log(kIdmu + QString::number(idmu->AsLargeInt()));
-            }
-        } catch (...) {
-            savepoints.Abandon();
-            throw;
-        }
-        source.Next();
-        ++Position;
-        UpdateGauge();
-        CheckTerminated();
-    }
-    transaction.Commit();
-    return count;
+    return CopyHospitals(Report(), source, center, m_refused);
 }

@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <QVariant>
 #include <atomic>
+#include <functional>
 #include <memory>
 
 class TDataSet;
@@ -64,7 +65,8 @@ private:
     int copyHospTypes(TDatabase &esvs, TDatabase &center);
     int copyHospitals(TDatabase &esvs, TDatabase &center);
     // CopyRecords into a central table, in one transaction where the backend allows (batched).
-    int copyBatched(TDataSet &source, TTable &dest, const QString &key, const QStringList &fields);
+    int copyBatched(TDataSet &source, TTable &dest, const QString &key, const QStringList &fields,
+                    const std::function<bool()> &findDest = {});
 
     std::unique_ptr<TDatabase> m_esvs;       // the thread that made the job
     std::unique_ptr<TDatabase> m_esvsWorker; // the thread the job runs on

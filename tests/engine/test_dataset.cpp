@@ -861,6 +861,14 @@ private Q_SLOTS:
                                << "ЁЛКА TREE";
         QTest::newRow("lower") << "LOWER('ЁЛКА TREE')"
                                << "ёлка tree";
+        QTest::newRow("upper: the Cyrillic block, marks without case")
+            << "UPPER('"
+               "ЀЁЂЃЄЅІЇЈЉЊЋЌЍЎЏАБВГДЕЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯабвгдежзийклмнопрстуфхцчшщъыьэюя"
+               "ѐёђѓєѕіїјљњћќѝўџ «Abc» № 5–7 “q”')"
+            << "ЀЁЂЃЄЅІЇЈЉЊЋЌЍЎЏАБВГДЕЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯАБВГДЕЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯ"
+               "ЀЁЂЃЄЅІЇЈЉЊЋЌЍЎЏ «ABC» № 5–7 “Q”";
+        QTest::newRow("upper: a letter beyond them") << "UPPER('µ «a»')"
+                                                     << "Μ «A»";
         QTest::newRow("upper null") << "COALESCE(UPPER(NULL), 'null')"
                                     << "null";
         QTest::newRow("like same case") << "CASE WHEN 'МОСКВА' LIKE 'МОС%' THEN 'yes' ELSE 'no' END"

@@ -25,12 +25,68 @@ void resultText(sqlite3_context *ctx, const QString &text)
     sqlite3_result_text(ctx, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
 }
 
+// The upper case of UTF-8 text made of ASCII, the Cyrillic letters U+0400..U+045F and marks
+// without case (Latin-1 punctuation but the micro sign, general punctuation, "№"), byte for byte
+// into out, which has room for size bytes: each of these keeps its length in upper case. False
+// at any other character, for which Qt's case mapping is asked. A synchronisation with ЕСВС
+// upper-cases ten columns of every hospital, and the mapping through QString costs several
+// times the rest of reading a row.
+bool upperCommonUtf8(const unsigned char *text, int size, unsigned char *out)
+{
+    for (int i = 0; i < size; ++i) {
+        const unsigned char c = text[i];
+        if (c < 0x80) {
+            out[i] = c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 0x20) : c;
+            continue;
+        }
+        const unsigned char d = i + 1 < size ? text[i + 1] : 0;
+        if (c == 0xD0 && d >= 0x80 && d <= 0xBF) { // U+0400..U+043F, а..п from U+0430
+            out[i] = c;
+            out[i + 1] = d >= 0xB0 ? static_cast<unsigned char>(d - 0x20) : d;
+        } else if (c == 0xD1 && d >= 0x80 && d <= 0x8F) { // р..я, U+0440..U+044F
+            out[i] = 0xD0;
+            out[i + 1] = static_cast<unsigned char>(d + 0x20);
+        } else if (c == 0xD1 && d >= 0x90 && d <= 0x9F) { // ѐ..џ, U+0450..U+045F
+            out[i] = 0xD0;
+            out[i + 1] = static_cast<unsigned char>(d - 0x10);
+        } else if (c == 0xC2 && d >= 0xA0 && d <= 0xBF && d != 0xB5) { // « » and the like
+            out[i] = c;
+            out[i + 1] = d;
+        } else {
+            const unsigned char e = i + 2 < size ? text[i + 2] : 0;
+            const bool punctuation = c == 0xE2 && ((d == 0x80 && e >= 0x80 && e <= 0xBF) ||
+                                                   (d == 0x81 && e >= 0x80 && e <= 0xAF));
+            const bool numero = c == 0xE2 && d == 0x84 && e == 0x96;
+            if (!punctuation && !numero)
+                return false;
+            out[i] = c;
+            out[i + 1] = d;
+            out[i + 2] = e;
+            ++i;
+        }
+        ++i;
+    }
+    return true;
+}
+
 void upperFn(sqlite3_context *ctx, int, sqlite3_value **argv)
 {
     if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
         sqlite3_result_null(ctx);
         return;
     }
+    const auto *text = sqlite3_value_text(argv[0]);
+    const int size = sqlite3_value_bytes(argv[0]);
+    auto *upper = static_cast<unsigned char *>(sqlite3_malloc(size + 1));
+    if (!upper) {
+        sqlite3_result_error_nomem(ctx);
+        return;
+    }
+    if (text && upperCommonUtf8(text, size, upper)) {
+        sqlite3_result_text(ctx, reinterpret_cast<const char *>(upper), size, sqlite3_free);
+        return;
+    }
+    sqlite3_free(upper);
     resultText(ctx, argText(argv[0]).toUpper());
 }
 
