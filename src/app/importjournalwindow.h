@@ -7,6 +7,7 @@
 
 class QComboBox;
 class QDateEdit;
+class QLayout;
 class QPushButton;
 class TCommonForm;
 class TDataSetGrid;
@@ -37,6 +38,7 @@ public:
 
 private:
     void fillWorkstations();
+    void openWideEnough(const QLayout &layout);
 
     TDatabase &m_center;
     std::unique_ptr<TQuery> m_runs;
