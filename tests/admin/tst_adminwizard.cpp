@@ -273,6 +273,8 @@ private Q_SLOTS:
             {B, {}, {}, {0, 1, 3, 4, 5, 6}, u"grdCity"_s, {u"АЛЕКСЕЕВКА"_s, u"ТАРА"_s, kOtherRow}});
         row("hospital, then brigade",
             {u"HB"_s, {}, {}, {0, 1, 3, 4, 5, 6}, u"grdWorkstation"_s, {u"ПЕРЕДВИЖНАЯ"_s}});
+        row("brigade, then hospital",
+            {u"BH"_s, {}, {}, {0, 1, 2, 5, 6}, u"grdHospital"_s, kRegionHospitals});
         row("region without hospitals", {H, kTyumen, {}, {0, 1, 2}, u"grdHospital"_s, {}});
         row("other region, hospital",
             {H, kOtherRow, {}, {0, 1, 2, 5}, u"grdHospital"_s, {u"ФАП БЕЗ РЕГИОНА"_s}});
@@ -346,6 +348,32 @@ private Q_SLOTS:
                                                              &dm.itHospital})
             QVERIFY2(!d->Filter().contains(u"NAME"_s) && !d->Filter().contains(u"MU"_s),
                      qPrintable(d->Filter()));
+    }
+
+    // What hangs on the region follows the first region the region filter leaves, also when the
+    // filter keeps the region that was shown.
+    void listsFollowTheFilteredRegion_data()
+    {
+        QTest::addColumn<QString>("types");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("grid");
+        QTest::addColumn<QStringList>("rows");
+        QTest::newRow("region kept") << u"H"_s << u"ом"_s << u"grdHospital"_s << kRegionHospitals;
+        QTest::newRow("another region") << u"H"_s << u"т"_s << u"grdHospital"_s << QStringList{};
+        QTest::newRow("no region left")
+            << u"H"_s << u"я"_s << u"grdHospital"_s << QStringList{u"ФАП БЕЗ РЕГИОНА"_s};
+        QTest::newRow("another region's cities")
+            << u"B"_s << u"т"_s << u"grdCity"_s << QStringList{u"г. Тобольск"_s, kOtherRow};
+    }
+    void listsFollowTheFilteredRegion()
+    {
+        QFETCH(QString, types);
+        QFETCH(QString, typed);
+        QFETCH(QString, grid);
+        QFETCH(QStringList, rows);
+        TAdminWizard *w = open(types);
+        typeText(child<QLineEdit>(w, u"edRegionFilter"_s), typed);
+        QCOMPARE(gridRows(w, grid), rows);
     }
 
     void regionAndCityFiltersTogether()
