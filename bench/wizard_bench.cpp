@@ -1,12 +1,18 @@
 // The administration wizard on a demo central database at a given scale, offscreen: how long a
 // region change takes (hospitals, settlements, brigades and workstations follow it), one
-// keystroke in each filter box in the "Быстрый" mode, and one "Полный" query per box.
+// keystroke in each filter box in the "Быстрый" mode, and one "Полный" query per box; against
+// the floor of each step: the rows it shows, read by a prepared statement of its own on the same
+// connection (the hospitals or settlements of the region for a region change, the rows the
+// box's text selects for a keystroke or a query).
 //
 //   wizard_bench [--scale 10] [--postgres host:port:dbname --user U --password P]
 //
-// Prints the mean and the worst time of each step. Reports only; nothing is judged.
+// Prints the mean and the worst time of each step, its mean CPU time (on a shared machine the
+// wall time also holds the neighbours' work), the floor's mean and the ratio of the means, and
+// the peak memory of the run.
 
 #include "admin/adminwizard.h"
+#include "admin/wizarddata.h"
 #include "benchsupport.h"
 #include "core/errors.h"
 #include "core/localzone.h"
@@ -18,6 +24,9 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -30,28 +39,40 @@ using namespace bench;
 struct Timing
 {
     QString step;
-    QList<double> ms;
+    QList<double> ms, cpu, floor;
     void report() const
     {
         if (ms.isEmpty())
             return;
-        double sum = 0;
-        for (double v : ms)
-            sum += v;
-        Out() << step.leftJustified(42) << QString::number(ms.size()).rightJustified(6)
-              << " x  mean " << QString::number(sum / ms.size(), 'f', 2).rightJustified(9)
-              << " ms  worst "
-              << QString::number(*std::max_element(ms.begin(), ms.end()), 'f', 2).rightJustified(9)
-              << " ms" << Qt::endl;
+        const auto mean = [](const QList<double> &v) {
+            double sum = 0;
+            for (double x : v)
+                sum += x;
+            return v.isEmpty() ? 0.0 : sum / static_cast<double>(v.size());
+        };
+        const auto number = [](double v, int width) {
+            return QString::number(v, 'f', 2).rightJustified(width);
+        };
+        Out() << step.leftJustified(42) << QString::number(ms.size()).rightJustified(4)
+              << " x  mean " << number(mean(ms), 7) << " ms  worst "
+              << number(*std::max_element(ms.begin(), ms.end()), 7) << " ms  cpu "
+              << number(mean(cpu), 7) << " ms";
+        if (!floor.isEmpty())
+            Out() << "  floor " << number(mean(floor), 6) << " ms  ratio "
+                  << number(mean(ms) / qMax(mean(floor), 0.001), 6);
+        Out() << Qt::endl;
     }
 };
 
-template <typename F> double timed(F &&step)
+// Runs step, noting its wall and CPU milliseconds.
+template <typename F> void timed(Timing &timing, F &&step)
 {
+    const double cpu = CpuSeconds();
     QElapsedTimer t;
     t.start();
     step();
-    return static_cast<double>(t.nsecsElapsed()) / 1e6;
+    timing.ms << static_cast<double>(t.nsecsElapsed()) / 1e6;
+    timing.cpu << (CpuSeconds() - cpu) * 1e3;
 }
 
 template <typename T> T *child(QWidget *w, const QString &name)
@@ -62,13 +83,54 @@ template <typename T> T *child(QWidget *w, const QString &name)
     return c;
 }
 
-// Types a prefix key by key into a filter box, then empties it again (not timed).
-void typePrefix(QLineEdit *edit, const QString &prefix, Timing &timing)
+// The floor of a step: the rows it shows, read whole by a statement prepared here.
+class Floor
 {
-    for (const QChar c : prefix)
-        timing.ms << timed([&] { edit->insert(QString(c)); });
-    edit->clear();
-}
+public:
+    explicit Floor(const QSqlDatabase &db) : m_db(db) {}
+
+    // The rows of table of a region (Null: without one) whose column matches pattern (LIKE,
+    // upper case on both sides; empty: all), ordered by order; milliseconds taken.
+    double Rows(const QString &table, const QVariant &region, const QString &column,
+                const QString &pattern, const QString &order)
+    {
+        QString sql = QStringLiteral("SELECT * FROM %1 WHERE ").arg(table);
+        if (table != QLatin1String("REGION"))
+            sql += region.isNull() ? QStringLiteral("REGGID IS NULL AND ")
+                                   : QStringLiteral("REGGID = :REGION AND ");
+        sql += QStringLiteral("UPPER(%1) LIKE :PATTERN ORDER BY %2").arg(column, order);
+        QElapsedTimer t;
+        t.start();
+        QSqlQuery q(m_db);
+        q.setForwardOnly(true);
+        if (!q.prepare(sql))
+            throw Exception(q.lastError().text());
+        if (!region.isNull() && table != QLatin1String("REGION"))
+            q.bindValue(QStringLiteral(":REGION"), region);
+        q.bindValue(QStringLiteral(":PATTERN"), pattern.isEmpty() ? QStringLiteral("%") : pattern);
+        if (!q.exec())
+            throw Exception(q.lastError().text());
+        QVariantList row;
+        while (q.next()) {
+            row.clear();
+            for (int i = 0; i < q.record().count(); ++i)
+                row << q.value(i);
+        }
+        return static_cast<double>(t.nsecsElapsed()) / 1e6;
+    }
+
+private:
+    QSqlDatabase m_db;
+};
+
+// What a filter box selects from and by which column.
+struct Box
+{
+    QString name;  // Region, Hospital, City
+    QString table; // its central table
+    QString column;
+    QString order;
+};
 
 // The first letters of the names in a grid's first column, for prefixes that find something.
 QStringList prefixes(QTableView *grid, int count, int length)
@@ -102,53 +164,83 @@ int main(int argc, char *argv[])
         MakeDemo(options.DemoArgs(folder));
         DemoCentral demo(folder, options.User(), options.Password());
         TDatabase &center = demo.center;
+        Floor floor(center.Sql());
         out << "central database: " << center.Driver() << ", demo scale " << options.Scale()
             << Qt::endl;
+        ResetPeak();
 
-        Timing open{QStringLiteral("open the wizard"), {}};
+        Timing open{QStringLiteral("open the wizard"), {}, {}, {}};
         std::unique_ptr<TAdminWizard> wizard;
-        open.ms << timed([&] { wizard = std::make_unique<TAdminWizard>(nullptr, center); });
+        timed(open, [&] { wizard = std::make_unique<TAdminWizard>(nullptr, center); });
         wizard->show();
         open.report();
+        const auto region = [&] {
+            return wizard->WWDM().itRegion.FieldByName(QStringLiteral("REGGID"))->AsVariant();
+        };
 
         for (const QString &type : {QStringLiteral("rbHospital"), QStringLiteral("rbBrigade")}) {
             const bool hospital = type == QLatin1String("rbHospital");
             const QString kind = hospital ? QStringLiteral("hospital") : QStringLiteral("brigade");
-            Timing choose{QStringLiteral("choose the type (%1)").arg(kind), {}};
-            choose.ms << timed([&] { child<QRadioButton>(wizard.get(), type)->click(); });
+            const Box regions{QStringLiteral("Region"), QStringLiteral("REGION"),
+                              QStringLiteral("REGNAME"), QStringLiteral("REGNAME")};
+            const Box shown = hospital
+                                  ? Box{QStringLiteral("Hospital"), QStringLiteral("HOSPITAL"),
+                                        QStringLiteral("MU"), QStringLiteral("MU, MUFL")}
+                                  : Box{QStringLiteral("City"), QStringLiteral("CITY"),
+                                        QStringLiteral("CITYNAME"), QStringLiteral("CITYNAME")};
+            Timing choose{QStringLiteral("choose the type (%1)").arg(kind), {}, {}, {}};
+            timed(choose, [&] { child<QRadioButton>(wizard.get(), type)->click(); });
             choose.report();
 
-            auto *regions = child<QTableView>(wizard.get(), QStringLiteral("grdRegion"));
-            Timing regionChange{QStringLiteral("region change (%1)").arg(kind), {}};
-            for (int r = 0; r < qMin(regions->model()->rowCount(), 20); ++r)
-                regionChange.ms << timed(
-                    [&] { regions->setCurrentIndex(regions->model()->index(r, 0)); });
-            regions->setCurrentIndex(regions->model()->index(0, 0));
+            auto *regionGrid = child<QTableView>(wizard.get(), QStringLiteral("grdRegion"));
+            Timing regionChange{QStringLiteral("region change (%1)").arg(kind), {}, {}, {}};
+            for (int r = 0; r < qMin(regionGrid->model()->rowCount(), 20); ++r) {
+                timed(regionChange,
+                      [&] { regionGrid->setCurrentIndex(regionGrid->model()->index(r, 0)); });
+                regionChange.floor
+                    << floor.Rows(shown.table, region(), shown.column, {}, shown.order);
+            }
+            regionGrid->setCurrentIndex(regionGrid->model()->index(0, 0));
             regionChange.report();
 
-            const QString box = hospital ? QStringLiteral("Hospital") : QStringLiteral("City");
-            for (const QString &b : {QStringLiteral("Region"), box}) {
-                auto *grid = child<QTableView>(wizard.get(), QStringLiteral("grd") + b);
-                auto *edit = child<QLineEdit>(wizard.get(), QStringLiteral("ed%1Filter").arg(b));
+            for (const Box &b : {regions, shown}) {
+                auto *grid = child<QTableView>(wizard.get(), QStringLiteral("grd") + b.name);
+                auto *edit =
+                    child<QLineEdit>(wizard.get(), QStringLiteral("ed%1Filter").arg(b.name));
                 const QStringList words = prefixes(grid, 5, 3);
-                Timing quick{QStringLiteral("keystroke, %1 box, quick (%2)").arg(b, kind), {}};
-                for (const QString &w : words)
-                    typePrefix(edit, w, quick);
-                child<QRadioButton>(wizard.get(), QStringLiteral("rb%1FilterFull").arg(b))->click();
-                Timing full{QStringLiteral("\"Полный\" query, %1 box (%2)").arg(b, kind), {}};
-                for (const QString &w : words)
-                    full.ms << timed([&] { edit->setText(w.mid(1)); });
+                const QVariant at = region();
+                Timing quick{
+                    QStringLiteral("keystroke, %1 box, quick (%2)").arg(b.name, kind), {}, {}, {}};
+                for (const QString &w : words) {
+                    for (const QChar c : w) {
+                        timed(quick, [&] { edit->insert(QString(c)); });
+                        quick.floor << floor.Rows(b.table, at, b.column,
+                                                  edit->text() + QLatin1Char('%'), b.order);
+                    }
+                    edit->clear();
+                }
+                child<QRadioButton>(wizard.get(), QStringLiteral("rb%1FilterFull").arg(b.name))
+                    ->click();
+                Timing full{
+                    QStringLiteral("\"Полный\" query, %1 box (%2)").arg(b.name, kind), {}, {}, {}};
+                for (const QString &w : words) {
+                    timed(full, [&] { edit->setText(w.mid(1)); });
+                    full.floor << floor.Rows(b.table, at, b.column,
+                                             QLatin1Char('%') + w.mid(1) + QLatin1Char('%'),
+                                             b.order);
+                }
                 edit->clear();
-                child<QRadioButton>(wizard.get(), QStringLiteral("rb%1FilterQuick").arg(b))
+                child<QRadioButton>(wizard.get(), QStringLiteral("rb%1FilterQuick").arg(b.name))
                     ->click();
                 quick.report();
                 full.report();
             }
         }
-        Timing close{QStringLiteral("close the wizard"), {}};
-        close.ms << timed([&] { wizard.reset(); });
-
+        Timing close{QStringLiteral("close the wizard"), {}, {}, {}};
+        timed(close, [&] { wizard.reset(); });
         close.report();
+        out << "peak memory of the run: " << QString::number(PeakMiB(), 'f', 1) << " MiB"
+            << Qt::endl;
     } catch (const std::exception &e) {
         const auto *own = dynamic_cast<const Exception *>(&e);
         out << "wizard_bench: " << (own ? own->Message() : QString::fromUtf8(e.what())) << Qt::endl;

@@ -4,6 +4,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config git
     qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql libgl-dev
+    qt6-translations-l10n # Qt's own texts in Russian: standard dialogs, the command line parser
     libsqlite3-dev libarchive-dev libpq-dev
     postgresql
     pxlib-dev

@@ -73,11 +73,14 @@ std::optional<QString> TAdminDialog::CheckedName(const QString &emptyMessage)
         for (const QChar c : name)
             if (!cp1251::encodeStrict(QString(c)) && !foreign.contains(c))
                 foreign += c;
-        refusal = QStringLiteral("Название содержит символы, которые нельзя сохранить в кодировке "
-                                 "Windows-1251: ") +
+        refusal = QStringLiteral("Поле '%1' содержит символы, которые нельзя сохранить в "
+                                 "кодировке Windows-1251: ")
+                      .arg(m_nameCaption) +
                   foreign;
     } else if (edName->maxLength() > 0 && name.size() > edName->maxLength()) {
-        refusal = QStringLiteral("Название длиннее %1 символов").arg(edName->maxLength());
+        refusal = QStringLiteral("Поле '%1' длиннее %2 символов")
+                      .arg(m_nameCaption)
+                      .arg(edName->maxLength());
     }
     if (refusal.isEmpty())
         return name;
@@ -89,6 +92,7 @@ std::optional<QString> TAdminDialog::CheckedName(const QString &emptyMessage)
 void TAdminDialog::AddNameBox(const QString &caption, const TDataSet &table, const QString &column,
                               int fallback)
 {
+    m_nameCaption = caption;
     auto *label = new QLabel(caption, m_frame);
     label->setBuddy(edName);
     m_fields->addWidget(label, 0, 0);

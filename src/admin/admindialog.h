@@ -39,7 +39,7 @@ protected:
     virtual bool SaveRecord() = 0;
 
     // The name box's text, trimmed; nullopt after telling the user that it is empty, too long
-    // or not writable in code page 1251 (the focus goes to the box).
+    // or not writable in code page 1251, naming the box by its label (the focus goes to the box).
     std::optional<QString> CheckedName(const QString &emptyMessage);
     // Puts the name box under its label at the top of the fields, limited to the width of column
     // `column` of table (fallback when unknown).
@@ -53,4 +53,7 @@ protected:
     QLineEdit *edName = nullptr;
     QPushButton *OKBtn = nullptr;
     QPushButton *CancelBtn = nullptr;
+
+private:
+    QString m_nameCaption; // the label of the name box
 };

@@ -302,6 +302,8 @@ void TAdminWizard::FormCreate()
            {QStringLiteral("MUFL"), QStringLiteral("Полное название")},
            {QStringLiteral("HSPGID"), QStringLiteral("ID")}},
           QStringLiteral("HSPGID"));
+    // The short name is read whole; the full name takes the rest of the width.
+    grdHospital->SetMainColumn(1);
     model(grdCity, dm.itCity,
           {{QStringLiteral("CITYNAME"), QStringLiteral("Наименование")},
            {QStringLiteral("CITYOKATO"), QStringLiteral("Код ОКАТО")},

@@ -3,10 +3,6 @@
 #include "engine/filter.h"
 #include "engine/query.h"
 
-#include <QHeaderView>
-#include <QItemSelectionModel>
-#include <QPalette>
-
 // Hears every move and change of the dataset: it is attached to it as a detail query (never
 // opened), which the dataset tells after each scroll, locate, open, post and filter change.
 class TDataSetProbe : public TQuery
@@ -267,55 +263,4 @@ void TDataSetModel::SetCurrentRow(int row)
     }
     if (!ds->Locate(names.join(QLatin1Char(';')), values))
         Reload();
-}
-
-// ------------------------------------------------------------------------------------------
-
-TDataSetGrid::TDataSetGrid(QWidget *parent) : QTableView(parent)
-{
-    setSelectionBehavior(QAbstractItemView::SelectRows);
-    setSelectionMode(QAbstractItemView::SingleSelection);
-    setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setTabKeyNavigation(false);
-    verticalHeader()->hide();
-    // The selection stays visible when the grid loses the focus.
-    QPalette p = palette();
-    p.setColor(QPalette::Inactive, QPalette::Highlight,
-               p.color(QPalette::Active, QPalette::Highlight));
-    p.setColor(QPalette::Inactive, QPalette::HighlightedText,
-               p.color(QPalette::Active, QPalette::HighlightedText));
-    setPalette(p);
-}
-
-void TDataSetGrid::SetDataSetModel(TDataSetModel *model)
-{
-    if (m_model)
-        disconnect(m_model, nullptr, this, nullptr);
-    disconnect(m_selectionFollow);
-    m_model = model;
-    setModel(model);
-    if (!model)
-        return;
-    connect(model, &TDataSetModel::CurrentRowChanged, this, [this] { selectCurrent(); });
-    m_selectionFollow = connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-                                [this](const QModelIndex &current) {
-                                    if (m_model && current.isValid())
-                                        m_model->SetCurrentRow(current.row());
-                                });
-    selectCurrent();
-}
-
-void TDataSetGrid::selectCurrent()
-{
-    if (!m_model || !selectionModel())
-        return;
-    const int row = m_model->CurrentRow();
-    if (row < 0) {
-        selectionModel()->clear();
-        return;
-    }
-    const QModelIndex index = m_model->index(row, 0);
-    selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
-                                                 QItemSelectionModel::Rows);
-    scrollTo(index);
 }

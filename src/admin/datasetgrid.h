@@ -77,6 +77,11 @@ private:
 
 // A table view for a TDataSetModel: read-only, whole rows, one row selected, the selection shown
 // also without focus, following the model's current row.
+//
+// Readable at a glance: one line per row; when rows are loaded each column takes the width of its
+// widest text (measured over the first rows, at most a bounded width) and never less than its
+// caption; the main column takes the width the others leave free, and gives up width first when
+// they need it; a cell whose text is cut shows the whole text as its tooltip.
 class TDataSetGrid : public QTableView
 {
     Q_OBJECT
@@ -86,8 +91,30 @@ public:
     void SetDataSetModel(TDataSetModel *model);
     TDataSetModel *DataSetModel() const { return m_model; }
 
+    // The column that takes the free width (the first unless told).
+    void SetMainColumn(int column);
+    int MainColumn() const { return m_mainColumn; }
+    // The width of the whole grid that shows every column at its measured width (frame and
+    // vertical scroll bar included): what a window needs to open without cutting a column.
+    int FittedWidth();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
     void selectCurrent();
+    void rowsLoaded();
+    // Measures the widths the columns want (a grid not on screen waits until it is shown).
+    void measureColumns();
+    // Gives the columns their widths within the width of the grid.
+    void layOutColumns();
+
     QPointer<TDataSetModel> m_model;
     QMetaObject::Connection m_selectionFollow; // the selection model of m_model
+    int m_mainColumn = 0;
+    QList<int> m_wanted;   // width each column wants, bounded; empty until measured
+    QList<int> m_least;    // width no column gets below: its caption
+    bool m_stale = true;   // rows loaded since the columns were measured
+    bool m_laying = false; // the columns are being given their widths
 };

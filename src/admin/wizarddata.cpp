@@ -2,8 +2,10 @@
 
 #include "admin/recordobjects.h"
 #include "engine/database.h"
+#include "engine/filter.h"
 
 #include <QScopedValueRollback>
+#include <utility>
 
 namespace {
 
@@ -18,6 +20,8 @@ QStringList lines(std::initializer_list<const char *> texts)
 const QString kAnyPattern = QStringLiteral("'%'");
 const QString kIsNull = QStringLiteral("IS NULL");
 const QString kPatternParam = QStringLiteral("PATTERN");
+// The line of itCityNotNull that names the region.
+constexpr int kCityRegionLine = 3;
 
 // Position of the first occurrence of `what` in `text` from `from` on that is not inside a
 // '...' literal ('' inside a literal is a quote); -1 when none.
@@ -121,11 +125,15 @@ TWWDM::TWWDM(TDatabase *center, QObject *parent) : QObject(parent)
     setUp(itHospital, "itHospital",
           lines({"SELECT * FROM Hospital", "WHERE RegGID", "= :RegGID", "AND MU LIKE", "'%'",
                  "ORDER BY MU, MUFL"}));
-    itHospital.SetDataSource(&dsRegion);
+    // The region refresh gives the query its region and opens it once; a master link would ask
+    // again for every move of the region list, also while the list is being rebuilt.
     dsHospital.SetDataSet(&itHospital);
 
+    // Line 3 asks the database for the cities of the chosen region alone (the filter keeps its
+    // REGGID condition as well): the whole table read and sorted for every region chosen cost
+    // more than everything else a choice does.
     setUp(itCityNotNull, "itCityNotNull",
-          lines({"SELECT * FROM City", "WHERE CITYNAME LIKE", "'%'", "ORDER BY CityName"}));
+          lines({"SELECT * FROM City", "WHERE CITYNAME LIKE", "'%'", "", "ORDER BY CityName"}));
     itCity.Name = QStringLiteral("itCity");
     dsCity.SetDataSet(&itCity);
 
@@ -197,7 +205,10 @@ void TWWDM::rebuild(TMemoryTable &list, TQuery &source, bool &guard)
 
 void TWWDM::itRegionAfterOpen()
 {
+    if (RegionGuard)
+        return;
     rebuild(itRegion, itRegionNotNull, RegionGuard);
+    m_regionRebuilt = true;
 }
 
 void TWWDM::itCityAfterOpen()
@@ -210,21 +221,39 @@ void TWWDM::itRegionAfterScroll()
     if (RegionGuard || !itRegion.Active())
         return;
     const QVariant regGID = itRegion.FieldByName(QStringLiteral("REGGID"))->AsVariant();
+    // A keystroke in the region filter that keeps the first region keeps what hangs on it.
+    const bool hospitals = m_workstationType != 2;
+    if (std::exchange(m_regionRebuilt, false) && m_regionShown &&
+        engine::ValuesEqual(regGID, m_shownRegion, false) && (itHospital.Active() || !hospitals) &&
+        itCity.Active()) {
+        Q_EMIT UpdatePages();
+        return;
+    }
     TSimpleFilter filter(itCityNotNull.Filter());
     if (engine::IsNullValue(regGID)) {
         itHospital.SetSQLLine(2, kIsNull);
         filter.SetCondition(QStringLiteral("REGGID"), QStringLiteral(" IS NULL"));
+        itCityNotNull.SetSQLLine(kCityRegionLine, QStringLiteral("AND REGGID IS NULL"));
     } else {
         itHospital.SetSQLLine(2, QStringLiteral("=:RegGID"));
-        itHospital.ParamByName(QStringLiteral("RegGID")).DataType = TFieldType::ftInteger;
+        TParam &hospitalRegion = itHospital.ParamByName(QStringLiteral("RegGID"));
+        hospitalRegion.DataType = TFieldType::ftInteger;
+        hospitalRegion.SetAsInteger(regGID.toLongLong());
         filter.SetCondition(QStringLiteral("REGGID"),
                             QLatin1Char('=') + QString::number(regGID.toLongLong()));
+        itCityNotNull.SetSQLLine(kCityRegionLine, QStringLiteral("AND REGGID = :REGGID"));
+        TParam &cityRegion = itCityNotNull.ParamByName(QStringLiteral("REGGID"));
+        cityRegion.DataType = TFieldType::ftInteger;
+        cityRegion.SetAsInteger(regGID.toLongLong());
     }
     itCityNotNull.SetFilter(filter.GetText());
     itCityNotNull.SetFiltered(true);
-    itHospital.Open();
+    if (hospitals)
+        itHospital.Open();
     itCity.Close();
     itCity.Open();
+    m_shownRegion = regGID;
+    m_regionShown = true;
     Q_EMIT UpdatePages();
 }
 
@@ -251,6 +280,7 @@ void TWWDM::itAfterScroll()
 
 void TWWDM::SetWorkstationMaster(int workstationType)
 {
+    m_workstationType = workstationType;
     itWorkstation.Close();
     if (workstationType == 1) {
         itWorkstation.SetSQLLine(2, QStringLiteral("HspGID=:HSPGID"));

@@ -4,7 +4,9 @@
 // central database that follows the selection from region to hospital or settlement and
 // brigade, to workstation and operators, plus the statements of the brigade dialog. Regions and
 // settlements are shown from in-memory copies that carry one more row, "ПРОЧИЕ...", standing for
-// the records without a region (settlement).
+// the records without a region (settlement). The region refresh asks the database once for the
+// hospitals (of a hospital's wizard) and the settlements of the region chosen, by the region's
+// number, and not again while a filter keeps that region first.
 
 #include "engine/memtable.h"
 #include "engine/query.h"
@@ -115,5 +117,13 @@ Q_SIGNALS:
 
 private:
     void rebuild(TMemoryTable &list, TQuery &source, bool &guard);
+    // The region whose hospitals and settlements are open, and whether the list was rebuilt (a
+    // filter typed) since: a rebuilt list that still starts with that region leaves them be.
+    QVariant m_shownRegion;
+    bool m_regionShown = false;
+    bool m_regionRebuilt = false;
+    // The workstation type of SetWorkstationMaster: a brigade's wizard shows no hospitals, so
+    // its region refresh does not ask for them.
+    int m_workstationType = 0;
     static void setPattern(TQuery &query, int line, const QString &column, const QString &pattern);
 };

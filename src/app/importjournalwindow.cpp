@@ -12,10 +12,14 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QSplitter>
 #include <QVBoxLayout>
 
 namespace {
+
+// The window is never narrower than its filter line needs.
+constexpr int kLeastWidth = 760;
 
 QDateEdit *dateEdit(QWidget *parent, const QString &name)
 {
@@ -33,7 +37,7 @@ TImportJournalForm::TImportJournalForm(TDatabase &center, QWidget *parent)
 {
     setObjectName(QStringLiteral("ImportJournalForm"));
     setWindowTitle(QStringLiteral("Журнал импорта"));
-    resize(760, 480);
+    resize(kLeastWidth, 480);
 
     auto *layout = new QVBoxLayout(this);
     auto *filter = new QHBoxLayout;
@@ -130,6 +134,10 @@ TImportJournalForm::TImportJournalForm(TDatabase &center, QWidget *parent)
                            {QStringLiteral("MESSAGE"), QStringLiteral("Причина пропуска")}},
         QStringLiteral("ROWNO"));
     grdJournalRefused->SetDataSetModel(m_refusedModel.get());
+    // The error text is the long one: it takes what the other columns leave.
+    grdJournal->SetMainColumn(grdJournal->model()->columnCount() - 1);
+    grdJournalRefused->SetMainColumn(grdJournalRefused->model()->columnCount() - 1);
+    openWideEnough(*layout);
 
     const auto changed = [this] {
         if (!m_filling)
@@ -140,6 +148,19 @@ TImportJournalForm::TImportJournalForm(TDatabase &center, QWidget *parent)
     connect(dtTo, &QDateEdit::dateChanged, this, changed);
 
     m_common = new TCommonForm(this);
+}
+
+void TImportJournalForm::openWideEnough(const QLayout &layout)
+{
+    // Wide enough for every column of the runs as loaded, within the screen; a placement saved
+    // for this screen replaces it when the window is shown.
+    const QMargins margins = layout.contentsMargins();
+    int width = qMax(grdJournal->FittedWidth(), grdJournalTables->FittedWidth()) + margins.left() +
+                margins.right();
+    width = qMax(width, kLeastWidth);
+    if (const QScreen *s = screen())
+        width = qMin(width, s->availableGeometry().width());
+    resize(width, height());
 }
 
 TImportJournalForm::~TImportJournalForm()

@@ -7,6 +7,7 @@
 
 class QComboBox;
 class QDateEdit;
+class QLayout;
 class QPushButton;
 class TCommonForm;
 class TDataSetGrid;
@@ -38,6 +39,7 @@ public:
 
 private:
     void fillWorkstations();
+    void openWideEnough(const QLayout &layout);
 
     TDatabase &m_center;
     std::unique_ptr<TQuery> m_runs;

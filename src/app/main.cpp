@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QTranslator>
+#include <memory>
 
 int main(int argc, char *argv[])
 {
@@ -11,10 +13,17 @@ int main(int argc, char *argv[])
     PinLocalTimeZone();
     QuietSqlDriverNotes();
     // With arguments the program works on the command line and needs no display.
-    if (IsConsoleInvocation(argc, argv)) {
-        QCoreApplication app(argc, argv);
+    const bool console = IsConsoleInvocation(argc, argv);
+    std::unique_ptr<QCoreApplication> app;
+    if (console)
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    else
+        app = std::make_unique<QApplication>(argc, argv);
+    // Before the first window (the log-in, the settings dialog, every message box after them)
+    // and before the command line is read.
+    const auto russian = InstallQtTranslations(QCoreApplication::applicationDirPath());
+    if (console)
         return RunConsole(QCoreApplication::arguments(), QCoreApplication::applicationFilePath());
-    }
-    QApplication app(argc, argv);
-    return RunApplication(app, QCoreApplication::applicationFilePath());
+    return RunApplication(*static_cast<QApplication *>(app.get()),
+                          QCoreApplication::applicationFilePath());
 }

@@ -23,7 +23,8 @@ struct Preset
         Folder,
         FileName,
         Login,
-        LoginCancel
+        LoginCancel,
+        Real
     } type;
     TDialogs::Button button = TDialogs::Button::Ok;
     QString value;
@@ -100,6 +101,8 @@ bool fits(const Preset &p, TDialogs::Kind kind)
     case Preset::Type::Login:
     case Preset::Type::LoginCancel:
         return kind == K::Login;
+    case Preset::Type::Real:
+        return true;
     }
     return false;
 }
@@ -135,7 +138,7 @@ Source take(TDialogs::Kind kind, const QString &text, const QString &detail, Pre
         }
         answer = s.queue.front();
         s.queue.pop_front();
-        return Source::Preset;
+        return answer.type == Preset::Type::Real ? Source::Real : Source::Preset;
     }
     if (s.testMode) {
         fail(QStringLiteral("Unexpected %1 \"%2\" without a queued answer")
@@ -309,6 +312,11 @@ void TDialogs::SetNextLogin(const QString &userName, const QString &password)
 void TDialogs::SetNextLoginCancel()
 {
     state().queue.push_back({Preset::Type::LoginCancel, Button::Cancel, {}, {}});
+}
+
+void TDialogs::SetNextReal()
+{
+    state().queue.push_back({Preset::Type::Real, Button::Ok, {}, {}});
 }
 
 void TDialogs::SetTestMode(bool on)

@@ -78,6 +78,9 @@ public:
     static void SetNextFileName(const QString &fileName);
     static void SetNextLogin(const QString &userName, const QString &password);
     static void SetNextLoginCancel();
+    // The next dialog, of whatever kind, is the real one, shown modally as the user sees it (the
+    // test drives its widgets and closes it), also in test mode.
+    static void SetNextReal();
 
     // In test mode a dialog without a queued answer, or with an answer of the wrong kind, goes
     // to the failure handler (by default a fatal error naming the dialog) instead of the screen.

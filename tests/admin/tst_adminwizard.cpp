@@ -273,6 +273,8 @@ private Q_SLOTS:
             {B, {}, {}, {0, 1, 3, 4, 5, 6}, u"grdCity"_s, {u"АЛЕКСЕЕВКА"_s, u"ТАРА"_s, kOtherRow}});
         row("hospital, then brigade",
             {u"HB"_s, {}, {}, {0, 1, 3, 4, 5, 6}, u"grdWorkstation"_s, {u"ПЕРЕДВИЖНАЯ"_s}});
+        row("brigade, then hospital",
+            {u"BH"_s, {}, {}, {0, 1, 2, 5, 6}, u"grdHospital"_s, kRegionHospitals});
         row("region without hospitals", {H, kTyumen, {}, {0, 1, 2}, u"grdHospital"_s, {}});
         row("other region, hospital",
             {H, kOtherRow, {}, {0, 1, 2, 5}, u"grdHospital"_s, {u"ФАП БЕЗ РЕГИОНА"_s}});
@@ -346,6 +348,32 @@ private Q_SLOTS:
                                                              &dm.itHospital})
             QVERIFY2(!d->Filter().contains(u"NAME"_s) && !d->Filter().contains(u"MU"_s),
                      qPrintable(d->Filter()));
+    }
+
+    // What hangs on the region follows the first region the region filter leaves, also when the
+    // filter keeps the region that was shown.
+    void listsFollowTheFilteredRegion_data()
+    {
+        QTest::addColumn<QString>("types");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("grid");
+        QTest::addColumn<QStringList>("rows");
+        QTest::newRow("region kept") << u"H"_s << u"ом"_s << u"grdHospital"_s << kRegionHospitals;
+        QTest::newRow("another region") << u"H"_s << u"т"_s << u"grdHospital"_s << QStringList{};
+        QTest::newRow("no region left")
+            << u"H"_s << u"я"_s << u"grdHospital"_s << QStringList{u"ФАП БЕЗ РЕГИОНА"_s};
+        QTest::newRow("another region's cities")
+            << u"B"_s << u"т"_s << u"grdCity"_s << QStringList{u"г. Тобольск"_s, kOtherRow};
+    }
+    void listsFollowTheFilteredRegion()
+    {
+        QFETCH(QString, types);
+        QFETCH(QString, typed);
+        QFETCH(QString, grid);
+        QFETCH(QStringList, rows);
+        TAdminWizard *w = open(types);
+        typeText(child<QLineEdit>(w, u"edRegionFilter"_s), typed);
+        QCOMPARE(gridRows(w, grid), rows);
     }
 
     void regionAndCityFiltersTogether()
@@ -523,6 +551,37 @@ private Q_SLOTS:
         QCOMPARE(scripts(hospitalFolder()).size(), 4);
     }
 
+    // An operator is found by both its numbers, never one taken for the other: editing the
+    // operator (workstation 1, user 7) shows and changes that one, not (workstation 7, user 1),
+    // and its script names it.
+    void operatorNumbersApart()
+    {
+        m_fx->central.Exec(u"INSERT INTO WORKSTATION (WSTGID, WSTNAME, HSPGID) VALUES "
+                           "(7, 'ПОСТ 7', 11)"_s);
+        m_fx->central.Exec(u"INSERT INTO OPERATOR VALUES (1, 7, 'СМИРНОВ', 'x', 1), "
+                           "(7, 1, 'ДВОЙНИК', 'y', 0)"_s);
+        TAdminWizard *w = open(u"H"_s);
+        goTo(w, 6);
+        QVERIFY(pickRow(w, u"grdOperator"_s, u"СМИРНОВ"_s));
+        QString shown;
+        withDialog(w, u"userEdtButton"_s, u"OperatorDlg"_s, Button::Ok, [&](QWidget *d) {
+            shown = child<QLineEdit>(d, u"edName"_s)->text() + u'|' +
+                    child<QComboBox>(d, u"cbLevel"_s)->currentText();
+            child<QComboBox>(d, u"cbLevel"_s)->setCurrentIndex(0);
+            click(d, u"OKBtn"_s);
+        });
+        QCOMPARE(shown, u"СМИРНОВ|АДМИНИСТРАТОР"_s);
+        const QString op = u"SELECT USERNAME || '/' || USERHASH || '/' || USERLEVEL FROM OPERATOR "
+                           "WHERE WSTGID = %1 AND USERGID = %2"_s;
+        QCOMPARE(scalar(op.arg(1).arg(7)).toString(), u"СМИРНОВ/0/0"_s);
+        QCOMPARE(scalar(op.arg(7).arg(1)).toString(), u"ДВОЙНИК/y/0"_s);
+        QCOMPARE(count(u"OPERATOR"_s), 3);
+        QCOMPARE(scripts(hospitalFolder()).size(), 1);
+        QVERIFY(cp1251::decode(testsupport::readFile(scripts(hospitalFolder()).first()))
+                    .contains(u"\tUserName='СМИРНОВ',\r\n\tUserHash='0',\r\n\tUserLevel=0\r\n"
+                              "WHERE\r\n\tUserGID=7\r\n\tAND\r\n\tWstGID=1;"_s));
+    }
+
     // The name as typed, in each dialog: refused with the box staying open, or saved trimmed;
     // the box holds no more than the column.
     void dialogNameChecks_data()
@@ -531,11 +590,13 @@ private Q_SLOTS:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("refusal"); // empty: saved
         QTest::addColumn<QString>("saved");
-        const QString foreign = u"Название содержит символы, которые нельзя сохранить в "
-                                "кодировке Windows-1251: ✓"_s;
         for (const QString &d : {u"WorkstationDialog"_s, u"OperatorDlg"_s, u"BrigadeDlg"_s}) {
-            const QString empty = d == u"OperatorDlg"_s ? u"Поле 'Имя пользователя' не заполнено"_s
-                                                        : u"Поле 'Название' не заполнено"_s;
+            // Each refusal names the box by its label.
+            const QString box = d == u"OperatorDlg"_s ? u"'Имя пользователя'"_s : u"'Название'"_s;
+            const QString empty = u"Поле "_s + box + u" не заполнено"_s;
+            const QString foreign = u"Поле "_s + box +
+                                    u" содержит символы, которые нельзя сохранить в "
+                                    "кодировке Windows-1251: ✓"_s;
             const QByteArray n = d.toLatin1();
             const char *name = n.constData();
             QTest::addRow("%s: empty", name) << d << "" << empty << "";
@@ -595,14 +656,15 @@ private Q_SLOTS:
         }
     }
 
-    // Hospitals are told apart by identifier, whatever their full names. A failure while the
-    // links are written keeps the old links and the brigade's name, and the dialog open; for a
-    // new brigade it leaves no row and no identifier behind.
+    // Hospitals are told apart by identifier, whatever their full names; one without a full
+    // name shows its short name. A failure while the links are written keeps the old links and
+    // the brigade's name, and the dialog open; for a new brigade it leaves no row and no
+    // identifier behind.
     void brigadeLinksKeyedAndAtomic()
     {
-        m_fx->central.Exec(
-            u"INSERT INTO HOSPITAL (HSPGID, IDMU, MU, MUFL, REGGID) VALUES "
-            "(13, 103, 'ДВОЙНИК', '%1', 1), (14, 104, 'A=B', 'A=B', 1)"_s.arg(kTaraFull));
+        m_fx->central.Exec(u"INSERT INTO HOSPITAL (HSPGID, IDMU, MU, MUFL, REGGID) VALUES "
+                           "(13, 103, 'ДВОЙНИК', '%1', 1), (14, 104, 'A=B', 'A=B', 1), "
+                           "(15, 105, 'ФАП БЕЗ ПОЛНОГО', NULL, 1)"_s.arg(kTaraFull));
         TSIEDM dm(&m_fx->central.Db(), nullptr);
         TWWDM wwdm(&m_fx->central.Db());
         dm.itBrigade.Open();
@@ -610,13 +672,15 @@ private Q_SLOTS:
             TBrigadeDlg d(nullptr, wwdm, 30, 1, 20, dm.itBrigHsp, dm.itBrigade);
             d.show();
             click(&d, u"IncAllBtn"_s);
-            QCOMPARE(child<QListWidget>(&d, u"DstList"_s)->count(), 4);
+            QCOMPARE(
+                texts(child<QListWidget>(&d, u"DstList"_s)),
+                (QStringList{u"A=B"_s, kAlexFull, kTaraFull, kTaraFull, u"ФАП БЕЗ ПОЛНОГО"_s}));
             click(&d, u"OKBtn"_s);
             QCOMPARE(d.result(), int(QDialog::Accepted));
         }
         QCOMPARE(scalar(u"SELECT SUM(HSPGID) || '/' || COUNT(*) FROM BRIGHSP WHERE BRGGID = 20"_s)
                      .toString(),
-                 u"48/4"_s);
+                 u"63/5"_s);
 
         TTable missing(&m_fx->central.Db(), u"NO_SUCH_LINKS"_s);
         for (const QVariant &brigade : {QVariant(20), QVariant()}) {
@@ -631,7 +695,7 @@ private Q_SLOTS:
             QCOMPARE(kinds(), QList<Kind>{Kind::Error});
             QCOMPARE(d.Record().GetValue(u"BRGGID"_s).toString(), brigade.toString());
         }
-        QCOMPARE(count(u"BRIGHSP WHERE BRGGID = 20"_s), 4);
+        QCOMPARE(count(u"BRIGHSP WHERE BRGGID = 20"_s), 5);
         QCOMPARE(scalar(u"SELECT BRGNAME FROM BRIGADE WHERE BRGGID = 20"_s).toString(),
                  u"БРИГАДА 1"_s);
         QCOMPARE(count(u"BRIGADE"_s), 2);

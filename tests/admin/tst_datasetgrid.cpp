@@ -101,6 +101,43 @@ private Q_SLOTS:
         QCOMPARE(grid.currentIndex().row(), 0);
     }
 
+    // The main column takes the width the others leave; a long value elsewhere is cut (its
+    // tooltip holds it) rather than pushing the other columns out of view.
+    void columnsShareTheWidth_data()
+    {
+        QTest::addColumn<QString>("note");
+        QTest::addColumn<bool>("noteCut");
+        QTest::newRow("short") << u"примечание"_s << false;
+        QTest::newRow("one long value") << u"очень длинное примечание "_s.repeated(20) << true;
+    }
+    void columnsShareTheWidth()
+    {
+        QFETCH(QString, note);
+        QFETCH(bool, noteCut);
+        TMemoryTable t;
+        t.AddFieldDef(u"ID"_s, TFieldType::ftInteger);
+        t.AddFieldDef(u"NAME"_s, TFieldType::ftString, 20);
+        t.AddFieldDef(u"NOTE"_s, TFieldType::ftString, 600);
+        t.Open();
+        t.AppendRecord({1, u"Омск"_s, note});
+        t.AppendRecord({2, u"Тара"_s, u"-"_s});
+        TDataSetModel model(
+            t, {{u"ID"_s, u"ID"_s}, {u"NAME"_s, u"Имя"_s}, {u"NOTE"_s, u"Примечание"_s}});
+        TDataSetGrid grid;
+        grid.SetMainColumn(1);
+        grid.SetDataSetModel(&model);
+        grid.resize(700, 300);
+        grid.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+        int sum = 0;
+        for (int c = 0; c < 3; ++c)
+            sum += grid.columnWidth(c);
+        QCOMPARE(sum, grid.viewport()->width());
+        QVERIFY(grid.columnWidth(1) > grid.viewport()->width() / 4);
+        const QRect cell = grid.visualRect(model.index(0, 2));
+        QCOMPARE(grid.fontMetrics().horizontalAdvance(note) > cell.width(), noteCut);
+    }
+
     // Rows equal in their key column are still told apart; the model outlives its dataset
     // without touching it.
     void duplicateKeysAndDatasetGoneFirst()

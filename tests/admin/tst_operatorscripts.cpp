@@ -68,6 +68,13 @@ private Q_SLOTS:
             "\r\n*/\r\nUPDATE Operator\r\nSET\r\n\tUserName='ПЕТРОВ',\r\n"
             "\tUserHash='0',\r\n\tUserLevel=1\r\nWHERE\r\n\tUserGID=3\r\n\tAND\r\n"
             "\tWstGID=1234567;\r\n"_s);
+        // Doubled inside the statement's literal only; the header and the file name keep it.
+        QTest::newRow("update, quotes in name, station and owner") << Script(
+            1, 42, u"Каб 'А'"_s, u"ЦРБ им. О'Нила"_s, u"Д'АРТАНЬЯН"_s, u"ЦРБ им. О'Нила"_s,
+            u"Каб 'А'_20050601093000.sql"_s,
+            u"/*\r\n000042_20050601093000_на ЦРБ им. О'Нила\r\n*/\r\nUPDATE Operator\r\nSET\r\n"
+            "\tUserName='Д''АРТАНЬЯН',\r\n\tUserHash='0',\r\n\tUserLevel=1\r\nWHERE\r\n"
+            "\tUserGID=3\r\n\tAND\r\n\tWstGID=42;\r\n"_s);
         QTest::newRow("reset, unsafe names, comment end in owner") << Script(
             2, 7, u"A/B:\"C\""_s, u"a*/b "_s, u"X"_s, u"a*_b"_s, u"A_B_C_20050601093000.sql"_s,
             u"/*\r\n000007_20050601093000_на a*_b \r\n*/\r\nUPDATE Operator\r\nSET\r\n"

@@ -179,6 +179,7 @@ private Q_SLOTS:
             "Отсутствует или неверна информация о расположении Баз Данных");
         row("help names the password variable", "--help", "", 0, "ZORU_PASSWORD");
         row("help names the ЕСВС password variable", "--help", "", 0, "ZORU_ESVS_PASSWORD");
+        row("help in Russian, Qt's own words too", "--help", "", 0, "Использование: ");
         row("sync, hospital refused", "--sync",
             "UPDATE MU SET MU = NULL WHERE IDMU = (SELECT MAX(IDMU) FROM MU)", 3, "IDMU = ");
         row("sync, not the server", "--sync", "ini IsServer=1 IsServer=0", 1, "Функция недоступна");

@@ -1,19 +1,25 @@
 #include "admin/adminwizard.h"
 #include "app/commonform.h"
 #include "app/mainwindow.h"
+#include "app/startup.h"
 #include "core/strconst.h"
 #include "engine/database.h"
+#include "progressdriver.h"
 #include "schema/schema.h"
 #include "shellfixture.h"
 #include "testsupport.h"
 
 #include <QAction>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QStatusBar>
+#include <QTranslator>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -289,6 +295,36 @@ private Q_SLOTS:
                 QVERIFY(!form.findChild<TAdminWizard *>());
             }
         }
+    }
+
+    // With Qt's own Russian texts loaded as the program loads them, the file dialog of the import
+    // (the real one, once) speaks Russian: its labels and both its buttons.
+    void importFileDialogInRussian()
+    {
+        const auto russian = InstallQtTranslations(QString());
+        QVERIFY2(russian, "qtbase_ru not found: install qt6-translations-l10n (scripts/deps.sh)");
+        ShellFixture fx;
+        addSqliteCenter(fx, u"CENTER"_s, u"u"_s);
+        fx.info->WriteInteger(StrConst::SettingsSection, StrConst::IsServerKey, 1);
+        fx.info->ImportPath = fx.folder(u"import"_s);
+        TDialogs::SetNextLogin(u"u"_s, QString());
+        TSrvMainForm form;
+        QStringList texts;
+        whenModalShown(&form, u"QFileDialog"_s, [&](QWidget *d) {
+            for (const char *label : {"lookInLabel", "fileNameLabel", "fileTypeLabel"})
+                texts << d->findChild<QLabel *>(QLatin1String(label))->text();
+            for (QAbstractButton *b : d->findChild<QDialogButtonBox *>()->buttons())
+                texts << b->text();
+            static_cast<QDialog *>(d)->reject();
+        });
+        TDialogs::SetNextReal();
+        jobtest::Finished seen;
+        QTimer *timer = jobtest::pressOkWhenDone(&form, seen);
+        form.findChild<QAction *>(u"ImportItem"_s)->trigger();
+        timer->stop();
+        QCOMPARE(texts, (QStringList{u"Перейти к:"_s, u"&Имя файла:"_s, u"Типы файлов:"_s,
+                                     u"&Открыть"_s, u"Отмена"_s}));
+        QCOMPARE(TDialogs::AskedSoFar().last().kind, Kind::FileOpen);
     }
 };
 
