@@ -92,6 +92,9 @@ public:
     // going on past a refused row needs a savepoint per row; elsewhere (SQLite) only the
     // statement is undone and the transaction goes on.
     bool RefusalAbortsTransaction() const;
+    // Whether an alias names a database on a server (which checks the password it is given),
+    // known before connecting; false for an unknown alias.
+    static bool IsServerAlias(const TAliasStore &aliases, const QString &alias);
     bool IsFolder() const;
     // The driver of an SQL database's backend (engine/sql/sqldriver.h), which the engine's own
     // code asks for what the backend does; nullptr for a folder database. Valid once connected.
