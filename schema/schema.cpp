@@ -34,7 +34,9 @@ std::vector<TSchemaPart> partsOf(SchemaKind kind)
 {
     if (kind != SchemaKind::Central)
         return {};
-    return {{"journal.sql", {QStringLiteral("IMPORTJOURNAL"), QStringLiteral("IMPORTJOURNALTABLE")}}};
+    return {
+        {"journal.sql", {QStringLiteral("IMPORTJOURNAL"), QStringLiteral("IMPORTJOURNALTABLE")}},
+        {"exportjournal.sql", {QStringLiteral("EXPORTJOURNAL")}}};
 }
 
 QString folderOf(const QString &driver)
@@ -73,7 +75,7 @@ QString SchemaScript(SchemaKind kind, const QString &driver)
 {
     const QString folder = folderOf(driver);
     QString script = readScript(folder, kind == SchemaKind::Central ? QStringLiteral("central.sql")
-                                                                  : QStringLiteral("esvs.sql"));
+                                                                    : QStringLiteral("esvs.sql"));
     for (const TSchemaPart &part : partsOf(kind))
         script += QLatin1Char('\n') + readScript(folder, QLatin1String(part.script));
     return script;
