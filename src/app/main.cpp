@@ -1,4 +1,5 @@
 #include "app/console.h"
+#include "app/consolestatus.h"
 #include "app/startup.h"
 #include "core/localzone.h"
 
@@ -15,5 +16,6 @@ int main(int argc, char *argv[])
         return RunConsole(QCoreApplication::arguments(), QCoreApplication::applicationFilePath());
     }
     QApplication app(argc, argv);
-    return RunApplication(app, QCoreApplication::applicationFilePath());
+    return RunApplication(app, QCoreApplication::applicationFilePath(),
+                          SiteOptionValue(QCoreApplication::arguments()));
 }
