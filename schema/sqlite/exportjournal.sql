@@ -1,7 +1,8 @@
 -- Export journal: one row per export to a workstation, written on a connection of its own in
 -- short transactions of its own (RESULT is "не завершён" until the run writes its end). With it,
--- the indexes by which the state of workstations reads both journals: the latest run of a
--- workstation, and its successful runs by the time they ended. A part of the central schema
+-- the indexes by which the state of workstations reads both journals: the runs of a workstation
+-- by start (holding what the state reads of them, so the rows themselves are not visited), and
+-- its successful runs by the time they ended. A part of the central schema
 -- added after the import journal: a new database gets it with the rest, one made before gets it
 -- from UpgradeSchema.
 CREATE TABLE EXPORTJOURNAL (
@@ -18,5 +19,5 @@ CREATE TABLE EXPORTJOURNAL (
     ERRORTEXT VARCHAR(2000)
 );
 CREATE INDEX IX_EXPORTJOURNAL_WST ON EXPORTJOURNAL (WSTGID, STARTTIME);
-CREATE INDEX IF NOT EXISTS IX_IMPORTJOURNAL_WST ON IMPORTJOURNAL (WSTGID, STARTTIME);
+CREATE INDEX IF NOT EXISTS IX_IMPORTJOURNAL_WST ON IMPORTJOURNAL (WSTGID, STARTTIME, RESULT, RUNGID);
 CREATE INDEX IF NOT EXISTS IX_IMPORTJOURNAL_WSTRESULT ON IMPORTJOURNAL (WSTGID, RESULT, ENDTIME);

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "schema/journalconnection.h"
+
 #include <QDateTime>
 #include <QString>
-#include <memory>
 
 class TDatabase;
 
@@ -21,19 +22,15 @@ struct TExportedPackage
 };
 
 // The export journal in the central database (table EXPORTJOURNAL): when, which workstation,
-// the package, the result and who ran it. It works on a connection of its own, cloned from the
-// central connection on the calling thread, each record one statement committed at once, so
-// that neither the export's read snapshot nor its failure takes the record with it; a run that
-// never ends stays "не завершён". The table is created on first use in a database made before
-// it.
+// the package, the result and who ran it. Each record is one statement on the journal's own
+// connection, committed at once, so that neither the export's read snapshot nor its failure
+// takes the record with it; a run that never ends stays "не завершён". The table is made on
+// first use in a database made before it.
 class TExportJournal
 {
 public:
     // `center` names the central database and the credentials; it is not used afterwards.
     explicit TExportJournal(const TDatabase &center);
-    ~TExportJournal();
-    TExportJournal(const TExportJournal &) = delete;
-    TExportJournal &operator=(const TExportJournal &) = delete;
 
     // Records the start of an export to workstation wstGID ("не завершён"); its identifier.
     qint64 Begin(int wstGID, const QDateTime &start);
@@ -43,11 +40,5 @@ public:
              const QString &error, const QDateTime &end);
 
 private:
-    TDatabase &db();
-
-    std::unique_ptr<TDatabase> m_db;
-    QString m_centralUser;
+    TJournalConnection m_connection;
 };
-
-// The user the program runs as on this machine.
-QString MachineUserName();
