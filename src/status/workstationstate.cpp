@@ -7,24 +7,27 @@
 #include "schema/schema.h"
 #include "status/journalvalues.h"
 
-#include <QHash>
-
 namespace {
 
 const QString kSilentDaysKey = QStringLiteral("SilentDays");
 
-// The latest runs of each workstation are found through the journals' indexes by workstation
-// (one look-up per workstation and journal), so the answer does not grow with the journals.
+// Everything of a workstation is found through the journals' indexes by workstation (one
+// look-up per workstation and journal, the persons over the runs of PersonDays days), so the
+// answer grows with the workstations, not with the journals.
 const QString kStates = QStringLiteral(
     "SELECT S.WSTGID, S.WSTNAME, S.MU, S.BRGNAME, S.HSPGID, S.REGGID, R.REGNAME,\n"
     "       X.STARTTIME AS EXPORTTIME, X.RESULT AS EXPORTRESULT,\n"
-    "       L.STARTTIME AS IMPORTTIME, L.PKGLABEL, L.RESULT AS IMPORTRESULT, S.LASTOK\n"
+    "       L.STARTTIME AS IMPORTTIME, L.PKGLABEL, L.RESULT AS IMPORTRESULT, S.LASTOK, S.PERSONS\n"
     "FROM (SELECT W.WSTGID, W.WSTNAME, W.HSPGID, H.MU, B.BRGNAME,\n"
     "             COALESCE(H.REGGID, C.REGGID) AS REGGID,\n"
     "             (SELECT J.RUNGID FROM IMPORTJOURNAL J WHERE J.WSTGID = W.WSTGID\n"
     "              ORDER BY J.STARTTIME DESC, J.RUNGID DESC LIMIT 1) AS LASTRUN,\n"
     "             (SELECT MAX(J.ENDTIME) FROM IMPORTJOURNAL J\n"
     "              WHERE J.WSTGID = W.WSTGID AND J.RESULT = :OK) AS LASTOK,\n"
+    "             (SELECT SUM(T.NEWROWS + T.EDITEDROWS)\n"
+    "              FROM IMPORTJOURNAL J JOIN IMPORTJOURNALTABLE T ON T.RUNGID = J.RUNGID\n"
+    "              WHERE J.WSTGID = W.WSTGID AND J.STARTTIME >= :SINCE AND J.RESULT = :OK\n"
+    "                AND T.TABLENAME = :STEP) AS PERSONS,\n"
     "             (SELECT E.RUNGID FROM EXPORTJOURNAL E WHERE E.WSTGID = W.WSTGID\n"
     "              ORDER BY E.STARTTIME DESC, E.RUNGID DESC LIMIT 1) AS LASTEXPORT\n"
     "      FROM WORKSTATION W\n"
@@ -35,26 +38,6 @@ const QString kStates = QStringLiteral(
     "LEFT JOIN IMPORTJOURNAL L ON L.RUNGID = S.LASTRUN\n"
     "LEFT JOIN EXPORTJOURNAL X ON X.RUNGID = S.LASTEXPORT\n"
     "ORDER BY S.WSTGID");
-
-const QString kPersons =
-    QStringLiteral("SELECT J.WSTGID, SUM(T.NEWROWS + T.EDITEDROWS)\n"
-                   "FROM IMPORTJOURNAL J JOIN IMPORTJOURNALTABLE T ON T.RUNGID = J.RUNGID\n"
-                   "WHERE J.STARTTIME >= :SINCE AND J.RESULT = :OK AND T.TABLENAME = :STEP\n"
-                   "GROUP BY J.WSTGID");
-
-QHash<int, qint64> personsSince(TDatabase &center, const QDateTime &since)
-{
-    TQuery q(&center);
-    q.SetSQL(kPersons);
-    q.ParamByName(QStringLiteral("SINCE")).SetAsDateTime(since);
-    q.ParamByName(QStringLiteral("OK")).SetAsString(JournalSucceeded);
-    q.ParamByName(QStringLiteral("STEP")).SetAsString(PersonStep);
-    q.Open();
-    QHash<int, qint64> persons;
-    for (q.First(); !q.Eof(); q.Next())
-        persons.insert(q.Fields(0)->AsInteger(), q.Fields(1)->AsLargeInt());
-    return persons;
-}
 
 } // namespace
 
@@ -79,10 +62,12 @@ QList<TWorkstationState> ReadWorkstationStates(TDatabase &center, const QDateTim
                                                int silentDays)
 {
     UpgradeSchema(center, SchemaKind::Central);
-    const QHash<int, qint64> persons = personsSince(center, now.addDays(-PersonDays));
     TQuery q(&center);
     q.SetSQL(kStates);
+    // Every occurrence of :OK takes the value of the first.
     q.ParamByName(QStringLiteral("OK")).SetAsString(JournalSucceeded);
+    q.ParamByName(QStringLiteral("SINCE")).SetAsDateTime(now.addDays(-PersonDays));
+    q.ParamByName(QStringLiteral("STEP")).SetAsString(PersonStep);
     q.Open();
     QList<TWorkstationState> states;
     const auto text = [&q](const char *name) {
@@ -104,7 +89,7 @@ QList<TWorkstationState> ReadWorkstationStates(TDatabase &center, const QDateTim
         s.LastImportLabel = text("PKGLABEL");
         s.LastImportResult = text("IMPORTRESULT");
         s.LastSuccess = time("LASTOK");
-        s.Persons = persons.value(s.WstGID);
+        s.Persons = q.FieldByName(QStringLiteral("PERSONS"))->AsLargeInt();
         if (s.LastSuccess.isValid())
             s.DaysSinceSuccess = int(s.LastSuccess.date().daysTo(now.date()));
         s.Silent = IsSilent(s, now, silentDays);
