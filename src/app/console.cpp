@@ -117,10 +117,12 @@ void requirePasswordSource(const TAliasStore &aliases, const QString &alias, con
     if (qEnvironmentVariableIsSet(variable) || stdinIsTerminal() ||
         !TDatabase::IsServerAlias(aliases, alias))
         return;
-    throw EDatabaseError(
-        QStringLiteral("Пароль базы данных %1 не задан: без терминала он берётся из переменной "
-                       "окружения %2")
-            .arg(alias, QString::fromLatin1(variable)));
+    const bool esvs = variable == EsvsPasswordVariable;
+    throw EDatabaseError(QStringLiteral("Пароль %1 (псевдоним %2) не задан: без терминала он "
+                                        "берётся из переменной окружения %3")
+                             .arg(esvs ? QStringLiteral("базы данных ЕСВС")
+                                       : QStringLiteral("центральной базы данных"),
+                                  alias, QString::fromLatin1(variable)));
 }
 
 // Options that Qt takes for itself (the platform plug-in, style, window geometry, X11 display,

@@ -173,8 +173,8 @@ private Q_SLOTS:
         const Result r = admin({u"--site"_s, site, u"--import-all"_s}, env);
         QCOMPARE(r.exitCode, exitCode);
         const bool missing = !env.first().contains(u'=');
-        QCOMPARE(r.err.contains(u"Пароль базы данных SRV не задан: без терминала он берётся из "
-                                "переменной окружения ZORU_PASSWORD"_s),
+        QCOMPARE(r.err.contains(u"Пароль центральной базы данных (псевдоним SRV) не задан: без "
+                                "терминала он берётся из переменной окружения ZORU_PASSWORD"_s),
                  missing);
     }
 };
