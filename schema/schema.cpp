@@ -37,7 +37,7 @@ std::vector<TSchemaPart> partsOf(SchemaKind kind)
     return {
         {"journal.sql", {QStringLiteral("IMPORTJOURNAL"), QStringLiteral("IMPORTJOURNALTABLE")}},
         {"importrefused.sql", {QStringLiteral("IMPORTJOURNALREFUSED")}},
-    };
+        {"exportjournal.sql", {QStringLiteral("EXPORTJOURNAL")}}};
 }
 
 QString folderOf(const QString &driver)

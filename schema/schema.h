@@ -15,9 +15,11 @@ enum class SchemaKind
 bool ParseSchemaKind(const QString &text, SchemaKind &kind);
 
 // A schema grows by parts added after its first version, each a script of its own that makes
-// its tables and what belongs to them. The central database has these:
-//   journal.sql         the import journal (IMPORTJOURNAL, IMPORTJOURNALTABLE)
-//   importrefused.sql   the rows an import skipped (IMPORTJOURNALREFUSED)
+// its tables and what belongs to them, in the order they came. The central database has:
+//   journal.sql        the import journal (IMPORTJOURNAL, IMPORTJOURNALTABLE)
+//   importrefused.sql  the rows an import skipped (IMPORTJOURNALREFUSED)
+//   exportjournal.sql  the export journal (EXPORTJOURNAL) and the indexes by which the state of
+//                      workstations reads both journals
 // A new database gets every part with the rest (CreateSchema); a database made before a part
 // gets it from UpgradeSchema.
 

@@ -5,12 +5,14 @@ packages=(
     build-essential cmake ninja-build pkg-config git
     qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql libgl-dev
     qt6-translations-l10n # Qt's own texts in Russian: standard dialogs, the command line parser
+    qt6-charts-dev libqt6opengl6-dev # Qt Charts; its CMake package needs Qt OpenGL's
     libsqlite3-dev libarchive-dev libpq-dev
     postgresql
     pxlib-dev
     clang libclang-rt-14-dev llvm-14 # llvm-14: llvm-symbolizer, so that sanitizer stacks show names
     xvfb xauth
     tzdata
+    systemd desktop-file-utils man-db # the package's units, desktop entry and manual pages checked
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -19,20 +19,21 @@ set(may_engine core paradox)
 set(may_schema core paradox engine)
 set(may_package core paradox engine)
 set(may_jobs core paradox engine package)
-set(may_export ${may_jobs} jobs)
+set(may_export ${may_jobs} jobs schema)
 set(may_import ${may_jobs} jobs schema)
 set(may_sync ${may_jobs} jobs)
 set(may_ui core jobs)
 set(may_admin ${may_jobs} jobs export ui)
-set(may_app ${may_jobs} jobs schema export import sync ui admin)
+set(may_status core paradox engine schema)
+set(may_app ${may_jobs} jobs schema export import sync ui admin status)
 # The programs under tools/: the archiver shares the package room's volume names.
 set(may_arc core package)
 set(may_createdb core paradox engine schema)
 set(may_demo core paradox engine schema package)
 # Shared test fixtures serve the tests of every room below the application.
-set(may_support core paradox engine schema package jobs ui demo)
+set(may_support core paradox engine schema package jobs ui demo status)
 # Benchmarks measure every library, never the program's shell nor the tests.
-set(may_bench core paradox engine schema package jobs export import sync ui admin demo)
+set(may_bench core paradox engine schema package jobs export import sync ui admin status demo)
 # Fuzz targets drive the readers and the import with the archiver's extraction compiled in.
 set(may_fuzz core paradox engine schema package jobs import demo arc)
 

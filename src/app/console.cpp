@@ -1,9 +1,11 @@
 #include "app/console.h"
 
 #include "app/consoleimport.h"
+#include "app/consolestatus.h"
 #include "app/startup.h"
 #include "core/appinfo.h"
 #include "core/errors.h"
+#include "core/sitefolder.h"
 #include "core/strconst.h"
 #include "engine/database.h"
 #include "export/exportjob.h"
@@ -107,6 +109,22 @@ bool consoleLogin(const QString &database, QString &user, QString &password)
     return true;
 }
 
+// Without a terminal (a scheduled run) nothing can be asked: a database on a server then needs
+// its password in the environment, and its absence is an error of its own, not a refusal by
+// the server. A variable set to an empty text is a password given (peer authentication).
+void requirePasswordSource(const TAliasStore &aliases, const QString &alias, const char *variable)
+{
+    if (qEnvironmentVariableIsSet(variable) || stdinIsTerminal() ||
+        !TDatabase::IsServerAlias(aliases, alias))
+        return;
+    const bool esvs = variable == EsvsPasswordVariable;
+    throw EDatabaseError(QStringLiteral("Пароль %1 (псевдоним %2) не задан: без терминала он "
+                                        "берётся из переменной окружения %3")
+                             .arg(esvs ? QStringLiteral("базы данных ЕСВС")
+                                       : QStringLiteral("центральной базы данных"),
+                                  alias, QString::fromLatin1(variable)));
+}
+
 // Options that Qt takes for itself (the platform plug-in, style, window geometry, X11 display,
 // ...): they keep the desktop program and are no business of the command line. Given as "-name",
 // "--name", "-name=value" or "-name value".
@@ -188,7 +206,7 @@ bool IsConsoleInvocation(int argc, char *argv[])
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
-    return !withoutQtOptions(args).isEmpty();
+    return !WithoutSiteOption(withoutQtOptions(args)).isEmpty();
 }
 
 int RunConsoleJob(const TJobFactory &factory, const std::function<void(TRplThread &)> &ended)
@@ -220,12 +238,35 @@ struct TConsoleCommand
         Export,
         Import,
         ImportAll,
-        Sync
+        Sync,
+        Status
     } Kind = TKind::Export;
     int WstGID = 0;
     QString Package;
     TConsoleImportOptions Import;
+    QString Site;        // --site (null: not given)
+    int SilentDays = -1; // --silent-days (-1: the configuration's)
+    bool Csv = false;
 };
+
+// --status with its options; 2 for a limit that is no whole number of days.
+std::variant<TConsoleCommand, int> statusCommand(const QCommandLineParser &parser,
+                                                 const TSiteOptions &site, TConsoleCommand command)
+{
+    command.Kind = TConsoleCommand::TKind::Status;
+    command.Csv = parser.isSet(site.Csv);
+    if (parser.isSet(site.SilentDays)) {
+        bool ok = false;
+        command.SilentDays = parser.value(site.SilentDays).toInt(&ok);
+        if (!ok || command.SilentDays < 0) {
+            ConsoleErr()
+                << QStringLiteral("Неверное число дней: %1").arg(parser.value(site.SilentDays))
+                << Qt::endl;
+            return 2;
+        }
+    }
+    return command;
+}
 
 // The command of the arguments; the exit code instead when there is none to run (help shown, or
 // a wrong command line reported).
@@ -238,13 +279,15 @@ std::variant<TConsoleCommand, int> parseCommand(const QStringList &arguments)
             "\n\nБез параметров запускается оконная программа. Параметр --export выполняет экспорт "
             "справочников для одной рабочей станции без окна, --import — импорт пакета "
             "рабочей станции, --import-all — импорт всех пакетов папки импорта, --sync — "
-            "синхронизацию справочников с ЕСВС.\nПароль центральной базы "
+            "синхронизацию справочников с ЕСВС, --status — состояние рабочих станций.\nНастройки "
+            "берутся из папки узла (--site).\nПароль центральной базы "
             "данных берётся из переменной "
             "окружения %1, пароль базы данных ЕСВС — из переменной %2; без них пароль "
             "запрашивается в терминале.\nКод выхода: 0 — успешно; 3 — синхронизация выполнена, "
             "но часть ЛПУ не записана; 4 — пакет уже импортирован (повторно: --force); 5 — "
-            "импорт выполнен, отвергнутые записи пропущены (--keep-going); 1 — "
-            "ошибка; 2 — неверная командная строка.")
+            "импорт выполнен, отвергнутые записи пропущены (--keep-going); 6 — есть "
+            "молчащие рабочие станции (--status); 1 — ошибка; 2 — неверная командная "
+            "строка.")
             .arg(QString::fromLatin1(PasswordVariable), QString::fromLatin1(EsvsPasswordVariable)));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Показать эту справку."));
@@ -284,6 +327,8 @@ std::variant<TConsoleCommand, int> parseCommand(const QStringList &arguments)
         QStringLiteral("sync"),
         QStringLiteral("Синхронизация справочников с ЕСВС: регионы, типы ЛПУ и ЛПУ."));
     parser.addOption(syncOption);
+    const TSiteOptions site;
+    site.AddTo(parser);
     if (!parser.parse(withoutQtOptions(arguments))) {
         const QStringList unknown = parser.unknownOptionNames();
         ConsoleErr() << (unknown.isEmpty()
@@ -293,8 +338,9 @@ std::variant<TConsoleCommand, int> parseCommand(const QStringList &arguments)
                      << Qt::endl;
         return 2;
     }
-    if (parser.isSet(help)) {
-        QTextStream(stdout) << parser.helpText();
+    if (parser.isSet(help) || parser.isSet(site.Version)) {
+        QTextStream(stdout) << (parser.isSet(help) ? parser.helpText()
+                                                   : QString(VersionText() + QLatin1Char('\n')));
         return 0;
     }
     const bool importing = parser.isSet(importOption);
@@ -302,7 +348,11 @@ std::variant<TConsoleCommand, int> parseCommand(const QStringList &arguments)
         importing ? QFileInfo(parser.value(importOption)).absoluteFilePath() : QString();
     const bool sync = parser.isSet(syncOption);
     const bool importAll = parser.isSet(importAllOption);
-    if (int(sync) + int(parser.isSet(exportOption)) + int(importing) + int(importAll) != 1 ||
+    const bool status = parser.isSet(site.Status);
+    if (int(sync) + int(parser.isSet(exportOption)) + int(importing) + int(importAll) +
+                int(status) !=
+            1 ||
+        ((parser.isSet(site.SilentDays) || parser.isSet(site.Csv)) && !status) ||
         (parser.isSet(forceOption) && !importing && !importAll) ||
         (parser.isSet(keepGoingOption) && !importing && !importAll) ||
         (parser.isSet(dryRunOption) && (!importing || parser.isSet(forceOption))) ||
@@ -312,6 +362,10 @@ std::variant<TConsoleCommand, int> parseCommand(const QStringList &arguments)
         return 2;
     }
     TConsoleCommand command;
+    if (parser.isSet(site.Site))
+        command.Site = parser.value(site.Site);
+    if (status)
+        return statusCommand(parser, site, command);
     command.Import = {parser.isSet(forceOption), parser.isSet(dryRunOption),
                       parser.isSet(keepGoingOption)};
     command.Package = packagePath;
@@ -343,7 +397,8 @@ int runCommand(const TConsoleCommand &command, const QString &exePath)
             ConsoleErr() << QStringLiteral("Настройте папки в оконной программе.") << Qt::endl;
             return false;
         };
-        const std::unique_ptr<TAppInfo> info = LoadConfiguration(exePath, aliases, ui);
+        const TSiteFolder site = FindSiteFolder(command.Site, exePath);
+        const std::unique_ptr<TAppInfo> info = LoadConfiguration(exePath, aliases, ui, site.Folder);
         if (!info)
             return 1;
         struct ResetAppInfo
@@ -355,10 +410,14 @@ int runCommand(const TConsoleCommand &command, const QString &exePath)
         ConfigureCentralDatabase(center, *info);
         center.Exclusive = true;
         TDatabase::SetLoginHandler(consoleLogin);
+        requirePasswordSource(aliases, center.AliasName, PasswordVariable);
         center.Open();
 
         using TKind = TConsoleCommand::TKind;
+        if (command.Kind == TKind::Status)
+            return RunConsoleStatus(*info, center, command.SilentDays, command.Csv);
         if (command.Kind == TKind::Sync) {
+            requirePasswordSource(aliases, info->ESVSDBAlias(), EsvsPasswordVariable);
             int refused = 0;
             const int code = RunConsoleJob(
                 [&](const TJobContext &context) {

@@ -113,7 +113,7 @@ int RunConsoleImportAll(const TAppInfo &info, const TDatabase &center,
     for (const QString &line : summary)
         ConsoleOut() << line << Qt::endl;
     try {
-        AppendToLogFile(info.AppFolder(), summary);
+        AppendToLogFile(info.SiteFolder(), summary);
     } catch (const Exception &e) {
         ConsoleErr() << e.Message() << Qt::endl;
     }

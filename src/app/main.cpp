@@ -1,4 +1,5 @@
 #include "app/console.h"
+#include "app/consolestatus.h"
 #include "app/startup.h"
 #include "core/localzone.h"
 
@@ -25,5 +26,6 @@ int main(int argc, char *argv[])
     if (console)
         return RunConsole(QCoreApplication::arguments(), QCoreApplication::applicationFilePath());
     return RunApplication(*static_cast<QApplication *>(app.get()),
-                          QCoreApplication::applicationFilePath());
+                          QCoreApplication::applicationFilePath(),
+                          SiteOptionValue(QCoreApplication::arguments()));
 }

@@ -5,6 +5,7 @@
 #include "app/importjournalwindow.h"
 #include "app/joblaunch.h"
 #include "app/startup.h"
+#include "app/statewindow.h"
 #include "core/appinfo.h"
 #include "core/errors.h"
 #include "core/strconst.h"
@@ -54,6 +55,9 @@ TSrvMainForm::TSrvMainForm(QWidget *parent) : QMainWindow(parent)
                                   QStringLiteral("Проверить пакет..."));
     m_importJournalItem = menuItem(m_adminMenu, QStringLiteral("ImportJournalItem"),
                                    QStringLiteral("Журнал импорта"));
+    m_wstStateItem = menuItem(m_adminMenu, QStringLiteral("WstStateItem"),
+                              QStringLiteral("Состояние рабочих станций"));
+    connect(m_wstStateItem, &QAction::triggered, this, &TSrvMainForm::WstStateItemClick);
     connect(m_fileExitItem, &QAction::triggered, this, &TSrvMainForm::FileExit);
     connect(m_syncItem, &QAction::triggered, this, &TSrvMainForm::SyncItemClick);
     connect(m_importItem, &QAction::triggered, this, &TSrvMainForm::ImportItemClick);
@@ -155,6 +159,16 @@ void TSrvMainForm::ImportJournalItemClick()
 {
     try {
         TImportJournalForm form(*m_kzCenter, this);
+        form.exec();
+    } catch (const std::exception &e) {
+        ShowError(e);
+    }
+}
+
+void TSrvMainForm::WstStateItemClick()
+{
+    try {
+        TWorkstationStateForm form(*m_kzCenter, AppInfo, this);
         form.exec();
     } catch (const std::exception &e) {
         ShowError(e);

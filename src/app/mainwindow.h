@@ -38,6 +38,8 @@ public Q_SLOTS:
     void ImportJournalItemClick();
     // The dry run of the import.
     void CheckPackageItemClick();
+    // The state of every workstation.
+    void WstStateItemClick();
 
 protected:
     bool event(QEvent *event) override;
@@ -58,4 +60,5 @@ private:
     QAction *m_wstAdminItem = nullptr;
     QAction *m_importJournalItem = nullptr;
     QAction *m_checkPackageItem = nullptr;
+    QAction *m_wstStateItem = nullptr;
 };

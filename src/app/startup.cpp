@@ -4,6 +4,7 @@
 #include "app/settingsdialog.h"
 #include "core/appinfo.h"
 #include "core/errors.h"
+#include "core/sitefolder.h"
 #include "core/strconst.h"
 #include "engine/database.h"
 #include "ui/dialogs.h"
@@ -52,12 +53,12 @@ std::unique_ptr<QTranslator> InstallQtTranslations(const QString &programFolder)
 }
 
 std::unique_ptr<TAppInfo> LoadConfiguration(const QString &exePath, TAliasStore &aliases,
-                                            const TAppInfo::Ui &ui)
+                                            const TAppInfo::Ui &ui, const QString &siteFolder)
 {
-    auto info = std::make_unique<TAppInfo>(exePath, aliases);
+    auto info = std::make_unique<TAppInfo>(exePath, aliases, siteFolder);
     ::AppInfo = info.get();
     try {
-        aliases.Load(info->AppFolder() + StrConst::AliasFileName);
+        aliases.Load(info->SiteFolder() + StrConst::AliasFileName);
         info->RegisterAliases();
         if (info->CheckDatabases(ui))
             return info;
@@ -83,8 +84,8 @@ void ConfigureCentralDatabase(TDatabase &db, const TAppInfo &info)
     db.Params = {QStringLiteral("USER NAME=") + userName};
 }
 
-TStartup::TStartup(QString exePath, TAliasStore &aliases)
-    : m_exePath(std::move(exePath)), m_aliases(aliases)
+TStartup::TStartup(QString exePath, TAliasStore &aliases, QString siteFolder)
+    : m_exePath(std::move(exePath)), m_siteFolder(std::move(siteFolder)), m_aliases(aliases)
 {
 }
 
@@ -102,7 +103,7 @@ bool TStartup::Prepare()
         TAppInfo::Ui ui;
         ui.ShowErrorBox = [](const QString &message) { ShowError(message); };
         ui.ShowSettingsDialog = [] { return ShowSettingsDialog(); };
-        m_appInfo = LoadConfiguration(m_exePath, m_aliases, ui);
+        m_appInfo = LoadConfiguration(m_exePath, m_aliases, ui, m_siteFolder);
         if (!m_appInfo)
             return false;
         QCoreApplication::setApplicationName(StrConst::AppTitle);
@@ -117,9 +118,16 @@ bool TStartup::Prepare()
     }
 }
 
-int RunApplication(QApplication &app, const QString &exePath)
+int RunApplication(QApplication &app, const QString &exePath, const QString &siteOption)
 {
-    TStartup startup(exePath, TAliasStore::Session());
+    QString site;
+    try {
+        site = FindSiteFolder(siteOption, exePath).Folder;
+    } catch (const std::exception &e) {
+        ShowError(e);
+        return 1;
+    }
+    TStartup startup(exePath, TAliasStore::Session(), site);
     if (!startup.Prepare())
         return 1;
     startup.MainForm()->show();

@@ -2,6 +2,9 @@
 
 #include "core/errors.h"
 #include "core/inifile.h"
+#include "core/sitefolder.h"
+
+#include <QFileInfo>
 
 namespace {
 
@@ -131,6 +134,13 @@ QString TAliasStore::GetAliasParam(const QString &alias, const QString &param) c
         if (paramName(line).compare(param, Qt::CaseInsensitive) == 0)
             return paramValue(line);
     return {};
+}
+
+QString TAliasStore::GetAliasPathParam(const QString &alias, const QString &param) const
+{
+    const QString value = GetAliasParam(alias, param);
+    const QString file = FileName();
+    return file.isEmpty() ? value : SitePath(QFileInfo(file).absolutePath(), value);
 }
 
 bool TAliasStore::IsPersistent(const QString &name) const

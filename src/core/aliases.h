@@ -43,6 +43,9 @@ public:
     QStringList GetAliasParams(const QString &name) const;
     // Value of one parameter (name compared without regard to case); empty when absent.
     QString GetAliasParam(const QString &alias, const QString &param) const;
+    // The same for a parameter naming a file or folder (DATABASE NAME of SQLITE, PATH): a
+    // relative one is relative to the folder of the alias file, so that a site moves as a whole.
+    QString GetAliasPathParam(const QString &alias, const QString &param) const;
     bool IsPersistent(const QString &name) const;
 
     // A folder alias: driver "PARADOX" or "DBASE", parameter PATH.

@@ -2,6 +2,7 @@
 
 #include "core/errors.h"
 #include "core/paths.h"
+#include "core/sitefolder.h"
 #include "core/strconst.h"
 
 #include <QDir>
@@ -9,10 +10,10 @@
 
 namespace {
 
-QString iniFileFor(const QString &exePath)
+QString siteOf(const QString &exePath, const QString &siteFolder)
 {
-    const QFileInfo fi(exePath);
-    return fi.dir().filePath(fi.completeBaseName() + QLatin1String(".ini"));
+    return paths::includeTrailing(siteFolder.isEmpty() ? QFileInfo(exePath).absolutePath()
+                                                       : siteFolder);
 }
 
 // Replaces (or adds) the PATH line of an alias's parameter list.
@@ -29,11 +30,12 @@ void setPathParam(QStringList &params, const QString &path)
 
 } // namespace
 
-TAppInfo::TAppInfo(const QString &exePath, TAliasStore &aliases)
-    : TIniFile(iniFileFor(exePath)), MainAliasName(StrConst::MainAliasName),
-      ImportKey(StrConst::ImportKey), ExportKey(StrConst::ExportKey),
-      PolyAliasName(StrConst::PolyAliasName), m_aliases(aliases),
-      m_appFolder(paths::includeTrailing(QFileInfo(exePath).absolutePath()))
+TAppInfo::TAppInfo(const QString &exePath, TAliasStore &aliases, const QString &siteFolder)
+    : TIniFile(SiteIniFile(siteOf(exePath, siteFolder), exePath)),
+      MainAliasName(StrConst::MainAliasName), ImportKey(StrConst::ImportKey),
+      ExportKey(StrConst::ExportKey), PolyAliasName(StrConst::PolyAliasName), m_aliases(aliases),
+      m_appFolder(paths::includeTrailing(QFileInfo(exePath).absolutePath())),
+      m_siteFolder(siteOf(exePath, siteFolder))
 {
     m_aliases.SetConfigMode(TAliasStore::ConfigMode::Persistent);
     m_srvToWstTables = ReadSection(StrConst::SrvToWstSection);
@@ -82,12 +84,17 @@ QString TAppInfo::aliasPath(const QString &alias)
 
 bool TAppInfo::CheckDatabases(const Ui &ui)
 {
-    MainDBPath = paths::includeTrailing(aliasPath(MainAliasName));
-    PolyDBPath = paths::includeTrailing(aliasPath(PolyAliasName));
-    ImportPath =
-        paths::includeTrailing(ReadString(StrConst::SettingsSection, ImportKey, QString()));
-    ExportPath =
-        paths::includeTrailing(ReadString(StrConst::SettingsSection, ExportKey, QString()));
+    m_readMain = aliasPath(MainAliasName);
+    m_readPoly = aliasPath(PolyAliasName);
+    m_readImport = ReadString(StrConst::SettingsSection, ImportKey, QString());
+    m_readExport = ReadString(StrConst::SettingsSection, ExportKey, QString());
+    const auto folder = [this](const QString &read) {
+        return paths::includeTrailing(SitePath(m_siteFolder, read));
+    };
+    MainDBPath = folder(m_readMain);
+    PolyDBPath = folder(m_readPoly);
+    ImportPath = folder(m_readImport);
+    ExportPath = folder(m_readExport);
 
     const QString root = QString(paths::separator());
     const auto exists = [](const QString &folder) { return QFileInfo(folder).isDir(); };
@@ -113,18 +120,26 @@ void TAppInfo::setAliasPath(const QString &alias, const QString &path)
     m_aliases.ModifyAlias(alias, m_params);
 }
 
+QString TAppInfo::stored(const QString &folder, const QString &read) const
+{
+    if (!read.isEmpty() && QDir::isRelativePath(read) &&
+        paths::includeTrailing(SitePath(m_siteFolder, read)) == folder)
+        return paths::includeTrailing(read);
+    return folder;
+}
+
 void TAppInfo::SaveSettings()
 {
     std::exception_ptr failure;
     try {
-        setAliasPath(MainAliasName, MainDBPath);
-        setAliasPath(PolyAliasName, PolyDBPath);
+        setAliasPath(MainAliasName, stored(MainDBPath, m_readMain));
+        setAliasPath(PolyAliasName, stored(PolyDBPath, m_readPoly));
     } catch (...) {
         failure = std::current_exception();
     }
     m_aliases.SaveConfigFile();
-    WriteString(StrConst::SettingsSection, ImportKey, ImportPath);
-    WriteString(StrConst::SettingsSection, ExportKey, ExportPath);
+    WriteString(StrConst::SettingsSection, ImportKey, stored(ImportPath, m_readImport));
+    WriteString(StrConst::SettingsSection, ExportKey, stored(ExportPath, m_readExport));
     if (failure)
         std::rethrow_exception(failure);
 }

@@ -112,6 +112,15 @@ bool TDatabase::ConnectionLost() const
     return db.driver() && !db.driver()->isOpen();
 }
 
+bool TDatabase::IsServerAlias(const TAliasStore &aliases, const QString &alias)
+{
+    if (!aliases.IsAlias(alias))
+        return false;
+    const engine::TSqlDriver *backend =
+        engine::SqlDriverNamed(aliases.GetAliasDriverName(alias).toUpper());
+    return backend && backend->IsServer();
+}
+
 bool TDatabase::RefusalAbortsTransaction() const
 {
     return m_backend && m_backend->RefusalAbortsTransaction();
@@ -135,7 +144,7 @@ void TDatabase::Open()
     const QString driver = m_aliases->GetAliasDriverName(AliasName).toUpper();
 
     if (driver == QLatin1String("PARADOX") || driver == QLatin1String("DBASE")) {
-        const QString path = m_aliases->GetAliasParam(AliasName, QStringLiteral("PATH"));
+        const QString path = m_aliases->GetAliasPathParam(AliasName, QStringLiteral("PATH"));
         if (path.isEmpty() || !QFileInfo(path).isDir())
             throw EDBEngineError(QStringLiteral("Папка базы данных не найдена: %1").arg(path));
         m_driver = driver;

@@ -95,6 +95,9 @@ public:
     // The server has dropped the connection (stopped, restarted, the network gone): every
     // statement fails from now on. Never for an embedded database.
     bool ConnectionLost() const;
+    // Whether an alias names a database on a server (which checks the password it is given),
+    // known before connecting; false for an unknown alias.
+    static bool IsServerAlias(const TAliasStore &aliases, const QString &alias);
     bool IsFolder() const;
     // The driver of an SQL database's backend (engine/sql/sqldriver.h), which the engine's own
     // code asks for what the backend does; nullptr for a folder database. Valid once connected.

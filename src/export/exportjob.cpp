@@ -7,6 +7,7 @@
 #include "engine/sqlscript.h"
 #include "engine/transaction.h"
 #include "package/archiver.h"
+#include "package/packageinfo.h"
 #include "package/packagenames.h"
 #include "package/workfolder.h"
 
@@ -24,6 +25,7 @@ const QString kExportTable = QStringLiteral("Экспорт данных из т
 const QString kPacking = QStringLiteral("Архивация...");
 const QString kPackFailed = QStringLiteral("Ошибка при архивации");
 const QString kReadyIn = QStringLiteral("Файлы, готовые к отправке, находятся в папке: ");
+const QString kJournalFailure = QStringLiteral("Журнал экспорта не записан: ");
 
 QString decimal(const QVariant &v)
 {
@@ -46,7 +48,41 @@ void TExServerToWorkstation::PrepareWindow()
 
 void TExServerToWorkstation::Execute()
 {
-    RunGuarded(kTitle, kDone, [this] { exportPackage(); });
+    RunGuarded(kTitle, kDone, [this] { journaledExport(); });
+}
+
+void TExServerToWorkstation::journaledExport()
+{
+    // The journal records the run on a connection of its own; one that cannot be written costs
+    // the run only its record.
+    std::optional<TExportJournal> journal;
+    qint64 run = 0;
+    try {
+        journal.emplace(Center());
+        run = journal->Begin(m_wstGID, QDateTime::currentDateTime());
+    } catch (const Exception &e) {
+        Log(kJournalFailure + e.Message());
+        journal.reset();
+    }
+    const auto finish = [&](const QString &result, const QString &error) {
+        if (!journal)
+            return;
+        try {
+            journal->End(run, result, m_package, error, QDateTime::currentDateTime());
+        } catch (const Exception &e) {
+            Log(kJournalFailure + e.Message());
+        }
+    };
+    m_package = TExportedPackage{};
+    try {
+        exportPackage();
+    } catch (const std::exception &e) {
+        const Exception *own = dynamic_cast<const Exception *>(&e);
+        finish(Terminated() ? ExportResultCancelled : ExportResultFailed,
+               own ? own->Message() : QString::fromLocal8Bit(e.what()));
+        throw;
+    }
+    finish(ExportResultSucceeded, QString());
 }
 
 std::optional<QString> TExServerToWorkstation::SelectionFilter(const QString &u, int w,
@@ -184,6 +220,10 @@ void TExServerToWorkstation::exportPackage()
     Log(kPacking);
     if (PackFolder(names.PackageFolder, names.Label, names.ArchiveName) != 0)
         throw ERplException(kPackFailed);
+    m_package.Name = names.ArchiveName;
+    m_package.Label = names.Label;
+    for (const QString &volume : VolumeSet(QDir(names.HospitalFolder).filePath(names.ArchiveName)))
+        m_package.Size += QFileInfo(volume).size();
     Log(StrConst::Separator);
     Log(kReadyIn + paths::includeTrailing(names.HospitalFolder));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "export/exportjournal.h"
 #include "jobs/serverjob.h"
 
 #include <QDateTime>
@@ -8,7 +9,8 @@
 
 // The export to one workstation: the reference tables it needs, cut down to its hospital or
 // brigade, written as Paradox tables into a package folder and packed into a ".s2w" archive in
-// the folder of its hospital (or brigade) under the export folder.
+// the folder of its hospital (or brigade) under the export folder. Every run is recorded in the
+// export journal.
 class TExServerToWorkstation : public TSrvRplThread
 {
 public:
@@ -31,7 +33,9 @@ protected:
     void Execute() override;
 
 private:
+    void journaledExport();
     void exportPackage();
 
     int m_wstGID;
+    TExportedPackage m_package; // what the run made, for the journal
 };

@@ -6,7 +6,7 @@
 #include "package/archiver.h"
 
 TRplThread::TRplThread(const TJobContext &context, const TAppInfo &info)
-    : TJobReport(context, info.AppFolder()), m_info(info)
+    : TJobReport(context, info.SiteFolder()), m_info(info)
 {
 }
 

@@ -23,7 +23,7 @@ class TDataSet;
 class TRplThread : protected TJobReport
 {
 public:
-    // Opens the log file of the program folder of info (two empty lines when it already exists).
+    // Opens the log file of the site folder of info (two empty lines when it already exists).
     // Throws EFileError when the log cannot be opened. info must outlive the job.
     TRplThread(const TJobContext &context, const TAppInfo &info);
     virtual ~TRplThread();

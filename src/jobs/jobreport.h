@@ -14,7 +14,7 @@ void WriteLogLine(QFile &file, const QString &message);
 void WriteLogLines(QFile &file, const QStringList &messages);
 
 // What a running job reports through, and how it learns that it should stop: its log (the
-// watcher and "log.txt" of the program folder), its gauge and its stop token. The job and the
+// watcher and "log.txt" of the site folder), its gauge and its stop token. The job and the
 // steps it hands this to use it on the thread the job runs on.
 class TJobReport
 {

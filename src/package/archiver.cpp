@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
@@ -27,9 +28,15 @@ QString quoted(const QString &s)
     return Quote + s + Quote;
 }
 
+// The archiver beside the executable; else the one on PATH (an installed program whose
+// archiver lies elsewhere); else the one beside the executable, so that the error names it.
 QString program(const QString &appFolder)
 {
-    return paths::includeTrailing(appFolder) + ArchiverProgram();
+    const QString beside = paths::includeTrailing(appFolder) + ArchiverProgram();
+    if (QFileInfo(beside).isExecutable())
+        return beside;
+    const QString onPath = QStandardPaths::findExecutable(ArchiverProgram());
+    return onPath.isEmpty() ? beside : onPath;
 }
 
 QString archiveBeside(const QString &folder, const QString &archiveName)

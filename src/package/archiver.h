@@ -4,10 +4,11 @@
 #include <QStringList>
 #include <memory>
 
-// Packages travel as archives made by the external archiver in the program folder. These
-// functions build its command lines, run it and return its exit code (0 is success; 1 also
-// stands for an archiver that could not be started or crashed). They block the calling thread
-// until the archiver ends and keep no state, so any thread may call them.
+// Packages travel as archives made by the external archiver in the program folder (else the
+// one found on PATH). These functions build its command lines, run it and return its exit code
+// (0 is success; 1 also stands for an archiver that could not be started or crashed). They
+// block the calling thread until the archiver ends and keep no state, so any thread may call
+// them.
 
 // File name of the archiver inside the program folder.
 QString ArchiverProgram();

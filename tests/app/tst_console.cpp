@@ -187,6 +187,14 @@ private Q_SLOTS:
             "Ключ 'Settings\\AIS_RODE_ESVS_DB' не найден");
         row("sync, stray argument", "--sync x", "", 2, "Неизвестные параметры");
         row("sync and export", "--sync --export 2", "", 2, "Неизвестные параметры");
+        row("version", "--version", "", 0, "zoru-admin 1.0");
+        row("csv without status", "--csv", "", 2, "Неизвестные параметры");
+        row("silent days not a number", "--status --silent-days x", "", 2,
+            "Неверное число дней: x");
+        row("no such site", "--site /no/such/site --status", "", 1,
+            "Папка узла (--site) не найдена: /no/such/site");
+        // The demo's workstations were never given a package: every one is silent.
+        row("status, all silent", "--status --silent-days 3650", "", 6, "молчат дольше 3650 дн.: ");
     }
     void exitCodes()
     {

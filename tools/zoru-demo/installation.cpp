@@ -373,21 +373,27 @@ Summary CreateInstallation(const Options &options)
     }
 
     // Aliases: the ones this installation needs replace any of the same name; others stay.
-    TAliasStore aliases(QDir(folder).absoluteFilePath(StrConst::AliasFileName));
+    // Files and folders inside the installation are named relative to it, so that it can be
+    // moved as a whole.
+    const QDir site(folder);
+    const auto inside = [&site](const QString &path) { return site.relativeFilePath(path); };
+    TAliasStore aliases(site.absoluteFilePath(StrConst::AliasFileName));
     aliases.SetConfigMode(TAliasStore::ConfigMode::Persistent);
     if (options.postgres)
         setAlias(aliases, CenterAlias, QStringLiteral("POSTGRESQL"), pgParams(*options.postgres));
     else
         setAlias(aliases, CenterAlias, QStringLiteral("SQLITE"),
-                 {QStringLiteral("DATABASE NAME=") + centralFile(folder)});
+                 {QStringLiteral("DATABASE NAME=") + inside(centralFile(folder))});
     if (options.postgres)
         setAlias(aliases, EsvsAlias, QStringLiteral("POSTGRESQL"),
                  pgParams(pgEsvsTarget(*options.postgres)));
     else
         setAlias(aliases, EsvsAlias, QStringLiteral("SQLITE"),
-                 {QStringLiteral("DATABASE NAME=") + esvsFile(folder)});
-    setFolderAlias(aliases, StrConst::MainAliasName, mainDir, QStringLiteral("PARADOX"));
-    setFolderAlias(aliases, StrConst::PolyAliasName, polyDir, QStringLiteral("DBASE"));
+                 {QStringLiteral("DATABASE NAME=") + inside(esvsFile(folder))});
+    setFolderAlias(aliases, StrConst::MainAliasName, paths::includeTrailing(inside(mainDir)),
+                   QStringLiteral("PARADOX"));
+    setFolderAlias(aliases, StrConst::PolyAliasName, paths::includeTrailing(inside(polyDir)),
+                   QStringLiteral("DBASE"));
     aliases.SaveConfigFile();
 
     // The configuration file: the keys of this installation; window placement, if any, stays.
@@ -400,8 +406,8 @@ Summary CreateInstallation(const Options &options)
     // On a server the ЕСВС database belongs to the same account as the central one.
     ini.WriteString(s, StrConst::UserNameESVSKey,
                     options.postgres ? options.postgres->user : EsvsUser);
-    ini.WriteString(s, StrConst::ImportKey, importDir);
-    ini.WriteString(s, StrConst::ExportKey, exportDir);
+    ini.WriteString(s, StrConst::ImportKey, paths::includeTrailing(inside(importDir)));
+    ini.WriteString(s, StrConst::ExportKey, paths::includeTrailing(inside(exportDir)));
     ini.EraseSection(StrConst::SrvToWstSection);
     for (const QString &table : ReplicatedTables())
         ini.WriteString(StrConst::SrvToWstSection, table, QString());

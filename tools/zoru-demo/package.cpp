@@ -3,6 +3,7 @@
 #include "core/errors.h"
 #include "core/inifile.h"
 #include "core/paths.h"
+#include "core/sitefolder.h"
 #include "core/strconst.h"
 #include "demodata.h"
 #include "engine/database.h"
@@ -905,7 +906,7 @@ PackageSummary WritePackage(const PackageOptions &options)
     const QString folder = QDir::cleanPath(QDir(options.folder).absolutePath());
     const TIniFile ini(QDir(folder).absoluteFilePath(IniFileName));
     const QString &s = StrConst::SettingsSection;
-    const QString importPath = ini.ReadString(s, StrConst::ImportKey, QString());
+    const QString importPath = SitePath(folder, ini.ReadString(s, StrConst::ImportKey, QString()));
     const QString alias = ini.ReadString(s, StrConst::SrvDBKey, QString());
     if (importPath.isEmpty() || alias.isEmpty())
         throw Exception(QStringLiteral("В папке %1 нет демонстрационной установки").arg(folder));

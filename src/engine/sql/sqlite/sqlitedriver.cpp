@@ -27,7 +27,7 @@ const TSqliteDriver &SqliteDriver()
 void TSqliteDriver::Open(QSqlDatabase &db, const TConnectionSettings &settings) const
 {
     const QString file =
-        settings.aliases.GetAliasParam(settings.alias, QStringLiteral("DATABASE NAME"));
+        settings.aliases.GetAliasPathParam(settings.alias, QStringLiteral("DATABASE NAME"));
     // SQLite would silently create a missing file: an alias to nothing is an error.
     if (file.isEmpty() || !QFileInfo(file).isFile())
         throw EDBEngineError(QStringLiteral("Файл базы данных не найден: %1").arg(file));

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QDate>
+#include <QList>
+#include <QMap>
+
+class TDatabase;
+
+// The chart of the state of workstations covers this many days, today included.
+inline constexpr int ChartDays = 60;
+
+// Persons written (new and changed) by the successful imports of each workstation, per day on
+// which the import started, over `days` days ending with `last`: for each of wstGIDs, a list of
+// `days` counts, the first for last - days + 1. Throws EDBEngineError.
+QMap<int, QList<qint64>> ImportedPersonsPerDay(TDatabase &center, const QList<int> &wstGIDs,
+                                               const QDate &last, int days = ChartDays);
