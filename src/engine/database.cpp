@@ -53,9 +53,11 @@ QString engineMessage(const QSqlError &error, const QSqlDriver *driver)
     if (text.isEmpty())
         text = error.text().trimmed();
     // Lost: the connection is closed, or the server said it closes it (class 08 connection
-    // exception, class 57P shutdown).
+    // exception, class 57P shutdown). A connection that could not be made was never lost: its
+    // refusal (no server, no such database, a wrong password) is the server's message as it is.
     const QString state = error.nativeErrorCode();
     if (driver && driver->dbmsType() == QSqlDriver::PostgreSQL &&
+        error.type() != QSqlError::ConnectionError &&
         (!driver->isOpen() || state.startsWith(QLatin1String("08")) ||
          state.startsWith(QLatin1String("57P")))) {
         // Whatever the statement was, what happened is that the server went away.
