@@ -25,8 +25,11 @@ void ShowPersonsChart(QChart &chart, const QList<TChartStation> &stations,
                       const QMap<int, QList<qint64>> &perDay, const QDate &last)
 {
     chart.removeAllSeries();
-    for (QAbstractAxis *axis : chart.axes())
+    // A removed axis is the caller's again: gone with the series it served.
+    for (QAbstractAxis *axis : chart.axes()) {
         chart.removeAxis(axis);
+        const std::unique_ptr<QAbstractAxis> gone(axis);
+    }
     if (stations.isEmpty()) {
         chart.setTitle(QStringLiteral("Выберите рабочие станции, чтобы увидеть импорт персон по "
                                       "дням"));
