@@ -44,8 +44,8 @@ QString ProblemRowName(const TImportProblem &problem)
 QString KeepGoingQuestion(const TImportProblem &refused)
 {
     return QStringLiteral("Импорт остановлен на записи ") + ProblemRowName(refused) +
-           QStringLiteral(":\r\n") + refused.Message +
-           QStringLiteral("\r\n\r\nПродолжить импорт, пропуская отвергнутые записи?");
+           QStringLiteral(":\n") + refused.Message +
+           QStringLiteral("\n\nПродолжить импорт, пропуская отвергнутые записи?");
 }
 
 QString RepeatQuestion(const QDateTime &imported)
