@@ -141,8 +141,9 @@ QtMessageHandler previousHandler = nullptr;
 void quietHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     // What the drivers say of statements after the server has gone.
-    if (type == QtWarningMsg && (message.startsWith(QLatin1String("Unable to free statement")) ||
-                                 message.endsWith(QLatin1String("database not open"))))
+    if (type == QtWarningMsg &&
+        (message.startsWith(QLatin1String("Unable to free statement")) ||
+         message.endsWith(QLatin1String("database not open"), Qt::CaseInsensitive)))
         return;
     if (previousHandler)
         previousHandler(type, context, message);

@@ -59,6 +59,7 @@ private Q_SLOTS:
     void validSettingsConnect();
     void unwritableAliasFileEnds();
     void runApplicationExitCode();
+    void driverNotesAfterALossQuiet();
 };
 
 void TestStartup::initTestCase()
@@ -223,6 +224,23 @@ void TestStartup::runApplicationExitCode()
     QVERIFY(app);
     QCOMPARE(RunApplication(*app, program.exePath()), 1);
     QCOMPARE(texts(), (QStringList{StrConst::BadSettings, StrConst::NoSettings}));
+}
+
+// The drivers' own notes on statements left after the server went are kept from the terminal
+// (the program says once what happened); every other warning passes.
+void TestStartup::driverNotesAfterALossQuiet()
+{
+    static QStringList passed;
+    passed.clear();
+    const QtMessageHandler before = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext &, const QString &m) { passed << m; });
+    QuietSqlDriverNotes();
+    for (const char *note : {"Unable to free statement: no connection to the server",
+                             "QPSQLDriver::rollbackTransaction: Database not open",
+                             "QSqlQuery::exec: database not open", "Другое предупреждение"})
+        qWarning("%s", note);
+    qInstallMessageHandler(before);
+    QCOMPARE(passed, QStringList{QStringLiteral("Другое предупреждение")});
 }
 
 QTEST_MAIN(TestStartup)
