@@ -2,9 +2,17 @@
 
 #include "core/errors.h"
 #include "engine/database.h"
+#include "engine/transaction.h"
 #include "schema/schema.h"
 
 #include <QSqlError>
+
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#else
+#include <pwd.h>
+#include <unistd.h>
+#endif
 
 TJournalConnection::TJournalConnection(const TDatabase &center, const QString &name)
     : m_db(center.CloneForThread()), m_centralUser(center.UserName())
@@ -29,12 +37,27 @@ QSqlQuery TJournalConnection::Exec(const QString &sql, const QVariantList &value
 {
     QSqlQuery q(Db().Sql());
     if (!q.prepare(sql))
-        throw EDBEngineError(engineMessage(q.lastError()), sql);
+        throw EDBEngineError(engineMessage(q.lastError(), q.driver()), sql);
     for (int i = 0; i < values.size(); ++i)
         q.bindValue(i, BindableValue(values[i], q.driver()));
     if (!q.exec())
-        throw EDBEngineError(engineMessage(q.lastError()), sql);
+        throw EDBEngineError(engineMessage(q.lastError(), q.driver()), sql);
     return q;
+}
+
+void TJournalConnection::Commit(TTransaction &transaction)
+{
+    try {
+        transaction.Commit();
+    } catch (...) {
+        try {
+            if (m_db->InTransaction())
+                m_db->Rollback();
+        } catch (const Exception &) {
+            // The connection is gone; the transaction went with it.
+        }
+        throw;
+    }
 }
 
 QString TJournalConnection::CentralUser()
@@ -55,5 +78,16 @@ QString TJournalConnection::MachineUser()
     QString user = qEnvironmentVariable("USERNAME");
     if (user.isEmpty())
         user = qEnvironmentVariable("USER");
-    return user;
+    if (!user.isEmpty())
+        return user;
+#ifdef Q_OS_WIN
+    wchar_t name[256];
+    DWORD size = 256;
+    if (GetUserNameW(name, &size) && size > 0)
+        return QString::fromWCharArray(name, int(size) - 1);
+#else
+    if (const passwd *account = ::getpwuid(::geteuid()); account && account->pw_name)
+        return QString::fromLocal8Bit(account->pw_name);
+#endif
+    return {};
 }

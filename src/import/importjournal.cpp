@@ -3,49 +3,12 @@
 #include "core/errors.h"
 #include "engine/database.h"
 #include "engine/transaction.h"
-#include "schema/schema.h"
 
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 
-#ifdef Q_OS_WIN
-#include <qt_windows.h>
-#else
-#include <pwd.h>
-#include <unistd.h>
-#endif
-
 namespace {
-
-QSqlQuery exec(TDatabase &db, const QString &sql, const QVariantList &values)
-{
-    QSqlQuery q(db.Sql());
-    if (!q.prepare(sql))
-        throw EDBEngineError(engineMessage(q.lastError(), q.driver()), sql);
-    for (int i = 0; i < values.size(); ++i)
-        q.bindValue(i, BindableValue(values[i], q.driver()));
-    if (!q.exec())
-        throw EDBEngineError(engineMessage(q.lastError(), q.driver()), sql);
-    return q;
-}
-
-// Commits a journal transaction; one whose commit failed is not left open on the journal's
-// connection, where the next record would otherwise become a savepoint of it.
-void commit(TTransaction &transaction, TDatabase &db)
-{
-    try {
-        transaction.Commit();
-    } catch (...) {
-        try {
-            if (db.InTransaction())
-                db.Rollback();
-        } catch (const Exception &) {
-            // The connection is gone; the transaction went with it.
-        }
-        throw;
-    }
-}
 
 // A workstation number as the journal keeps it; Null when the package gave none that reads.
 QVariant wholeOrNull(const QVariant &value)
@@ -55,51 +18,33 @@ QVariant wholeOrNull(const QVariant &value)
     return ok ? QVariant(n) : QVariant();
 }
 
-QVariant textOrNull(const QString &s, int maxLength)
-{
-    if (s.isEmpty())
-        return {};
-    return s.left(maxLength);
-}
+using J = TJournalConnection;
 
 } // namespace
 
 TImportJournal::TImportJournal(const TDatabase &center)
-    : m_db(center.CloneForThread()), m_centralUser(center.UserName())
+    : m_connection(center, center.DatabaseName + QStringLiteral("_Journal"))
 {
-    m_db->DatabaseName = center.DatabaseName + QStringLiteral("_Journal");
 }
 
 TImportJournal::~TImportJournal() = default;
 
-TDatabase &TImportJournal::db()
-{
-    if (!m_db->Connected()) {
-        m_db->Open();
-        UpgradeSchema(*m_db, SchemaKind::Central);
-        if (m_centralUser.isEmpty())
-            m_centralUser = m_db->UserName();
-    }
-    return *m_db;
-}
-
 qint64 TImportJournal::Begin(const TImportPackageInfo &package, const QDateTime &start)
 {
-    TDatabase &d = db();
-    TTransaction transaction(d);
-    QSqlQuery q = exec(
-        d,
+    TTransaction transaction(m_connection.Db());
+    QSqlQuery q = m_connection.Exec(
         QStringLiteral("INSERT INTO IMPORTJOURNAL (PKGNAME, PKGSIZE, PKGSHA256, PKGLABEL, WSTGID, "
                        "CENTRALUSER, OSUSER, STARTTIME, RESULT) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) "
                        "RETURNING RUNGID"),
-        {package.FileName.left(255), package.Size, textOrNull(package.Sha256, 64),
-         textOrNull(package.Label, 255), package.WstGID, textOrNull(m_centralUser, 64),
-         textOrNull(MachineUser(), 64), start, ImportResultUnfinished});
+        {package.FileName.left(255), package.Size, J::TextOrNull(package.Sha256, 64),
+         J::TextOrNull(package.Label, 255), package.WstGID,
+         J::TextOrNull(m_connection.CentralUser(), 64), J::TextOrNull(J::MachineUser(), 64), start,
+         ImportResultUnfinished});
     if (!q.next())
         throw EDBEngineError(QStringLiteral("Запись журнала импорта не создана"));
     const qint64 run = q.value(0).toLongLong();
     q.finish();
-    commit(transaction, d);
+    m_connection.Commit(transaction);
     return run;
 }
 
@@ -107,34 +52,34 @@ void TImportJournal::End(qint64 run, const QString &result, const QString &error
                          const QList<TImportTableCounts> &tables, const QDateTime &end,
                          const QList<TImportProblem> &refused)
 {
-    TDatabase &d = db();
-    TTransaction transaction(d);
-    exec(d,
-         QStringLiteral(
-             "UPDATE IMPORTJOURNAL SET ENDTIME = ?, RESULT = ?, ERRORTEXT = ? WHERE RUNGID = ?"),
-         {end, result, textOrNull(error, 2000), run});
-    exec(d, QStringLiteral("DELETE FROM IMPORTJOURNALTABLE WHERE RUNGID = ?"), {run});
+    TTransaction transaction(m_connection.Db());
+    m_connection.Exec(
+        QStringLiteral(
+            "UPDATE IMPORTJOURNAL SET ENDTIME = ?, RESULT = ?, ERRORTEXT = ? WHERE RUNGID = ?"),
+        {end, result, J::TextOrNull(error, 2000), run});
+    m_connection.Exec(QStringLiteral("DELETE FROM IMPORTJOURNALTABLE WHERE RUNGID = ?"), {run});
     int step = 0;
     for (const TImportTableCounts &t : tables) {
-        exec(d,
-             QStringLiteral("INSERT INTO IMPORTJOURNALTABLE (RUNGID, STEPNO, TABLENAME, NEWROWS, "
-                            "EDITEDROWS, NEWMAPPINGS, REGISTRATIONS) VALUES (?, ?, ?, ?, ?, ?, ?)"),
-             {run, ++step, t.Table.left(40), t.NewRows, t.EditedRows, t.NewMappings,
-              t.Registrations});
+        m_connection.Exec(
+            QStringLiteral("INSERT INTO IMPORTJOURNALTABLE (RUNGID, STEPNO, TABLENAME, NEWROWS, "
+                           "EDITEDROWS, NEWMAPPINGS, REGISTRATIONS) VALUES (?, ?, ?, ?, ?, ?, ?)"),
+            {run, ++step, t.Table.left(40), t.NewRows, t.EditedRows, t.NewMappings,
+             t.Registrations});
     }
-    writeRefused(d, run, refused);
-    commit(transaction, d);
+    writeRefused(run, refused);
+    m_connection.Commit(transaction);
 }
 
-void TImportJournal::writeRefused(TDatabase &d, qint64 run, const QList<TImportProblem> &refused)
+void TImportJournal::writeRefused(qint64 run, const QList<TImportProblem> &refused)
 {
-    exec(d, QStringLiteral("DELETE FROM IMPORTJOURNALREFUSED WHERE RUNGID = ?"), {run});
+    m_connection.Exec(QStringLiteral("DELETE FROM IMPORTJOURNALREFUSED WHERE RUNGID = ?"), {run});
     if (refused.isEmpty())
         return;
     const QString sql =
         QStringLiteral("INSERT INTO IMPORTJOURNALREFUSED (RUNGID, ROWNO, TABLENAME, "
                        "LOCALID, WSTGID, MESSAGE) VALUES (?, ?, ?, ?, ?, ?)");
-    QSqlQuery q(d.Sql());
+    // One statement prepared for every row.
+    QSqlQuery q(m_connection.Db().Sql());
     if (!q.prepare(sql))
         throw EDBEngineError(engineMessage(q.lastError(), q.driver()), sql);
     int row = 0;
@@ -142,9 +87,9 @@ void TImportJournal::writeRefused(TDatabase &d, qint64 run, const QList<TImportP
         const QVariantList values{run,
                                   ++row,
                                   p.Table.left(40),
-                                  textOrNull(p.LocalId.toString(), 40),
+                                  J::TextOrNull(p.LocalId.toString(), 40),
                                   wholeOrNull(p.WstGID),
-                                  textOrNull(p.Message, 2000)};
+                                  J::TextOrNull(p.Message, 2000)};
         for (int i = 0; i < values.size(); ++i)
             q.bindValue(i, BindableValue(values[i], q.driver()));
         if (!q.exec())
@@ -156,10 +101,9 @@ std::optional<QDateTime> TImportJournal::LastSuccess(const QString &sha256)
 {
     if (sha256.isEmpty())
         return std::nullopt;
-    QSqlQuery q = exec(db(),
-                       QStringLiteral("SELECT MAX(ENDTIME) FROM IMPORTJOURNAL "
-                                      "WHERE PKGSHA256 = ? AND RESULT = ?"),
-                       {sha256, ImportResultSucceeded});
+    QSqlQuery q = m_connection.Exec(QStringLiteral("SELECT MAX(ENDTIME) FROM IMPORTJOURNAL "
+                                                   "WHERE PKGSHA256 = ? AND RESULT = ?"),
+                                    {sha256, ImportResultSucceeded});
     if (!q.next() || q.value(0).isNull())
         return std::nullopt;
     QVariant v = q.value(0);
@@ -168,26 +112,6 @@ std::optional<QDateTime> TImportJournal::LastSuccess(const QString &sha256)
     if (!when.isValid())
         when = QDateTime::fromString(v.toString(), Qt::ISODateWithMs);
     return when;
-}
-
-QString TImportJournal::MachineUser()
-{
-    QString user = qEnvironmentVariable("USERNAME");
-    if (user.isEmpty())
-        user = qEnvironmentVariable("USER");
-    if (!user.isEmpty())
-        return user;
-        // A service or a cron job runs without them: the account's own name.
-#ifdef Q_OS_WIN
-    wchar_t name[256];
-    DWORD size = 256;
-    if (GetUserNameW(name, &size) && size > 0)
-        return QString::fromWCharArray(name, int(size) - 1);
-#else
-    if (const passwd *account = ::getpwuid(::geteuid()); account && account->pw_name)
-        return QString::fromLocal8Bit(account->pw_name);
-#endif
-    return {};
 }
 
 TJournaledRun::TJournaledRun(TImportJournal &journal, const TImportPackageInfo &package)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "package/packageinfo.h"
+#include "schema/journalconnection.h"
 
 #include <QDateTime>
 #include <QList>
@@ -75,15 +76,10 @@ public:
     // End time of the latest successful run of a package with this checksum.
     std::optional<QDateTime> LastSuccess(const QString &sha256);
 
-    // The user the program runs as on this machine.
-    static QString MachineUser();
-
 private:
-    TDatabase &db();
-    void writeRefused(TDatabase &d, qint64 run, const QList<TImportProblem> &refused);
+    void writeRefused(qint64 run, const QList<TImportProblem> &refused);
 
-    std::unique_ptr<TDatabase> m_db;
-    QString m_centralUser;
+    TJournalConnection m_connection;
 };
 
 // One journaled run: Begin() at construction, the job's table counts collected as they come,
