@@ -16,7 +16,6 @@
 #include <QTime>
 #include <cmath>
 #include <cstring>
-#include <ctime>
 #include <limits>
 
 using namespace paradox;
@@ -231,16 +230,7 @@ void TestParadox::roundTripFromMemoryAndDevice()
 void TestParadox::timestampInDaylightSavingGap()
 {
     // Moscow skipped 02:00-03:00 on 2005-03-27; the stored wall-clock value must come back.
-    const QByteArray oldTz = qgetenv("TZ");
-    qputenv("TZ", "Europe/Moscow");
-    tzset();
-    const auto restore = qScopeGuard([&] {
-        if (oldTz.isEmpty())
-            qunsetenv("TZ");
-        else
-            qputenv("TZ", oldTz);
-        tzset();
-    });
+    const testsupport::ScopedTimeZone moscow("Europe/Moscow");
     if (QDateTime(QDate(2005, 3, 27), QTime(2, 30)).isValid())
         QSKIP("no time-zone data for Europe/Moscow");
     Schema s;
