@@ -15,6 +15,7 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
@@ -155,8 +156,9 @@ void TImportJournalForm::openWideEnough(const QLayout &layout)
     // Wide enough for every column of the runs as loaded, within the screen; a placement saved
     // for this screen replaces it when the window is shown.
     const QMargins margins = layout.contentsMargins();
-    int width = qMax(grdJournal->FittedWidth(), grdJournalTables->FittedWidth()) + margins.left() +
-                margins.right();
+    int width = std::max({grdJournal->FittedWidth(), grdJournalTables->FittedWidth(),
+                          grdJournalRefused->FittedWidth()}) +
+                margins.left() + margins.right();
     width = qMax(width, kLeastWidth);
     if (const QScreen *s = screen())
         width = qMin(width, s->availableGeometry().width());
