@@ -2,7 +2,6 @@
 
 #include "core/errors.h"
 #include "engine/database.h"
-#include "engine/transaction.h"
 #include "schema/schema.h"
 
 #include <QSqlError>
@@ -43,21 +42,6 @@ QSqlQuery TJournalConnection::Exec(const QString &sql, const QVariantList &value
     if (!q.exec())
         throw EDBEngineError(engineMessage(q.lastError(), q.driver()), sql);
     return q;
-}
-
-void TJournalConnection::Commit(TTransaction &transaction)
-{
-    try {
-        transaction.Commit();
-    } catch (...) {
-        try {
-            if (m_db->InTransaction())
-                m_db->Rollback();
-        } catch (const Exception &) {
-            // The connection is gone; the transaction went with it.
-        }
-        throw;
-    }
 }
 
 QString TJournalConnection::CentralUser()

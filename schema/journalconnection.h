@@ -6,7 +6,6 @@
 #include <memory>
 
 class TDatabase;
-class TTransaction;
 
 // The connection of a journal of the central database: its own, cloned from the central
 // connection on the calling thread and opened at first use with the later parts of the schema
@@ -27,9 +26,6 @@ public:
     // Runs one statement with positional values; throws EDBEngineError with the engine's
     // message.
     QSqlQuery Exec(const QString &sql, const QVariantList &values);
-    // Commits a transaction of this connection. One whose commit failed is not left open
-    // here, where the next record would otherwise become a savepoint of it.
-    void Commit(TTransaction &transaction);
     // The user of the central database.
     QString CentralUser();
 

@@ -266,12 +266,19 @@ void TDatabase::Commit()
     }
     // Marked first: a failed commit may still have ended the transaction.
     markTransaction(false);
+    m_inTransaction = false;
     if (!IsFolder()) {
         QSqlDatabase db = Sql();
-        if (!db.commit())
-            throw EDBEngineError(engineMessage(db.lastError(), db.driver()));
+        if (!db.commit()) {
+            // Refused (a deferred check, a full disk, a lost server): the work is not kept. A
+            // server has ended the transaction already; SQLite keeps it open until it is
+            // rolled back, so that the next statement would still be part of it.
+            const QString message = engineMessage(db.lastError(), db.driver());
+            db.rollback();
+            NoteRollback();
+            throw EDBEngineError(message);
+        }
     }
-    m_inTransaction = false;
 }
 
 void TDatabase::DeferDurability(bool on)

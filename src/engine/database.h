@@ -60,6 +60,8 @@ public:
     bool Connected() const { return m_connected; }
 
     void StartTransaction();
+    // Ends the transaction either way: a commit the database refuses is rolled back and throws
+    // EDBEngineError with the engine's message.
     void Commit();
     void Rollback();
     bool InTransaction() const { return m_inTransaction; }

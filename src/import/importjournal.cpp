@@ -44,7 +44,7 @@ qint64 TImportJournal::Begin(const TImportPackageInfo &package, const QDateTime 
         throw EDBEngineError(QStringLiteral("Запись журнала импорта не создана"));
     const qint64 run = q.value(0).toLongLong();
     q.finish();
-    m_connection.Commit(transaction);
+    transaction.Commit();
     return run;
 }
 
@@ -67,7 +67,7 @@ void TImportJournal::End(qint64 run, const QString &result, const QString &error
              t.Registrations});
     }
     writeRefused(run, refused);
-    m_connection.Commit(transaction);
+    transaction.Commit();
 }
 
 void TImportJournal::writeRefused(qint64 run, const QList<TImportProblem> &refused)

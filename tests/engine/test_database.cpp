@@ -5,6 +5,7 @@
 #include "engine/transaction.h"
 #include "testsupport.h"
 
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QThread>
@@ -297,6 +298,32 @@ private Q_SLOTS:
         QCOMPARE(TDatabaseLock::TryAcquire(*other, key, suffix) == nullptr, locks);
         held.reset();
         QVERIFY(TDatabaseLock::TryAcquire(*other, key, suffix));
+
+        // A commit the database refuses ends the transaction: its work is gone and the next
+        // transaction begins as on a fresh connection.
+        if (driver == QLatin1String("PARADOX"))
+            return;
+        const auto exec = [&](const char *sql) {
+            QSqlQuery q(db.Sql());
+            QVERIFY2(q.exec(QString::fromLatin1(sql)), qPrintable(q.lastError().text()));
+        };
+        if (!server)
+            exec("PRAGMA foreign_keys = ON"); // SQLite checks no reference without it
+        exec("CREATE TEMP TABLE P (ID INTEGER PRIMARY KEY)");
+        exec("CREATE TEMP TABLE C (PID INTEGER REFERENCES P (ID) DEFERRABLE INITIALLY DEFERRED)");
+        db.StartTransaction();
+        exec("INSERT INTO C VALUES (5)");
+        QVERIFY_THROWS_EXCEPTION(EDBEngineError, db.Commit());
+        QVERIFY(!db.InTransaction());
+        db.StartTransaction();
+        exec("INSERT INTO P VALUES (1)");
+        db.Commit();
+        QSqlQuery q(db.Sql());
+        QVERIFY(
+            q.exec(QStringLiteral("SELECT (SELECT COUNT(*) FROM P), (SELECT COUNT(*) FROM C)")));
+        QVERIFY(q.next());
+        QCOMPARE(q.value(0).toInt(), 1);
+        QCOMPARE(q.value(1).toInt(), 0);
     }
 
     // An SQLite database's lock file locks only while its holder lives: a file left over by a
