@@ -23,12 +23,19 @@ bool ParseSchemaKind(const QString &text, SchemaKind &kind)
 
 namespace {
 
-// A part of a schema added after its first version: its script and the tables it makes.
+// A part of a schema added after its first version: its script and the tables it makes, on
+// every backend or on one only.
 struct TSchemaPart
 {
     const char *script;
     QStringList tables;
+    const char *onlyOn = nullptr; // a driver's name
 };
+
+bool belongsTo(const TSchemaPart &part, const QString &driver)
+{
+    return !part.onlyOn || driver.compare(QLatin1String(part.onlyOn), Qt::CaseInsensitive) == 0;
+}
 
 std::vector<TSchemaPart> partsOf(SchemaKind kind)
 {
@@ -37,7 +44,8 @@ std::vector<TSchemaPart> partsOf(SchemaKind kind)
     return {
         {"journal.sql", {QStringLiteral("IMPORTJOURNAL"), QStringLiteral("IMPORTJOURNALTABLE")}},
         {"importrefused.sql", {QStringLiteral("IMPORTJOURNALREFUSED")}},
-        {"exportjournal.sql", {QStringLiteral("EXPORTJOURNAL")}}};
+        {"exportjournal.sql", {QStringLiteral("EXPORTJOURNAL")}},
+        {"importlock.sql", {QStringLiteral("IMPORTLOCK")}, "POSTGRESQL"}};
 }
 
 QString folderOf(const QString &driver)
@@ -78,7 +86,8 @@ QString SchemaScript(SchemaKind kind, const QString &driver)
     QString script = readScript(folder, kind == SchemaKind::Central ? QStringLiteral("central.sql")
                                                                     : QStringLiteral("esvs.sql"));
     for (const TSchemaPart &part : partsOf(kind))
-        script += QLatin1Char('\n') + readScript(folder, QLatin1String(part.script));
+        if (belongsTo(part, driver))
+            script += QLatin1Char('\n') + readScript(folder, QLatin1String(part.script));
     return script;
 }
 
@@ -98,7 +107,15 @@ void UpgradeSchema(TDatabase &db, SchemaKind kind)
         return;
     const QStringList present = db.Sql().tables();
     const QString folder = folderOf(db.Driver());
-    for (const TSchemaPart &part : parts)
-        if (!hasTables(present, part.tables))
+    for (const TSchemaPart &part : parts) {
+        if (!belongsTo(part, db.Driver()) || hasTables(present, part.tables))
+            continue;
+        try {
             engine::ExecuteScript(db, readScript(folder, QLatin1String(part.script)));
+        } catch (const EDBEngineError &) {
+            // Another program may have made the part meanwhile: then it is there all the same.
+            if (!hasTables(db.Sql().tables(), part.tables))
+                throw;
+        }
+    }
 }

@@ -20,6 +20,7 @@ bool ParseSchemaKind(const QString &text, SchemaKind &kind);
 //   importrefused.sql  the rows an import skipped (IMPORTJOURNALREFUSED)
 //   exportjournal.sql  the export journal (EXPORTJOURNAL) and the indexes by which the state of
 //                      workstations reads both journals
+//   importlock.sql     who holds the import lock (IMPORTLOCK), on a server only
 // A new database gets every part with the rest (CreateSchema); a database made before a part
 // gets it from UpgradeSchema.
 
@@ -33,5 +34,6 @@ QString SchemaScript(SchemaKind kind, const QString &driver);
 void CreateSchema(TDatabase &db, SchemaKind kind);
 
 // Makes each later part of the schema that the open database lacks (a part is there when all
-// its tables are), in a transaction of its own; touches nothing else.
+// its tables are), in a transaction of its own; touches nothing else. Another program making
+// the same part at the same time is no error.
 void UpgradeSchema(TDatabase &db, SchemaKind kind);

@@ -3,8 +3,10 @@
 #include "app/console.h"
 #include "core/appinfo.h"
 #include "core/errors.h"
+#include "engine/database.h"
 #include "import/importbatch.h"
 #include "import/importjob.h"
+#include "schema/importlock.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -23,11 +25,16 @@ struct Ended
     QList<TImportTableCounts> counts;
     int problems = 0;
     int skippedRows = 0;
+    bool lockedOut = false;
+    bool passedOver = false;
     TImportPackageInfo package;
 };
 
+const QString kProgram = QStringLiteral("командная строка");
+
+// batch: the caller holds the import lock; otherwise the job waits for it up to the limit.
 Ended importOne(const TAppInfo &info, const TDatabase &center, const QString &package,
-                const TConsoleImportOptions &options)
+                const TConsoleImportOptions &options, bool batch)
 {
     Ended e;
     e.code = RunConsoleJob(
@@ -37,11 +44,16 @@ Ended importOne(const TAppInfo &info, const TDatabase &center, const QString &pa
                                                : TImWorkstationToServer::TRepeatPolicy::Refuse);
             job->SetDryRun(options.DryRun);
             job->SetKeepGoing(options.KeepGoing);
+            job->SetProgram(kProgram);
+            job->SetLockHeldByCaller(batch);
+            job->SetLockWait(TImWorkstationToServer::TLockWait::Wait);
             return job;
         },
         [&e](TRplThread &job) {
             const auto &j = static_cast<const TImWorkstationToServer &>(job);
             e.refused = j.RefusedAsRepeated();
+            e.lockedOut = j.LockedOut();
+            e.passedOver = j.PassedOver();
             e.counts = j.Counts();
             e.package = j.Package();
             e.problems = j.ProblemCount();
@@ -58,11 +70,14 @@ const QString kSkipped = QStringLiteral("пропущен");
 int RunConsoleImport(const TAppInfo &info, const TDatabase &center, const QString &package,
                      const TConsoleImportOptions &options)
 {
-    const Ended e = importOne(info, center, package, options);
+    const Ended e = importOne(info, center, package, options, false);
+    if (e.lockedOut && e.code < 128)
+        return ExitImportBusy;
     if (options.DryRun)
         return e.code == 0 && e.problems > 0 ? 1 : e.code;
     if (e.refused) {
-        ConsoleErr() << kForceHint << Qt::endl;
+        if (!e.passedOver)
+            ConsoleErr() << kForceHint << Qt::endl;
         return ExitAlreadyImported;
     }
     return e.code == 0 && e.skippedRows > 0 ? ExitImportedWithSkips : e.code;
@@ -71,12 +86,35 @@ int RunConsoleImport(const TAppInfo &info, const TDatabase &center, const QStrin
 int RunConsoleImportAll(const TAppInfo &info, const TDatabase &center,
                         const TConsoleImportOptions &options)
 {
-    const QStringList packages = ImportBatchPackages(info.ImportPath);
-    if (packages.isEmpty()) {
+    const auto nothing = [&] {
         ConsoleOut() << QStringLiteral("В папке импорта нет пакетов: ") << info.ImportPath
                      << Qt::endl;
         return 0;
+    };
+    if (ImportBatchPackages(info.ImportPath).isEmpty())
+        return nothing();
+    // One lock for the whole batch, on a connection of its own on this thread; another import
+    // running means the next batch takes the packages.
+    const std::unique_ptr<TDatabase> lockConnection = center.CloneForThread();
+    lockConnection->Open();
+    const std::unique_ptr<TImportLock> lock =
+        TImportLock::TryTake(*lockConnection, TImportLockHolder::ThisProcess(kProgram));
+    if (!lock) {
+        const std::optional<TImportLockHolder> holder = TImportLock::Holder(*lockConnection);
+        const QString line = (holder ? holder->Text() : TImportLock::LockedMessage()) +
+                             QStringLiteral("; пакеты оставлены до следующего запуска");
+        ConsoleOut() << line << Qt::endl;
+        try {
+            AppendToLogFile(info.SiteFolder(), {line});
+        } catch (const Exception &e) {
+            ConsoleErr() << e.Message() << Qt::endl;
+        }
+        return ExitImportBusy;
     }
+    // Listed again under the lock: a package imported meanwhile by another run is gone.
+    const QStringList packages = ImportBatchPackages(info.ImportPath);
+    if (packages.isEmpty())
+        return nothing();
     QList<TImportBatchEntry> entries;
     int stopped = 0;
     bool skipped = false;
@@ -85,7 +123,9 @@ int RunConsoleImportAll(const TAppInfo &info, const TDatabase &center,
     for (const QString &package : packages) {
         QElapsedTimer timer;
         timer.start();
-        const Ended e = importOne(info, center, package, {options.Force, false, options.KeepGoing});
+        lock->SetPackage(QFileInfo(package).fileName());
+        const Ended e =
+            importOne(info, center, package, {options.Force, false, options.KeepGoing}, true);
         TImportBatchEntry entry;
         entry.Package = QFileInfo(package).fileName();
         entry.WstGID = e.package.WstGID;

@@ -15,6 +15,9 @@ class TDatabase;
 inline constexpr int ExitAlreadyImported = 4;
 // Exit code of an import that completed past refused rows, which it skipped (--keep-going).
 inline constexpr int ExitImportedWithSkips = 5;
+// Exit code of an import that met another one ("занято"): --import after waiting up to the busy
+// limit, --import-all at once. Nothing was journaled, no package touched.
+inline constexpr int ExitImportBusy = 7;
 
 struct TConsoleImportOptions
 {
@@ -23,15 +26,18 @@ struct TConsoleImportOptions
     bool KeepGoing = false; // --keep-going: refused rows are skipped, not the end
 };
 
-// One package: 0 success, ExitAlreadyImported, ExitImportedWithSkips, 1 failure, 128 + signal
-// when stopped. A dry run changes nothing and reports what the import would do; 1 also when it
+// One package: 0 success, ExitAlreadyImported (also for a package another run imported while
+// this one waited), ExitImportedWithSkips, ExitImportBusy, 1 failure, 128 + signal when
+// stopped. A dry run changes nothing and reports what the import would do; 1 also when it
 // found problems.
 int RunConsoleImport(const TAppInfo &info, const TDatabase &center, const QString &package,
                      const TConsoleImportOptions &options);
 
-// Every package of the import folder, oldest first, one after another; a failed package stays
-// where it is and the next one is taken. A summary table closes the run on the terminal and in
-// log.txt. 0 only when every package succeeded (also when there was none); 128 + signal when
-// stopped, 1 when one failed, else ExitImportedWithSkips when one skipped rows.
+// Every package of the import folder, oldest first, one after another, under one import lock:
+// meeting another import, the batch leaves at once with ExitImportBusy and one line, touching
+// nothing. A failed package stays where it is and the next one is taken. A summary table closes the
+// run on the terminal and in log.txt. 0 only when every package succeeded (also when there was
+// none); 128 + signal when stopped, 1 when one failed, else ExitImportedWithSkips when one skipped
+// rows.
 int RunConsoleImportAll(const TAppInfo &info, const TDatabase &center,
                         const TConsoleImportOptions &options);

@@ -2,6 +2,7 @@
 
 #include "app/console.h"
 #include "core/appinfo.h"
+#include "status/runningimport.h"
 #include "status/statetable.h"
 #include "status/workstationstate.h"
 
@@ -61,6 +62,9 @@ int RunConsoleStatus(const TAppInfo &info, TDatabase &center, int silentDays, bo
     const int limit = silentDays >= 0 ? silentDays : SilentDaysSetting(info);
     const QList<TWorkstationState> states =
         ReadWorkstationStates(center, QDateTime::currentDateTime(), limit);
+    // An import running now heads the table (beside a machine's CSV, on the error stream).
+    if (const QString running = RunningImportLine(center); !running.isEmpty())
+        (csv ? ConsoleErr() : ConsoleOut()) << running << '\n';
     for (const QString &line : csv ? StateTableCsv(states) : StateTableText(states, limit))
         ConsoleOut() << line << '\n';
     ConsoleOut().flush();

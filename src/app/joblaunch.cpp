@@ -33,6 +33,13 @@ std::unique_ptr<TImWorkstationToServer> importJob(const TJobContext &context, co
     job->SetKeepGoingQuestion([](const TImportProblem &refused) {
         return TDialogs::QuestionDefaultNo(KeepGoingQuestion(refused));
     });
+    // Another import runs: the user may wait for it in the progress window, Cancel ending the
+    // wait.
+    job->SetProgram(QStringLiteral("окно"));
+    job->SetLockWait(TImWorkstationToServer::TLockWait::Wait);
+    job->SetLockQuestion([](const TImportLockHolder &holder) {
+        return TDialogs::Confirmation(LockWaitQuestion(holder));
+    });
     return job;
 }
 

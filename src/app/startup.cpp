@@ -82,6 +82,9 @@ void ConfigureCentralDatabase(TDatabase &db, const TAppInfo &info)
         // No user name configured: the log-in starts with an empty one.
     }
     db.Params = {QStringLiteral("USER NAME=") + userName};
+    TBusyWait wait = db.BusyWait();
+    wait.Seconds = info.BusyWaitSeconds();
+    db.SetBusyWait(std::move(wait));
 }
 
 TStartup::TStartup(QString exePath, TAliasStore &aliases, QString siteFolder)

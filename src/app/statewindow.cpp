@@ -5,6 +5,7 @@
 #include "app/personschart.h"
 #include "core/inifile.h"
 #include "status/personsperday.h"
+#include "status/runningimport.h"
 #include "status/statemodel.h"
 #include "status/statetable.h"
 #include "status/workstationstate.h"
@@ -58,6 +59,10 @@ TWorkstationStateForm::TWorkstationStateForm(TDatabase &center, TIniFile *ini, Q
         named(new QPushButton(QStringLiteral("Обновить"), this), QStringLiteral("btnRefresh"));
     filter->addWidget(btnRefresh);
     layout->addLayout(filter);
+    // An import running now, as its lock tells it; hidden when none runs.
+    lblRunningImport = named(new QLabel(this), QStringLiteral("lblRunningImport"));
+    lblRunningImport->setVisible(false);
+    layout->addWidget(lblRunningImport);
 
     auto *splitter = new QSplitter(Qt::Vertical, this);
     m_model = new TWorkstationStateModel(this);
@@ -113,6 +118,9 @@ void TWorkstationStateForm::Refresh()
 {
     m_now = QDateTime::currentDateTime();
     m_model->SetStates(ReadWorkstationStates(m_center, m_now, seSilentDays->value()));
+    const QString running = RunningImportLine(m_center);
+    lblRunningImport->setText(running);
+    lblRunningImport->setVisible(!running.isEmpty());
     grdState->resizeColumnsToContents();
     for (int c = 0; c < m_model->columnCount(); ++c)
         grdState->setColumnWidth(c, std::min(grdState->columnWidth(c), 260));

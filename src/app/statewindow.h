@@ -62,5 +62,6 @@ private:
     QTableView *grdState = nullptr;
     QChartView *chtPersons = nullptr;
     QLabel *lblSummary = nullptr;
+    QLabel *lblRunningImport = nullptr;
     QPushButton *CloseBtn = nullptr;
 };

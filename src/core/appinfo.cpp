@@ -150,3 +150,10 @@ const TAppInfo &ProgramInfo()
         throw Exception(QStringLiteral("Настройки программы не загружены"));
     return *AppInfo;
 }
+
+int TAppInfo::BusyWaitSeconds() const
+{
+    const int seconds =
+        ReadInteger(StrConst::SettingsSection, QStringLiteral("BusyWait"), DefaultBusyWait);
+    return seconds > 0 ? seconds : DefaultBusyWait;
+}

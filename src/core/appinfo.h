@@ -40,6 +40,10 @@ public:
     QString SrvDBAlias() const;
     QString ESVSDBAlias() const;
     const QStringList &SrvToWstTables() const { return m_srvToWstTables; }
+    // How long work waits for a central database that other work holds ("Settings",
+    // "BusyWait", seconds): a positive number, DefaultBusyWait when absent or wrong.
+    static constexpr int DefaultBusyWait = 120;
+    int BusyWaitSeconds() const;
 
     void RegisterAliases();
     // Validates the four folders; shows the settings dialog when they are wrong. False when the

@@ -2,6 +2,7 @@
 
 #include "core/errors.h"
 #include "core/paths.h"
+#include "core/strconst.h"
 #include "engine/sql/sqldriver.h"
 
 #include <QAtomicInt>
@@ -9,6 +10,7 @@
 #include <QRegularExpression>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <QSqlQuery>
 #include <atomic>
 
 namespace {
@@ -56,6 +58,15 @@ QString engineMessage(const QSqlError &error, const QSqlDriver *driver)
     // exception, class 57P shutdown). A connection that could not be made was never lost: its
     // refusal (no server, no such database, a wrong password) is the server's message as it is.
     const QString state = error.nativeErrorCode();
+    // A database that stayed busy is no failure of the statement: the wait ran out or was
+    // stopped (SQLite's BUSY).
+    if (driver && driver->dbmsType() == QSqlDriver::SQLite && (state.toInt() & 0xff) == 5)
+        return engine::TBusyState::FailureMessage();
+    // A server's lock timeout, and a deadlock or conflict it broke by failing this statement.
+    if (driver && driver->dbmsType() == QSqlDriver::PostgreSQL &&
+        (state == QLatin1String("55P03") || state == QLatin1String("40P01") ||
+         state == QLatin1String("40001")))
+        return BusyMessage + QStringLiteral(": ") + serverMessage(text);
     if (driver && driver->dbmsType() == QSqlDriver::PostgreSQL &&
         error.type() != QSqlError::ConnectionError &&
         (!driver->isOpen() || state.startsWith(QLatin1String("08")) ||
@@ -79,8 +90,27 @@ void TDatabase::SetLoginHandler(LoginHandler handler)
 }
 
 TDatabase::TDatabase(QString databaseName, TAliasStore *aliases)
-    : DatabaseName(std::move(databaseName)), m_aliases(aliases ? aliases : &TAliasStore::Session())
+    : DatabaseName(std::move(databaseName)), m_aliases(aliases ? aliases : &TAliasStore::Session()),
+      m_busy(std::make_shared<engine::TBusyState>())
 {
+}
+
+void TDatabase::SetBusyWait(TBusyWait wait)
+{
+    m_busy->Wait = std::move(wait);
+    if (m_connected && m_backend)
+        m_backend->ApplyBusyWait(Sql(), *m_busy);
+}
+
+const TBusyWait &TDatabase::BusyWait() const
+{
+    return m_busy->Wait;
+}
+
+bool TDatabase::IsRefusal(const QString &message) const
+{
+    return !ConnectionLost() && !IsConnectionLost(message) && !IsDatabaseBusy(message) &&
+           message != StrConst::Interrupted;
 }
 
 TDatabase::~TDatabase()
@@ -202,6 +232,7 @@ void TDatabase::openSql(const engine::TSqlDriver &driver)
         } else {
             try {
                 driver.Open(db, {*m_aliases, AliasName, m_userName, m_password, ReadOnly});
+                driver.ApplyBusyWait(db, *m_busy);
                 ok = true;
             } catch (const EDBEngineError &e) {
                 failure = e.Message();
@@ -243,8 +274,15 @@ void TDatabase::StartTransaction()
         throw EDBEngineError(QStringLiteral("Транзакция уже начата"));
     if (!IsFolder()) {
         QSqlDatabase db = Sql();
-        if (!db.transaction())
-            throw EDBEngineError(engineMessage(db.lastError(), db.driver()));
+        const QString begin = m_backend->BeginStatement(ReadOnly);
+        if (begin.isEmpty()) {
+            if (!db.transaction())
+                throw EDBEngineError(engineMessage(db.lastError(), db.driver()));
+        } else {
+            QSqlQuery q(db);
+            if (!q.exec(begin))
+                throw EDBEngineError(engineMessage(q.lastError(), q.driver()), begin);
+        }
     }
     m_inTransaction = true;
     markTransaction(true);
@@ -362,6 +400,7 @@ std::unique_ptr<TDatabase> TDatabase::CloneForThread() const
     copy->ReadOnly = ReadOnly;
     copy->Exclusive = Exclusive;
     copy->LoginPrompt = false;
+    copy->m_busy->Wait = m_busy->Wait;
     if (m_connected && !IsFolder()) {
         copy->Params.erase(std::remove_if(copy->Params.begin(), copy->Params.end(),
                                           [](const QString &l) {

@@ -2,6 +2,7 @@
 
 #include "core/aliases.h"
 #include "core/loginprompt.h"
+#include "engine/busywait.h"
 
 #include <QSqlDatabase>
 #include <QString>
@@ -25,7 +26,8 @@ class QSqlDriver;
 
 namespace engine {
 class TSqlDriver;
-}
+class TBusyState;
+} // namespace engine
 
 class TDatabase
 {
@@ -59,6 +61,9 @@ public:
     void Close();
     bool Connected() const { return m_connected; }
 
+    // Begins a transaction. On a writable SQLite file it takes the write lock at once (waiting
+    // for another writer as BusyWait says), so that work that reads and then writes never finds
+    // its picture of the database outdated by another writer's commit in between.
     void StartTransaction();
     // Ends the transaction either way: a commit the database refuses is rolled back and throws
     // EDBEngineError with the engine's message.
@@ -69,6 +74,15 @@ public:
     // read before may no longer be there.
     quint64 RollbackCount() const { return m_rollbacks; }
     void NoteRollback();
+
+    // How statements wait for a database that other work holds (busywait.h); copied by
+    // CloneForThread. Takes effect at once on an open connection.
+    void SetBusyWait(TBusyWait wait);
+    const TBusyWait &BusyWait() const;
+    // Whether an error of this connection is the database refusing the work (a constraint, a
+    // value it will not take): not the server gone, a busy database waited for in vain, or a
+    // wait stopped by the user. Work that goes on past refused rows goes on past these only.
+    bool IsRefusal(const QString &message) const;
 
     // Durability deferred: commits of an SQLite database return without waiting for the disk
     // (the log keeps them safe from a crash of the program, not of the machine) until
@@ -134,6 +148,7 @@ private:
     bool m_connected = false;
     bool m_inTransaction = false;
     quint64 m_rollbacks = 0;
+    std::shared_ptr<engine::TBusyState> m_busy;
     struct Held
     {
         const void *holder;

@@ -9,9 +9,12 @@
 #include "package/packageinfo.h"
 #include "package/workfolder.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QThread>
 #include <optional>
 
 namespace {
@@ -71,6 +74,39 @@ QString ImportWorkFolder(const QString &importPath, const QString &packagePath)
     return paths::includeTrailing(importPath) + name;
 }
 
+QString ImportRunFolder(const QString &importPath, const QString &packagePath)
+{
+    return ImportWorkFolder(importPath, packagePath) +
+           QStringLiteral(".run%1").arg(QCoreApplication::applicationPid());
+}
+
+QStringList RemoveLeftRunFolders(const QString &importPath)
+{
+    static const QRegularExpression runFolder(QStringLiteral("\\.run[0-9]+$"));
+    QStringList removed;
+    const QDir dir(importPath);
+    for (const QFileInfo &fi : dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden))
+        if (!fi.isSymLink() && runFolder.match(fi.fileName()).hasMatch() &&
+            QDir(fi.filePath()).removeRecursively())
+            removed << fi.filePath();
+    return removed;
+}
+
+QString LockWaitQuestion(const TImportLockHolder &holder)
+{
+    return holder.Text() +
+           (holder.Package.isEmpty() ? QString()
+                                     : QStringLiteral(" (пакет %1)").arg(holder.Package)) +
+           QStringLiteral(".\n\nДождаться окончания этого импорта? Ожидание можно прервать "
+                          "кнопкой «Отмена».");
+}
+
+QString PassedOverMessage(const QString &package)
+{
+    return QStringLiteral("Пакет импортирован другой работой, пока шло ожидание; пропущен: ") +
+           package;
+}
+
 TImWorkstationToServer::TImWorkstationToServer(const TJobContext &context, const TAppInfo &info,
                                                const TDatabase &center, QString packagePath)
     : TSrvRplThread(context, info, center), m_packagePath(std::move(packagePath))
@@ -81,7 +117,7 @@ TImWorkstationToServer::~TImWorkstationToServer() = default;
 
 const QString &TImWorkstationToServer::LockedMessage()
 {
-    return TPackageMerge::LockedMessage();
+    return TImportLock::LockedMessage();
 }
 
 void TImWorkstationToServer::PrepareWindow()
@@ -105,7 +141,27 @@ QString TImWorkstationToServer::importPackage()
 
     m_counts.clear();
     m_refusedRepeat = false;
+    m_lockedOut = false;
+    m_passedOver = false;
     m_problems = TImportProblems{};
+    // Nothing is read, journaled or unpacked before the lock is held: another run may be
+    // importing this very package.
+    const bool existed = QFileInfo::exists(package);
+    struct GiveBack
+    {
+        std::unique_ptr<TImportLock> &lock;
+        ~GiveBack() { lock.reset(); }
+    } giveBack{m_lock};
+    if (!m_lockHeldByCaller)
+        m_lock = takeLock(package);
+    for (const QString &left : RemoveLeftRunFolders(Info().ImportPath))
+        Log(QStringLiteral("Удалена папка прерванного импорта: ") + left);
+    if (existed && !QFileInfo::exists(package)) {
+        // Not a failure: the package is in. Said in one line, and refused as repeated.
+        m_refusedRepeat = true;
+        m_passedOver = true;
+        return PassedOverMessage(package);
+    }
     // The files of the package, read once: they are checked, described and deleted alike.
     const QStringList volumes = VolumeSet(package);
     const auto completion = [this]() -> QString {
@@ -166,9 +222,46 @@ QString TImWorkstationToServer::importPackage()
     return completion();
 }
 
+std::unique_ptr<TImportLock> TImWorkstationToServer::takeLock(const QString &package)
+{
+    TImportLockHolder me = TImportLockHolder::ThisProcess(m_program);
+    me.Package = QFileInfo(package).fileName();
+    QElapsedTimer waited;
+    for (;;) {
+        if (std::unique_ptr<TImportLock> lock = TImportLock::TryTake(Center(), me))
+            return lock;
+        const std::optional<TImportLockHolder> holder = TImportLock::Holder(Center());
+        if (!holder)
+            continue; // given back meanwhile
+        if (m_lockWait == TLockWait::Leave) {
+            m_lockedOut = true;
+            throw ERplException(holder->Text());
+        }
+        if (!waited.isValid()) {
+            bool wait = true;
+            if (m_askLockWait)
+                Synchronize([&] { wait = m_askLockWait(*holder); });
+            if (!wait) {
+                m_lockedOut = true;
+                throw ERplException(StrConst::Interrupted);
+            }
+            Log(QStringLiteral("Ожидание: ") + holder->Text());
+            waited.start();
+        }
+        if (waited.elapsed() >= qint64(Center().BusyWait().Seconds) * 1000) {
+            m_lockedOut = true;
+            throw ERplException(holder->Text());
+        }
+        if (Terminated())
+            m_lockedOut = true;
+        CheckTerminated();
+        QThread::msleep(200);
+    }
+}
+
 void TImWorkstationToServer::mergePackage(const QString &package, const QStringList &volumes)
 {
-    const QString work = ImportWorkFolder(Info().ImportPath, package);
+    const QString work = ImportRunFolder(Info().ImportPath, package);
     if (QFileInfo(work).isDir())
         throw ERplException(StrConst::FolderExists + StrConst::LineBreak + work);
     {
@@ -213,6 +306,15 @@ void TImWorkstationToServer::mergePackage(const QString &package, const QStringL
 
 void TImWorkstationToServer::ImportFolder(const QString &folder)
 {
+    // Called by itself (a tool, a test), the merge takes the lock for its own time.
+    std::unique_ptr<TImportLock> lock;
+    if (!m_lockHeldByCaller && !m_lock) {
+        lock = TImportLock::TryTake(Center(), TImportLockHolder::ThisProcess(m_program));
+        if (!lock) {
+            const std::optional<TImportLockHolder> holder = TImportLock::Holder(Center());
+            throw ERplException(holder ? holder->Text() : LockedMessage());
+        }
+    }
     TPackageMerge merge(Center(), SIEDM(), Report(), m_windowRows, m_dryRun, m_problems);
     merge.SetKeepGoing(m_keepGoing);
     merge.SetKeepGoingQuestion(m_askKeepGoing);

@@ -3,6 +3,7 @@
 #include "import/importjournal.h"
 #include "import/mergewalk.h"
 #include "jobs/serverjob.h"
+#include "schema/importlock.h"
 
 #include <QDateTime>
 #include <QStringList>
@@ -32,8 +33,33 @@ public:
     // tests that do not run the job.
     void ImportFolder(const QString &folder);
 
-    // The text of a second import refused while one runs.
+    // The text of a second import refused while one runs, when its holder is not known.
     static const QString &LockedMessage();
+
+    // One import at a time per central database (the import lock, taken before anything else:
+    // the journal, the work folder). Meeting another import, the job leaves at once (the
+    // default), or waits up to the central connection's busy limit (TBusyWait) with a line in
+    // the log, Cancel stopping it; the question, when given, is asked first where the watcher
+    // lives ("Импорт выполняет ..."), and No ends the job as cancelled.
+    enum class TLockWait
+    {
+        Leave,
+        Wait
+    };
+    void SetLockWait(TLockWait wait) { m_lockWait = wait; }
+    void SetLockQuestion(std::function<bool(const TImportLockHolder &)> ask)
+    {
+        m_askLockWait = std::move(ask);
+    }
+    // Who the job says it is to whoever meets its lock ("окно", "командная строка").
+    void SetProgram(QString program) { m_program = std::move(program); }
+    // The caller holds the import lock (a batch, which takes it once for all its packages).
+    void SetLockHeldByCaller(bool held) { m_lockHeldByCaller = held; }
+    // The last run met another import and did not start (or gave up waiting for it).
+    bool LockedOut() const { return m_lockedOut; }
+    // The last run found its package gone when it got the lock: another run imported it
+    // meanwhile. The run completes with PassedOverMessage and counts as refused as repeated.
+    bool PassedOver() const { return m_passedOver; }
 
     // Questions to the user, asked where the watcher lives (TJobProgress::Synchronize): the
     // package to import when none was given (empty: none, and the job ends as cancelled), and
@@ -98,6 +124,8 @@ protected:
 private:
     // The completion message of the run.
     QString importPackage();
+    // The import lock for package, as SetLockWait says; raises ERplException when it is not had.
+    std::unique_ptr<TImportLock> takeLock(const QString &package);
     // Unpacks and merges the package and deletes its volumes after success.
     void mergePackage(const QString &package, const QStringList &volumes);
     void logDryRunReport();
@@ -112,6 +140,13 @@ private:
     bool m_refusedRepeat = false;
     bool m_journal = true;
     bool m_dryRun = false;
+    TLockWait m_lockWait = TLockWait::Leave;
+    std::function<bool(const TImportLockHolder &)> m_askLockWait;
+    QString m_program;
+    bool m_lockHeldByCaller = false;
+    std::unique_ptr<TImportLock> m_lock; // while a run holds it
+    bool m_lockedOut = false;
+    bool m_passedOver = false;
     TImportProblems m_problems;
     QList<TImportTableCounts> m_counts;
     TImportPackageInfo m_package;
@@ -120,6 +155,18 @@ private:
 // The work folder of a package: the import folder (ending with a separator) and the package's
 // file name cut to 36 characters, without its last extension.
 QString ImportWorkFolder(const QString &importPath, const QString &packagePath);
+// The work folder of a run of this process: ImportWorkFolder and ".run<process>", unique to the
+// run, since only the holder of the import lock makes one.
+QString ImportRunFolder(const QString &importPath, const QString &packagePath);
+// Removes the run folders of the import folder that runs killed before they could (called with
+// the import lock held, when no other run can be working in one); the folders removed.
+QStringList RemoveLeftRunFolders(const QString &importPath);
+
+// The question asked when another import holds the lock.
+QString LockWaitQuestion(const TImportLockHolder &holder);
+
+// The line of a package that another run imported while this one waited for the lock.
+QString PassedOverMessage(const QString &package);
 
 // The question asked when an import stops at a refused row.
 QString KeepGoingQuestion(const TImportProblem &refused);

@@ -106,6 +106,9 @@ bool TMergeWalk::dryRunRow(TTable &wst, const std::function<bool()> &row)
         savepoint.Commit();
         return counted;
     } catch (const std::exception &e) {
+        // Only what the database refused is a problem of the package.
+        if (!m_center.IsRefusal(messageOf(e)) || m_report.Terminated())
+            throw;
         savepoint.Rollback();
         m_walk.pendingTally = before;
         addProblem(wst, messageOf(e));
@@ -151,8 +154,9 @@ QString RowKeyText(const TImportProblem &problem)
 
 bool TMergeWalk::skipRefused(TTable &wst, const QString &message)
 {
-    // A database that is gone refuses every row: that ends the import whatever was chosen.
-    if (m_center.ConnectionLost() || IsConnectionLost(message))
+    // A database that is gone refuses every row, and one that stayed busy refused none: either
+    // ends the import whatever was chosen, and so does a stop.
+    if (!m_center.IsRefusal(message) || m_report.Terminated())
         return false;
     if (!m_keepGoing) {
         if (!m_askKeepGoing)
@@ -305,7 +309,7 @@ int TMergeWalk::Run(TTable &wst, const std::function<bool()> &row, bool progress
                 if (!own)
                     throw;
                 if (!skipRefused(wst, own->Message())) {
-                    if (m_center.ConnectionLost() || IsConnectionLost(own->Message()))
+                    if (!m_center.IsRefusal(own->Message()))
                         throw;
                     RethrowWithRow(*own, RowName(wst));
                 }

@@ -5,7 +5,6 @@
 #include "core/paths.h"
 #include "core/strconst.h"
 #include "engine/database.h"
-#include "engine/databaselock.h"
 #include "engine/transaction.h"
 #include "jobs/jobreport.h"
 #include "package/packagetables.h"
@@ -15,13 +14,6 @@
 namespace {
 
 const QString kTempAlias = QStringLiteral("AIS_RODE_SRV_IMPOR_TEMP");
-const QString kLocked =
-    QStringLiteral("Импорт уже выполняется с другого рабочего места или в другом окне. Дождитесь "
-                   "его окончания и повторите импорт.");
-// The import lock: a server's advisory lock ("ZORUIMPO"), a lock file beside an SQLite file.
-constexpr qint64 kImportLockKey = 0x5A4F5255494D504FLL;
-const QString kImportLockFile = QStringLiteral(".import.lock");
-
 // The package folder as the run-only alias of the package database, replacing one left over.
 void addPackageAlias(TAliasStore &aliases, const QString &folder)
 {
@@ -136,17 +128,8 @@ TPackageMerge::TPackageMerge(TDatabase &center, TSIEDM &dm, TJobReport &report, 
     }
 }
 
-const QString &TPackageMerge::LockedMessage()
-{
-    return kLocked;
-}
-
 void TPackageMerge::Run(const QString &folder)
 {
-    const std::unique_ptr<TDatabaseLock> lock =
-        TDatabaseLock::TryAcquire(m_center, kImportLockKey, kImportLockFile);
-    if (!lock)
-        throw ERplException(kLocked);
     // A dry run: one transaction over the whole merge, never committed.
     std::optional<TTransaction> dryRun;
     if (m_walk.DryRun())

@@ -23,8 +23,8 @@ class TTable;
 // as the package database through the run-only alias "AIS_RODE_SRV_IMPOR_TEMP", and its eleven
 // tables are merged in parent-before-child order, dictionary rows through their mapping tables,
 // owned rows by (local identifier, workstation), diagnoses by (document, diagnosis, type);
-// operators and workstations new to the centre are registered on the way. One merge at a time
-// per central database (the import lock).
+// operators and workstations new to the centre are registered on the way. Whoever runs it holds
+// the import lock (schema/importlock.h): one merge at a time per central database.
 class TPackageMerge
 {
 public:
@@ -43,8 +43,7 @@ public:
     }
 
     // Merges the package folder; disconnects the package and removes the alias whatever
-    // happened. Raises the first error, and ERplException LockedMessage() when another merge
-    // holds the lock.
+    // happened. Raises the first error.
     void Run(const QString &folder);
 
     // What each step did (committed rows), in import order; also after a failure, up to it.
@@ -57,15 +56,12 @@ public:
                          const QString &prefix);
     int ImportDiagTable(TTable &wst, TTable &central);
 
-    // The text of a merge refused because another one runs.
-    static const QString &LockedMessage();
-
 private:
     // A row's link to a row of an earlier step (or its own step) by local identifier.
     struct TParentLink
     {
         QString table; // the parent's step
-        TField *lid;     // the package column naming the parent
+        TField *lid;   // the package column naming the parent
         TField *wst;
         TField *central; // the derived column of the parent's central identifier
     };

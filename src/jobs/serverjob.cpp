@@ -18,6 +18,12 @@ TDatabase &TSrvRplThread::Center()
 {
     if (!m_center) {
         m_center = m_centerSource.CloneForThread();
+        // A busy database is waited for in the open, and a stop ends the wait. Connections
+        // cloned from this one (the journals') wait alike.
+        TBusyWait wait = m_center->BusyWait();
+        wait.Waiting = [this] { Log(BusyWaitingLine); };
+        wait.Stopped = [this] { return Terminated(); };
+        m_center->SetBusyWait(std::move(wait));
         m_center->Open();
     }
     return *m_center;

@@ -191,6 +191,9 @@ void HospitalWriter::postOrReport(const TRow &row)
         m_savepoints.Keep();
         ++m_count;
     } catch (const Exception &e) {
+        // A busy database, a server gone or a stop refuses no hospital: the run ends.
+        if (!m_center.IsRefusal(e.Message()) || m_report.Terminated())
+            throw;
         m_savepoints.RollBack();
         m_hospital.Cancel();
         m_refused.fetch_add(1);

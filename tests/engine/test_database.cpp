@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
+#include <atomic>
 
 namespace {
 
@@ -370,6 +371,100 @@ private Q_SLOTS:
         QVERIFY(!TDatabaseLock::TryAcquire(db, 1, QStringLiteral(".import.lock")));
         held.reset();
         QVERIFY(!QFileInfo::exists(lockPath));
+    }
+
+    // Two writers of one SQLite file take turns: a transaction holds the write lock from its
+    // beginning, so that one that read before another's commit still writes; a writer that
+    // finds the file busy waits up to its limit in the open, the wait told once and ended by a
+    // stop; what ends a wait is never a refusal.
+    void busyDatabase_data()
+    {
+        QTest::addColumn<QString>("other"); // what the other connection does meanwhile
+        QTest::addColumn<QString>("error"); // of this connection's work; empty: it succeeds
+        QTest::newRow("commits within the wait") << "commit" << QString();
+        QTest::newRow("commits between read and write") << "between" << QString();
+        QTest::newRow("holds past the limit") << "hold" << BusyTimeoutMessage(2);
+        QTest::newRow("holds, the wait stopped")
+            << "stop" << QStringLiteral("Прервано пользователем");
+    }
+    void busyDatabase()
+    {
+        QFETCH(QString, other);
+        QFETCH(QString, error);
+        TAliasStore store;
+        const QTemporaryDir dir;
+        const QString file = makeSqliteFile(dir);
+        store.AddAlias(QStringLiteral("A"), QStringLiteral("SQLITE"),
+                       {QStringLiteral("DATABASE NAME=") + file});
+        const auto open = [&](TDatabase &db) {
+            db.AliasName = QStringLiteral("A");
+            db.LoginPrompt = false;
+            db.Open();
+        };
+        TDatabase self(QStringLiteral("Self"), &store);
+        std::atomic_int told{0};
+        std::atomic_bool stop{false};
+        TBusyWait wait;
+        wait.Seconds = 2;
+        wait.Waiting = [&] { ++told; };
+        wait.Stopped = [&] { return stop.load(); };
+        self.SetBusyWait(wait);
+        open(self);
+        const auto insert = [](TDatabase &db, int id) {
+            QSqlQuery q(db.Sql());
+            if (!q.exec(QStringLiteral("INSERT INTO T (ID, NAME) VALUES (%1, 'x')").arg(id)))
+                throw EDBEngineError(engineMessage(q.lastError(), q.driver()));
+        };
+        // The other writer works on a thread of its own, on its own connection.
+        std::atomic_bool holding{false};
+        QString otherError;
+        std::unique_ptr<QThread> thread(QThread::create([&] {
+            try {
+                TDatabase db(QStringLiteral("Other"), &store);
+                open(db);
+                if (other == QLatin1String("between")) {
+                    // Waits for this connection's transaction, then writes.
+                    insert(db, 2);
+                    return;
+                }
+                db.StartTransaction();
+                insert(db, 2);
+                holding = true;
+                QThread::msleep(other == QLatin1String("commit") ? 1600 : 3000);
+                db.Commit();
+            } catch (const Exception &e) {
+                otherError = e.Message();
+            }
+        }));
+        QString got;
+        try {
+            if (other == QLatin1String("between")) {
+                self.StartTransaction();
+                QCOMPARE(countRows(self), 0);
+                thread->start();
+                QThread::msleep(300);
+                insert(self, 1);
+                self.Commit();
+            } else {
+                thread->start();
+                QTRY_VERIFY(holding.load());
+                if (other == QLatin1String("stop"))
+                    stop = true;
+                self.StartTransaction();
+                insert(self, 1);
+                self.Commit();
+            }
+        } catch (const EDBEngineError &e) {
+            got = e.Message();
+            QVERIFY(!self.IsRefusal(got));
+        }
+        thread->wait();
+        QCOMPARE(otherError, QString());
+        QCOMPARE(got, error);
+        QCOMPARE(countRows(self), error.isEmpty() ? 2 : 1);
+        // A wait that lasted a moment was told once; a stopped one ended at once.
+        QCOMPARE(told.load(),
+                 other == QLatin1String("commit") || other == QLatin1String("hold") ? 1 : 0);
     }
 
     // PostgreSQL checks the password: a wrong one is an engine error, the right one connects,

@@ -7,12 +7,14 @@
 // against it: the driver describes tables and answers the dialect's questions.
 
 #include "engine/cursor.h"
+#include "engine/databaselock.h"
 #include "engine/statement.h"
 
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <optional>
 
 class QSqlDriver;
 class QSqlQuery;
@@ -21,6 +23,7 @@ class TAliasStore;
 namespace engine {
 
 class TQueryRows;
+class TBusyState;
 
 // What opening a connection takes from its TDatabase.
 struct TConnectionSettings
@@ -85,6 +88,11 @@ public:
     virtual void Open(QSqlDatabase &db, const TConnectionSettings &settings) const = 0;
     // What must end before a connection closes.
     virtual void BeforeClose(const QSqlDatabase &db) const = 0;
+    // Makes an open connection wait for a busy database as state.Wait says; state lives as long
+    // as the connection.
+    virtual void ApplyBusyWait(const QSqlDatabase &db, TBusyState &state) const = 0;
+    // The statement that begins a transaction; empty: Qt's own.
+    virtual QString BeginStatement(bool readOnly) const = 0;
     // TDatabase::IsServer and RefusalAbortsTransaction.
     virtual bool IsServer() const = 0;
     virtual bool RefusalAbortsTransaction() const = 0;
@@ -94,11 +102,16 @@ public:
     // The statement that makes a transaction just begun see one picture of the database
     // (TReadSnapshot); empty where nothing else commits meanwhile.
     virtual QString SnapshotStatement() const = 0;
-    // TDatabaseLock: takes the lock (false when another holds it); held receives what holds it
-    // where the backend locks by a file. Unlock gives back a lock held without one.
-    virtual bool TryLock(const QSqlDatabase &db, qint64 serverKey, const QString &fileSuffix,
+    // TDatabaseLock: takes the lock described by holder (false when another holds it); held
+    // receives what holds it where the backend locks by a file. Unlock gives back a lock held
+    // without one; DescribeLock describes the holder anew; LockHolder reads who holds it.
+    virtual bool TryLock(const QSqlDatabase &db, const TLockPlace &place, const QByteArray &holder,
                          std::unique_ptr<THeldLock> &held) const = 0;
-    virtual void Unlock(const QSqlDatabase &db, qint64 serverKey) const = 0;
+    virtual void Unlock(const QSqlDatabase &db, const TLockPlace &place) const = 0;
+    virtual void DescribeLock(const QSqlDatabase &db, const TLockPlace &place,
+                              const QByteArray &holder, THeldLock *held) const = 0;
+    virtual std::optional<QByteArray> LockHolder(const QSqlDatabase &db,
+                                                 const TLockPlace &place) const = 0;
     // MoveNumberingPast (numbering.h) of a checked table and column.
     virtual void MoveNumberingPast(const QSqlDatabase &db, const QString &table,
                                    const QString &column) const = 0;

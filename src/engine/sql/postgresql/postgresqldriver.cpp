@@ -2,6 +2,7 @@
 
 #include "core/aliases.h"
 #include "core/errors.h"
+#include "engine/busywait.h"
 #include "engine/database.h"
 #include "engine/sql/postgresql/pgtablecursor.h"
 #include "engine/sql/preparedstatement.h"
@@ -75,25 +76,101 @@ QString TPostgreSqlDriver::SnapshotStatement() const
     return QStringLiteral("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY");
 }
 
-bool TPostgreSqlDriver::TryLock(const QSqlDatabase &db, qint64 serverKey, const QString &fileSuffix,
-                                std::unique_ptr<THeldLock> &held) const
+namespace {
+
+// Runs a statement with positional values; false when the server refused it.
+bool run(QSqlQuery &q, const QString &sql, const QVariantList &values)
 {
-    Q_UNUSED(fileSuffix);
-    Q_UNUSED(held);
-    QSqlQuery q(db);
-    q.prepare(QStringLiteral("SELECT pg_try_advisory_lock(?)"));
-    q.addBindValue(serverKey);
-    if (!q.exec() || !q.next())
-        throw EDBEngineError(engineMessage(q.lastError(), q.driver()));
-    return q.value(0).toBool();
+    q.prepare(sql);
+    for (const QVariant &v : values)
+        q.addBindValue(v);
+    return q.exec();
 }
 
-void TPostgreSqlDriver::Unlock(const QSqlDatabase &db, qint64 serverKey) const
+} // namespace
+
+bool TPostgreSqlDriver::TryLock(const QSqlDatabase &db, const TLockPlace &place,
+                                const QByteArray &holder, std::unique_ptr<THeldLock> &held) const
+{
+    Q_UNUSED(held);
+    QSqlQuery q(db);
+    if (!run(q, QStringLiteral("SELECT pg_try_advisory_lock(?)"), {place.ServerKey}) || !q.next())
+        throw EDBEngineError(engineMessage(q.lastError(), q.driver()));
+    if (!q.value(0).toBool())
+        return false;
+    if (!place.ServerTable.isEmpty()) {
+        // A row left by a holder that is gone describes nobody: it is replaced.
+        QSqlQuery w(db);
+        run(w, QStringLiteral("DELETE FROM %1 WHERE LOCKKEY = ?").arg(place.ServerTable),
+            {place.ServerKey});
+        run(w,
+            QStringLiteral("INSERT INTO %1 (LOCKKEY, BACKENDPID, HOLDER) VALUES (?, "
+                           "pg_backend_pid(), ?)")
+                .arg(place.ServerTable),
+            {place.ServerKey, QString::fromUtf8(holder)});
+    }
+    return true;
+}
+
+void TPostgreSqlDriver::Unlock(const QSqlDatabase &db, const TLockPlace &place) const
 {
     QSqlQuery q(db);
-    q.prepare(QStringLiteral("SELECT pg_advisory_unlock(?)"));
-    q.addBindValue(serverKey);
-    q.exec();
+    if (!place.ServerTable.isEmpty())
+        run(q,
+            QStringLiteral("DELETE FROM %1 WHERE LOCKKEY = ? AND BACKENDPID = pg_backend_pid()")
+                .arg(place.ServerTable),
+            {place.ServerKey});
+    run(q, QStringLiteral("SELECT pg_advisory_unlock(?)"), {place.ServerKey});
+}
+
+void TPostgreSqlDriver::DescribeLock(const QSqlDatabase &db, const TLockPlace &place,
+                                     const QByteArray &holder, THeldLock *held) const
+{
+    Q_UNUSED(held);
+    if (place.ServerTable.isEmpty())
+        return;
+    QSqlQuery q(db);
+    run(q,
+        QStringLiteral("UPDATE %1 SET HOLDER = ? WHERE LOCKKEY = ? AND BACKENDPID = "
+                       "pg_backend_pid()")
+            .arg(place.ServerTable),
+        {QString::fromUtf8(holder), place.ServerKey});
+}
+
+std::optional<QByteArray> TPostgreSqlDriver::LockHolder(const QSqlDatabase &db,
+                                                        const TLockPlace &place) const
+{
+    // The server shows a held advisory lock of a bigint key with its halves in classid and
+    // objid; the row of the session that holds it describes the holder.
+    const QString holder = place.ServerTable.isEmpty()
+                               ? QStringLiteral("NULL")
+                               : QStringLiteral("(SELECT HOLDER FROM %1 WHERE LOCKKEY = ? AND "
+                                                "BACKENDPID = k.pid)")
+                                     .arg(place.ServerTable);
+    QVariantList values;
+    if (!place.ServerTable.isEmpty())
+        values << place.ServerKey;
+    values << qint64(quint64(place.ServerKey) >> 32) << qint64(place.ServerKey & 0xFFFFFFFFLL);
+    QSqlQuery q(db);
+    if (!run(q,
+             QStringLiteral("SELECT %1 FROM pg_locks k WHERE k.locktype = 'advisory' AND "
+                            "k.granted AND k.classid::bigint = ? AND k.objid::bigint = ? AND "
+                            "k.objsubid = 1 AND k.database = (SELECT oid FROM pg_database WHERE "
+                            "datname = current_database())")
+                 .arg(holder),
+             values))
+        throw EDBEngineError(engineMessage(q.lastError(), q.driver()));
+    if (!q.next())
+        return std::nullopt;
+    return q.value(0).toString().toUtf8();
+}
+
+void TPostgreSqlDriver::ApplyBusyWait(const QSqlDatabase &db, TBusyState &state) const
+{
+    // Row locks another session holds are waited for up to the limit; the server then fails
+    // the statement with its lock timeout (55P03), which the engine's message names as busy.
+    QSqlQuery q(db);
+    q.exec(QStringLiteral("SET lock_timeout = %1").arg(qint64(state.Wait.Seconds) * 1000));
 }
 
 void TPostgreSqlDriver::MoveNumberingPast(const QSqlDatabase &db, const QString &table,

@@ -25,6 +25,12 @@ public:
     QString QtDriverName() const override { return QStringLiteral("QPSQL"); }
     void Open(QSqlDatabase &db, const TConnectionSettings &settings) const override;
     void BeforeClose(const QSqlDatabase &db) const override { Q_UNUSED(db); }
+    void ApplyBusyWait(const QSqlDatabase &db, TBusyState &state) const override;
+    QString BeginStatement(bool readOnly) const override
+    {
+        Q_UNUSED(readOnly);
+        return {};
+    }
     bool IsServer() const override { return true; }
     bool RefusalAbortsTransaction() const override { return true; }
     // Commits always wait for the server's disk.
@@ -35,9 +41,13 @@ public:
     }
     void MakeDurable(const QSqlDatabase &db) const override { Q_UNUSED(db); }
     QString SnapshotStatement() const override;
-    bool TryLock(const QSqlDatabase &db, qint64 serverKey, const QString &fileSuffix,
+    bool TryLock(const QSqlDatabase &db, const TLockPlace &place, const QByteArray &holder,
                  std::unique_ptr<THeldLock> &held) const override;
-    void Unlock(const QSqlDatabase &db, qint64 serverKey) const override;
+    void Unlock(const QSqlDatabase &db, const TLockPlace &place) const override;
+    void DescribeLock(const QSqlDatabase &db, const TLockPlace &place, const QByteArray &holder,
+                      THeldLock *held) const override;
+    std::optional<QByteArray> LockHolder(const QSqlDatabase &db,
+                                         const TLockPlace &place) const override;
     void MoveNumberingPast(const QSqlDatabase &db, const QString &table,
                            const QString &column) const override;
     QVariant BindableDateTime(const QDateTime &dt) const override;

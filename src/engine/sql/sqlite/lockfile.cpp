@@ -40,20 +40,47 @@ struct TLockFile::Handle
     }
 };
 
-std::unique_ptr<TLockFile> TLockFile::TryLock(const QString &path)
+std::unique_ptr<TLockFile> TLockFile::TryLock(const QString &path, const QByteArray &holder)
 {
-    // Opened without sharing: a second open fails until the holder closes it or ends.
+    // Shared for reading only: a second open for writing fails until the holder closes it or
+    // ends, while a reader may learn who holds it.
     auto handle = std::make_unique<Handle>();
-    handle->file = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()),
-                               GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    handle->file =
+        CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), GENERIC_READ | GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (handle->file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         if (error == ERROR_SHARING_VIOLATION)
             return nullptr;
         cannotMake(path, QStringLiteral("ошибка %1").arg(error));
     }
-    return std::make_unique<TLockFile>(path, std::move(handle));
+    auto lock = std::make_unique<TLockFile>(path, std::move(handle));
+    lock->Describe(holder);
+    return lock;
+}
+
+void TLockFile::Describe(const QByteArray &holder)
+{
+    DWORD written = 0;
+    SetFilePointer(m_handle->file, 0, nullptr, FILE_BEGIN);
+    WriteFile(m_handle->file, holder.constData(), DWORD(holder.size()), &written, nullptr);
+    SetEndOfFile(m_handle->file);
+}
+
+std::optional<QByteArray> TLockFile::Holder(const QString &path)
+{
+    HANDLE file = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return std::nullopt; // none, or left by nobody: a holder keeps it open for writing
+    QByteArray content(4096, '\0');
+    DWORD read = 0;
+    ReadFile(file, content.data(), DWORD(content.size()), &read, nullptr);
+    CloseHandle(file);
+    content.truncate(qsizetype(read));
+    return content;
 }
 
 TLockFile::~TLockFile() = default; // the handle's close deletes the file
@@ -70,7 +97,7 @@ struct TLockFile::Handle
     }
 };
 
-std::unique_ptr<TLockFile> TLockFile::TryLock(const QString &path)
+std::unique_ptr<TLockFile> TLockFile::TryLock(const QString &path, const QByteArray &holder)
 {
     const QByteArray name = QFile::encodeName(path);
     for (;;) {
@@ -93,14 +120,35 @@ std::unique_ptr<TLockFile> TLockFile::TryLock(const QString &path)
         };
         if (::fstat(handle->fd, &locked) == 0 && ::stat(name.constData(), &named) == 0 &&
             locked.st_dev == named.st_dev && locked.st_ino == named.st_ino) {
-            const QByteArray pid = QByteArray::number(qint64(::getpid())) + '\n';
-            if (::ftruncate(handle->fd, 0) == 0 &&
-                ::write(handle->fd, pid.constData(), size_t(pid.size())) < 0) {
-                // The number is for a reader's information only.
-            }
-            return std::make_unique<TLockFile>(path, std::move(handle));
+            auto lock = std::make_unique<TLockFile>(path, std::move(handle));
+            lock->Describe(holder.isEmpty() ? QByteArray::number(qint64(::getpid())) + '\n'
+                                            : holder);
+            return lock;
         }
     }
+}
+
+void TLockFile::Describe(const QByteArray &holder)
+{
+    // The content is for a reader's information only.
+    if (::ftruncate(m_handle->fd, 0) != 0)
+        return;
+    [[maybe_unused]] const ssize_t written =
+        ::pwrite(m_handle->fd, holder.constData(), size_t(holder.size()), 0);
+}
+
+std::optional<QByteArray> TLockFile::Holder(const QString &path)
+{
+    const Handle handle{::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC)};
+    if (handle.fd < 0)
+        return std::nullopt;
+    // A shared lock is had only while nobody holds the lock: then the content is a leftover.
+    if (::flock(handle.fd, LOCK_SH | LOCK_NB) == 0)
+        return std::nullopt;
+    QByteArray content(4096, '\0');
+    const ssize_t n = ::pread(handle.fd, content.data(), size_t(content.size()), 0);
+    content.truncate(n > 0 ? qsizetype(n) : 0);
+    return content;
 }
 
 TLockFile::~TLockFile()

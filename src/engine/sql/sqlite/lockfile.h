@@ -2,8 +2,10 @@
 
 #include "engine/sql/sqldriver.h"
 
+#include <QByteArray>
 #include <QString>
 #include <memory>
+#include <optional>
 
 namespace engine {
 
@@ -14,10 +16,16 @@ namespace engine {
 class TLockFile final : public THeldLock
 {
 public:
-    // The lock of the file at path (made when missing), or nullptr when another process holds
-    // it. Throws EFileError, naming the file, when the file cannot be made or opened.
-    static std::unique_ptr<TLockFile> TryLock(const QString &path);
+    // The lock of the file at path (made when missing), holding holder as its content, or
+    // nullptr when another process holds it. Throws EFileError, naming the file, when the file
+    // cannot be made or opened.
+    static std::unique_ptr<TLockFile> TryLock(const QString &path, const QByteArray &holder = {});
+    // The content of the lock file at path while a process holds it; nothing when none does.
+    static std::optional<QByteArray> Holder(const QString &path);
     ~TLockFile() override;
+
+    // Replaces the content.
+    void Describe(const QByteArray &holder);
 
     struct Handle;
     TLockFile(QString path, std::unique_ptr<Handle> handle);

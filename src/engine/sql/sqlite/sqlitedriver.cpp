@@ -1,11 +1,11 @@
 #include "engine/sql/sqlite/sqlitedriver.h"
 
-#include "engine/sql/sqlite/lockfile.h"
-
 #include "core/aliases.h"
 #include "core/errors.h"
+#include "engine/busywait.h"
 #include "engine/database.h"
 #include "engine/sql/queryrows.h"
+#include "engine/sql/sqlite/lockfile.h"
 #include "engine/sql/sqlite/sqlitestatement.h"
 #include "engine/sql/tablecursor.h"
 #include "engine/textfold.h"
@@ -59,6 +59,26 @@ void TSqliteDriver::Open(QSqlDatabase &db, const TConnectionSettings &settings) 
     }
 }
 
+namespace {
+
+int busyHandler(void *state, int turn)
+{
+    return static_cast<TBusyState *>(state)->KeepWaiting(turn) ? 1 : 0;
+}
+
+} // namespace
+
+void TSqliteDriver::ApplyBusyWait(const QSqlDatabase &db, TBusyState &state) const
+{
+    // Replaces the timeout Qt set: the handler waits, tells and stops as the state says.
+    sqlite3_busy_handler(SqliteHandle(db), busyHandler, &state);
+}
+
+QString TSqliteDriver::BeginStatement(bool readOnly) const
+{
+    return readOnly ? QString() : QStringLiteral("BEGIN IMMEDIATE");
+}
+
 void TSqliteDriver::BeforeClose(const QSqlDatabase &db) const
 {
     // SQLite does not close a connection that still has statements.
@@ -94,19 +114,33 @@ void SyncSqliteLog(const QSqlDatabase &db)
         throw EDBEngineError(QStringLiteral("Не удалось записать журнал базы данных на диск"));
 }
 
-bool TSqliteDriver::TryLock(const QSqlDatabase &db, qint64 serverKey, const QString &fileSuffix,
-                            std::unique_ptr<THeldLock> &held) const
+bool TSqliteDriver::TryLock(const QSqlDatabase &db, const TLockPlace &place,
+                            const QByteArray &holder, std::unique_ptr<THeldLock> &held) const
 {
-    Q_UNUSED(serverKey);
-    held = TLockFile::TryLock(db.databaseName() + fileSuffix);
+    held = TLockFile::TryLock(db.databaseName() + place.FileSuffix, holder);
     return held != nullptr;
 }
 
-void TSqliteDriver::Unlock(const QSqlDatabase &db, qint64 serverKey) const
+void TSqliteDriver::Unlock(const QSqlDatabase &db, const TLockPlace &place) const
 {
     // The lock file gives the lock back when it goes.
     Q_UNUSED(db);
-    Q_UNUSED(serverKey);
+    Q_UNUSED(place);
+}
+
+void TSqliteDriver::DescribeLock(const QSqlDatabase &db, const TLockPlace &place,
+                                 const QByteArray &holder, THeldLock *held) const
+{
+    Q_UNUSED(db);
+    Q_UNUSED(place);
+    if (auto *file = dynamic_cast<TLockFile *>(held))
+        file->Describe(holder);
+}
+
+std::optional<QByteArray> TSqliteDriver::LockHolder(const QSqlDatabase &db,
+                                                    const TLockPlace &place) const
+{
+    return TLockFile::Holder(db.databaseName() + place.FileSuffix);
 }
 
 void TSqliteDriver::MoveNumberingPast(const QSqlDatabase &db, const QString &table,

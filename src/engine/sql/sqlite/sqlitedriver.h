@@ -12,6 +12,9 @@
 //     shows a row before its AFTER triggers ran); many keys are searched as an OR of terms, each
 //     served by the index.
 //   - A statement the database refuses is undone alone; a lock is a file beside the database.
+//   - Writers take turns: a transaction of a writable connection takes the write lock when it
+//     begins (BEGIN IMMEDIATE), and a statement that finds another writer waits in the busy
+//     handler as the connection's TBusyWait says.
 
 #include "engine/sql/sqldriver.h"
 
@@ -24,14 +27,20 @@ public:
     QString QtDriverName() const override { return QStringLiteral("QSQLITE"); }
     void Open(QSqlDatabase &db, const TConnectionSettings &settings) const override;
     void BeforeClose(const QSqlDatabase &db) const override;
+    void ApplyBusyWait(const QSqlDatabase &db, TBusyState &state) const override;
+    QString BeginStatement(bool readOnly) const override;
     bool IsServer() const override { return false; }
     bool RefusalAbortsTransaction() const override { return false; }
     void DeferDurability(const QSqlDatabase &db, bool on) const override;
     void MakeDurable(const QSqlDatabase &db) const override;
     QString SnapshotStatement() const override { return {}; }
-    bool TryLock(const QSqlDatabase &db, qint64 serverKey, const QString &fileSuffix,
+    bool TryLock(const QSqlDatabase &db, const TLockPlace &place, const QByteArray &holder,
                  std::unique_ptr<THeldLock> &held) const override;
-    void Unlock(const QSqlDatabase &db, qint64 serverKey) const override;
+    void Unlock(const QSqlDatabase &db, const TLockPlace &place) const override;
+    void DescribeLock(const QSqlDatabase &db, const TLockPlace &place, const QByteArray &holder,
+                      THeldLock *held) const override;
+    std::optional<QByteArray> LockHolder(const QSqlDatabase &db,
+                                         const TLockPlace &place) const override;
     void MoveNumberingPast(const QSqlDatabase &db, const QString &table,
                            const QString &column) const override;
     QVariant BindableDateTime(const QDateTime &dt) const override;

@@ -1,6 +1,7 @@
 #include "engine/sql/sqlite/sqlitestatement.h"
 
 #include "core/errors.h"
+#include "engine/busywait.h"
 #include "engine/database.h"
 
 #include <QDateTime>
@@ -204,7 +205,9 @@ bool SqliteStatement::step()
     atEnd = true;
     if (rc == SQLITE_DONE)
         return false;
-    const QString message = QString::fromUtf8(sqlite3_errmsg(db));
+    // A writer that stayed busy is told apart from a statement the database refused.
+    const QString message = (rc & 0xff) == SQLITE_BUSY ? TBusyState::FailureMessage()
+                                                       : QString::fromUtf8(sqlite3_errmsg(db));
     sqlite3_reset(stmt);
     throw EDBEngineError(message, sql);
 }
