@@ -2,6 +2,7 @@
 
 #include "core/errors.h"
 #include "core/paths.h"
+#include "core/sitefolder.h"
 #include "core/strconst.h"
 #include "jobs/serverjob.h"
 #include "package/archiver.h"
@@ -15,9 +16,12 @@
 #include <QProcess>
 #include <QSqlError>
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <malloc.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace bench {
 
@@ -88,6 +92,47 @@ QSqlQuery Exec(const QSqlDatabase &db, const QString &sql)
 QSqlQuery Exec(TDatabase &db, const QString &sql)
 {
     return Exec(db.Sql(), sql);
+}
+
+void PrintRatio(const QString &what, double work, double floor)
+{
+    Out() << "ratio " << what << ": " << QString::number(work / floor, 'g', 3) << Qt::endl;
+}
+
+ChildPhase RunInChild(const std::function<double()> &work)
+{
+    std::fflush(stdout);
+    Out().flush();
+    int fds[2];
+    if (pipe(fds) != 0)
+        throw Exception(QStringLiteral("cannot make a pipe"));
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        double seconds = 0;
+        try {
+            seconds = work();
+        } catch (const Exception &e) {
+            std::fprintf(stderr, "%s\n", e.what());
+            _exit(1);
+        }
+        std::fflush(stdout);
+        const bool written = write(fds[1], &seconds, sizeof seconds) == sizeof seconds;
+        _exit(written ? 0 : 1);
+    }
+    close(fds[1]);
+    ChildPhase phase;
+    const bool read =
+        pid > 0 && ::read(fds[0], &phase.seconds, sizeof phase.seconds) == sizeof phase.seconds;
+    close(fds[0]);
+    int status = 0;
+    rusage usage{};
+    if (pid > 0)
+        wait4(pid, &status, 0, &usage);
+    if (!read || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw Exception(QStringLiteral("a phase failed in its child process"));
+    phase.peakKiB = usage.ru_maxrss;
+    return phase;
 }
 
 QString RunProgram(const QString &program, const QStringList &args)
@@ -243,10 +288,13 @@ DemoCentral::DemoCentral(const QString &folder, const QString &user, const QStri
 void DemoCentral::open(const QString &user, const QString &password)
 {
     info.RegisterAliases();
-    info.ImportPath =
-        paths::includeTrailing(info.ReadString(StrConst::SettingsSection, StrConst::ImportKey, {}));
-    info.ExportPath =
-        paths::includeTrailing(info.ReadString(StrConst::SettingsSection, StrConst::ExportKey, {}));
+    // The demo writes the site's folders relative to the site, as the program reads them.
+    const auto folder = [this](const QString &key) {
+        return paths::includeTrailing(
+            SitePath(info.SiteFolder(), info.ReadString(StrConst::SettingsSection, key, {})));
+    };
+    info.ImportPath = folder(StrConst::ImportKey);
+    info.ExportPath = folder(StrConst::ExportKey);
     center.AliasName = info.SrvDBAlias();
     center.LoginPrompt = false;
     center.Params = {QStringLiteral("USER NAME=") + user, QStringLiteral("PASSWORD=") + password};

@@ -13,6 +13,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <functional>
 #include <vector>
 
 class QCommandLineParser;
@@ -58,6 +59,23 @@ public:
     QStringList lines;
     qint64 progressLines = 0;
 };
+
+// A benchmark's measure against its floor, on a line of its own: "ratio <what>: <work / floor>".
+// Every benchmark prints at least one such line (the smoke run of CI looks for it).
+void PrintRatio(const QString &what, double work, double floor);
+
+// What a phase run in a child process gave back: the seconds the work returned and the child's
+// peak resident memory.
+struct ChildPhase
+{
+    double seconds = 0;
+    long peakKiB = 0;
+};
+
+// Runs work in a child process, so that its peak memory is its own: work returns the seconds it
+// measured. Throws Exception when the child failed (an exception in work ends it with status 1,
+// its message on standard error).
+ChildPhase RunInChild(const std::function<double()> &work);
 
 // Runs a program of the benchmark's own folder; throws when it fails. Its standard output,
 // trimmed (its errors go to ours).

@@ -59,34 +59,27 @@ std::unique_ptr<TDatabase> connect(TAliasStore &store, const Target &t)
     return db;
 }
 
-// Runs one phase in a child process; prints rows/s and the child's peak memory.
-void phase(const char *name, const Target &t, int rows,
-           const std::function<void(TDatabase &)> &body)
+// Runs one phase in a child process; prints rows/s and the child's peak memory, and returns the
+// seconds. Throws when the phase failed.
+double phase(const char *name, const Target &t, int rows,
+             const std::function<void(TDatabase &)> &body)
 {
-    std::fflush(stdout);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        try {
-            TAliasStore store;
-            store.SetConfigMode(TAliasStore::ConfigMode::RunOnly);
-            auto db = connect(store, t);
-            QElapsedTimer timer;
-            timer.start();
-            const double cpu0 = bench::CpuSeconds();
-            body(*db);
-            const double s = timer.nsecsElapsed() / 1e9;
-            const double cpu = bench::CpuSeconds() - cpu0;
-            std::printf("%-10s %-14s %9d rows %8.2f s %10.0f rows/s  cpu %6.2f s  peak %7ld KiB\n",
-                        qPrintable(t.label), name, rows, s, rows / s, cpu, peakKb());
-            std::fflush(stdout);
-            _exit(0);
-        } catch (const Exception &e) {
-            std::fprintf(stderr, "%s %s: %s\n", qPrintable(t.label), name, e.what());
-            _exit(1);
-        }
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
+    return bench::RunInChild([&] {
+               TAliasStore store;
+               store.SetConfigMode(TAliasStore::ConfigMode::RunOnly);
+               auto db = connect(store, t);
+               QElapsedTimer timer;
+               timer.start();
+               const double cpu0 = bench::CpuSeconds();
+               body(*db);
+               const double s = timer.nsecsElapsed() / 1e9;
+               const double cpu = bench::CpuSeconds() - cpu0;
+               std::printf(
+                   "%-10s %-14s %9d rows %8.2f s %10.0f rows/s  cpu %6.2f s  peak %7ld KiB\n",
+                   qPrintable(t.label), name, rows, s, rows / s, cpu, peakKb());
+               return s;
+           })
+        .seconds;
 }
 
 void run(const Target &t, int rows)
@@ -108,7 +101,7 @@ void run(const Target &t, int rows)
         bench::Exec(db,
                     QStringLiteral("CREATE UNIQUE INDEX UNI_PERSON ON PERSON (PRNLID, WSTGID)"));
     };
-    phase("raw insert", t, rows, [&](TDatabase &db) {
+    const double raw = phase("raw insert", t, rows, [&](TDatabase &db) {
         reset(db);
         db.StartTransaction();
         // The engine's statement: on SQLite the library's own handle, the fastest plain way.
@@ -121,7 +114,7 @@ void run(const Target &t, int rows)
                     now, 1, 1});
         db.Commit();
     });
-    phase("append+post", t, rows, [&](TDatabase &db) {
+    const double append = phase("append+post", t, rows, [&](TDatabase &db) {
         reset(db);
         db.StartTransaction();
         TTable person(&db, QStringLiteral("PERSON"));
@@ -174,7 +167,10 @@ void run(const Target &t, int rows)
         if (n != rows || person.RecordCount() != rows)
             throw EDatabaseError(QStringLiteral("walked %1 rows").arg(n));
     });
+    bench::PrintRatio(t.label + QStringLiteral(" append+post / raw insert"), append, raw);
 }
+
+void runAll(const QString &which, const QByteArray &host, int rows);
 
 } // namespace
 
@@ -200,6 +196,22 @@ int main(int argc, char **argv)
     if (!QStringList{QStringLiteral("sqlite"), QStringLiteral("pg"), QStringLiteral("both")}
              .contains(which))
         bench::UsageError(parser, QStringLiteral("Unknown backend '%1'.").arg(which));
+    const QByteArray host = qgetenv("ZORU_TEST_PGHOST");
+    if (which == QLatin1String("pg") && host.isEmpty())
+        bench::UsageError(parser, QStringLiteral("pg needs ZORU_TEST_PGHOST and the rest."));
+    try {
+        runAll(which, host, rows);
+    } catch (const Exception &e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
+
+namespace {
+
+void runAll(const QString &which, const QByteArray &host, int rows)
+{
     if (which != QLatin1String("pg")) {
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("bench.db"));
@@ -212,7 +224,6 @@ int main(int argc, char **argv)
              {}},
             rows);
     }
-    const QByteArray host = qgetenv("ZORU_TEST_PGHOST");
     if (which != QLatin1String("sqlite") && !host.isEmpty()) {
         const QString user = QString::fromLocal8Bit(qgetenv("ZORU_TEST_PGUSER"));
         const QString password = QString::fromLocal8Bit(qgetenv("ZORU_TEST_PGPASSWORD"));
@@ -236,5 +247,6 @@ int main(int argc, char **argv)
         bench::Exec(*adminDb, QStringLiteral("DROP DATABASE IF EXISTS ") + name +
                                   QStringLiteral(" WITH (FORCE)"));
     }
-    return 0;
 }
+
+} // namespace

@@ -194,6 +194,7 @@ int main(int argc, char *argv[])
             << floorPeak << " MiB (plain read, direct write, pack)" << Qt::endl
             << "ratio              " << (floorSeconds > 0 ? exportSeconds / floorSeconds : 0)
             << " (cpu " << (floorCpu > 0 ? exportCpu / floorCpu : 0) << ")" << Qt::endl;
+        PrintRatio(QStringLiteral("export / floor"), exportSeconds, floorSeconds);
     } catch (const Exception &e) {
         QTextStream(stderr) << e.Message() << Qt::endl;
         return 1;

@@ -383,6 +383,8 @@ int main(int argc, char *argv[])
                 << " x floor), peak " << r.reimportPeak << " MiB" << Qt::endl
                 << "    floor     " << r.floor << " s, peak " << r.floorPeak
                 << " MiB (one table's rows in memory)" << Qt::endl;
+            PrintRatio(QStringLiteral("import of %1 persons / floor").arg(r.persons), r.import,
+                       r.floor);
         }
         if (results.size() >= 2) {
             const Result &a = results.front(), &b = results.back();

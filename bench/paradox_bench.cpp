@@ -178,30 +178,19 @@ void pxRead(const QString &path, int rows)
     PX_delete(doc);
 }
 
-// Runs one phase in a child process; prints rows/s and the child's peak resident memory.
-void phase(const char *label, void (*fn)(const QString &, int), const QString &path, int rows)
+// Runs one phase in a child process; prints rows/s and the child's peak resident memory, and
+// returns the seconds. Throws when the phase failed.
+double phase(const char *label, void (*fn)(const QString &, int), const QString &path, int rows)
 {
-    std::fflush(stdout);
-    const pid_t pid = fork();
-    if (pid == 0) {
+    const bench::ChildPhase done = bench::RunInChild([&] {
         QElapsedTimer t;
         t.start();
-        try {
-            fn(path, rows);
-        } catch (const Exception &e) {
-            std::fprintf(stderr, "%s\n", e.what());
-            _exit(1);
-        }
-        const double s = double(t.nsecsElapsed()) / 1e9;
-        std::printf("%-28s %10.0f rows/s  %7.3f s", label, rows / s, s);
-        std::fflush(stdout);
-        _exit(0);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    std::printf("  peak RSS %6ld KiB%s\n", usage.ru_maxrss,
-                WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "" : "  FAILED");
+        fn(path, rows);
+        return double(t.nsecsElapsed()) / 1e9;
+    });
+    std::printf("%-28s %10.0f rows/s  %7.3f s  peak RSS %6ld KiB\n", label, rows / done.seconds,
+                done.seconds, done.peakKiB);
+    return done.seconds;
 }
 
 } // namespace
@@ -223,10 +212,17 @@ int main(int argc, char **argv)
     const QString ours = dir.filePath(QStringLiteral("ours.db"));
     const QString theirs = dir.filePath(QStringLiteral("pxlib.db"));
     std::printf("%d rows, 10 columns\n", rows);
-    phase("zoru_paradox write (keyed)", ourWrite, ours, rows);
-    phase("zoru_paradox read", ourRead, ours, rows);
-    phase("pxlib write (unkeyed)", pxWrite, theirs, rows);
-    phase("pxlib read", pxRead, theirs, rows);
-    phase("zoru_paradox read of pxlib", ourRead, theirs, rows);
+    try {
+        const double write = phase("zoru_paradox write (keyed)", ourWrite, ours, rows);
+        const double read = phase("zoru_paradox read", ourRead, ours, rows);
+        const double pxlibWrite = phase("pxlib write (unkeyed)", pxWrite, theirs, rows);
+        const double pxlibRead = phase("pxlib read", pxRead, theirs, rows);
+        phase("zoru_paradox read of pxlib", ourRead, theirs, rows);
+        bench::PrintRatio(QStringLiteral("write / pxlib write"), write, pxlibWrite);
+        bench::PrintRatio(QStringLiteral("read / pxlib read"), read, pxlibRead);
+    } catch (const Exception &e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
     return 0;
 }

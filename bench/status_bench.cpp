@@ -342,6 +342,8 @@ int main(int argc, char *argv[])
         report("zoru-admin --status", status, version.median);
         out << "--status (target 0.5 s: " << (status.median <= 0.5 ? "met" : "NOT met") << ")"
             << Qt::endl;
+        PrintRatio(QStringLiteral("state of every workstation / floor"), read.median, floor.median);
+        PrintRatio(QStringLiteral("--status / --version"), status.median, version.median);
     } catch (const Exception &e) {
         out << "failed: " << e.Message() << Qt::endl;
         return 1;

@@ -244,6 +244,8 @@ int main(int argc, char *argv[])
         first.Print(out, "first run          ", &floor);
         repeat.Print(out, "repeat run         ", &floor);
         floor.Print(out, "floor (upserts)    ", nullptr);
+        PrintRatio(QStringLiteral("first run / floor"), Median(first.seconds),
+                   Median(floor.seconds));
     } catch (const Exception &e) {
         QTextStream(stderr) << e.Message() << Qt::endl;
         return 1;

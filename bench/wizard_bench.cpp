@@ -57,11 +57,16 @@ struct Timing
               << " x  mean " << number(mean(ms), 7) << " ms  worst "
               << number(*std::max_element(ms.begin(), ms.end()), 7) << " ms  cpu "
               << number(mean(cpu), 7) << " ms";
-        if (!floor.isEmpty())
+        if (!floor.isEmpty()) {
             Out() << "  floor " << number(mean(floor), 6) << " ms  ratio "
                   << number(mean(ms) / qMax(mean(floor), 0.001), 6);
+            measuredMs += mean(ms);
+            floorMs += qMax(mean(floor), 0.001);
+        }
         Out() << Qt::endl;
     }
+    // The means of the steps that have a floor, and of their floors, reported so far.
+    static inline double measuredMs = 0, floorMs = 0;
 };
 
 // Runs step, noting its wall and CPU milliseconds.
@@ -241,6 +246,8 @@ int main(int argc, char *argv[])
         close.report();
         out << "peak memory of the run: " << QString::number(PeakMiB(), 'f', 1) << " MiB"
             << Qt::endl;
+        PrintRatio(QStringLiteral("steps / their floors, in all"), Timing::measuredMs,
+                   Timing::floorMs);
     } catch (const std::exception &e) {
         const auto *own = dynamic_cast<const Exception *>(&e);
         out << "wizard_bench: " << (own ? own->Message() : QString::fromUtf8(e.what())) << Qt::endl;

@@ -14,6 +14,10 @@ packages=(
     xvfb xauth
     tzdata
     systemd desktop-file-utils man-db # the package's units, desktop entry and manual pages checked
+    # CPack's DEB generator: file and dpkg-shlibdeps (dpkg-dev) find what the programs link,
+    # readelf, objcopy and strip (binutils) strip them; build-essential brings the last two
+    # today, but only by way of its own dependencies.
+    file dpkg-dev binutils
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,10 +1,14 @@
-# Holds the library graph of docs/architecture.md true for all the code: every quoted #include of
-# src/, schema/, tests/, tools/ and bench/ is resolved as the compiler would find it (beside the
-# including file first, relative paths included, then in the include roots), and the room of the
-# file it names must be one the including room may use. An include that names no file of the
-# tree (other than a generated one) fails too, and so does a rule below that names a file that
-# is not there.
-#   cmake -DZORU_SOURCE_DIR=<checkout> -P tests/graph_check.cmake
+# Holds the library graph of docs/architecture.md true for all the code: every #include of
+# src/, schema/, tests/, tools/ and bench/ (.h, .hpp, .cpp, .cc, .inc) is resolved as the compiler
+# would find it (a quoted one beside the including file first, relative paths included, then in
+# the include roots; one in <...> in the include roots only), and the room of the file it names
+# must be one the including room may use. A file of the tree is included in quotes, never in
+# <...>. An include in quotes that names no file of the tree (other than a generated one) fails
+# too, and so does a rule below that names a file that is not there. A Qt header (<QWidget>,
+# <QtWidgets/QWidget>, <QtWidgets>) must belong to a Qt module that the room's CMake link line
+# names (or one such a module is built on).
+#   cmake -DZORU_SOURCE_DIR=<checkout> [-DZORU_QT_INCLUDE_DIR=<Qt's include folder>]
+#         -P tests/graph_check.cmake
 cmake_minimum_required(VERSION 3.20)
 if(NOT ZORU_SOURCE_DIR)
     message(FATAL_ERROR "ZORU_SOURCE_DIR is not set")
@@ -141,12 +145,113 @@ endfunction()
 # Where an include is found when it is not beside the including file.
 set(roots src . tests/support tools/zoru-demo tools/zoru-arc bench)
 
-file(GLOB_RECURSE files RELATIVE "${ZORU_SOURCE_DIR}"
-     "${ZORU_SOURCE_DIR}/src/*.h" "${ZORU_SOURCE_DIR}/src/*.cpp"
-     "${ZORU_SOURCE_DIR}/schema/*.h" "${ZORU_SOURCE_DIR}/schema/*.cpp"
-     "${ZORU_SOURCE_DIR}/tests/*.h" "${ZORU_SOURCE_DIR}/tests/*.cpp"
-     "${ZORU_SOURCE_DIR}/tools/*.h" "${ZORU_SOURCE_DIR}/tools/*.cpp"
-     "${ZORU_SOURCE_DIR}/bench/*.h" "${ZORU_SOURCE_DIR}/bench/*.cpp")
+# --- Qt modules: a room may include the headers of the Qt modules its CMake link line names
+# (read from the CMakeLists.txt below, so that the two cannot part) and of those they are built
+# on. Tests add Qt Test and Qt SQL (a test may make a central database); the shared test
+# fixtures, the benchmarks and the fuzz targets, which are programs rather than one library,
+# may include what the rooms they may use link.
+set(link_core src/core zoru_core)
+set(link_paradox src/engine/paradox zoru_paradox)
+set(link_engine src/engine zoru_engine)
+set(link_schema schema zoru_schema)
+foreach(room package jobs export import sync status ui admin app)
+    set(link_${room} src/${room} zoru_${room})
+endforeach()
+set(link_arc tools/zoru-arc zoru-arc)
+set(link_createdb tools/zoru-createdb zoru-createdb)
+set(link_demo tools/zoru-demo zoru_demo)
+set(link_support tests/support zoru_testsupport)
+# What a Qt module is built on (its headers include theirs).
+set(qt_base_Gui Core)
+set(qt_base_Widgets Gui Core)
+set(qt_base_Charts Widgets Gui Core)
+set(qt_base_OpenGL Gui Core)
+
+function(linked_qt room out)
+    list(GET link_${room} 0 folder)
+    list(GET link_${room} 1 target)
+    set(file "${ZORU_SOURCE_DIR}/${folder}/CMakeLists.txt")
+    set(modules "")
+    if(EXISTS "${file}")
+        file(READ "${file}" text)
+        string(REGEX MATCHALL "target_link_libraries\\([ \t\r\n]*${target}[ \t\r\n][^)]*\\)"
+               calls "${text}")
+        foreach(call IN LISTS calls)
+            string(REGEX MATCHALL "Qt6::[A-Za-z]+" linked "${call}")
+            foreach(module IN LISTS linked)
+                string(REPLACE "Qt6::" "" module "${module}")
+                list(APPEND modules ${module} ${qt_base_${module}} Core)
+            endforeach()
+        endforeach()
+    endif()
+    if(modules STREQUAL "")
+        set(modules NOTFOUND)
+    else()
+        list(REMOVE_DUPLICATES modules)
+    endif()
+    set(${out} "${modules}" PARENT_SCOPE)
+endfunction()
+
+foreach(room core paradox engine schema package jobs export import sync status ui admin app arc
+             createdb demo support)
+    linked_qt(${room} qt_${room})
+    if(NOT qt_${room})
+        fail("graph_check.cmake reads the Qt modules of room ${room} from the link line of "
+             "${link_${room}}, which names none")
+        set(qt_${room} "")
+    endif()
+endforeach()
+foreach(room support bench fuzz)
+    foreach(used IN LISTS may_${room})
+        list(APPEND qt_${room} ${qt_${used}})
+    endforeach()
+    list(REMOVE_DUPLICATES qt_${room})
+endforeach()
+
+# Qt's include folder: given, else Debian's.
+if(NOT ZORU_QT_INCLUDE_DIR)
+    file(GLOB qt_dirs LIST_DIRECTORIES true /usr/include/*/qt6 /usr/include/qt6)
+    list(FILTER qt_dirs INCLUDE REGEX "qt6$")
+    if(qt_dirs)
+        list(GET qt_dirs 0 ZORU_QT_INCLUDE_DIR)
+    endif()
+endif()
+if(NOT IS_DIRECTORY "${ZORU_QT_INCLUDE_DIR}/QtCore")
+    message(FATAL_ERROR "Qt's include folder not found: pass -DZORU_QT_INCLUDE_DIR=<folder>")
+endif()
+
+# The Qt modules that have a header of this name (empty: not a Qt header).
+function(qt_modules_of header out)
+    string(MAKE_C_IDENTIFIER "${header}" key)
+    if(NOT DEFINED qtof_${key})
+        set(found "")
+        set(module "")
+        if(header MATCHES "^Qt([A-Za-z]+)(/|$)")
+            set(module ${CMAKE_MATCH_1})
+        endif()
+        if(module AND IS_DIRECTORY "${ZORU_QT_INCLUDE_DIR}/Qt${module}")
+            set(found ${module}) # <QtWidgets/QWidget>, <QtWidgets>
+        else()
+            file(GLOB hits "${ZORU_QT_INCLUDE_DIR}/Qt*/${header}")
+            foreach(hit IN LISTS hits)
+                string(REGEX REPLACE ".*/Qt([A-Za-z]+)/[^/]+$" "\\1" module "${hit}")
+                list(APPEND found ${module})
+            endforeach()
+        endif()
+        set(qtof_${key} "${found}" PARENT_SCOPE)
+        set(${out} "${found}" PARENT_SCOPE)
+    else()
+        set(${out} "${qtof_${key}}" PARENT_SCOPE)
+    endif()
+endfunction()
+
+set(globs "")
+foreach(top src schema tests tools bench)
+    foreach(ext h hpp cpp cc inc)
+        list(APPEND globs "${ZORU_SOURCE_DIR}/${top}/*.${ext}")
+    endforeach()
+endforeach()
+file(GLOB_RECURSE files RELATIVE "${ZORU_SOURCE_DIR}" ${globs})
 
 foreach(f IN LISTS files)
     room_of("${f}" lib test)
@@ -159,32 +264,61 @@ foreach(f IN LISTS files)
         continue()
     endif()
     set(may ${may_${lib}} ${lib})
+    set(qt ${qt_${lib}})
     if(test)
         # A test may also make a central database, a demo site and a package.
         list(APPEND may schema support demo)
+        list(APPEND qt Test Sql)
+        list(REMOVE_DUPLICATES qt)
     endif()
 
     get_filename_component(dir "${ZORU_SOURCE_DIR}/${f}" DIRECTORY)
-    file(STRINGS "${ZORU_SOURCE_DIR}/${f}" lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+    file(STRINGS "${ZORU_SOURCE_DIR}/${f}" lines REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]")
     foreach(line IN LISTS lines)
-        string(REGEX MATCH "\"([^\"]+)\"" quoted "${line}")
+        if(line MATCHES "include[ \t]*\"([^\"]+)\"")
+            set(angle OFF)
+            set(shown "\"${CMAKE_MATCH_1}\"")
+        elseif(line MATCHES "include[ \t]*<([^>]+)>")
+            set(angle ON)
+            set(shown "<${CMAKE_MATCH_1}>")
+        else()
+            continue()
+        endif()
         set(header "${CMAKE_MATCH_1}")
         if(header MATCHES "\\.moc$")
             continue() # made by the build
         endif()
         set(found "")
-        if(EXISTS "${dir}/${header}" AND NOT IS_DIRECTORY "${dir}/${header}")
+        if(NOT angle AND EXISTS "${dir}/${header}" AND NOT IS_DIRECTORY "${dir}/${header}")
             get_filename_component(found "${dir}/${header}" ABSOLUTE)
         else()
             foreach(root IN LISTS roots)
-                if(EXISTS "${ZORU_SOURCE_DIR}/${root}/${header}")
+                if(EXISTS "${ZORU_SOURCE_DIR}/${root}/${header}"
+                   AND NOT IS_DIRECTORY "${ZORU_SOURCE_DIR}/${root}/${header}")
                     get_filename_component(found "${ZORU_SOURCE_DIR}/${root}/${header}" ABSOLUTE)
                     break()
                 endif()
             endforeach()
         endif()
+        if(found STREQUAL "" AND angle)
+            # A header from outside the tree: a Qt one must be of a module the room links.
+            qt_modules_of("${header}" modules)
+            if(modules)
+                set(allowed OFF)
+                foreach(module IN LISTS modules)
+                    if(module IN_LIST qt)
+                        set(allowed ON)
+                    endif()
+                endforeach()
+                if(NOT allowed)
+                    list(JOIN modules "/" modules)
+                    fail("${f}: #include ${shown}: ${lib} links no Qt ${modules} (its link line: ${qt})")
+                endif()
+            endif()
+            continue()
+        endif()
         if(found STREQUAL "")
-            fail("${f}: #include \"${header}\" names no file of the tree")
+            fail("${f}: #include ${shown} names no file of the tree")
             continue()
         endif()
         file(RELATIVE_PATH target "${ZORU_SOURCE_DIR}" "${found}")
@@ -206,8 +340,14 @@ foreach(f IN LISTS files)
                 endif()
             endforeach()
         endif()
+        if(angle)
+            if(why)
+                set(why "${why}; ")
+            endif()
+            set(why "${why}a file of the tree is included in quotes, not in <...>")
+        endif()
         if(why)
-            fail("${f}: #include \"${header}\" (${target}): ${why}")
+            fail("${f}: #include ${shown} (${target}): ${why}")
         endif()
     endforeach()
 endforeach()

@@ -53,6 +53,7 @@ private:
     std::vector<TPair> m_pairs;
 };
 
+// TWWDM: the data module of the administration wizard: its datasets over the central connection.
 class TWWDM : public QObject
 {
     Q_OBJECT

@@ -23,6 +23,7 @@ public:
     explicit TSrvMainForm(QWidget *parent = nullptr);
     ~TSrvMainForm() override;
 
+    // KZCenter: the main window's connection to the central database (jobs open their own).
     TDatabase &KZCenter() const { return *m_kzCenter; }
     TDatabase &WstRplDB() const { return *m_wstRplDB; }
     TCommonForm *Common() const { return m_common; }

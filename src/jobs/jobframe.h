@@ -11,6 +11,8 @@
 class TAppInfo;
 class TDataSet;
 
+// TRplThread: plain work that reports progress and obeys a stop; owns no thread and no window.
+//
 // The frame of every long data operation (export, import, synchronisation): a piece of work that
 // runs on the thread that calls Run(), reports through its TJobReport (log, gauge) and polls its
 // stop token at its cancellation points. It owns no thread and no window: TJobRunner puts a job

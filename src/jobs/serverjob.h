@@ -7,6 +7,8 @@
 
 class TDatabase;
 
+// TSrvRplThread: a job of the central site, with its own central connection and data module.
+//
 // Base of the server-side jobs: refuses to run on an installation that is not the server, and
 // gives the job's body its own connection to the central database and its own data module,
 // both made at first use on the thread the job runs on and released there.

@@ -9,6 +9,8 @@
 
 class TDatabase;
 
+// TSIEDM: the data module of one job: central and package tables over two connections.
+//
 // The tables of one replication job: the central tables (on KZCenter), the tables of a
 // workstation package with their derived columns (on ImportFromWst), the column lists that say
 // which package columns reach the centre, the free queries and the export's own members.

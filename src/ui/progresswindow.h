@@ -30,6 +30,8 @@ private:
     QPointer<QWidget> m_form;
 };
 
+// TReplicator: the progress window of a job (messages, gauge, stop button); runs no job itself.
+//
 // The modal progress window in which every job runs: the job's title as caption, its messages
 // line by line, a gauge and one button that first cancels and, once the job has ended, closes
 // the window with the job's result.
