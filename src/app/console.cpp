@@ -344,6 +344,11 @@ std::variant<TConsoleCommand, int> parseCommand(const QStringList &arguments)
         return 0;
     }
     const bool importing = parser.isSet(importOption);
+    // An empty path (a script's unset variable) would otherwise name the current folder.
+    if (importing && parser.value(importOption).isEmpty()) {
+        ConsoleErr() << QStringLiteral("Не указан пакет в параметре --import") << Qt::endl;
+        return 2;
+    }
     const QString packagePath =
         importing ? QFileInfo(parser.value(importOption)).absoluteFilePath() : QString();
     const bool sync = parser.isSet(syncOption);
@@ -447,6 +452,10 @@ int runCommand(const TConsoleCommand &command, const QString &exePath)
 
 int RunConsole(const QStringList &arguments, const QString &exePath)
 {
+    // Output to a closed pipe (| head) is not fatal to any command; a job also ignores it.
+#ifdef SIGPIPE
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     const std::variant<TConsoleCommand, int> command = parseCommand(arguments);
     if (const int *exitCode = std::get_if<int>(&command))
         return *exitCode;
