@@ -9,6 +9,7 @@
 #include <QDialog>
 #include <QKeyEvent>
 #include <QScreen>
+#include <QSplitter>
 #include <QWidget>
 
 namespace {
@@ -94,6 +95,20 @@ void TCommonForm::LoadPlacement()
     const int top = file->ReadInteger(m_screenKey, name + QLatin1String("_top"), m_window->y());
     if (top != m_window->y())
         m_window->move(m_window->x(), top);
+    // A named splitter's panes, as "size,size,...", when the count still fits.
+    for (QSplitter *splitter : m_window->findChildren<QSplitter *>()) {
+        if (splitter->objectName().isEmpty())
+            continue;
+        const QStringList stored =
+            file->ReadString(m_screenKey, name + QLatin1Char('_') + splitter->objectName(), {})
+                .split(QLatin1Char(','), Qt::SkipEmptyParts);
+        QList<int> sizes;
+        for (const QString &size : stored)
+            if (const int n = size.toInt(); n > 0)
+                sizes << n;
+        if (sizes.size() == splitter->count() && sizes.size() == stored.size())
+            splitter->setSizes(sizes);
+    }
 }
 
 void TCommonForm::SavePlacement()
@@ -106,6 +121,15 @@ void TCommonForm::SavePlacement()
     file->WriteInteger(m_screenKey, name + QLatin1String("_height"), m_window->height());
     file->WriteInteger(m_screenKey, name + QLatin1String("_left"), m_window->x());
     file->WriteInteger(m_screenKey, name + QLatin1String("_top"), m_window->y());
+    for (const QSplitter *splitter : m_window->findChildren<QSplitter *>()) {
+        if (splitter->objectName().isEmpty())
+            continue;
+        QStringList sizes;
+        for (int size : splitter->sizes())
+            sizes << QString::number(size);
+        file->WriteString(m_screenKey, name + QLatin1Char('_') + splitter->objectName(),
+                          sizes.join(QLatin1Char(',')));
+    }
 }
 
 void TCommonForm::FocusNext()

@@ -12,7 +12,8 @@ class QWidget;
 class TIniFile;
 
 // Behaviour shared by the system's own windows, attached to a window as a child object: the
-// window's size and position are remembered per screen resolution in the configuration file,
+// window's size and position, and the panes of its named splitters, are remembered per screen
+// resolution in the configuration file,
 // Enter and the arrow keys move the focus like a data-entry form, Esc cancels a dialog, and a
 // frame marks the control that has the focus.
 //

@@ -1,5 +1,6 @@
 #include "app/console.h"
 
+#include "app/commandline.h"
 #include "app/consoleimport.h"
 #include "app/consolestatus.h"
 #include "app/startup.h"
@@ -283,49 +284,25 @@ std::variant<TConsoleCommand, int> parseCommand(const QStringList &arguments)
             "берутся из папки узла (--site).\nПароль центральной базы "
             "данных берётся из переменной "
             "окружения %1, пароль базы данных ЕСВС — из переменной %2; без них пароль "
-            "запрашивается в терминале.\nКод выхода: 0 — успешно; 3 — синхронизация выполнена, "
-            "но часть ЛПУ не записана; 4 — пакет уже импортирован (повторно: --force); 5 — "
-            "импорт выполнен, отвергнутые записи пропущены (--keep-going); 6 — есть "
-            "молчащие рабочие станции (--status); 1 — ошибка; 2 — неверная командная "
-            "строка.")
-            .arg(QString::fromLatin1(PasswordVariable), QString::fromLatin1(EsvsPasswordVariable)));
-    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Показать эту справку."));
-    const QCommandLineOption exportOption(
-        QStringLiteral("export"),
-        QStringLiteral("Экспорт справочников для рабочей станции с идентификатором <WstGID>."),
-        QStringLiteral("WstGID"));
+            "запрашивается в терминале.\n")
+            .arg(QString::fromLatin1(PasswordVariable), QString::fromLatin1(EsvsPasswordVariable)) +
+        ExitStatusText());
+    // Every option comes from the table that the manual page is made from.
+    const QCommandLineOption help = CommandLineEntry(QStringLiteral("help"));
+    const QCommandLineOption exportOption = CommandLineEntry(QStringLiteral("export"));
     parser.addOption(help);
     parser.addOption(exportOption);
-    const QCommandLineOption importOption(
-        QStringLiteral("import"),
-        QStringLiteral("Импорт пакета рабочей станции <package.w2s> (первый том) без окна."),
-        QStringLiteral("package.w2s"));
+    const QCommandLineOption importOption = CommandLineEntry(QStringLiteral("import"));
     parser.addOption(importOption);
-    const QCommandLineOption importAllOption(
-        QStringLiteral("import-all"),
-        QStringLiteral("Импорт всех пакетов папки импорта, начиная с самого старого."));
+    const QCommandLineOption importAllOption = CommandLineEntry(QStringLiteral("import-all"));
     parser.addOption(importAllOption);
-    const QCommandLineOption forceOption(
-        QStringLiteral("force"),
-        QStringLiteral("С --import и --import-all: импортировать и пакет, уже импортированный "
-                       "ранее."));
+    const QCommandLineOption forceOption = CommandLineEntry(QStringLiteral("force"));
     parser.addOption(forceOption);
-    const QCommandLineOption dryRunOption(
-        QStringLiteral("dry-run"),
-        QStringLiteral("С --import: проверить пакет — импорт в транзакции, которая затем "
-                       "откатывается; база данных не меняется, пакет остаётся."));
+    const QCommandLineOption dryRunOption = CommandLineEntry(QStringLiteral("dry-run"));
     parser.addOption(dryRunOption);
-    const QCommandLineOption keepGoingOption(
-        QStringLiteral("keep-going"),
-        QStringLiteral("С --import и --import-all: записи, которые центральная база данных "
-                       "отвергает, пропускаются (вместе с зависящими от них) и перечисляются в "
-                       "журнале импорта, остальное импортируется; пакет остаётся для повторного "
-                       "импорта."));
+    const QCommandLineOption keepGoingOption = CommandLineEntry(QStringLiteral("keep-going"));
     parser.addOption(keepGoingOption);
-    const QCommandLineOption syncOption(
-        QStringLiteral("sync"),
-        QStringLiteral("Синхронизация справочников с ЕСВС: регионы, типы ЛПУ и ЛПУ."));
+    const QCommandLineOption syncOption = CommandLineEntry(QStringLiteral("sync"));
     parser.addOption(syncOption);
     const TSiteOptions site;
     site.AddTo(parser);
@@ -344,6 +321,11 @@ std::variant<TConsoleCommand, int> parseCommand(const QStringList &arguments)
         return 0;
     }
     const bool importing = parser.isSet(importOption);
+    // An empty path (a script's unset variable) would otherwise name the current folder.
+    if (importing && parser.value(importOption).isEmpty()) {
+        ConsoleErr() << QStringLiteral("Не указан пакет в параметре --import") << Qt::endl;
+        return 2;
+    }
     const QString packagePath =
         importing ? QFileInfo(parser.value(importOption)).absoluteFilePath() : QString();
     const bool sync = parser.isSet(syncOption);
@@ -447,6 +429,10 @@ int runCommand(const TConsoleCommand &command, const QString &exePath)
 
 int RunConsole(const QStringList &arguments, const QString &exePath)
 {
+    // Output to a closed pipe (| head) is not fatal to any command; a job also ignores it.
+#ifdef SIGPIPE
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     const std::variant<TConsoleCommand, int> command = parseCommand(arguments);
     if (const int *exitCode = std::get_if<int>(&command))
         return *exitCode;

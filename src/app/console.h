@@ -29,7 +29,8 @@ QTextStream &ConsoleErr();
 // and Qt's own options (-platform, -style, -geometry, ...), which keep the desktop program.
 bool IsConsoleInvocation(int argc, char *argv[]);
 
-// Runs the command line; the caller has created a QCoreApplication.
+// Runs the command line; the caller has created a QCoreApplication. Writing to a closed pipe is
+// not fatal from here on (SIGPIPE is ignored for the rest of the process).
 int RunConsole(const QStringList &arguments, const QString &exePath);
 
 // Runs a job of the command line to its end and gives the exit code: 0 when it succeeded, 1 when

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/commandline.h"
+
 #include <QCommandLineOption>
 #include <QString>
 
@@ -18,23 +20,11 @@ inline constexpr int ExitSilent = 6;
 
 struct TSiteOptions
 {
-    QCommandLineOption Site{QStringLiteral("site"),
-                            QStringLiteral("Папка узла: файл настроек, псевдонимы, log.txt (без "
-                                           "параметра — переменная ZORU_SITE, папка программы "
-                                           "с файлом настроек или ~/.local/share/zoru-admin)."),
-                            QStringLiteral("папка")};
-    QCommandLineOption Version{QStringLiteral("version"), QStringLiteral("Показать версию.")};
-    QCommandLineOption Status{
-        QStringLiteral("status"),
-        QStringLiteral("Состояние рабочих станций: последний экспорт и импорт, персоны за 30 "
-                       "дней, дни без импорта; код выхода 6, если есть молчащие станции.")};
-    QCommandLineOption SilentDays{
-        QStringLiteral("silent-days"),
-        QStringLiteral("С --status: станция молчит, если успешного импорта не было дольше N "
-                       "дней (по умолчанию — из файла настроек, иначе 14)."),
-        QStringLiteral("N")};
-    QCommandLineOption Csv{QStringLiteral("csv"),
-                           QStringLiteral("С --status: таблица для программ (CSV, UTF-8).")};
+    QCommandLineOption Site = CommandLineEntry(QStringLiteral("site"));
+    QCommandLineOption Version = CommandLineEntry(QStringLiteral("version"));
+    QCommandLineOption Status = CommandLineEntry(QStringLiteral("status"));
+    QCommandLineOption SilentDays = CommandLineEntry(QStringLiteral("silent-days"));
+    QCommandLineOption Csv = CommandLineEntry(QStringLiteral("csv"));
 
     void AddTo(QCommandLineParser &parser) const;
 };

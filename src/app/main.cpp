@@ -2,6 +2,7 @@
 #include "app/consolestatus.h"
 #include "app/startup.h"
 #include "core/localzone.h"
+#include "core/russian.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -23,6 +24,7 @@ int main(int argc, char *argv[])
     // Before the first window (the log-in, the settings dialog, every message box after them)
     // and before the command line is read.
     const auto russian = InstallQtTranslations(QCoreApplication::applicationDirPath());
+    UseRussianLocale();
     if (console)
         return RunConsole(QCoreApplication::arguments(), QCoreApplication::applicationFilePath());
     return RunApplication(*static_cast<QApplication *>(app.get()),

@@ -1,7 +1,7 @@
 #include "app/personschart.h"
 
-#include <QBarCategoryAxis>
 #include <QBarSet>
+#include <QCategoryAxis>
 #include <QChart>
 #include <QStackedBarSeries>
 #include <QValueAxis>
@@ -17,6 +17,23 @@ std::unique_ptr<QBarSet> barSet(const QString &name, const QList<qint64> &counts
     for (qint64 c : counts)
         set->append(double(c));
     return set;
+}
+
+// Days between two labels of the date axis: a week, or whole weeks when a week would crowd
+// more than about ten labels into the span.
+qsizetype labelStep(qsizetype days)
+{
+    return 7 * std::max<qsizetype>(1, (days + 69) / 70);
+}
+
+// A whole-number step of the count axis (1, 2 or 5 times a power of ten) that gives at most
+// eight intervals up to top.
+qint64 countStep(qint64 top)
+{
+    for (qint64 power = 1;; power *= 10)
+        for (qint64 factor : {1, 2, 5})
+            if (top <= 8 * factor * power)
+                return factor * power;
 }
 
 } // namespace
@@ -54,17 +71,33 @@ void ShowPersonsChart(QChart &chart, const QList<TChartStation> &stations,
     }
     chart.addSeries(owned.release()); // the chart takes it
 
-    QStringList dates;
-    for (qsizetype d = days - 1; d >= 0; --d)
-        dates.prepend(last.addDays(-d).toString(QStringLiteral("dd.MM")));
-    auto x = std::make_unique<QBarCategoryAxis>();
-    x->append(dates);
-    x->setLabelsAngle(-90);
+    // The bars stand at 0 .. days - 1 of a value axis that labels a day a week, "dd.MM",
+    // counting back from the last day so that it is always labelled.
+    auto x = std::make_unique<QCategoryAxis>();
+    x->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    x->setRange(-0.5, double(days) - 0.5);
+    const qsizetype step = labelStep(days);
+    for (qsizetype d = (days - 1) % step; d < days; d += step)
+        x->append(last.addDays(d - days + 1).toString(QStringLiteral("dd.MM")), double(d));
+    x->setGridLineVisible(false);
     chart.addAxis(x.get(), Qt::AlignBottom);
     series->attachAxis(x.release()); // the chart holds it
+
+    // The count axis: whole numbers from 0, at a whole-number interval.
+    qint64 top = 0;
+    for (qsizetype d = 0; d < days; ++d) {
+        qint64 sum = 0;
+        for (const QBarSet *set : series->barSets())
+            sum += qint64(set->at(int(d)));
+        top = std::max(top, sum);
+    }
+    const qint64 every = countStep(std::max<qint64>(top, 1));
     auto y = std::make_unique<QValueAxis>();
     y->setLabelFormat(QStringLiteral("%d"));
+    y->setRange(0, double(every * ((std::max<qint64>(top, 1) + every - 1) / every)));
+    y->setTickType(QValueAxis::TicksDynamic);
+    y->setTickAnchor(0);
+    y->setTickInterval(double(every));
     chart.addAxis(y.get(), Qt::AlignLeft);
-    series->attachAxis(y.get());
-    y.release()->applyNiceNumbers(); // the chart holds it
+    series->attachAxis(y.release()); // the chart holds it
 }

@@ -11,8 +11,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QLibraryInfo>
-#include <QTranslator>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -37,19 +35,6 @@ void EnsureRuntimeFolder()
         return;
     qputenv("XDG_RUNTIME_DIR", folder);
 #endif
-}
-
-std::unique_ptr<QTranslator> InstallQtTranslations(const QString &programFolder)
-{
-    // The program speaks Russian whatever the language of the machine's session.
-    const QString name = QStringLiteral("qtbase_ru");
-    for (const QString &folder : {QLibraryInfo::path(QLibraryInfo::TranslationsPath),
-                                  QDir(programFolder).filePath(QStringLiteral("translations"))}) {
-        auto translator = std::make_unique<QTranslator>();
-        if (translator->load(name, folder) && QCoreApplication::installTranslator(translator.get()))
-            return translator;
-    }
-    return nullptr;
 }
 
 std::unique_ptr<TAppInfo> LoadConfiguration(const QString &exePath, TAliasStore &aliases,

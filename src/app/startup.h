@@ -6,7 +6,6 @@
 #include <memory>
 
 class QApplication;
-class QTranslator;
 class TAliasStore;
 class TDatabase;
 class TSrvMainForm;
@@ -14,13 +13,6 @@ class TSrvMainForm;
 // Gives the process a runtime folder (XDG_RUNTIME_DIR) of its own when the session has none,
 // so that Qt does not warn about it; called before the application object is created.
 void EnsureRuntimeFolder();
-
-// Qt's own texts in Russian (standard dialogs and their buttons, context menus, the command line
-// parser's words), from "qtbase_ru" of Qt's translations folder, or of the program folder where a
-// site keeps its own Qt. Installed into the application object that exists; call it before the
-// first window. Null when no translation was found: Qt then speaks English. The translator must
-// live as long as it serves, and go before the application object.
-std::unique_ptr<QTranslator> InstallQtTranslations(const QString &programFolder);
 
 // The configuration steps that the desktop program and the command line share: the
 // configuration object over the ini file of the site folder (core/sitefolder.h; the

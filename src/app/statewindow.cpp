@@ -3,12 +3,14 @@
 #include "app/commonform.h"
 #include "app/importjournalwindow.h"
 #include "app/personschart.h"
+#include "core/errors.h"
 #include "core/inifile.h"
 #include "status/personsperday.h"
 #include "status/runningimport.h"
 #include "status/statemodel.h"
 #include "status/statetable.h"
 #include "status/workstationstate.h"
+#include "ui/dialogs.h"
 
 #include <QChart>
 #include <QChartView>
@@ -54,6 +56,7 @@ TWorkstationStateForm::TWorkstationStateForm(TDatabase &center, TIniFile *ini, Q
     seSilentDays = named(new QSpinBox(this), QStringLiteral("seSilentDays"));
     seSilentDays->setRange(1, 3650);
     seSilentDays->setValue(m_ini ? SilentDaysSetting(*m_ini) : DefaultSilentDays);
+    m_chartDays = m_ini ? ChartDaysSetting(*m_ini) : DefaultChartDays;
     filter->addWidget(seSilentDays);
     btnRefresh =
         named(new QPushButton(QStringLiteral("Обновить"), this), QStringLiteral("btnRefresh"));
@@ -64,7 +67,10 @@ TWorkstationStateForm::TWorkstationStateForm(TDatabase &center, TIniFile *ini, Q
     lblRunningImport->setVisible(false);
     layout->addWidget(lblRunningImport);
 
-    auto *splitter = new QSplitter(Qt::Vertical, this);
+    // The table and the chart share the height whatever is selected; the split is kept with the
+    // window's placement.
+    auto *splitter = named(new QSplitter(Qt::Vertical, this), QStringLiteral("splState"));
+    splitter->setChildrenCollapsible(false);
     m_model = new TWorkstationStateModel(this);
     m_filter = new TWorkstationStateFilter(this);
     m_filter->setSourceModel(m_model);
@@ -83,6 +89,7 @@ TWorkstationStateForm::TWorkstationStateForm(TDatabase &center, TIniFile *ini, Q
     chtPersons->chart()->legend()->setAlignment(Qt::AlignRight);
     splitter->setStretchFactor(0, 3);
     splitter->setStretchFactor(1, 2);
+    splitter->setSizes({300, 200});
     layout->addWidget(splitter, 1);
 
     auto *buttons = new QHBoxLayout;
@@ -104,7 +111,7 @@ TWorkstationStateForm::TWorkstationStateForm(TDatabase &center, TIniFile *ini, Q
     });
 
     Refresh();
-    m_common = new TCommonForm(this);
+    m_common = new TCommonForm(this, m_ini);
 }
 
 TWorkstationStateForm::~TWorkstationStateForm() = default;
@@ -149,10 +156,21 @@ void TWorkstationStateForm::applyFilter()
     updateSummary();
 }
 
+void TWorkstationStateForm::done(int result)
+{
+    // The limit is kept once, as the window closes, not at every step of the spin box.
+    if (m_ini && seSilentDays->value() != SilentDaysSetting(*m_ini)) {
+        try {
+            SetSilentDaysSetting(*m_ini, seSilentDays->value());
+        } catch (const Exception &e) {
+            ShowError(e);
+        }
+    }
+    QDialog::done(result);
+}
+
 void TWorkstationStateForm::setSilentDays(int days)
 {
-    if (m_ini)
-        SetSilentDaysSetting(*m_ini, days);
     m_model->SetSilentDays(m_now, days);
     applyFilter();
 }
@@ -177,13 +195,14 @@ void TWorkstationStateForm::updateChart()
         ids << wst;
     }
     const QDate last = m_now.date();
-    ShowPersonsChart(Chart(), stations, ImportedPersonsPerDay(m_center, ids, last), last);
+    ShowPersonsChart(Chart(), stations, ImportedPersonsPerDay(m_center, ids, last, m_chartDays),
+                     last);
 }
 
 void TWorkstationStateForm::OpenJournal(int wstGID)
 {
     TImportJournalForm journal(m_center, this);
     const QDate today = QDate::currentDate();
-    journal.SetFilter(wstGID, today.addDays(1 - ChartDays), today);
+    journal.SetFilter(wstGID, today.addDays(1 - m_chartDays), today);
     journal.exec();
 }

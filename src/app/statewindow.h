@@ -22,7 +22,8 @@ class TWorkstationStateModel;
 // export, its last import (time, package label, result), the persons imported in the last 30
 // days and the days since its last successful import; rows of workstations silent for longer
 // than the limit (kept in the configuration file) stand out. Filters by region and "only
-// silent"; a bar chart of the persons imported per day over the last 60 days for the selected
+// silent"; a bar chart of the persons imported per day over the last 60 days (the span kept in
+// the configuration beside the limit) for the selected
 // workstations; a double-click opens the import journal of that workstation.
 class TWorkstationStateForm : public QDialog
 {
@@ -42,6 +43,9 @@ public:
     TWorkstationStateModel &Model() const { return *m_model; }
     QChart &Chart() const;
 
+    // Closes the window; the limit of silence, when changed, is kept now.
+    void done(int result) override;
+
 private:
     void fillRegions();
     void applyFilter();
@@ -51,7 +55,8 @@ private:
 
     TDatabase &m_center;
     TIniFile *m_ini;
-    QDateTime m_now; // the moment of the last reading
+    QDateTime m_now;     // the moment of the last reading
+    int m_chartDays = 0; // the span of the chart, read once
     TCommonForm *m_common = nullptr;
     TWorkstationStateModel *m_model = nullptr;
     TWorkstationStateFilter *m_filter = nullptr;

@@ -1,5 +1,8 @@
 #include "core/errors.h"
 
+#include <QRegularExpression>
+#include <QStringList>
+
 void RethrowWithRow(const Exception &e, const QString &row)
 {
     const QString message = e.Message() + QStringLiteral(" (запись: %1)").arg(row);
@@ -12,4 +15,16 @@ void RethrowWithRow(const Exception &e, const QString &row)
     if (dynamic_cast<const EFileError *>(&e))
         throw EFileError(message);
     throw Exception(message);
+}
+
+QString OneLine(const QString &message)
+{
+    if (!message.contains(QLatin1Char('\n')) && !message.contains(QLatin1Char('\r')))
+        return message;
+    static const QRegularExpression lineBreak(QStringLiteral("[\r\n]+"));
+    QStringList lines;
+    for (const QString &line : message.split(lineBreak))
+        if (const QString text = line.trimmed(); !text.isEmpty())
+            lines << text;
+    return lines.join(QStringLiteral("; "));
 }

@@ -67,3 +67,7 @@ public:
 // Throws e again, of the same kind, with the row it happened on named after its message:
 // " (запись: " + row + ")".
 [[noreturn]] void RethrowWithRow(const Exception &e, const QString &row);
+
+// A message of several lines (a database server's error with its DETAIL and HINT lines) as one
+// line: its lines trimmed, the empty ones left out, joined by "; ".
+QString OneLine(const QString &message);

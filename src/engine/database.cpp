@@ -76,7 +76,8 @@ QString engineMessage(const QSqlError &error, const QSqlDriver *driver)
         return ConnectionLostMessage +
                (reason.isEmpty() ? QString() : QStringLiteral(": ") + reason);
     }
-    return text;
+    // A server's DETAIL and HINT lines stay with the message, on its line.
+    return OneLine(text);
 }
 
 bool IsConnectionLost(const QString &message)

@@ -14,8 +14,9 @@ void WriteLogLines(QFile &file, const QStringList &messages)
         QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy hh:mm:ss")) +
         StrConst::LogLineSeparator;
     QString lines;
+    // One message, one line: each line of the file begins with its time stamp.
     for (const QString &message : messages)
-        lines += stamp + message + QLatin1String("\r\n");
+        lines += stamp + OneLine(message) + QLatin1String("\r\n");
     const QByteArray bytes = cp1251::encode(lines);
     if (file.write(bytes) != bytes.size() || !file.flush())
         throw EFileError(

@@ -1,5 +1,7 @@
 #include "status/personsperday.h"
 
+#include "core/inifile.h"
+#include "core/strconst.h"
 #include "engine/query.h"
 #include "status/journalvalues.h"
 
@@ -22,6 +24,13 @@ QString personsSql(const QList<int> &wstGIDs)
 }
 
 } // namespace
+
+int ChartDaysSetting(const TIniFile &ini)
+{
+    const int days =
+        ini.ReadInteger(StrConst::SettingsSection, QStringLiteral("ChartDays"), DefaultChartDays);
+    return days > 0 && days <= 3660 ? days : DefaultChartDays;
+}
 
 QMap<int, QList<qint64>> ImportedPersonsPerDay(TDatabase &center, const QList<int> &wstGIDs,
                                                const QDate &last, int days)

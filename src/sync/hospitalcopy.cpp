@@ -22,6 +22,15 @@ constexpr int kIdtmu = 4;
 // Source rows read ahead, whose central rows are read at once.
 constexpr size_t kWindow = 256;
 
+// A source value that its central column cannot hold: the hospital is refused as the database
+// would refuse it. Text is not read as a flag ("yes", "да", ...): what ЕСВС means by it is a
+// guess, and a guessed flag would be stored without a word, where a refusal names the hospital.
+class ValueRefused : public EDatabaseError
+{
+public:
+    explicit ValueRefused(const QString &message) : EDatabaseError(message) {}
+};
+
 // Writes windows of source rows into HOSPITAL.
 //
 // Where a refused statement would abort the transaction, a savepoint per row costs a round trip
@@ -48,6 +57,8 @@ private:
     void prepareRow(const TRow &row);
     // Posts the prepared row; a refusal is reported and the row skipped.
     void postOrReport(const TRow &row);
+    // The row is undone and reported as refused.
+    void refuse(const TRow &row, const Exception &why);
     // The row is done: the gauge, then a stop request is honoured.
     void advance();
 
@@ -150,6 +161,8 @@ void HospitalWriter::writeRowByRow(const std::vector<TRow> &window)
                 keepCentralRows(window);
             prepareRow(window[i]);
             postOrReport(window[i]);
+        } catch (const ValueRefused &e) {
+            refuse(window[i], e);
         } catch (...) {
             m_savepoints.Abandon();
             throw;
@@ -175,8 +188,13 @@ void HospitalWriter::prepareRow(const TRow &row)
         m_hospital.Edit();
     else
         m_hospital.Append();
-    for (int i = 0; i < kCopied; ++i)
-        m_copied[size_t(i)]->SetAsVariant(row.at(i));
+    try {
+        for (int i = 0; i < kCopied; ++i)
+            m_copied[size_t(i)]->SetAsVariant(row.at(i));
+    } catch (const EDatabaseError &e) {
+        // The fields of a row being edited fail only on a value they cannot hold.
+        throw ValueRefused(e.Message());
+    }
     const QString code = TImExternalToServer::RegionCodeOf(row.at(kCopied));
     m_reggid->SetAsVariant(code.isEmpty() ? QVariant() : m_regionByCode.value(code));
     const QVariant &idtmu = row.at(kIdtmu);
@@ -194,12 +212,17 @@ void HospitalWriter::postOrReport(const TRow &row)
         // A busy database, a server gone or a stop refuses no hospital: the run ends.
         if (!m_center.IsRefusal(e.Message()) || m_report.Terminated())
             throw;
-        m_savepoints.RollBack();
-        m_hospital.Cancel();
-        m_refused.fetch_add(1);
-        m_report.Log(StrConst::ErrorPrefix + e.Message());
-        m_report.Log(QStringLiteral("IDMU = ") + QString::number(row.at(0).toLongLong()));
+        refuse(row, e);
     }
+}
+
+void HospitalWriter::refuse(const TRow &row, const Exception &why)
+{
+    m_savepoints.RollBack();
+    m_hospital.Cancel();
+    m_refused.fetch_add(1);
+    m_report.Log(StrConst::ErrorPrefix + why.Message());
+    m_report.Log(QStringLiteral("IDMU = ") + QString::number(row.at(0).toLongLong()));
 }
 
 void HospitalWriter::advance()

@@ -14,10 +14,11 @@ class TQuery;
 //
 // The rows go in one transaction of center that is committed however the step ends, each behind
 // a savepoint of its own where a refused statement would abort the transaction: a row the
-// database refuses is logged ("ОШИБКА!!! " with the message, then "IDMU = " and its number),
-// counted in refused and skipped, and takes no other row with it. Any other failure ends the
-// step with the rows before it written. The gauge advances by one per row from the report's
-// Position; a stop request ends the step after the row being written.
+// database refuses, or with a value its central column cannot hold (text in a flag column,
+// "yes" and "да" included, is not taken for a flag), is logged ("ОШИБКА!!! " with the message, then
+// "IDMU = " and its number), counted in refused and skipped, and takes no other row with it. Any
+// other failure ends the step with the rows before it written. The gauge advances by one per row
+// from the report's Position; a stop request ends the step after the row being written.
 //
 // The query is read once, a window of rows at a time, and the central rows of a window's IDMUs
 // are read with one statement rather than one search per row.

@@ -5,6 +5,8 @@
 
 #include <QEvent>
 #include <QPainter>
+#include <QSplitter>
+#include <algorithm>
 
 TStickingBevel::TStickingBevel(QWidget *parent) : QWidget(parent)
 {
@@ -31,6 +33,9 @@ void TStickingBevel::SetStickTo(QWidget *target)
         return;
     }
     QWidget *parent = target->parentWidget();
+    // A splitter makes every child a pane of its own: the frame lies over it, in its parent.
+    while (qobject_cast<QSplitter *>(parent))
+        parent = parent->parentWidget();
     if (!parent)
         return;
     const auto siblings = parent->findChildren<TStickingBevel *>(Qt::FindDirectChildrenOnly);
@@ -40,7 +45,11 @@ void TStickingBevel::SetStickTo(QWidget *target)
 
     unstick();
     m_target = target;
-    target->installEventFilter(this);
+    // The target and the splitters between it and the frame's parent move it.
+    for (QWidget *w = target; w && w != parent; w = w->parentWidget()) {
+        w->installEventFilter(this);
+        m_watched << w;
+    }
     m_destroyedConnection =
         connect(target, &QObject::destroyed, this, &TStickingBevel::targetDestroyed);
     if (parentWidget() != parent) {
@@ -55,10 +64,12 @@ void TStickingBevel::SetStickTo(QWidget *target)
 
 void TStickingBevel::unstick()
 {
-    if (m_target) {
-        m_target->removeEventFilter(this);
+    if (m_target)
         disconnect(m_destroyedConnection);
-    }
+    for (const QPointer<QWidget> &w : std::as_const(m_watched))
+        if (w)
+            w->removeEventFilter(this);
+    m_watched.clear();
     m_target = nullptr;
 }
 
@@ -67,6 +78,10 @@ void TStickingBevel::targetDestroyed()
     // The target's own destructor is running: it no longer has a filter to give back.
     disconnect(m_destroyedConnection);
     m_target = nullptr;
+    for (const QPointer<QWidget> &w : std::as_const(m_watched))
+        if (w)
+            w->removeEventFilter(this);
+    m_watched.clear();
 }
 
 void TStickingBevel::SetColor(const QColor &color)
@@ -100,12 +115,18 @@ void TStickingBevel::placeAroundTarget()
     if (!m_target)
         return;
     const int d = m_weightOfLine + m_spacing;
-    setGeometry(m_target->geometry().adjusted(-d, -d, d, d));
+    const QWidget *parent = parentWidget();
+    const QRect around = parent && m_target->parentWidget() != parent
+                             ? QRect(m_target->mapTo(parent, QPoint(0, 0)), m_target->size())
+                             : m_target->geometry();
+    setGeometry(around.adjusted(-d, -d, d, d));
 }
 
 bool TStickingBevel::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_target && (event->type() == QEvent::Move || event->type() == QEvent::Resize))
+    if (m_target && (event->type() == QEvent::Move || event->type() == QEvent::Resize) &&
+        std::any_of(m_watched.cbegin(), m_watched.cend(),
+                    [watched](const QPointer<QWidget> &w) { return w.data() == watched; }))
         placeAroundTarget();
     return false;
 }

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <QColor>
+#include <QList>
 #include <QPointer>
 #include <QWidget>
 
 // A frame drawn around another control of the same window that follows it when it moves or
 // changes size and lets go when it is destroyed. It is a see-through child of the target's
-// parent and never takes mouse input, so it only marks the control and never hides it.
+// parent (of the splitter's parent for a pane of a splitter, which would take it for a pane)
+// and never takes mouse input, so it only marks the control and never hides it.
 class TStickingBevel : public QWidget
 {
     Q_OBJECT
@@ -40,6 +42,7 @@ private:
     void targetDestroyed();
 
     QPointer<QWidget> m_target;
+    QList<QPointer<QWidget>> m_watched; // the target and the splitters it lies in
     QMetaObject::Connection m_destroyedConnection;
     QColor m_color = Qt::black;
     int m_spacing = 0;

@@ -195,6 +195,9 @@ private Q_SLOTS:
             "Папка узла (--site) не найдена: /no/such/site");
         // The demo's workstations were never given a package: every one is silent.
         row("status, all silent", "--status --silent-days 3650", "", 6, "молчат дольше 3650 дн.: ");
+        row("status, limit 0 over the configuration's", "--status --silent-days 0", "", 6,
+            "молчат дольше 0 дн.: ");
+        row("import, empty path", "--import ", "", 2, "Не указан пакет в параметре --import");
     }
     void exitCodes()
     {
@@ -331,6 +334,37 @@ private Q_SLOTS:
         QVERIFY2(!ended, qPrintable(err));
         // The program gives itself a runtime folder when the session has none.
         QVERIFY2(!err.contains(u"XDG_RUNTIME_DIR"_s), qPrintable(err));
+    }
+
+    // Output to a pipe whose reader has gone (| head) is not fatal to any command: the exit
+    // status is the command's own.
+    void closedPipe_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("--status") << QStringList{u"--status"_s} << 6;
+        QTest::newRow("--status --csv") << QStringList{u"--status"_s, u"--csv"_s} << 6;
+        QTest::newRow("--help") << QStringList{u"--help"_s} << 0;
+        QTest::newRow("--version") << QStringList{u"--version"_s} << 0;
+    }
+    void closedPipe()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QProcess p;
+        p.setProcessEnvironment(environment({u"XDG_RUNTIME_DIR"_s, u"ZORU_PASSWORD=x"_s}));
+        // The child's standard output: a pipe read by nobody.
+        p.setChildProcessModifier([] {
+            int ends[2];
+            if (::pipe(ends) != 0 || ::dup2(ends[1], STDOUT_FILENO) < 0)
+                ::_exit(99);
+            ::close(ends[0]);
+            ::close(ends[1]);
+        });
+        p.start(m_folder + u"/zoru-admin"_s, args);
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), exitCode);
     }
 
     // A signal during --export sets the job's stop flag: the job ends with its message, its

@@ -2,6 +2,7 @@
 #include "app/commonform.h"
 #include "app/mainwindow.h"
 #include "app/startup.h"
+#include "core/russian.h"
 #include "core/strconst.h"
 #include "engine/database.h"
 #include "progressdriver.h"

@@ -84,6 +84,7 @@ private Q_SLOTS:
             TAppInfo info(exe, aliases, found.Folder);
             QCOMPARE(info.FileName(), path(site) + u"/zoru-admin.ini"_s);
             QCOMPARE(info.ReadString(u"Settings"_s, u"AIS_RODE_IMPORT"_s, {}), u"import/"_s);
+            QCOMPARE(info.ReadString(u"Settings"_s, u"AIS_RODE_EXPORT"_s, {}), u"export/"_s);
             QVERIFY(QFileInfo(path(site) + u"/export"_s).isDir());
             QCOMPARE(FindSiteFolder({}, exe).Made, false);
         }

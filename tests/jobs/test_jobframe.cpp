@@ -60,6 +60,9 @@ private Q_SLOTS:
         QByteArray whileRunning;
         const int code = runInConsole(([&](ScriptedJob &job) {
             job.Log(QStringLiteral("Проверка журнала"));
+            // A server's error with its detail and hint: one message, one line.
+            job.Log(QStringLiteral("ОШИБКА:  повторяющееся значение ключа\nDETAIL:  Ключ "
+                                   "(IDMU)=(7) уже существует.\r\nHINT:  см. ЕСВС\n"));
             job.Log(QString());
             // Flushed at once: visible to a reader while the job still runs.
             whileRunning = testsupport::readFile(logPath());
@@ -68,6 +71,9 @@ private Q_SLOTS:
         const QByteArray expectedLine = cp1251::encode(QStringLiteral("> Проверка журнала\r\n"));
         QVERIFY(whileRunning.startsWith(QByteArray("старое\r\n\r\n")));
         QVERIFY(whileRunning.contains(expectedLine));
+        QVERIFY(whileRunning.contains(cp1251::encode(
+            QStringLiteral("> ОШИБКА:  повторяющееся значение ключа; DETAIL:  Ключ (IDMU)=(7) уже "
+                           "существует.; HINT:  см. ЕСВС\r\n"))));
         QVERIFY(whileRunning.endsWith(QByteArray("> \r\n")));
         const QByteArray all = testsupport::readFile(logPath());
         QVERIFY(all.endsWith(cp1251::encode(QStringLiteral("> Задание завершено\r\n"))));

@@ -155,6 +155,14 @@ private Q_SLOTS:
                            QStringLiteral("--script"), QStringLiteral("esvs")}
             << QStringLiteral("оба параметра");
     }
+    // Installed beside zoru-admin, it speaks Russian in its help, Qt's own words too.
+    void helpInRussian()
+    {
+        const Result r = runTool({QStringLiteral("--help")});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.out.contains(QStringLiteral("Использование: ")) && !r.out.contains(u"Options:"),
+                 qPrintable(r.out));
+    }
     void commandLineErrors()
     {
         QFETCH(QStringList, args);

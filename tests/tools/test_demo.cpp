@@ -182,6 +182,7 @@ private Q_SLOTS:
     void badCommandLine_data();
     void badCommandLine();
     void failureLeavesNoFiles();
+    void helpInRussian();
 };
 
 void TestDemo::installation_data()
@@ -778,6 +779,15 @@ void TestDemo::failureLeavesNoFiles()
              qPrintable(r.err));
     QVERIFY(demo::ExistingInstallation(folder).isEmpty());
     QVERIFY(!QFileInfo::exists(QDir(folder).absoluteFilePath(QStringLiteral("data"))));
+}
+
+// Installed beside zoru-admin, it speaks Russian in its help, Qt's own words too.
+void TestDemo::helpInRussian()
+{
+    const Run r = runDemo({QStringLiteral("--help")});
+    QCOMPARE(r.code, 0);
+    QVERIFY2(r.out.contains(QStringLiteral("Использование: ")) && !r.out.contains(u"Options:"),
+             qPrintable(r.out));
 }
 
 QTEST_GUILESS_MAIN(TestDemo)

@@ -8,6 +8,7 @@
 
 #include "core/aliases.h"
 #include "core/errors.h"
+#include "core/russian.h"
 #include "engine/database.h"
 #include "schema/schema.h"
 
@@ -79,6 +80,9 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zoru-createdb"));
+    // Installed beside zoru-admin: its help speaks Russian too, Qt's own words included.
+    const auto russian = InstallQtTranslations(QCoreApplication::applicationDirPath());
+    UseRussianLocale();
 
     QCommandLineParser parser;
     parser.setApplicationDescription(

@@ -17,6 +17,7 @@
 
 #include "core/errors.h"
 #include "core/localzone.h"
+#include "core/russian.h"
 #include "installation.h"
 #include "package.h"
 
@@ -113,6 +114,9 @@ int main(int argc, char *argv[])
     PinLocalTimeZone();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zoru-demo"));
+    // Installed beside zoru-admin: its help speaks Russian too, Qt's own words included.
+    const auto russian = InstallQtTranslations(QCoreApplication::applicationDirPath());
+    UseRussianLocale();
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
