@@ -16,6 +16,7 @@ int main(int argc, char *argv[])
     QuietSqlDriverNotes();
     // With arguments the program works on the command line and needs no display.
     const bool console = IsConsoleInvocation(argc, argv);
+    PreferRussianSystemLocale();
     std::unique_ptr<QCoreApplication> app;
     if (console)
         app = std::make_unique<QCoreApplication>(argc, argv);

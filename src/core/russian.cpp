@@ -23,3 +23,14 @@ void UseRussianLocale()
     russian.setNumberOptions(QLocale::OmitGroupSeparator);
     QLocale::setDefault(russian);
 }
+
+void PreferRussianSystemLocale()
+{
+    const auto unnamed = [](const QByteArray &value) {
+        return value.isEmpty() || value == "C" || value == "POSIX" || value.startsWith("C.");
+    };
+    // LC_ALL, when set, is a choice that overrides the rest, C included.
+    if (!qgetenv("LC_ALL").isEmpty() || !unnamed(qgetenv("LC_TIME")) || !unnamed(qgetenv("LANG")))
+        return;
+    qputenv("LC_TIME", "ru_RU.UTF-8");
+}

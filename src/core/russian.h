@@ -18,3 +18,9 @@ std::unique_ptr<QTranslator> InstallQtTranslations(const QString &programFolder)
 // Russian as the default locale (dates and month names in Qt's dialogs), numbers without a
 // group separator, as the program's own texts write them.
 void UseRussianLocale();
+
+// Qt's own views (the dates of the file dialog) follow the system locale, which the environment
+// names. A session that names none (unset, C, POSIX, C.UTF-8: a service, a bare X server) gets
+// Russian dates there too (LC_TIME); a locale the user named is kept. Call it before the
+// application object is made.
+void PreferRussianSystemLocale();

@@ -40,19 +40,6 @@ class TestConsoleImport : public QObject
                 QString::fromUtf8(p.readAllStandardError())};
     }
 
-    // "result:count" of the journal's runs, in result order.
-    QStringList journal()
-    {
-        const std::unique_ptr<TDatabase> db = m_site->Connect();
-        QSqlQuery q(db->Sql());
-        q.exec(QStringLiteral(
-            "SELECT RESULT, COUNT(*) FROM IMPORTJOURNAL GROUP BY RESULT ORDER BY RESULT"));
-        QStringList out;
-        while (q.next())
-            out << q.value(0).toString() + QLatin1Char(':') + q.value(1).toString();
-        return out;
-    }
-
 private Q_SLOTS:
     void initTestCase_data() { jobtest::backendRows(); }
     // A fresh demo installation for every test.
@@ -80,10 +67,10 @@ private Q_SLOTS:
                  qPrintable(again.out));
         QVERIFY(again.err.contains(QStringLiteral("--force")));
         QVERIFY(QFile::exists(p));
-        QCOMPARE(journal(), QStringList{QStringLiteral("успешно:1")});
+        QCOMPARE(m_site->JournalRuns(), QStringList{QStringLiteral("успешно:1")});
 
         QCOMPARE(run({QStringLiteral("--import"), p, QStringLiteral("--force")}).exitCode, 0);
-        QCOMPARE(journal(), QStringList{QStringLiteral("успешно:2")});
+        QCOMPARE(m_site->JournalRuns(), QStringList{QStringLiteral("успешно:2")});
         QCOMPARE(run({QStringLiteral("--export"), QStringLiteral("1"), QStringLiteral("--force")})
                      .exitCode,
                  2);
@@ -120,14 +107,16 @@ private Q_SLOTS:
                                         : QStringLiteral(" no"));
         }
         QCOMPARE(rows, expected);
-        QCOMPARE(journal(), (QStringList{QStringLiteral("ошибка:1"), QStringLiteral("успешно:4")}));
+        QCOMPARE(m_site->JournalRuns(),
+                 (QStringList{QStringLiteral("ошибка:1"), QStringLiteral("успешно:4")}));
         const QString log =
             cp1251::decode(testsupport::readFile(m_site->folder + QStringLiteral("/log.txt")));
         QVERIFY(log.contains(QStringLiteral("Пакетов: 5, успешно: 4, с ошибкой: 1")));
 
         // Nothing left but the corrupt one: a second batch fails on it alone.
         QCOMPARE(run({QStringLiteral("--import-all")}).exitCode, 1);
-        QCOMPARE(journal(), (QStringList{QStringLiteral("ошибка:2"), QStringLiteral("успешно:4")}));
+        QCOMPARE(m_site->JournalRuns(),
+                 (QStringList{QStringLiteral("ошибка:2"), QStringLiteral("успешно:4")}));
         QFile::remove(m_site->ImportFolder() + QLatin1Char('/') + corrupt);
         QCOMPARE(run({QStringLiteral("--import-all")}).exitCode, 0);
     }
@@ -158,7 +147,7 @@ private Q_SLOTS:
         }
         QCOMPARE(run({QStringLiteral("--import"), p}).exitCode, 0);
         QVERIFY(!QFile::exists(p));
-        QCOMPARE(journal(),
+        QCOMPARE(m_site->JournalRuns(),
                  (QStringList{QStringLiteral("ошибка:1"), QStringLiteral("с пропусками:2"),
                               QStringLiteral("успешно:1")}));
     }

@@ -47,17 +47,6 @@ class TestManyHands : public QObject
     }
     Result run(const QStringList &args) { return finish(*start(args)); }
 
-    // "result:count" of the journal's runs, in result order.
-    QStringList journal()
-    {
-        const std::unique_ptr<TDatabase> db = m_site->Connect();
-        QSqlQuery q(db->Sql());
-        q.exec(u"SELECT RESULT, COUNT(*) FROM IMPORTJOURNAL GROUP BY RESULT ORDER BY RESULT"_s);
-        QStringList out;
-        while (q.next())
-            out << q.value(0).toString() + u':' + q.value(1).toString();
-        return out;
-    }
     qint64 persons()
     {
         const std::unique_ptr<TDatabase> db = m_site->Connect();
@@ -135,11 +124,11 @@ private Q_SLOTS:
         QCOMPARE(r.exitCode, exitCode);
         if (args.first() == u"--import-all"_s)
             QCOMPARE(r.out.trimmed().count(u'\n'), 0);
-        QCOMPARE(journal(), QStringList());
+        QCOMPARE(m_site->JournalRuns(), QStringList());
         QCOMPARE(importFolder(), before);
         // The lock given back, the same command imports the package.
         QCOMPARE(run(args).exitCode, 0);
-        QCOMPARE(journal(), QStringList{u"успешно:1"_s});
+        QCOMPARE(m_site->JournalRuns(), QStringList{u"успешно:1"_s});
         QVERIFY(!QFile::exists(package));
     }
 
@@ -171,7 +160,7 @@ private Q_SLOTS:
         QVERIFY(!runFolder());
         QVERIFY(!QFile::exists(big) && !QFile::exists(small));
         QCOMPARE(persons() - before, 405);
-        QVERIFY(!journal().join(u' ').contains(u"ошибка"_s));
+        QVERIFY(!m_site->JournalRuns().join(u' ').contains(u"ошибка"_s));
     }
 
     // Two batches, an import of a package a batch also holds, the synchronisation and an export,
@@ -207,7 +196,7 @@ private Q_SLOTS:
         }
         const Result last = run({u"--import-all"_s});
         QCOMPARE(last.exitCode, 0);
-        QCOMPARE(journal(), QStringList{u"успешно:4"_s});
+        QCOMPARE(m_site->JournalRuns(), QStringList{u"успешно:4"_s});
         QCOMPARE(persons() - before, 240);
         for (const QString &p : std::as_const(packages))
             QVERIFY(!QFile::exists(p));

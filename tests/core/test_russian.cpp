@@ -3,6 +3,7 @@
 
 #include "core/russian.h"
 
+#include <QByteArray>
 #include <QDate>
 #include <QLocale>
 #include <QtTest>
@@ -30,6 +31,43 @@ private Q_SLOTS:
         QCOMPARE(shown, expected);
     }
     void initTestCase() { UseRussianLocale(); }
+
+    // The system locale (the file dialog's dates) is made Russian only where the environment
+    // names none.
+    void systemLocale_data()
+    {
+        QTest::addColumn<QByteArray>("all");
+        QTest::addColumn<QByteArray>("time");
+        QTest::addColumn<QByteArray>("lang");
+        QTest::addColumn<QByteArray>("expected"); // LC_TIME afterwards
+        QTest::newRow("none named")
+            << QByteArray() << QByteArray() << QByteArray() << QByteArray("ru_RU.UTF-8");
+        QTest::newRow("C") << QByteArray() << QByteArray() << QByteArray("C.UTF-8")
+                           << QByteArray("ru_RU.UTF-8");
+        QTest::newRow("a language named")
+            << QByteArray() << QByteArray() << QByteArray("de_DE.UTF-8") << QByteArray();
+        QTest::newRow("a time locale named") << QByteArray() << QByteArray("en_GB.UTF-8")
+                                             << QByteArray() << QByteArray("en_GB.UTF-8");
+        QTest::newRow("LC_ALL rules")
+            << QByteArray("C") << QByteArray() << QByteArray() << QByteArray();
+    }
+    void systemLocale()
+    {
+        QFETCH(QByteArray, all);
+        QFETCH(QByteArray, time);
+        QFETCH(QByteArray, lang);
+        QFETCH(QByteArray, expected);
+        const QByteArray saved[] = {qgetenv("LC_ALL"), qgetenv("LC_TIME"), qgetenv("LANG")};
+        const char *names[] = {"LC_ALL", "LC_TIME", "LANG"};
+        const QByteArray set[] = {all, time, lang};
+        for (int i = 0; i < 3; ++i)
+            set[i].isEmpty() ? qunsetenv(names[i]) : qputenv(names[i], set[i]);
+        PreferRussianSystemLocale();
+        const QByteArray got = qgetenv("LC_TIME");
+        for (int i = 0; i < 3; ++i)
+            saved[i].isEmpty() ? qunsetenv(names[i]) : qputenv(names[i], saved[i]);
+        QCOMPARE(got, expected);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestRussian)

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <memory>
 
@@ -99,6 +100,19 @@ public:
             QFile::remove(v);
             QFile::copy(kept(v), v);
         }
+    }
+
+    // "result:count" of the import journal's runs, in result order.
+    QStringList JournalRuns()
+    {
+        const std::unique_ptr<TDatabase> db = Connect();
+        QSqlQuery q(db->Sql());
+        q.exec(QStringLiteral(
+            "SELECT RESULT, COUNT(*) FROM IMPORTJOURNAL GROUP BY RESULT ORDER BY RESULT"));
+        QStringList out;
+        while (q.next())
+            out << q.value(0).toString() + QLatin1Char(':') + q.value(1).toString();
+        return out;
     }
 
     TAliasStore &Aliases() { return *m_aliases; }
