@@ -27,6 +27,9 @@ make_site() { # <folder> <backend> <database name>
     if [ "$backend" = sqlite ]; then
         "$bin/zoru-demo" --folder "$folder" --scale 0.05 >/dev/null
     else
+        PGPASSWORD=zoru PGOPTIONS=--client-min-messages=warning psql -q -h 127.0.0.1 -p "$ZORU_TEST_PGPORT" -U zoru -d postgres \
+            -c "DROP DATABASE IF EXISTS $db" -c "DROP DATABASE IF EXISTS ${db}_esvs" \
+            -c "CREATE DATABASE $db" >/dev/null
         "$bin/zoru-demo" --folder "$folder" --scale 0.05 \
             --postgres "127.0.0.1:$ZORU_TEST_PGPORT:$db" --user zoru --password zoru >/dev/null
     fi
@@ -53,12 +56,16 @@ row_counts() { # <site> <backend> <database name>
 }
 
 # One program in a loop until the deadline; a line per run: "<name> <exit status> <waited>".
+# A run starts in a later second than the one before ended: a package's name has the second of
+# its export, and two exports of one workstation within a second would name the same package.
 loop() { # <name> <deadline> <site> <arguments...>
-    local name=$1 deadline=$2 site=$3 status out
+    local name=$1 deadline=$2 site=$3 status out ended=0
     shift 3
     while [ "$(date +%s)" -lt "$deadline" ]; do
+        while [ "$(date +%s)" -le "$ended" ]; do sleep 0.1; done
         status=0
         out=$("$site/zoru-admin" --site "$site" "$@" </dev/null 2>&1) || status=$?
+        ended=$(date +%s)
         printf '%s %s %s\n' "$name" "$status" \
             "$(grep -qE 'Ожидание' <<<"$out" && echo waited || echo -)" >>"$work/runs"
         printf '%s\n' "$out" >>"$work/$name.out"
@@ -66,7 +73,7 @@ loop() { # <name> <deadline> <site> <arguments...>
 }
 
 stress() { # <backend>
-    local backend=$1 a="$work/$1-a" b="$work/$1-b" i p
+    local backend=$1 a="$work/$1-a" b="$work/$1-b" i p f
     : >"$work/runs"
     rm -f "$work"/*.out
     make_site "$a" "$backend" zoru_stress_a
@@ -81,11 +88,12 @@ stress() { # <backend>
             --password zoru | tail -1)
         mv "$(dirname "$p")"/*.w* "$work/pool/"
     done
-    # The twin imports them one by one.
-    for p in $(ls "$work/pool" | sort); do
-        cp "$work/pool/$p" "$b/import/"
-        "$b/zoru-admin" --site "$b" --import "$b/import/$p" </dev/null >/dev/null
+    # The twin imports them one by one, oldest first as a batch would, and synchronises once.
+    for p in "$work/pool"/*.w2s; do
+        cp "$p" "$b/import/"
+        "$b/zoru-admin" --site "$b" --import "$b/import/$(basename "$p")" </dev/null >/dev/null 2>&1
     done
+    "$b/zoru-admin" --site "$b" --sync </dev/null >/dev/null 2>&1
 
     local deadline=$(($(date +%s) + seconds))
     loop batch1 "$deadline" "$a" --import-all &
@@ -94,9 +102,10 @@ stress() { # <backend>
     loop sync "$deadline" "$a" --sync &
     loop export "$deadline" "$a" --export 1 &
     # The packages arrive over the first two thirds of the run, each whole at once.
-    for p in $(ls "$work/pool" | sort); do
-        cp "$work/pool/$p" "$a/import/.$p.part"
-        mv "$a/import/.$p.part" "$a/import/$p"
+    for p in "$work/pool"/*.w2s; do
+        f=$(basename "$p")
+        cp "$p" "$a/import/.$f.part"
+        mv "$a/import/.$f.part" "$a/import/$f"
         sleep "$(awk -v s="$seconds" 'BEGIN { printf "%.2f", s * 2 / 3 / 12 }')"
     done
     wait
