@@ -4,11 +4,14 @@
 # and on a throwaway PostgreSQL server, while twelve workstation packages arrive in the import
 # folder. Then the centre must hold the same rows as a twin site that imported the packages one
 # by one, no run may have failed, and no log may hold a busy database or a refused row.
-#   scripts/stress.sh <folder of zoru-admin, zoru-arc and zoru-demo> [seconds]
+# The scheduled imports run zoru, the command line the service runs, when the folder holds it.
+#   scripts/stress.sh <folder of zoru-admin, zoru-arc and zoru-demo (and zoru)> [seconds]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=$(cd "${1:?folder of the programs}" && pwd)
 seconds=${2:-30}
+scheduled=zoru-admin
+if [ -x "$bin/zoru" ]; then scheduled=zoru; fi
 export TZ=${TZ:-Asia/Omsk}
 export ZORU_PASSWORD=zoru ZORU_ESVS_PASSWORD=zoru
 work=$(mktemp -d /tmp/zoru-stress.XXXXXX)
@@ -30,7 +33,7 @@ make_site() { # <folder> <backend> <database name>
         "$bin/zoru-demo" --folder "$folder" --scale 0.05 \
             --postgres "127.0.0.1:$ZORU_TEST_PGPORT:$db" --user zoru --password zoru >/dev/null
     fi
-    cp "$bin/zoru-admin" "$bin/zoru-arc" "$folder/"
+    cp "$bin/zoru-admin" "$bin/$scheduled" "$bin/zoru-arc" "$folder/"
 }
 
 # Row counts of the centre's tables, journals left out (they tell the runs, not the data).
@@ -53,12 +56,12 @@ row_counts() { # <site> <backend> <database name>
 }
 
 # One program in a loop until the deadline; a line per run: "<name> <exit status> <waited>".
-loop() { # <name> <deadline> <site> <arguments...>
-    local name=$1 deadline=$2 site=$3 status out
-    shift 3
+loop() { # <name> <deadline> <site> <program> <arguments...>
+    local name=$1 deadline=$2 site=$3 program=$4 status out
+    shift 4
     while [ "$(date +%s)" -lt "$deadline" ]; do
         status=0
-        out=$("$site/zoru-admin" --site "$site" "$@" </dev/null 2>&1) || status=$?
+        out=$("$site/$program" --site "$site" "$@" </dev/null 2>&1) || status=$?
         printf '%s %s %s\n' "$name" "$status" \
             "$(grep -qE 'Ожидание' <<<"$out" && echo waited || echo -)" >>"$work/runs"
         printf '%s\n' "$out" >>"$work/$name.out"
@@ -82,23 +85,24 @@ stress() { # <backend>
         mv "$(dirname "$p")"/*.w* "$work/pool/"
     done
     # The twin imports them one by one.
-    for p in $(ls "$work/pool" | sort); do
+    # Package names hold spaces (a hospital's name): one a line, never split into words.
+    while IFS= read -r p; do
         cp "$work/pool/$p" "$b/import/"
         "$b/zoru-admin" --site "$b" --import "$b/import/$p" </dev/null >/dev/null
-    done
+    done < <(ls "$work/pool" | sort)
 
     local deadline=$(($(date +%s) + seconds))
-    loop batch1 "$deadline" "$a" --import-all &
-    loop batch2 "$deadline" "$a" --import-all &
-    loop batch3 "$deadline" "$a" --import-all &
-    loop sync "$deadline" "$a" --sync &
-    loop export "$deadline" "$a" --export 1 &
+    loop batch1 "$deadline" "$a" "$scheduled" --import-all &
+    loop batch2 "$deadline" "$a" "$scheduled" --import-all &
+    loop batch3 "$deadline" "$a" "$scheduled" --import-all &
+    loop sync "$deadline" "$a" zoru-admin --sync &
+    loop export "$deadline" "$a" zoru-admin --export 1 &
     # The packages arrive over the first two thirds of the run, each whole at once.
-    for p in $(ls "$work/pool" | sort); do
+    while IFS= read -r p; do
         cp "$work/pool/$p" "$a/import/.$p.part"
         mv "$a/import/.$p.part" "$a/import/$p"
         sleep "$(awk -v s="$seconds" 'BEGIN { printf "%.2f", s * 2 / 3 / 12 }')"
-    done
+    done < <(ls "$work/pool" | sort)
     wait
     "$a/zoru-admin" --site "$a" --import-all </dev/null >/dev/null
 

@@ -73,9 +73,6 @@ bool stdinIsTerminal()
 
 } // namespace
 
-// The log-in prompt of the command line: the password from the environment (each database its
-// own variable), or asked on the terminal; without either it is empty (a server that wants one
-// then refuses with its message).
 bool ConsoleLogin(const QString &database, QString &user, QString &password)
 {
     const bool esvs = database.compare(QLatin1String("ESVS"), Qt::CaseInsensitive) == 0;
@@ -96,9 +93,8 @@ bool ConsoleLogin(const QString &database, QString &user, QString &password)
     return true;
 }
 
-// Without a terminal (a scheduled run) nothing can be asked: a database on a server then needs
-// its password in the environment, and its absence is an error of its own, not a refusal by
-// the server. A variable set to an empty text is a password given (peer authentication).
+// Its absence is an error of its own, not a refusal by the server. A variable set to an empty text
+// is a password given (peer authentication).
 void RequirePasswordSource(const TAliasStore &aliases, const QString &alias, const char *variable)
 {
     if (qEnvironmentVariableIsSet(variable) || stdinIsTerminal() ||
