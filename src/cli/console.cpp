@@ -69,7 +69,8 @@ std::variant<TConsoleCommand, int> parseCommand(const QStringList &arguments)
     parser.setApplicationDescription(
         StrConst::AppTitle +
         QStringLiteral(
-            "\n\nБез параметров запускается оконная программа. Параметр --export выполняет экспорт "
+            "\n\nБез параметров zoru-admin запускает оконную программу (zoru — только командная "
+            "строка). Параметр --export выполняет экспорт "
             "справочников для одной рабочей станции без окна, --import — импорт пакета "
             "рабочей станции, --import-all — импорт всех пакетов папки импорта, --sync — "
             "синхронизацию справочников с ЕСВС, --status — состояние рабочих станций.\nНастройки "
