@@ -17,9 +17,9 @@
 #include "core/strconst.h"
 #include "schema/schema.h"
 #include "status/personsperday.h"
-#include "status/statemodel.h"
 #include "status/statetable.h"
 #include "status/workstationstate.h"
+#include "statusview/statemodel.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

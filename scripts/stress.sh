@@ -4,11 +4,14 @@
 # and on a throwaway PostgreSQL server, while twelve workstation packages arrive in the import
 # folder. Then the centre must hold the same rows as a twin site that imported the packages one
 # by one, no run may have failed, and no log may hold a busy database or a refused row.
-#   scripts/stress.sh <folder of zoru-admin, zoru-arc and zoru-demo> [seconds]
+# The scheduled imports run zoru, the command line the service runs, when the folder holds it.
+#   scripts/stress.sh <folder of zoru-admin, zoru-arc and zoru-demo (and zoru)> [seconds]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=$(cd "${1:?folder of the programs}" && pwd)
 seconds=${2:-30}
+scheduled=zoru-admin
+if [ -x "$bin/zoru" ]; then scheduled=zoru; fi
 export TZ=${TZ:-Asia/Omsk}
 export ZORU_PASSWORD=zoru ZORU_ESVS_PASSWORD=zoru
 work=$(mktemp -d /tmp/zoru-stress.XXXXXX)
@@ -33,7 +36,7 @@ make_site() { # <folder> <backend> <database name>
         "$bin/zoru-demo" --folder "$folder" --scale 0.05 \
             --postgres "127.0.0.1:$ZORU_TEST_PGPORT:$db" --user zoru --password zoru >/dev/null
     fi
-    cp "$bin/zoru-admin" "$bin/zoru-arc" "$folder/"
+    cp "$bin/zoru-admin" "$bin/$scheduled" "$bin/zoru-arc" "$folder/"
 }
 
 # Row counts of the centre's tables, journals left out (they tell the runs, not the data).
@@ -58,13 +61,13 @@ row_counts() { # <site> <backend> <database name>
 # One program in a loop until the deadline; a line per run: "<name> <exit status> <waited>".
 # A run starts in a later second than the one before ended: a package's name has the second of
 # its export, and two exports of one workstation within a second would name the same package.
-loop() { # <name> <deadline> <site> <arguments...>
-    local name=$1 deadline=$2 site=$3 status out ended=0
-    shift 3
+loop() { # <name> <deadline> <site> <program> <arguments...>
+    local name=$1 deadline=$2 site=$3 program=$4 status out ended=0
+    shift 4
     while [ "$(date +%s)" -lt "$deadline" ]; do
         while [ "$(date +%s)" -le "$ended" ]; do sleep 0.1; done
         status=0
-        out=$("$site/zoru-admin" --site "$site" "$@" </dev/null 2>&1) || status=$?
+        out=$("$site/$program" --site "$site" "$@" </dev/null 2>&1) || status=$?
         ended=$(date +%s)
         printf '%s %s %s\n' "$name" "$status" \
             "$(grep -qE 'Ожидание' <<<"$out" && echo waited || echo -)" >>"$work/runs"
@@ -96,11 +99,11 @@ stress() { # <backend>
     "$b/zoru-admin" --site "$b" --sync </dev/null >/dev/null 2>&1
 
     local deadline=$(($(date +%s) + seconds))
-    loop batch1 "$deadline" "$a" --import-all &
-    loop batch2 "$deadline" "$a" --import-all &
-    loop batch3 "$deadline" "$a" --import-all &
-    loop sync "$deadline" "$a" --sync &
-    loop export "$deadline" "$a" --export 1 &
+    loop batch1 "$deadline" "$a" "$scheduled" --import-all &
+    loop batch2 "$deadline" "$a" "$scheduled" --import-all &
+    loop batch3 "$deadline" "$a" "$scheduled" --import-all &
+    loop sync "$deadline" "$a" zoru-admin --sync &
+    loop export "$deadline" "$a" zoru-admin --export 1 &
     # The packages arrive over the first two thirds of the run, each whole at once.
     for p in "$work/pool"/*.w2s; do
         f=$(basename "$p")

@@ -16,6 +16,7 @@ endif()
 
 # --- The graph: what each room may include besides itself.
 #   core <- engine (engine/paradox below it) <- schema, package <- jobs <- export, import, sync
+#   status on schema; statusview on status; cli on export, import, sync and status;
 #   ui on jobs; admin on ui and export; app on everything.
 set(may_core "")
 set(may_paradox core)
@@ -29,7 +30,10 @@ set(may_sync ${may_jobs} jobs)
 set(may_ui core jobs)
 set(may_admin ${may_jobs} jobs export ui)
 set(may_status core paradox engine schema)
-set(may_app ${may_jobs} jobs schema export import sync ui admin status)
+set(may_statusview ${may_status} status)
+# The command line: no widgets, no view (Qt Core and SQL on its link line).
+set(may_cli ${may_jobs} jobs schema export import sync status)
+set(may_app ${may_cli} cli ui admin statusview)
 # The programs under tools/: the archiver shares the package room's volume names.
 set(may_arc core package)
 set(may_createdb core paradox engine schema)
@@ -37,7 +41,8 @@ set(may_demo core paradox engine schema package)
 # Shared test fixtures serve the tests of every room below the application.
 set(may_support core paradox engine schema package jobs ui demo status)
 # Benchmarks measure every library, never the program's shell nor the tests.
-set(may_bench core paradox engine schema package jobs export import sync ui admin status demo)
+set(may_bench core paradox engine schema package jobs export import sync ui admin status statusview
+    cli demo)
 # Fuzz targets drive the readers and the import with the archiver's extraction compiled in.
 set(may_fuzz core paradox engine schema package jobs import demo arc)
 
@@ -154,7 +159,7 @@ set(link_core src/core zoru_core)
 set(link_paradox src/engine/paradox zoru_paradox)
 set(link_engine src/engine zoru_engine)
 set(link_schema schema zoru_schema)
-foreach(room package jobs export import sync status ui admin app)
+foreach(room package jobs export import sync status statusview cli ui admin app)
     set(link_${room} src/${room} zoru_${room})
 endforeach()
 set(link_arc tools/zoru-arc zoru-arc)
@@ -192,8 +197,8 @@ function(linked_qt room out)
     set(${out} "${modules}" PARENT_SCOPE)
 endfunction()
 
-foreach(room core paradox engine schema package jobs export import sync status ui admin app arc
-             createdb demo support)
+foreach(room core paradox engine schema package jobs export import sync status statusview cli ui
+             admin app arc createdb demo support)
     linked_qt(${room} qt_${room})
     if(NOT qt_${room})
         fail("graph_check.cmake reads the Qt modules of room ${room} from the link line of "

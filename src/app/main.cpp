@@ -1,6 +1,7 @@
-#include "app/console.h"
-#include "app/consolestatus.h"
 #include "app/startup.h"
+#include "cli/arguments.h"
+#include "cli/console.h"
+#include "cli/siteconfig.h"
 #include "core/localzone.h"
 #include "core/russian.h"
 

@@ -7,9 +7,9 @@
 #include "core/inifile.h"
 #include "status/personsperday.h"
 #include "status/runningimport.h"
-#include "status/statemodel.h"
 #include "status/statetable.h"
 #include "status/workstationstate.h"
+#include "statusview/statemodel.h"
 #include "ui/dialogs.h"
 
 #include <QChart>

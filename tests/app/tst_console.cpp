@@ -47,15 +47,17 @@ class TestConsole : public QObject
         return e;
     }
 
-    // A null password leaves ZORU_PASSWORD unset.
+    // A null password leaves ZORU_PASSWORD unset. program: zoru-admin, or zoru (the command line
+    // without the desktop).
     Result run(const QStringList &args, const QString &password = u"x"_s,
-               const QStringList &extraEnv = {}, const QString &folder = {})
+               const QStringList &extraEnv = {}, const QString &folder = {},
+               const QString &program = u"zoru-admin"_s)
     {
         QProcess p;
         p.setProcessEnvironment(environment(
             QStringList{password.isNull() ? u"ZORU_PASSWORD"_s : u"ZORU_PASSWORD="_s + password} +
             extraEnv));
-        p.start((folder.isEmpty() ? m_folder : folder) + u"/zoru-admin"_s, args);
+        p.start((folder.isEmpty() ? m_folder : folder) + u'/' + program, args);
         p.closeWriteChannel();
         p.waitForFinished(120000);
         return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
@@ -71,7 +73,7 @@ class TestConsole : public QObject
         const QString folder = m_dir.filePath(name);
         QDir().mkpath(folder);
         const QString bin = qEnvironmentVariable("ZORU_PROGRAM_DIR");
-        for (const QString &tool : {u"zoru-admin"_s, u"zoru-arc"_s}) {
+        for (const QString &tool : {u"zoru-admin"_s, u"zoru"_s, u"zoru-arc"_s}) {
             if (!QFile::copy(bin + u'/' + tool, folder + u'/' + tool))
                 return {};
             QFile::setPermissions(folder + u'/' + tool,
@@ -165,9 +167,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("change");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("said");
+        QTest::addColumn<QString>("program");
         const auto row = [](const char *name, const char *args, const char *change, int code,
-                            const char *said) {
-            QTest::newRow(name) << args << QString::fromUtf8(change) << code << said;
+                            const char *said, const char *program = "zoru-admin") {
+            QTest::newRow(name) << args << QString::fromUtf8(change) << code << said << program;
         };
         row("no such workstation", "--export 987654", "", 1,
             "ОШИБКА!!! Рабочая станция не найдена: WstGID = 987654");
@@ -198,6 +201,14 @@ private Q_SLOTS:
         row("status, limit 0 over the configuration's", "--status --silent-days 0", "", 6,
             "молчат дольше 0 дн.: ");
         row("import, empty path", "--import ", "", 2, "Не указан пакет в параметре --import");
+        // zoru, the command line without the desktop, is the same command line.
+        row("zoru: version", "--version", "", 0, "zoru-admin 1.0", "zoru");
+        row("zoru: no command", "--site .", "", 2, "Неизвестные параметры", "zoru");
+        row("zoru: status, all silent", "--status --silent-days 3650", "", 6,
+            "молчат дольше 3650 дн.: ", "zoru");
+        row("zoru: sync, hospital refused", "--sync",
+            "UPDATE MU SET MU = NULL WHERE IDMU = (SELECT MAX(IDMU) FROM MU)", 3,
+            "IDMU = ", "zoru");
     }
     void exitCodes()
     {
@@ -205,6 +216,7 @@ private Q_SLOTS:
         QFETCH(QString, change);
         QFETCH(int, exitCode);
         QFETCH(QString, said);
+        QFETCH(QString, program);
         const QString esvs = m_folder + u"/data/esvs.db"_s;
         FileRestorer restoreIni{m_folder + u"/zoru-admin.ini"_s};
         FileRestorer restoreEsvs{esvs};
@@ -217,7 +229,7 @@ private Q_SLOTS:
         } else if (!change.isEmpty()) {
             QCOMPARE(query(esvs, change), 0);
         }
-        const Result r = run(args.split(u' '));
+        const Result r = run(args.split(u' '), u"x"_s, {}, {}, program);
         QCOMPARE(r.exitCode, exitCode);
         const QString all = r.out + r.err;
         QVERIFY2(all.contains(said), qPrintable(all));

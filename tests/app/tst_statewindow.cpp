@@ -6,7 +6,7 @@
 #include "app/personschart.h"
 #include "app/statewindow.h"
 #include "core/inifile.h"
-#include "status/statemodel.h"
+#include "statusview/statemodel.h"
 #include "workstationstates.h"
 
 #include <QAbstractBarSeries>

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# check_manual.sh <zoru-admin> <manual page>
+# check_manual.sh <zoru or zoru-admin> <manual page>
 # Fails when an option that the program's parser takes (as --help lists it), or an exit status
 # that --help names, is missing from the manual page's parameters or exit statuses.
 set -euo pipefail

@@ -13,13 +13,13 @@ complain() { echo "$1" >&2; status=1; }
 mkdir -p "$root/lib/systemd/system" "$root/usr/bin"
 cp "$units"/zoru-import@.service "$units"/zoru-import@.timer "$root/lib/systemd/system/"
 cp /lib/systemd/system/*.target "$root/lib/systemd/system/"
-printf '#!/bin/sh\n' > "$root/usr/bin/zoru-admin"
-chmod 755 "$root/usr/bin/zoru-admin"
+printf '#!/bin/sh\n' > "$root/usr/bin/zoru"
+chmod 755 "$root/usr/bin/zoru"
 instance=$(systemd-escape --path /srv/zoru)
 out=$(systemd-analyze verify --man=no --root="$root" "zoru-import@$instance.service" \
           "zoru-import@$instance.timer" 2>&1) || complain "systemd-analyze verify failed"
 [ -z "$out" ] || complain "systemd-analyze verify: $out"
-grep -q '^ExecStart=/usr/bin/zoru-admin --site %f --import-all$' \
+grep -q '^ExecStart=/usr/bin/zoru --site %f --import-all$' \
     "$units/zoru-import@.service" || complain "the service does not run --import-all on its site"
 grep -q '^OnCalendar=\*:0/15$' "$units/zoru-import@.timer" || complain "the timer is not every 15 minutes"
 grep -q '^Persistent=true$' "$units/zoru-import@.timer" || complain "the timer is not persistent"

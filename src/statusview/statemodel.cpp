@@ -1,4 +1,4 @@
-#include "status/statemodel.h"
+#include "statusview/statemodel.h"
 
 #include "status/statetable.h"
 

@@ -2,7 +2,7 @@
 // template's lines ".\" OPTIONS" and ".\" EXIT STATUS" are replaced by the parameters and the
 // exit statuses of the command line's table; the rest of the page is written by hand.
 
-#include "app/commandline.h"
+#include "cli/commandline.h"
 
 #include <QFile>
 #include <QTextStream>

@@ -1,6 +1,6 @@
-#include "app/consoleimport.h"
+#include "cli/consoleimport.h"
 
-#include "app/console.h"
+#include "cli/terminal.h"
 #include "core/appinfo.h"
 #include "core/errors.h"
 #include "engine/database.h"

@@ -1,22 +1,17 @@
 #pragma once
 
-#include "app/commandline.h"
+#include "cli/commandline.h"
 
 #include <QCommandLineOption>
 #include <QString>
+#include <QStringList>
 
 class QCommandLineParser;
-class TAppInfo;
-class TDatabase;
 
-// The options of the command line that choose the site folder, tell the version and show the
-// state of workstations:
+// The arguments before a command is chosen: whether they ask for the command line at all, the
+// site folder, the version.
 //   zoru-admin [--site DIR] ...
 //   zoru-admin --version
-//   zoru-admin --status [--silent-days N] [--csv]
-
-// Exit code of --status when some workstation is silent for longer than the limit.
-inline constexpr int ExitSilent = 6;
 
 struct TSiteOptions
 {
@@ -38,6 +33,11 @@ QStringList WithoutSiteOption(const QStringList &arguments);
 // The value of --site (null when not given).
 QString SiteOptionValue(const QStringList &arguments);
 
-// --status: the table on the terminal (or CSV); 0, or ExitSilent when some workstation is
-// silent for longer than silentDays (the configuration's limit when negative).
-int RunConsoleStatus(const TAppInfo &info, TDatabase &center, int silentDays, bool csv);
+// The arguments without the options that Qt takes for itself (the platform plug-in, style,
+// window geometry, X11 display, ...): they keep the desktop program and are no business of the
+// command line. Given as "-name", "--name", "-name=value" or "-name value".
+QStringList WithoutQtOptions(const QStringList &args);
+
+// True when the arguments ask for the command-line mode: anything besides the program name,
+// --site and Qt's own options (-platform, -style, -geometry, ...), which keep the desktop program.
+bool IsConsoleInvocation(int argc, char *argv[]);

@@ -2,19 +2,14 @@
 
 #include "jobs/jobprogress.h"
 
-#include <QStringList>
+#include <QString>
 #include <functional>
 
 class QTextStream;
+class TAliasStore;
 
-// The command-line mode for administrators who script their work:
-//   zoru-admin --export <WstGID>
-// runs the export for one workstation without a window, after the same configuration checks as
-// the desktop program, writing the job's lines to the terminal and to log.txt. Returns the
-// process exit code: 0 only when the job succeeded.
-//   zoru-admin --sync
-// runs the synchronisation with ЕСВС likewise: 0 when it succeeded with every hospital written,
-// 3 when it succeeded but the central database refused some hospitals, 1 when it failed.
+// What every command of the command line shares with the terminal: its streams, the log-in
+// without a window, and the run of a job that Ctrl-C and SIGTERM stop.
 
 // Name of the environment variable that may hold the central database's password.
 inline constexpr const char *PasswordVariable = "ZORU_PASSWORD";
@@ -25,13 +20,14 @@ inline constexpr const char *EsvsPasswordVariable = "ZORU_ESVS_PASSWORD";
 QTextStream &ConsoleOut();
 QTextStream &ConsoleErr();
 
-// True when the arguments ask for the command-line mode: anything besides the program name
-// and Qt's own options (-platform, -style, -geometry, ...), which keep the desktop program.
-bool IsConsoleInvocation(int argc, char *argv[]);
+// The log-in prompt of the command line (TDatabase::SetLoginHandler): the password from the
+// environment (each database its own variable), or asked on the terminal without echo; without
+// either it is empty (a server that wants one then refuses with its message).
+bool ConsoleLogin(const QString &database, QString &user, QString &password);
 
-// Runs the command line; the caller has created a QCoreApplication. Writing to a closed pipe is
-// not fatal from here on (SIGPIPE is ignored for the rest of the process).
-int RunConsole(const QStringList &arguments, const QString &exePath);
+// Without a terminal (a scheduled run) nothing can be asked: a database on a server then needs
+// its password in the environment. Throws EDatabaseError saying so when it is not there.
+void RequirePasswordSource(const TAliasStore &aliases, const QString &alias, const char *variable);
 
 // Runs a job of the command line to its end and gives the exit code: 0 when it succeeded, 1 when
 // it failed. Meanwhile SIGINT and SIGTERM (Ctrl-C, kill) set the job's stop flag, so that its own
