@@ -81,22 +81,19 @@ std::variant<TConsoleCommand, int> parseCommand(const QStringList &arguments)
             .arg(QString::fromLatin1(PasswordVariable), QString::fromLatin1(EsvsPasswordVariable)) +
         ExitStatusText());
     // Every option comes from the table that the manual page is made from.
-    const QCommandLineOption help = CommandLineEntry(QStringLiteral("help"));
-    const QCommandLineOption exportOption = CommandLineEntry(QStringLiteral("export"));
-    parser.addOption(help);
-    parser.addOption(exportOption);
-    const QCommandLineOption importOption = CommandLineEntry(QStringLiteral("import"));
-    parser.addOption(importOption);
-    const QCommandLineOption importAllOption = CommandLineEntry(QStringLiteral("import-all"));
-    parser.addOption(importAllOption);
-    const QCommandLineOption forceOption = CommandLineEntry(QStringLiteral("force"));
-    parser.addOption(forceOption);
-    const QCommandLineOption dryRunOption = CommandLineEntry(QStringLiteral("dry-run"));
-    parser.addOption(dryRunOption);
-    const QCommandLineOption keepGoingOption = CommandLineEntry(QStringLiteral("keep-going"));
-    parser.addOption(keepGoingOption);
-    const QCommandLineOption syncOption = CommandLineEntry(QStringLiteral("sync"));
-    parser.addOption(syncOption);
+    const auto option = [&parser](const QString &name) {
+        const QCommandLineOption made = CommandLineEntry(name);
+        parser.addOption(made);
+        return made;
+    };
+    const QCommandLineOption help = option(QStringLiteral("help"));
+    const QCommandLineOption exportOption = option(QStringLiteral("export"));
+    const QCommandLineOption importOption = option(QStringLiteral("import"));
+    const QCommandLineOption importAllOption = option(QStringLiteral("import-all"));
+    const QCommandLineOption forceOption = option(QStringLiteral("force"));
+    const QCommandLineOption dryRunOption = option(QStringLiteral("dry-run"));
+    const QCommandLineOption keepGoingOption = option(QStringLiteral("keep-going"));
+    const QCommandLineOption syncOption = option(QStringLiteral("sync"));
     const TSiteOptions site;
     site.AddTo(parser);
     if (!parser.parse(WithoutQtOptions(arguments))) {
