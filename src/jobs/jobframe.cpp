@@ -81,8 +81,3 @@ int TRplThread::PackFolder(const QString &folder, const QString &comment,
 {
     return ::PackFolder(m_info.AppFolder(), folder, comment, archiveName);
 }
-
-int TRplThread::UnpackArchive(const QString &folder, const QString &archiveName)
-{
-    return ::UnpackArchive(m_info.AppFolder(), folder, archiveName);
-}

@@ -70,7 +70,6 @@ protected:
 
     // The archiver of the program folder (exit code; 0 is success).
     int PackFolder(const QString &folder, const QString &comment, const QString &archiveName);
-    int UnpackArchive(const QString &folder, const QString &archiveName);
 
     void SetReturnCode(int code) { m_returnCode.store(code); }
 
