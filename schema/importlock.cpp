@@ -104,6 +104,12 @@ std::optional<TImportLockHolder> TImportLock::Holder(TDatabase &center)
     return TImportLockHolder::Decode(*text);
 }
 
+QString TImportLock::HolderText(TDatabase &center)
+{
+    const std::optional<TImportLockHolder> holder = Holder(center);
+    return holder ? holder->Text() : kLocked;
+}
+
 TImportLock::TImportLock(std::unique_ptr<TDatabaseLock> lock, TImportLockHolder me)
     : m_lock(std::move(lock)), m_me(std::move(me))
 {

@@ -44,6 +44,9 @@ public:
     static std::unique_ptr<TImportLock> TryTake(TDatabase &center, TImportLockHolder me);
     // Who holds it now; nothing when it is free.
     static std::optional<TImportLockHolder> Holder(TDatabase &center);
+    // The text of an import that met the lock: its holder's Text(), LockedMessage() when the
+    // holder is not known or gave it back meanwhile.
+    static QString HolderText(TDatabase &center);
     ~TImportLock();
     TImportLock(const TImportLock &) = delete;
     TImportLock &operator=(const TImportLock &) = delete;

@@ -23,9 +23,6 @@ fi
 cmake --build "$build" -j"$(nproc)"
 bin=$build/bin
 
-port_busy() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-export ZORU_TEST_PGPORT=${ZORU_TEST_PGPORT:-54329}
-while port_busy "$ZORU_TEST_PGPORT"; do ZORU_TEST_PGPORT=$((ZORU_TEST_PGPORT + 1)); done
 scratch=$(mktemp -d /tmp/zoru-bench-smoke.XXXXXX)
 chmod 755 "$scratch"
 cleanup() {

@@ -2,7 +2,8 @@
 # Starts or stops a throwaway PostgreSQL server on loopback for the tests.
 #   pg-test-server.sh start <dir>   # prints the ZORU_TEST_PG* variables to export
 #   pg-test-server.sh stop <dir>
-# The server listens on 127.0.0.1:${ZORU_TEST_PGPORT:-54329}, user zoru, password zoru,
+# The server listens on 127.0.0.1:${ZORU_TEST_PGPORT:-54329} or the next free port (the variables
+# printed name it), user zoru, password zoru,
 # password authentication (so wrong passwords are refused).
 set -euo pipefail
 cmd=${1:?start|stop}
@@ -27,6 +28,9 @@ start)
         rm -f "$pwfile"
     fi
     if ! as_pg "$bindir/pg_ctl" -D "$dir/data" status >/dev/null 2>&1; then
+        # Another server (a developer's, another run's) may have the port: the next free one.
+        port_busy() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+        while port_busy "$port"; do port=$((port + 1)); done
         as_pg "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w \
             -o "-c listen_addresses=127.0.0.1 -p $port -k $dir -c fsync=off -c max_connections=200" start >/dev/null
     fi

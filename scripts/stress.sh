@@ -142,9 +142,6 @@ stress() { # <backend>
 status=0
 stress sqlite || status=1
 if [ -z "${ZORU_TEST_PGPORT:-}" ]; then
-    export ZORU_TEST_PGPORT=54339
-    port_busy() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-    while port_busy "$ZORU_TEST_PGPORT"; do ZORU_TEST_PGPORT=$((ZORU_TEST_PGPORT + 1)); done
     pgdir="$work/pg"
     mkdir -p "$pgdir"
     eval "$("$root/scripts/pg-test-server.sh" start "$pgdir")"

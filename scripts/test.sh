@@ -9,11 +9,6 @@ jobs=$(nproc)
 
 "$root/scripts/deps.sh"
 
-# A free loopback port for the throwaway server (another one may run on the default).
-port_busy() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-export ZORU_TEST_PGPORT=${ZORU_TEST_PGPORT:-54329}
-while port_busy "$ZORU_TEST_PGPORT"; do ZORU_TEST_PGPORT=$((ZORU_TEST_PGPORT + 1)); done
-
 pgdir=$(mktemp -d /tmp/zoru-test-pg.XXXXXX)
 chmod 755 "$pgdir"
 cleanup() {

@@ -100,8 +100,7 @@ int RunConsoleImportAll(const TAppInfo &info, const TDatabase &center,
     const std::unique_ptr<TImportLock> lock =
         TImportLock::TryTake(*lockConnection, TImportLockHolder::ThisProcess(kProgram));
     if (!lock) {
-        const std::optional<TImportLockHolder> holder = TImportLock::Holder(*lockConnection);
-        const QString line = (holder ? holder->Text() : TImportLock::LockedMessage()) +
+        const QString line = TImportLock::HolderText(*lockConnection) +
                              QStringLiteral("; пакеты оставлены до следующего запуска");
         ConsoleOut() << line << Qt::endl;
         try {

@@ -34,11 +34,6 @@ public:
     // when it cannot be made.
     static std::unique_ptr<TDatabaseLock> TryAcquire(TDatabase &db, const TLockPlace &place,
                                                      const QByteArray &holder = {});
-    static std::unique_ptr<TDatabaseLock> TryAcquire(TDatabase &db, qint64 serverKey,
-                                                     const QString &fileSuffix)
-    {
-        return TryAcquire(db, TLockPlace{serverKey, fileSuffix, {}});
-    }
     // Who holds the lock now, as the holder described itself (empty when it did not); nothing
     // when it is free.
     static std::optional<QByteArray> Holder(TDatabase &db, const TLockPlace &place);

@@ -310,10 +310,8 @@ void TImWorkstationToServer::ImportFolder(const QString &folder)
     std::unique_ptr<TImportLock> lock;
     if (!m_lockHeldByCaller && !m_lock) {
         lock = TImportLock::TryTake(Center(), TImportLockHolder::ThisProcess(m_program));
-        if (!lock) {
-            const std::optional<TImportLockHolder> holder = TImportLock::Holder(Center());
-            throw ERplException(holder ? holder->Text() : LockedMessage());
-        }
+        if (!lock)
+            throw ERplException(TImportLock::HolderText(Center()));
     }
     TPackageMerge merge(Center(), SIEDM(), Report(), m_windowRows, m_dryRun, m_problems);
     merge.SetKeepGoing(m_keepGoing);

@@ -292,13 +292,13 @@ private Q_SLOTS:
 
         const qint64 key = 7300421;
         const QString suffix = QStringLiteral(".test.lock");
-        std::unique_ptr<TDatabaseLock> held = TDatabaseLock::TryAcquire(db, key, suffix);
+        std::unique_ptr<TDatabaseLock> held = TDatabaseLock::TryAcquire(db, {key, suffix, {}});
         QVERIFY(held);
         std::unique_ptr<TDatabase> other = db.CloneForThread();
         other->Open();
-        QCOMPARE(TDatabaseLock::TryAcquire(*other, key, suffix) == nullptr, locks);
+        QCOMPARE(TDatabaseLock::TryAcquire(*other, {key, suffix, {}}) == nullptr, locks);
         held.reset();
-        QVERIFY(TDatabaseLock::TryAcquire(*other, key, suffix));
+        QVERIFY(TDatabaseLock::TryAcquire(*other, {key, suffix, {}}));
 
         // A commit the database refuses ends the transaction: its work is gone and the next
         // transaction begins as on a fresh connection.
@@ -367,7 +367,7 @@ private Q_SLOTS:
             testsupport::writeFile(lockPath, leftOver);
         if (leftOver == "dir") {
             try {
-                TDatabaseLock::TryAcquire(db, 1, QStringLiteral(".import.lock"));
+                TDatabaseLock::TryAcquire(db, {1, QStringLiteral(".import.lock"), {}});
                 QFAIL("a lock without its file");
             } catch (const EFileError &e) {
                 QVERIFY2(e.Message().contains(QDir::toNativeSeparators(lockPath)),
@@ -377,9 +377,9 @@ private Q_SLOTS:
             return;
         }
         std::unique_ptr<TDatabaseLock> held =
-            TDatabaseLock::TryAcquire(db, 1, QStringLiteral(".import.lock"));
+            TDatabaseLock::TryAcquire(db, {1, QStringLiteral(".import.lock"), {}});
         QVERIFY(held);
-        QVERIFY(!TDatabaseLock::TryAcquire(db, 1, QStringLiteral(".import.lock")));
+        QVERIFY(!TDatabaseLock::TryAcquire(db, {1, QStringLiteral(".import.lock"), {}}));
         held.reset();
         QVERIFY(!QFileInfo::exists(lockPath));
     }
