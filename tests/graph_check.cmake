@@ -15,7 +15,8 @@ if(NOT ZORU_SOURCE_DIR)
 endif()
 
 # --- The graph: what each room may include besides itself.
-#   core <- engine (engine/paradox below it) <- schema, package <- jobs <- export, import, sync
+#   core <- engine (engine/paradox below it) <- schema, package, jobs; jobs <- export, import,
+#   sync; package <- export, import
 #   status on schema; statusview on status; cli on export, import, sync and status;
 #   ui on jobs; admin on ui and export; app on everything.
 set(may_core "")
@@ -23,16 +24,16 @@ set(may_paradox core)
 set(may_engine core paradox)
 set(may_schema core paradox engine)
 set(may_package core paradox engine)
-set(may_jobs core paradox engine package)
-set(may_export ${may_jobs} jobs schema)
-set(may_import ${may_jobs} jobs schema)
+set(may_jobs core paradox engine)
+set(may_export ${may_jobs} jobs package schema)
+set(may_import ${may_jobs} jobs package schema)
 set(may_sync ${may_jobs} jobs)
 set(may_ui core jobs)
-set(may_admin ${may_jobs} jobs export ui)
+set(may_admin ${may_export} export ui)
 set(may_status core paradox engine schema)
 set(may_statusview ${may_status} status)
 # The command line: no widgets, no view (Qt Core and SQL on its link line).
-set(may_cli ${may_jobs} jobs schema export import sync status)
+set(may_cli ${may_export} export import sync status)
 set(may_app ${may_cli} cli ui admin statusview)
 # The programs under tools/: the archiver shares the package room's volume names.
 set(may_arc core package)

@@ -9,6 +9,7 @@
 #include "package/archiver.h"
 #include "package/packageinfo.h"
 #include "package/packagenames.h"
+#include "package/packagetables.h"
 #include "package/workfolder.h"
 
 #include <QDir>
@@ -133,13 +134,13 @@ std::optional<QString> TExServerToWorkstation::SelectionFilter(const QString &u,
 
 void TExServerToWorkstation::exportPackage()
 {
-    TSIEDM &dm = SIEDM();
     const int w = m_wstGID;
 
     // The central rows are read as one consistent picture of the database (on a server, where
     // rows are made only as they are read). Declared first: it ends after every central
     // dataset is closed.
     TReadSnapshot snapshot(Center());
+    TSIEDM dm(&Center(), nullptr);
 
     struct CloseQuery
     {
@@ -218,7 +219,7 @@ void TExServerToWorkstation::exportPackage()
 
     Log(StrConst::Separator);
     Log(kPacking);
-    if (PackFolder(names.PackageFolder, names.Label, names.ArchiveName) != 0)
+    if (::PackFolder(Info().AppFolder(), names.PackageFolder, names.Label, names.ArchiveName) != 0)
         throw ERplException(kPackFailed);
     m_package.Name = names.ArchiveName;
     m_package.Label = names.Label;

@@ -7,6 +7,7 @@
 #include "import/packagemerge.h"
 #include "package/archiver.h"
 #include "package/packageinfo.h"
+#include "package/packagetables.h"
 #include "package/workfolder.h"
 
 #include <QCoreApplication>
@@ -313,7 +314,8 @@ void TImWorkstationToServer::ImportFolder(const QString &folder)
         if (!lock)
             throw ERplException(TImportLock::HolderText(Center()));
     }
-    TPackageMerge merge(Center(), SIEDM(), Report(), m_windowRows, m_dryRun, m_problems);
+    TSIEDM dm(&Center(), nullptr);
+    TPackageMerge merge(Center(), dm, Report(), m_windowRows, m_dryRun, m_problems);
     merge.SetKeepGoing(m_keepGoing);
     merge.SetKeepGoingQuestion(m_askKeepGoing);
     struct KeepCounts

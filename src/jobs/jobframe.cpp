@@ -3,7 +3,6 @@
 #include "core/appinfo.h"
 #include "core/strconst.h"
 #include "jobs/copyrecords.h"
-#include "package/archiver.h"
 
 TRplThread::TRplThread(const TJobContext &context, const TAppInfo &info)
     : TJobReport(context, info.SiteFolder()), m_info(info)
@@ -74,10 +73,4 @@ int TRplThread::CopyRecords(TDataSet &source, TDataSet &dest, const QString &key
                             const QStringList &fields)
 {
     return ::CopyRecords(Report(), source, dest, keyFields, fields);
-}
-
-int TRplThread::PackFolder(const QString &folder, const QString &comment,
-                           const QString &archiveName)
-{
-    return ::PackFolder(m_info.AppFolder(), folder, comment, archiveName);
 }

@@ -68,9 +68,6 @@ protected:
     int CopyRecords(TDataSet &source, TDataSet &dest, const QString &keyFields,
                     const QStringList &fields = {});
 
-    // The archiver of the program folder (exit code; 0 is success).
-    int PackFolder(const QString &folder, const QString &comment, const QString &archiveName);
-
     void SetReturnCode(int code) { m_returnCode.store(code); }
 
 private:

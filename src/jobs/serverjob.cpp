@@ -29,15 +29,7 @@ TDatabase &TSrvRplThread::Center()
     return *m_center;
 }
 
-TSIEDM &TSrvRplThread::SIEDM()
-{
-    if (!m_siedm)
-        m_siedm = std::make_unique<TSIEDM>(&Center(), nullptr);
-    return *m_siedm;
-}
-
 void TSrvRplThread::ThreadCleanup()
 {
-    m_siedm.reset();
     m_center.reset();
 }

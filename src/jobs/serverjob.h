@@ -1,17 +1,16 @@
 #pragma once
 
 #include "jobs/jobframe.h"
-#include "package/packagetables.h"
 
 #include <memory>
 
 class TDatabase;
 
-// TSrvRplThread: a job of the central site, with its own central connection and data module.
+// TSrvRplThread: a job of the central site, with its own central connection.
 //
 // Base of the server-side jobs: refuses to run on an installation that is not the server, and
-// gives the job's body its own connection to the central database and its own data module,
-// both made at first use on the thread the job runs on and released there.
+// gives the job's body its own connection to the central database, made at first use on the
+// thread the job runs on and released there.
 class TSrvRplThread : public TRplThread
 {
 public:
@@ -22,9 +21,8 @@ public:
     ~TSrvRplThread() override;
 
 protected:
-    // The job's data module over its own central connection. Raises the engine's error when
+    // The job's own central connection, opened at first use. Raises the engine's error when
     // the connection fails.
-    TSIEDM &SIEDM();
     TDatabase &Center();
 
     void ThreadCleanup() override;
@@ -32,5 +30,4 @@ protected:
 private:
     const TDatabase &m_centerSource;
     std::unique_ptr<TDatabase> m_center;
-    std::unique_ptr<TSIEDM> m_siedm;
 };
