@@ -190,15 +190,15 @@ int runCommand(const TConsoleCommand &command, const QString &exePath)
             return RunConsoleStatus(*info, center, command.SilentDays, command.Csv);
         if (command.Kind == TKind::Sync) {
             RequirePasswordSource(aliases, info->ESVSDBAlias(), EsvsPasswordVariable);
-            int refused = 0;
+            TSyncResult result;
             const int code = RunConsoleJob(
                 [&](const TJobContext &context) {
                     return std::make_unique<TImExternalToServer>(context, *info, center);
                 },
-                [&refused](TRplThread &job) {
-                    refused = static_cast<TImExternalToServer &>(job).RefusedRows();
+                [&result](TRplThread &job) {
+                    result = static_cast<TImExternalToServer &>(job).Result();
                 });
-            return code == 0 && refused > 0 ? 3 : code;
+            return code == 0 && !result.Refused.isEmpty() ? 3 : code;
         }
         if (command.Kind == TKind::Import)
             return RunConsoleImport(*info, center, command.Package, command.Import);

@@ -14,20 +14,12 @@
 
 namespace {
 
-const QStringList kDictionarySteps = {QStringLiteral("City"), QStringLiteral("Street"),
-                                      QStringLiteral("Post"), QStringLiteral("RegistrationArea")};
-
-// What the import did, as the job tells it once it has ended.
+// What one package's run did, and the status of the terminal's run of the job (128 + signal
+// when a signal stopped it).
 struct Ended
 {
-    int code = 1;
-    bool refused = false;
-    QList<TImportTableCounts> counts;
-    int problems = 0;
-    int skippedRows = 0;
-    bool lockedOut = false;
-    bool passedOver = false;
-    TImportPackageInfo package;
+    TImportResult result;
+    int status = 1;
 };
 
 const QString kProgram = QStringLiteral("командная строка");
@@ -37,7 +29,7 @@ Ended importOne(const TAppInfo &info, const TDatabase &center, const QString &pa
                 const TConsoleImportOptions &options, bool batch)
 {
     Ended e;
-    e.code = RunConsoleJob(
+    e.status = RunConsoleJob(
         [&](const TJobContext &context) {
             auto job = std::make_unique<TImWorkstationToServer>(context, info, center, package);
             job->SetRepeatPolicy(options.Force ? TImWorkstationToServer::TRepeatPolicy::Force
@@ -49,16 +41,7 @@ Ended importOne(const TAppInfo &info, const TDatabase &center, const QString &pa
             job->SetLockWait(TImWorkstationToServer::TLockWait::Wait);
             return job;
         },
-        [&e](TRplThread &job) {
-            const auto &j = static_cast<const TImWorkstationToServer &>(job);
-            e.refused = j.RefusedAsRepeated();
-            e.lockedOut = j.LockedOut();
-            e.passedOver = j.PassedOver();
-            e.counts = j.Counts();
-            e.package = j.Package();
-            e.problems = j.ProblemCount();
-            e.skippedRows = j.SkippedRows();
-        });
+        [&e](TRplThread &job) { e.result = static_cast<TImWorkstationToServer &>(job).Result(); });
     return e;
 }
 
@@ -67,20 +50,44 @@ const QString kSkipped = QStringLiteral("пропущен");
 
 } // namespace
 
+int ImportExitStatus(const TImportResult &result, int runStatus)
+{
+    if (runStatus > 128)
+        return runStatus;
+    if (result.LockedOut)
+        return ExitImportBusy;
+    if (result.Repeated)
+        return ExitAlreadyImported;
+    if (result.Result == ImportResultSucceeded)
+        return result.DryRun && !result.Refused.isEmpty() ? 1 : 0;
+    if (result.Result == ImportResultSkipped)
+        return ExitImportedWithSkips;
+    return 1;
+}
+
+TImportBatchEntry ImportBatchEntry(const QString &package, const TImportResult &result,
+                                   double seconds)
+{
+    TImportBatchEntry entry;
+    entry.Package = package;
+    entry.WstGID = result.Package.WstGID;
+    entry.Result = result.Repeated           ? kSkipped
+                   : result.Result.isEmpty() ? ImportResultFailed
+                                             : result.Result;
+    entry.Rows = result.RowsWritten();
+    entry.Seconds = seconds;
+    entry.Error = result.Error;
+    return entry;
+}
+
 int RunConsoleImport(const TAppInfo &info, const TDatabase &center, const QString &package,
                      const TConsoleImportOptions &options)
 {
     const Ended e = importOne(info, center, package, options, false);
-    if (e.lockedOut && e.code < 128)
-        return ExitImportBusy;
-    if (options.DryRun)
-        return e.code == 0 && e.problems > 0 ? 1 : e.code;
-    if (e.refused) {
-        if (!e.passedOver)
-            ConsoleErr() << kForceHint << Qt::endl;
-        return ExitAlreadyImported;
-    }
-    return e.code == 0 && e.skippedRows > 0 ? ExitImportedWithSkips : e.code;
+    const int status = ImportExitStatus(e.result, e.status);
+    if (status == ExitAlreadyImported && !e.result.PassedOver)
+        ConsoleErr() << kForceHint << Qt::endl;
+    return status;
 }
 
 int RunConsoleImportAll(const TAppInfo &info, const TDatabase &center,
@@ -125,25 +132,15 @@ int RunConsoleImportAll(const TAppInfo &info, const TDatabase &center,
         lock->SetPackage(QFileInfo(package).fileName());
         const Ended e =
             importOne(info, center, package, {options.Force, false, options.KeepGoing}, true);
-        TImportBatchEntry entry;
-        entry.Package = QFileInfo(package).fileName();
-        entry.WstGID = e.package.WstGID;
-        entry.Seconds = double(timer.elapsed()) / 1000.0;
-        for (const TImportTableCounts &c : e.counts)
-            entry.Rows +=
-                kDictionarySteps.contains(c.Table) ? c.NewMappings : c.NewRows + c.EditedRows;
-        entry.Result = e.code == 0 && e.skippedRows > 0 ? ImportResultSkipped
-                       : e.code == 0                    ? ImportResultSucceeded
-                       : e.refused                      ? kSkipped
-                       : e.code > 128                   ? ImportResultCancelled
-                                                        : ImportResultFailed;
-        skipped = skipped || entry.Result == kSkipped;
-        rowsSkipped = rowsSkipped || entry.Result == ImportResultSkipped;
-        failed = failed ||
-                 (entry.Result != ImportResultSucceeded && entry.Result != ImportResultSkipped);
+        const TImportBatchEntry entry = ImportBatchEntry(QFileInfo(package).fileName(), e.result,
+                                                         double(timer.elapsed()) / 1000.0);
+        const int status = ImportExitStatus(e.result, e.status);
+        skipped = skipped || status == ExitAlreadyImported;
+        rowsSkipped = rowsSkipped || status == ExitImportedWithSkips;
+        failed = failed || (status != 0 && status != ExitImportedWithSkips);
         entries << entry;
-        if (e.code > 128) {
-            stopped = e.code;
+        if (e.status > 128) {
+            stopped = e.status;
             break; // stopped by a signal: the rest waits for the next batch
         }
     }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "import/importbatch.h"
+#include "import/importjournal.h"
+
 #include <QString>
 
 class TAppInfo;
@@ -25,6 +28,13 @@ struct TConsoleImportOptions
     bool DryRun = false;    // --dry-run
     bool KeepGoing = false; // --keep-going: refused rows are skipped, not the end
 };
+
+// The exit status of one package's run from what it did (runStatus: the terminal's status of the
+// job's run, 128 + signal when a signal stopped it).
+int ImportExitStatus(const TImportResult &result, int runStatus);
+// The line of a batch summary of one package's run.
+TImportBatchEntry ImportBatchEntry(const QString &package, const TImportResult &result,
+                                   double seconds);
 
 // One package: 0 success, ExitAlreadyImported (also for a package another run imported while
 // this one waited), ExitImportedWithSkips, ExitImportBusy, 1 failure, 128 + signal when

@@ -49,6 +49,7 @@ void TExServerToWorkstation::PrepareWindow()
 
 void TExServerToWorkstation::Execute()
 {
+    m_result = TExportResult{};
     RunGuarded(kTitle, kDone, [this] { journaledExport(); });
 }
 
@@ -66,15 +67,16 @@ void TExServerToWorkstation::journaledExport()
         journal.reset();
     }
     const auto finish = [&](const QString &result, const QString &error) {
+        m_result.Result = result;
+        m_result.Error = error;
         if (!journal)
             return;
         try {
-            journal->End(run, result, m_package, error, QDateTime::currentDateTime());
+            journal->End(run, m_result, QDateTime::currentDateTime());
         } catch (const Exception &e) {
             Log(kJournalFailure + e.Message());
         }
     };
-    m_package = TExportedPackage{};
     try {
         exportPackage();
     } catch (const std::exception &e) {
@@ -210,8 +212,8 @@ void TExServerToWorkstation::exportPackage()
         dm.exTable.Close();
         dm.exTable.SetDatabase(&folder);
         dm.exTable.SetTableName(t + QStringLiteral(".db"));
-        const int copied = CopyRecords(dm.imTable, dm.exTable, QString());
-        LogRecordCount(copied);
+        m_result.Tables.append({t, CopyRecords(dm.imTable, dm.exTable, QString())});
+        LogRecordCount(m_result.Tables.last().Rows);
         dm.exTable.Close();
     }
     dm.sqlWstPick.Close();
@@ -221,10 +223,12 @@ void TExServerToWorkstation::exportPackage()
     Log(kPacking);
     if (::PackFolder(Info().AppFolder(), names.PackageFolder, names.Label, names.ArchiveName) != 0)
         throw ERplException(kPackFailed);
-    m_package.Name = names.ArchiveName;
-    m_package.Label = names.Label;
+    TExportedPackage &package = m_result.Package;
+    package.Name = names.ArchiveName;
+    package.Label = names.Label;
+    package.Folder = paths::includeTrailing(names.HospitalFolder);
     for (const QString &volume : VolumeSet(QDir(names.HospitalFolder).filePath(names.ArchiveName)))
-        m_package.Size += QFileInfo(volume).size();
+        package.Size += QFileInfo(volume).size();
     Log(StrConst::Separator);
-    Log(kReadyIn + paths::includeTrailing(names.HospitalFolder));
+    Log(kReadyIn + package.Folder);
 }

@@ -19,6 +19,8 @@ public:
                            const TDatabase &center, int wstGID);
 
     int WstGID() const { return m_wstGID; }
+    // What the last run did; read once the job has ended.
+    const TExportResult &Result() const { return m_result; }
 
     // The WHERE clause of the central query of table U (upper case) for a workstation with
     // brigade b, hospital h of type y (each null when absent) and identifier w; nullopt when the
@@ -37,5 +39,5 @@ private:
     void exportPackage();
 
     int m_wstGID;
-    TExportedPackage m_package; // what the run made, for the journal
+    TExportResult m_result;
 };

@@ -21,13 +21,14 @@ qint64 TExportJournal::Begin(int wstGID, const QDateTime &start)
     return q.value(0).toLongLong();
 }
 
-void TExportJournal::End(qint64 run, const QString &result, const TExportedPackage &package,
-                         const QString &error, const QDateTime &end)
+void TExportJournal::End(qint64 run, const TExportResult &result, const QDateTime &end)
 {
     using J = TJournalConnection;
+    const TExportedPackage &package = result.Package;
     m_connection.Exec(
         QStringLiteral("UPDATE EXPORTJOURNAL SET PKGNAME = ?, PKGSIZE = ?, PKGLABEL = ?, "
                        "ENDTIME = ?, RESULT = ?, ERRORTEXT = ? WHERE RUNGID = ?"),
         {J::TextOrNull(package.Name, 255), package.Name.isEmpty() ? QVariant() : package.Size,
-         J::TextOrNull(package.Label, 255), end, result, J::TextOrNull(error, 2000), run});
+         J::TextOrNull(package.Label, 255), end, result.Result, J::TextOrNull(result.Error, 2000),
+         run});
 }

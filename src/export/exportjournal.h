@@ -1,5 +1,6 @@
 #pragma once
 
+#include "jobs/jobframe.h"
 #include "schema/journalconnection.h"
 
 #include <QDateTime>
@@ -19,6 +20,16 @@ struct TExportedPackage
     QString Name;    // the first volume's file name
     qint64 Size = 0; // all volumes together
     QString Label;   // the archive comment
+    QString Folder;  // where its volumes are (the hospital's or brigade's folder)
+};
+
+// What an export run did: the value its journal record is made from.
+struct TExportResult
+{
+    QString Result;           // ExportResult*; empty when the run did not begin
+    QString Error;            // the message the run failed with
+    TExportedPackage Package; // empty unless packed
+    QList<TTableRows> Tables; // rows written per package table, in export order
 };
 
 // The export journal in the central database (table EXPORTJOURNAL): when, which workstation,
@@ -36,8 +47,7 @@ public:
     qint64 Begin(int wstGID, const QDateTime &start);
     // Records the end of run `run`: its result, the package (empty when none was made) and the
     // error's message.
-    void End(qint64 run, const QString &result, const TExportedPackage &package,
-             const QString &error, const QDateTime &end);
+    void End(qint64 run, const TExportResult &result, const QDateTime &end);
 
 private:
     TJournalConnection m_connection;

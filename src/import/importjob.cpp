@@ -141,6 +141,7 @@ QString TImWorkstationToServer::importPackage()
         throw ERplException(StrConst::Interrupted);
 
     m_counts.clear();
+    m_package = TImportPackageInfo{};
     m_refusedRepeat = false;
     m_lockedOut = false;
     m_passedOver = false;
@@ -166,10 +167,10 @@ QString TImWorkstationToServer::importPackage()
     // The files of the package, read once: they are checked, described and deleted alike.
     const QStringList volumes = VolumeSet(package);
     const auto completion = [this]() -> QString {
-        if (SkippedRows() == 0)
+        if (skippedRows() == 0)
             return StrConst::ImportDone;
         return StrConst::ImportDone +
-               QStringLiteral(" с пропусками (пропущено записей: %1)").arg(SkippedRows());
+               QStringLiteral(" с пропусками (пропущено записей: %1)").arg(skippedRows());
     };
     if (m_dryRun) {
         mergePackage(package, volumes);
@@ -202,9 +203,7 @@ QString TImWorkstationToServer::importPackage()
     // A journal that cannot be written costs the run only its record.
     const auto finish = [&](const QString &result, const QString &error) {
         try {
-            for (const TImportTableCounts &counts : std::as_const(m_counts))
-                run.TableImported(counts);
-            run.Finish(result, error, m_problems.Rows());
+            run.Finish(resultOf(result, error));
         } catch (const Exception &journalError) {
             // A server gone takes the journal's connection too; the run's error says so.
             if (!Center().ConnectionLost() && !IsConnectionLost(journalError.Message()))
@@ -219,7 +218,7 @@ QString TImWorkstationToServer::importPackage()
                own ? own->Message() : QString::fromLocal8Bit(e.what()));
         throw;
     }
-    finish(SkippedRows() > 0 ? ImportResultSkipped : ImportResultSucceeded, QString());
+    finish(skippedRows() > 0 ? ImportResultSkipped : ImportResultSucceeded, QString());
     return completion();
 }
 
@@ -286,7 +285,7 @@ void TImWorkstationToServer::mergePackage(const QString &package, const QStringL
         ImportFolder(work);
     }
 
-    if (m_dryRun || SkippedRows() > 0) {
+    if (m_dryRun || skippedRows() > 0) {
         // The package stays: a dry run changed nothing, and the rows an import skipped come in
         // when it is imported again after their cause is mended.
         if (!m_dryRun)
@@ -303,6 +302,36 @@ void TImWorkstationToServer::mergePackage(const QString &package, const QStringL
     }
     Total = 0;
     UpdateGauge();
+}
+
+TImportResult TImWorkstationToServer::resultOf(const QString &result, const QString &error) const
+{
+    TImportResult r;
+    r.Result = result;
+    r.Error = error;
+    r.Package = m_package;
+    r.Tables = m_counts;
+    r.Refused = m_problems.Rows();
+    r.DryRun = m_dryRun;
+    r.Repeated = m_refusedRepeat;
+    r.PassedOver = m_passedOver;
+    r.LockedOut = m_lockedOut;
+    return r;
+}
+
+TImportResult TImWorkstationToServer::Result() const
+{
+    switch (Outcome().End) {
+    case TJobOutcome::Completed:
+        return resultOf(skippedRows() > 0 ? ImportResultSkipped : ImportResultSucceeded, {});
+    case TJobOutcome::Failed:
+        return resultOf(ImportResultFailed, Outcome().Error);
+    case TJobOutcome::Cancelled:
+        return resultOf(ImportResultCancelled, Outcome().Error);
+    case TJobOutcome::NotRun:
+        break;
+    }
+    return resultOf(QString(), QString());
 }
 
 void TImWorkstationToServer::ImportFolder(const QString &folder)

@@ -55,11 +55,9 @@ public:
     void SetProgram(QString program) { m_program = std::move(program); }
     // The caller holds the import lock (a batch, which takes it once for all its packages).
     void SetLockHeldByCaller(bool held) { m_lockHeldByCaller = held; }
-    // The last run met another import and did not start (or gave up waiting for it).
-    bool LockedOut() const { return m_lockedOut; }
-    // The last run found its package gone when it got the lock: another run imported it
-    // meanwhile. The run completes with PassedOverMessage and counts as refused as repeated.
-    bool PassedOver() const { return m_passedOver; }
+    // A run that meets another import and does not start (or gives up waiting for it) is
+    // LockedOut. One that finds its package gone when it gets the lock (another run imported it
+    // meanwhile) completes with PassedOverMessage, Repeated and PassedOver.
 
     // Questions to the user, asked where the watcher lives (TJobProgress::Synchronize): the
     // package to import when none was given (empty: none, and the job ends as cancelled), and
@@ -82,10 +80,6 @@ public:
     {
         m_askKeepGoing = std::move(ask);
     }
-    // Rows the last import skipped (0 for a dry run, whose refused rows are its problems).
-    int SkippedRows() const { return m_dryRun ? 0 : m_problems.Count(); }
-    // The rows the last run refused, all of them, in the order met.
-    const QList<TImportProblem> &RefusedRows() const { return m_problems.Rows(); }
 
     // A package whose checksum the import journal knows from a successful run: asked about,
     // refused, or imported again without asking.
@@ -96,26 +90,20 @@ public:
         Force
     };
     void SetRepeatPolicy(TRepeatPolicy policy) { m_repeatPolicy = policy; }
-    // The run was not started because the package had been imported before.
-    bool RefusedAsRepeated() const { return m_refusedRepeat; }
     // The run is recorded in the import journal (on by default).
     void SetJournal(bool on) { m_journal = on; }
-    // What each step of the last run did (committed rows), in import order; read once the job
-    // has ended.
-    const QList<TImportTableCounts> &Counts() const { return m_counts; }
-    // The package of the last run as the journal records it.
-    const TImportPackageInfo &Package() const { return m_package; }
+
+    // What the last run did; read once the job has ended. Its refused rows are all of them, in
+    // the order met: the rows an import skipped, or the problems of a dry run.
+    TImportResult Result() const;
 
     // Dry run: the whole merge in one central transaction that is rolled back at the end; a row
     // that fails is reported (up to MaxProblems) and the walk goes on; no journal, and the
     // package stays. The log closes with what each table would get and the problems.
     void SetDryRun(bool on) { m_dryRun = on; }
     bool DryRun() const { return m_dryRun; }
-    using TProblem = TImportProblem;
+    // The dry run's report lists at most this many of its problems.
     static constexpr int MaxProblems = TImportProblems::MaxShown;
-    // The problems of the last dry run (at most MaxProblems) and how many there were in all.
-    QList<TProblem> Problems() const { return m_problems.Rows().mid(0, MaxProblems); }
-    int ProblemCount() const { return m_problems.Count(); }
 
 protected:
     void PrepareWindow() override;
@@ -124,6 +112,10 @@ protected:
 private:
     // The completion message of the run.
     QString importPackage();
+    // What the run did, ended with `result` (ImportResult*) and `error`.
+    TImportResult resultOf(const QString &result, const QString &error) const;
+    // Rows the import skipped (0 for a dry run, whose refused rows are its problems).
+    int skippedRows() const { return m_dryRun ? 0 : m_problems.Count(); }
     // The import lock for package, as SetLockWait says; raises ERplException when it is not had.
     std::unique_ptr<TImportLock> takeLock(const QString &package);
     // Unpacks and merges the package and deletes its volumes after success.

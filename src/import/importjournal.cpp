@@ -119,16 +119,22 @@ TJournaledRun::TJournaledRun(TImportJournal &journal, const TImportPackageInfo &
 {
 }
 
-void TJournaledRun::TableImported(const TImportTableCounts &counts)
-{
-    m_tables << counts;
-}
-
-void TJournaledRun::Finish(const QString &result, const QString &error,
-                           const QList<TImportProblem> &refused)
+void TJournaledRun::Finish(const TImportResult &result)
 {
     if (m_finished)
         return;
     m_finished = true;
-    m_journal.End(m_run, result, error, m_tables, QDateTime::currentDateTime(), refused);
+    m_journal.End(m_run, result.Result, result.Error, result.Tables, QDateTime::currentDateTime(),
+                  result.Refused);
+}
+
+qint64 TImportResult::RowsWritten() const
+{
+    static const QStringList dictionarySteps = {QStringLiteral("City"), QStringLiteral("Street"),
+                                                QStringLiteral("Post"),
+                                                QStringLiteral("RegistrationArea")};
+    qint64 rows = 0;
+    for (const TImportTableCounts &c : Tables)
+        rows += dictionarySteps.contains(c.Table) ? c.NewMappings : c.NewRows + c.EditedRows;
+    return rows;
 }

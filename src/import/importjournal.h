@@ -42,13 +42,26 @@ struct TImportProblem
     QString Message;
 };
 
-// Told by the import job about each table as its step ends (also after a failure, with the
-// counts reached so far).
-class TImportObserver
+// What an import run did, as it ended: the value its journal record, its window's closing
+// lines, the line of a batch summary and the command line's exit status are made from.
+struct TImportResult
 {
-public:
-    virtual ~TImportObserver() = default;
-    virtual void TableImported(const TImportTableCounts &counts) = 0;
+    // ImportResult* as the journal records it; empty when the run did not begin.
+    QString Result;
+    QString Error; // the message the run failed with
+    TImportPackageInfo Package;
+    QList<TImportTableCounts> Tables; // committed rows per step, in import order
+    QList<TImportProblem> Refused;    // every row the run refused, in the order met
+    bool DryRun = false;
+    // Not imported: the journal knows the package from a successful run, or another run
+    // imported it while this one waited for the lock (PassedOver; the run completed).
+    bool Repeated = false;
+    bool PassedOver = false;
+    bool LockedOut = false; // not started: another import held the lock
+
+    // Rows written: new and edited rows, and new mappings of the dictionary steps (whose rows
+    // are the centre's own).
+    qint64 RowsWritten() const;
 };
 
 // The import journal in the central database (tables IMPORTJOURNAL and IMPORTJOURNALTABLE).
@@ -82,22 +95,17 @@ private:
     TJournalConnection m_connection;
 };
 
-// One journaled run: Begin() at construction, the job's table counts collected as they come,
-// Finish() writes the end. A run destroyed without Finish() (the process stopped) keeps
-// "не завершён".
-class TJournaledRun : public TImportObserver
+// One journaled run: Begin() at construction, Finish() writes the end from what the run did. A
+// run destroyed without Finish() (the process stopped) keeps "не завершён".
+class TJournaledRun
 {
 public:
     TJournaledRun(TImportJournal &journal, const TImportPackageInfo &package);
-    void TableImported(const TImportTableCounts &counts) override;
-    void Finish(const QString &result, const QString &error = {},
-                const QList<TImportProblem> &refused = {});
+    void Finish(const TImportResult &result);
     qint64 RunGID() const { return m_run; }
-    const QList<TImportTableCounts> &Tables() const { return m_tables; }
 
 private:
     TImportJournal &m_journal;
     qint64 m_run;
-    QList<TImportTableCounts> m_tables;
     bool m_finished = false;
 };

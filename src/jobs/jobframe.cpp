@@ -13,6 +13,7 @@ TRplThread::~TRplThread() = default;
 
 int TRplThread::Run()
 {
+    m_outcome = TJobOutcome{};
     Position = 0;
     Total = 100;
     ResetGauge();
@@ -40,32 +41,38 @@ void TRplThread::RunGuarded(const QString &title, const QString &completion,
 
 void TRplThread::RunGuarded(const QString &title, const std::function<QString()> &work)
 {
+    m_outcome = TJobOutcome{};
     try {
         Log(title);
         Log(StrConst::Separator);
         const QString completion = work();
         Log(StrConst::Separator);
         Log(completion);
+        m_outcome.End = TJobOutcome::Completed;
+        m_outcome.Completion = completion;
         SetReturnCode(1);
     } catch (const std::exception &e) {
-        QString message = dynamic_cast<const Exception *>(&e)
-                              ? static_cast<const Exception &>(e).Message()
-                              : QString::fromLocal8Bit(e.what());
-        // An error line always says something.
-        if (message.trimmed().isEmpty())
-            message = QStringLiteral("Неизвестная ошибка");
-        try {
-            Log(StrConst::Separator);
-            Log(StrConst::ErrorPrefix + message);
-        } catch (...) {
-            // The log itself failed; the window still shows the job ended with an error.
-        }
+        failed(dynamic_cast<const Exception *>(&e) ? static_cast<const Exception &>(e).Message()
+                                                   : QString::fromLocal8Bit(e.what()));
     } catch (...) {
-        try {
-            Log(StrConst::Separator);
-            Log(StrConst::ErrorPrefix + QStringLiteral("Неизвестная ошибка"));
-        } catch (...) {
-        }
+        failed(QString());
+    }
+}
+
+void TRplThread::failed(QString message)
+{
+    // An error line always says something.
+    if (message.trimmed().isEmpty())
+        message = QStringLiteral("Неизвестная ошибка");
+    // A stop request, or the user's No to a question the job asked.
+    m_outcome.End = Terminated() || message == StrConst::Interrupted ? TJobOutcome::Cancelled
+                                                                     : TJobOutcome::Failed;
+    m_outcome.Error = message;
+    try {
+        Log(StrConst::Separator);
+        Log(StrConst::ErrorPrefix + message);
+    } catch (...) {
+        // The log itself failed; the outcome still says the job ended with an error.
     }
 }
 

@@ -11,6 +11,29 @@
 class TAppInfo;
 class TDataSet;
 
+// How the last run of a job ended: the value the caller reads instead of the job's log.
+struct TJobOutcome
+{
+    enum TEnd
+    {
+        NotRun,    // Run() was not called, or the body did not reach its frame
+        Completed, // the work came to its end
+        Failed,    // an error ended it (Error says which)
+        Cancelled  // a stop request ended it (Error: "Прервано пользователем")
+    };
+    TEnd End = NotRun;
+    QString Error;      // the message of the error line, without "ОШИБКА!!! "
+    QString Completion; // the completion message of a completed run
+};
+
+// Rows a job wrote into one table.
+struct TTableRows
+{
+    QString Table;
+    int Rows = 0;
+    bool operator==(const TTableRows &) const = default;
+};
+
 // TRplThread: plain work that reports progress and obeys a stop; owns no thread and no window.
 //
 // The frame of every long data operation (export, import, synchronisation): a piece of work that
@@ -38,6 +61,8 @@ public:
 
     // 2 (cancel) until the body has completed its work, then 1 (OK).
     int ReturnCode() const { return m_returnCode.load(); }
+    // How the last run ended; read once Run() has returned.
+    const TJobOutcome &Outcome() const { return m_outcome; }
 
     using TJobReport::ProgressPercent;
     using TJobReport::Terminated;
@@ -59,6 +84,7 @@ protected:
 
     // The frame of a job: title and separator, then the work; on success a separator, the
     // completion message and ReturnCode 1; on any error a separator and "ОШИБКА!!! " + message.
+    // Outcome() records which.
     void RunGuarded(const QString &title, const QString &completion,
                     const std::function<void()> &work);
     // The same for work that says how it completed: it returns the completion message.
@@ -71,6 +97,9 @@ protected:
     void SetReturnCode(int code) { m_returnCode.store(code); }
 
 private:
+    void failed(QString message);
+
     const TAppInfo &m_info;
     std::atomic_int m_returnCode{2};
+    TJobOutcome m_outcome;
 };

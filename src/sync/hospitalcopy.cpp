@@ -41,7 +41,7 @@ public:
 class HospitalWriter
 {
 public:
-    HospitalWriter(TJobReport &report, TDatabase &center, std::atomic_int &refused);
+    HospitalWriter(TJobReport &report, TDatabase &center, QList<TRefusedHospital> &refused);
     HospitalWriter(const HospitalWriter &) = delete;
     HospitalWriter &operator=(const HospitalWriter &) = delete;
 
@@ -64,7 +64,7 @@ private:
 
     TJobReport &m_report;
     TDatabase &m_center;
-    std::atomic_int &m_refused;
+    QList<TRefusedHospital> &m_refused;
     TTable m_hospital;
     TRowSavepoints m_savepoints;
     QHash<QString, QVariant> m_regionByCode;
@@ -75,7 +75,8 @@ private:
     int m_count = 0;
 };
 
-HospitalWriter::HospitalWriter(TJobReport &report, TDatabase &center, std::atomic_int &refused)
+HospitalWriter::HospitalWriter(TJobReport &report, TDatabase &center,
+                               QList<TRefusedHospital> &refused)
     : m_report(report), m_center(center), m_refused(refused),
       m_hospital(&center, QStringLiteral("HOSPITAL")), m_savepoints(center)
 {
@@ -220,9 +221,10 @@ void HospitalWriter::refuse(const TRow &row, const Exception &why)
 {
     m_savepoints.RollBack();
     m_hospital.Cancel();
-    m_refused.fetch_add(1);
-    m_report.Log(StrConst::ErrorPrefix + why.Message());
-    m_report.Log(QStringLiteral("IDMU = ") + QString::number(row.at(0).toLongLong()));
+    const TRefusedHospital refused{row.at(0).toLongLong(), why.Message()};
+    m_refused << refused;
+    m_report.Log(StrConst::ErrorPrefix + refused.Message);
+    m_report.Log(QStringLiteral("IDMU = ") + QString::number(refused.IDMU));
 }
 
 void HospitalWriter::advance()
@@ -234,7 +236,8 @@ void HospitalWriter::advance()
 
 } // namespace
 
-int CopyHospitals(TJobReport &report, TQuery &source, TDatabase &center, std::atomic_int &refused)
+int CopyHospitals(TJobReport &report, TQuery &source, TDatabase &center,
+                  QList<TRefusedHospital> &refused)
 {
     esvs::KeepWrittenRows transaction(center);
     HospitalWriter writer(report, center, refused);

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <atomic>
+#include <QList>
+#include <QString>
 
 class TDatabase;
 class TJobReport;
@@ -16,10 +17,12 @@ class TQuery;
 // a savepoint of its own where a refused statement would abort the transaction: a row the
 // database refuses, or with a value its central column cannot hold (text in a flag column,
 // "yes" and "да" included, is not taken for a flag), is logged ("ОШИБКА!!! " with the message, then
-// "IDMU = " and its number), counted in refused and skipped, and takes no other row with it. Any
+// "IDMU = " and its number), added to refused and skipped, and takes no other row with it. Any
 // other failure ends the step with the rows before it written. The gauge advances by one per row
 // from the report's Position; a stop request ends the step after the row being written.
 //
 // The query is read once, a window of rows at a time, and the central rows of a window's IDMUs
 // are read with one statement rather than one search per row.
-int CopyHospitals(TJobReport &report, TQuery &source, TDatabase &center, std::atomic_int &refused);
+struct TRefusedHospital;
+int CopyHospitals(TJobReport &report, TQuery &source, TDatabase &center,
+                  QList<TRefusedHospital> &refused);

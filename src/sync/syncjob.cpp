@@ -185,8 +185,14 @@ void TImExternalToServer::PrepareWindow()
 
 void TImExternalToServer::Execute()
 {
-    m_refused.store(0);
+    m_tables.clear();
+    m_refused.clear();
     RunGuarded(kTitle, StrConst::ImportDone, [this] { synchronise(); });
+}
+
+TSyncResult TImExternalToServer::Result() const
+{
+    return {Outcome().End, Outcome().Error, m_tables, m_refused};
 }
 
 void TImExternalToServer::ThreadCleanup()
@@ -209,7 +215,8 @@ void TImExternalToServer::synchronise()
           std::pair{QStringLiteral("HospType"), &TImExternalToServer::copyHospTypes},
           std::pair{QStringLiteral("Hospital"), &TImExternalToServer::copyHospitals}}) {
         Log(StrConst::ImportTable + table);
-        LogRecordCount((this->*copy)(esvs, center));
+        m_tables.append({table, (this->*copy)(esvs, center)});
+        LogRecordCount(m_tables.last().Rows);
     }
 }
 

@@ -4,13 +4,29 @@
 
 #include <QStringList>
 #include <QVariant>
-#include <atomic>
 #include <functional>
 #include <memory>
 
 class TDataSet;
 class TDatabase;
 class TTable;
+
+// A hospital of ЕСВС that the central database refused.
+struct TRefusedHospital
+{
+    qint64 IDMU = 0;
+    QString Message;
+};
+
+// What a synchronisation did: the value its command-line exit status is made from.
+struct TSyncResult
+{
+    TJobOutcome::TEnd End = TJobOutcome::NotRun;
+    QString Error; // the message the run failed with
+    // Rows written per table ("Region", "HospType", "Hospital"), for the tables it completed.
+    QList<TTableRows> Tables;
+    QList<TRefusedHospital> Refused; // in the order met
+};
 
 // The synchronisation of the central regions, hospital types and hospitals with the external
 // reference system ЕСВС: three queries on ЕСВС are written into REGION, HOSPTYPE and HOSPITAL,
@@ -36,8 +52,8 @@ public:
 
     // The connection opened by the constructor (on the thread that made the job).
     TDatabase &ESVS() const { return *m_esvs; }
-    // Hospital rows that the central database refused during the run.
-    int RefusedRows() const { return m_refused.load(); }
+    // What the last run did; read once the job has ended.
+    TSyncResult Result() const;
 
     // The three ЕСВС queries, line by line.
     static const QStringList &RegionSQL();
@@ -70,5 +86,6 @@ private:
 
     std::unique_ptr<TDatabase> m_esvs;       // the thread that made the job
     std::unique_ptr<TDatabase> m_esvsWorker; // the thread the job runs on
-    std::atomic_int m_refused{0};
+    QList<TTableRows> m_tables;
+    QList<TRefusedHospital> m_refused;
 };

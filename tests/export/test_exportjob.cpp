@@ -85,11 +85,19 @@ class TestExportJob : public QObject
         AppInfo = m_info.get();
     }
 
-    int run(int wstGID, RecordingWindow &window, const QString &stopOn = {})
+    // The job's return code; what it did into result.
+    int run(int wstGID, RecordingWindow &window, const QString &stopOn = {},
+            TExportResult *result = nullptr)
     {
-        return jobtest::runJob(window, stopOn, [&](const TJobContext &context) {
-            return std::make_unique<TestExport>(context, *m_info, m_central->Db(), wstGID);
-        });
+        return jobtest::runJob(
+            window, stopOn,
+            [&](const TJobContext &context) {
+                return std::make_unique<TestExport>(context, *m_info, m_central->Db(), wstGID);
+            },
+            [result](TRplThread &job) {
+                if (result)
+                    *result = static_cast<TExServerToWorkstation &>(job).Result();
+            });
     }
 
     QStringList exportContents() const { return jobtest::folderContents(exportDir()); }
@@ -159,22 +167,25 @@ private Q_SLOTS:
         QFETCH(QStringList, notLogged);
 
         RecordingWindow w;
-        QCOMPARE(run(wst, w), 1);
-        QCOMPARE(w.caption, QStringLiteral("Экспорт справочников"));
-        for (const QString &t : kAllTables) {
-            const bool logged = w.lines.contains(QStringLiteral("Экспорт данных из таблицы: ") + t);
-            QCOMPARE(logged, !notLogged.contains(t));
-        }
-        // Every exported table is followed by its count and an empty line.
+        TExportResult result;
+        QCOMPARE(run(wst, w, {}, &result), 1);
+        QCOMPARE(result.Result, ExportResultSucceeded);
+        QStringList exported;
+        for (const TTableRows &t : std::as_const(result.Tables))
+            exported << t.Table;
+        QStringList expected = kAllTables;
+        expected.removeIf([&](const QString &t) { return notLogged.contains(t); });
+        QCOMPARE(exported, expected);
+        const qsizetype hospitalTable = exported.indexOf(QStringLiteral("HOSPITAL"));
+        QCOMPARE(result.Tables.at(hospitalTable).Rows, hospitals.size());
+        // Each table's line of the window is followed by its count and an empty line.
         const int hospitalLine =
             w.lines.indexOf(QStringLiteral("Экспорт данных из таблицы: HOSPITAL"));
         QCOMPARE(w.lines.mid(hospitalLine + 1, 2),
                  (QStringList{QString::number(hospitals.size()) + QStringLiteral(" записей"),
                               QString()}));
-        QCOMPARE(w.lines.last(), QStringLiteral("Экспорт данных завершен"));
         const QString hospitalFolder = exportDir() + QDir::separator() + owner;
-        QVERIFY(w.lines.contains(QStringLiteral("Файлы, готовые к отправке, находятся в папке: ") +
-                                 hospitalFolder + QDir::separator()));
+        QCOMPARE(result.Package.Folder, hospitalFolder + QDir::separator());
 
         // Only the archive remains: the package folder is gone.
         const QStringList contents = exportContents();
@@ -258,18 +269,18 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("wst");
         QTest::addColumn<QString>("message");
-        QTest::newRow("no workstation")
-            << 99 << "ОШИБКА!!! Рабочая станция не найдена: WstGID = 99";
-        QTest::newRow("neither hospital nor brigade")
-            << 5 << "ОШИБКА!!! Нарушена целостность базы данных";
+        QTest::newRow("no workstation") << 99 << "Рабочая станция не найдена: WstGID = 99";
+        QTest::newRow("neither hospital nor brigade") << 5 << "Нарушена целостность базы данных";
     }
     void failures()
     {
         QFETCH(int, wst);
         QFETCH(QString, message);
         RecordingWindow w;
-        QCOMPARE(run(wst, w), 2);
-        QCOMPARE(w.lines.mid(w.lines.size() - 2), (QStringList{StrConst::Separator, message}));
+        TExportResult result;
+        QCOMPARE(run(wst, w, {}, &result), 2);
+        QCOMPARE(result.Result + u'|' + result.Error, ExportResultFailed + u'|' + message);
+        QVERIFY(result.Package.Name.isEmpty());
         QVERIFY(exportContents().isEmpty());
     }
 
@@ -351,9 +362,9 @@ private Q_SLOTS:
         testsupport::writeFile(packageFolder + QDir::separator() + QStringLiteral("keep.txt"),
                                "mine");
         RecordingWindow w;
-        QCOMPARE(run(1, w), 2);
-        QCOMPARE(w.lines.last(),
-                 QStringLiteral("ОШИБКА!!! Папка уже существует\r\n") + packageFolder);
+        TExportResult result;
+        QCOMPARE(run(1, w, {}, &result), 2);
+        QCOMPARE(result.Error, QStringLiteral("Папка уже существует\r\n") + packageFolder);
         QCOMPARE(
             testsupport::readFile(packageFolder + QDir::separator() + QStringLiteral("keep.txt")),
             QByteArray("mine"));
@@ -426,7 +437,8 @@ private Q_SLOTS:
         else
             m_central->Exec(QStringLiteral("DELETE FROM EXPORTJOURNAL"));
         RecordingWindow w;
-        run(wst, w, stopOn);
+        TExportResult made;
+        run(wst, w, stopOn, &made);
         QCOMPARE(m_central->Scalar(QStringLiteral("SELECT COUNT(*) FROM EXPORTJOURNAL")).toInt(),
                  1);
         const auto value = [&](const char *column) {
@@ -444,6 +456,10 @@ private Q_SLOTS:
             QCOMPARE(value("PKGNAME").toString(), archive.fileName());
             QCOMPARE(value("PKGSIZE").toLongLong(), archive.size());
             QVERIFY(value("PKGLABEL").toString().startsWith(QStringLiteral("00000")));
+            QCOMPARE(made.Package.Name + u'|' + QString::number(made.Package.Size) + u'|' +
+                         made.Package.Label,
+                     value("PKGNAME").toString() + u'|' + value("PKGSIZE").toString() + u'|' +
+                         value("PKGLABEL").toString());
         } else {
             QVERIFY(!archives.hasNext());
             QVERIFY(value("PKGNAME").isNull());
@@ -453,8 +469,10 @@ private Q_SLOTS:
     void cancellationRemovesPackageFolder()
     {
         RecordingWindow w;
-        QCOMPARE(run(1, w, QStringLiteral("Экспорт данных из таблицы: DIAGNOSIS")), 2);
-        QCOMPARE(w.lines.last(), QStringLiteral("ОШИБКА!!! Прервано пользователем"));
+        TExportResult result;
+        QCOMPARE(run(1, w, QStringLiteral("Экспорт данных из таблицы: DIAGNOSIS"), &result), 2);
+        QCOMPARE(result.Result + u'|' + result.Error,
+                 ExportResultCancelled + u'|' + StrConst::Interrupted);
         QCOMPARE(exportContents(), QStringList{QStringLiteral("Тарская ЦРБ")});
     }
 

@@ -473,9 +473,9 @@ private Q_SLOTS:
     void job_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("lastLine"); // prefix
+        QTest::addColumn<QString>("said"); // prefix of the completion or the error
         const QString done = u"Импорт данных завершен"_s;
-        const QString error = u"ОШИБКА!!! "_s;
+        const QString error;
         const QString unpack = error + u"Ошибка при извлечении из архива\r\n"_s;
         const QString cancelled = error + u"Прервано пользователем"_s;
         QTest::newRow("success") << "success" << done;
@@ -496,7 +496,7 @@ private Q_SLOTS:
     void job()
     {
         QFETCH(QString, kind);
-        QFETCH(QString, lastLine);
+        QFETCH(QString, said);
         const auto is = [&](const char *k) { return kind == QLatin1String(k); };
         const Tables t = tables({{"City", {row({{"CityLID", 1}, {"CitySoato", "1"}})}},
                                  {"Post", {row({{"PosLID", 1}, {"PosName", "Врач"}})}},
@@ -563,22 +563,35 @@ private Q_SLOTS:
         };
         // The job is plain work: the first row runs it on the test's own thread, the others on
         // a worker thread of a runner, as the program does.
-        const int result =
-            is("success") ? make(w.Context())->Run() : jobtest::runJob(w, w.stopOn, make);
+        TImportResult r;
+        const auto keep = [&r](TRplThread &job) {
+            r = static_cast<TImWorkstationToServer &>(job).Result();
+        };
+        int result = 0;
+        if (is("success")) {
+            const auto job = make(w.Context());
+            result = job->Run();
+            keep(*job);
+        } else {
+            result = jobtest::runJob(w, w.stopOn, make, keep);
+        }
         if (is("locked") && !sqlite)
             m_central->Scalar(advisory.arg(u"unlock"_s), key);
 
-        const bool ok = lastLine == u"Импорт данных завершен"_s;
+        const bool ok = said == u"Импорт данных завершен"_s;
         QCOMPARE(result, ok ? 1 : 2);
-        const QString last = w.lines.last();
-        QVERIFY2(last.startsWith(lastLine), qPrintable(last));
-        QCOMPARE(w.lines.at(w.lines.size() - 2), StrConst::Separator);
+        QCOMPARE(r.Result, ok                                       ? ImportResultSucceeded
+                           : said.startsWith(StrConst::Interrupted) ? ImportResultCancelled
+                                                                    : ImportResultFailed);
+        const QString last = ok ? w.lines.last() : r.Error;
+        QVERIFY2(last.startsWith(said), qPrintable(last));
+        QCOMPARE(w.lines.last(), ok ? last : StrConst::ErrorPrefix + last);
         QVERIFY(!QFileInfo::exists(evil) && !QFileInfo::exists(importDir() + u"/evil.txt"_s));
         QCOMPARE(questions, asked ? 1 : 0);
         // A work folder a killed run left is removed by the next run that holds the lock.
         QCOMPARE(w.lines.contains(u"Удалена папка прерванного импорта: "_s + left), is("exists"));
         if (leaving.contains(kind)) // the archiver's reason follows
-            QVERIFY2(last.size() > lastLine.size() + 3, qPrintable(last));
+            QVERIFY2(last.size() > said.size() + 3, qPrintable(last));
         if (is("noColumn"))
             QVERIFY2(last.contains(u"PrnRefLID"_s, Qt::CaseInsensitive), qPrintable(last));
 

@@ -101,7 +101,6 @@ private Q_SLOTS:
         {
             TImportJournal dying(c->Db());
             TJournaledRun run(dying, package(u"aa"_s));
-            run.TableImported({u"City"_s, 1, 0, 0, 1, 1});
             killed = run.RunGID();
         }
         const QString resultOf = u"SELECT RESULT FROM IMPORTJOURNAL WHERE RUNGID = ?"_s;

@@ -23,11 +23,7 @@ struct Outcome
 {
     int code = 0;
     QStringList lines;
-    QList<TImportTableCounts> counts;
-    bool refused = false;
-    QList<TImWorkstationToServer::TProblem> problems;
-    QList<TImportProblem> refusedRows;
-    int skipped = 0;
+    TImportResult result;
 };
 
 // How an import meets a refused row.
@@ -97,12 +93,7 @@ class TestImportRuns : public QObject
                 return job;
             },
             [&o](TRplThread &job) {
-                const auto &j = static_cast<const TImWorkstationToServer &>(job);
-                o.counts = j.Counts();
-                o.refused = j.RefusedAsRepeated();
-                o.problems = j.Problems();
-                o.refusedRows = j.RefusedRows();
-                o.skipped = j.SkippedRows();
+                o.result = static_cast<const TImWorkstationToServer &>(job).Result();
             });
         o.lines = w.lines;
         return o;
@@ -181,17 +172,18 @@ private Q_SLOTS:
                                 .toString();
         const QString want = result + u'|' + error;
         QVERIFY2(error.isEmpty() ? got == want : got.startsWith(want), qPrintable(got));
+        QCOMPARE(o.result.Result + u'|' + o.result.Error, got);
 
-        QCOMPARE(journalCounts(*m_center, lastRun()), countsText(o.counts));
-        QCOMPARE(o.counts.isEmpty(), corrupt);
+        QCOMPARE(journalCounts(*m_center, lastRun()), countsText(o.result.Tables));
+        QCOMPARE(o.result.Tables.isEmpty(), corrupt);
         if (corrupt)
             return;
-        QCOMPARE(person(o.counts), u"Person %1/0/0/0"_s.arg(persons));
+        QCOMPARE(person(o.result.Tables), u"Person %1/0/0/0"_s.arg(persons));
         const QMap<QString, int> logged = loggedCounts(o.lines);
         if (stopOn.isEmpty())
             QCOMPARE(logged.size(), 11);
         const QStringList dictionaries = u"City Street Post RegistrationArea"_s.split(u' ');
-        for (const TImportTableCounts &c : o.counts)
+        for (const TImportTableCounts &c : o.result.Tables)
             if (logged.contains(c.Table))
                 QCOMPARE(dictionaries.contains(c.Table) ? c.NewMappings : c.NewRows + c.EditedRows,
                          qint64(logged.value(c.Table)));
@@ -214,7 +206,7 @@ private Q_SLOTS:
         m_repeatAnswer = false;
         const Outcome no = run(p, Policy::Ask);
         QCOMPARE(no.code, 2);
-        QVERIFY(no.refused);
+        QVERIFY(no.result.Repeated);
         QCOMPARE(m_asked.size(), 1);
         QVERIFY2(m_asked[0].startsWith(u"Пакет уже импортирован "_s) &&
                      m_asked[0].endsWith(u". Импортировать повторно?"_s),
@@ -229,8 +221,8 @@ private Q_SLOTS:
         QCOMPARE(yes.code, 1);
         QCOMPARE(lastRun(), runs + 1);
         QCOMPARE(scalar(u"SELECT COUNT(*) FROM PERSON"_s), persons);
-        QCOMPARE(person(yes.counts), u"Person 0/20/0/0"_s);
-        QCOMPARE(yes.counts.at(0).NewMappings, 0);
+        QCOMPARE(person(yes.result.Tables), u"Person 0/20/0/0"_s);
+        QCOMPARE(yes.result.Tables.at(0).NewMappings, 0);
     }
 
     // A dry run changes no table, the journal included, keeps the package and counts what the
@@ -244,13 +236,13 @@ private Q_SLOTS:
         QVERIFY(dry.lines.contains(u"Ошибок: 0"_s));
         QCOMPARE(tableDigest(*m_center), before);
         QVERIFY(QFile::exists(p));
-        QCOMPARE(person(dry.counts), u"Person 25/0/0/0"_s);
+        QCOMPARE(person(dry.result.Tables), u"Person 25/0/0/0"_s);
 
         const Outcome real = run(p, Policy::Ask);
         QCOMPARE(real.code, 1);
-        QCOMPARE(countsText(real.counts), countsText(dry.counts));
-        for (int i = 0; i < real.counts.size(); ++i)
-            QCOMPARE(real.counts[i].UnchangedRows, dry.counts[i].UnchangedRows);
+        QCOMPARE(countsText(real.result.Tables), countsText(dry.result.Tables));
+        for (int i = 0; i < real.result.Tables.size(); ++i)
+            QCOMPARE(real.result.Tables[i].UnchangedRows, dry.result.Tables[i].UnchangedRows);
 
         m_site->Restore(p);
         const int wst = ReadPackageInfo(m_site->folder, p).WstGID.toInt();
@@ -267,13 +259,13 @@ private Q_SLOTS:
         const Outcome bad = run(p, Policy::Force, {}, true);
         QCOMPARE(bad.code, 1);
         QCOMPARE(tableDigest(*m_center), beforeBad);
-        QCOMPARE(bad.problems.size(), 3);
-        for (const auto &problem : bad.problems) {
+        QCOMPARE(bad.result.Refused.size(), 3);
+        for (const auto &problem : bad.result.Refused) {
             QCOMPARE(problem.Table, u"Document"_s);
             QVERIFY(!problem.Message.isEmpty() && problem.LocalId.isValid());
         }
         QVERIFY(bad.lines.contains(u"Ошибок: 3"_s));
-        QCOMPARE(bad.counts.at(6).EditedRows, real.counts.at(6).NewRows - 3);
+        QCOMPARE(bad.result.Tables.at(6).EditedRows, real.result.Tables.at(6).NewRows - 3);
     }
 
     // Persons 4, 13 and 22 of a package are refused by the database itself (a trigger). The
@@ -296,7 +288,7 @@ private Q_SLOTS:
         QFETCH(int, refusalRow);
         const auto refusal = static_cast<Refusal>(refusalRow);
         const QString p = m_site->Package(25);
-        const QList<TImportTableCounts> clean = run(p, Policy::Ask, {}, true).counts;
+        const QList<TImportTableCounts> clean = run(p, Policy::Ask, {}, true).result.Tables;
         const int wst = ReadPackageInfo(m_site->folder, p).WstGID.toInt();
         refusal::Refuse(*m_center, "INSERT", u"PERSON"_s,
                         u"NEW.WSTGID = %1 AND NEW.PRNLID IN (4, 13, 22)"_s.arg(wst));
@@ -313,24 +305,24 @@ private Q_SLOTS:
                          m_asked[0].endsWith(u"Продолжить импорт, пропуская отвергнутые записи?"_s),
                      qPrintable(m_asked[0]));
         QStringList refusedPersons;
-        for (const TImportProblem &r : o.refusedRows)
+        for (const TImportProblem &r : o.result.Refused)
             if (r.Table == "Person"_L1)
                 refusedPersons << r.LocalId.toString();
         // Each of a refused person's documents is refused in turn, and what depends on them.
-        const int dependents = int(o.refusedRows.size()) - int(refusedPersons.size());
+        const int dependents = int(o.result.Refused.size()) - int(refusedPersons.size());
         const auto refusedDocuments =
-            std::count_if(o.refusedRows.begin(), o.refusedRows.end(),
+            std::count_if(o.result.Refused.begin(), o.result.Refused.end(),
                           [](const TImportProblem &r) { return r.Table == "Document"_L1; });
 
         if (refusal == Refusal::Stop || refusal == Refusal::AskNo) {
             QCOMPARE(o.code, 2);
-            QVERIFY2(o.lines.last().startsWith(u"ОШИБКА!!! "_s) &&
-                         o.lines.last().contains(u"отказано"_s) &&
-                         o.lines.last().endsWith(u" (запись: PrnLID=4, WstGID=%1)"_s.arg(wst)),
-                     qPrintable(o.lines.last()));
+            QCOMPARE(o.result.Result, ImportResultFailed);
+            QVERIFY2(o.result.Error.contains(u"отказано"_s) &&
+                         o.result.Error.endsWith(u" (запись: PrnLID=4, WstGID=%1)"_s.arg(wst)),
+                     qPrintable(o.result.Error));
             QCOMPARE(scalar(persons).toInt(), 3); // the rows before it, of the same window
             QCOMPARE(scalar(documents).toInt(), 0);
-            QCOMPARE(person(o.counts), u"Person 3/0/0/0"_s);
+            QCOMPARE(person(o.result.Tables), u"Person 3/0/0/0"_s);
             QCOMPARE(journalCounts(*m_center, lastRun()).at(5), u"Person 3/0/0/0"_s);
             QVERIFY(QFile::exists(p));
             return;
@@ -340,15 +332,15 @@ private Q_SLOTS:
         QCOMPARE(o.code, 1);
         if (refusal == Refusal::DryRun) {
             QCOMPARE(tableDigest(*m_center), before);
-            QVERIFY(o.lines.contains(u"Ошибок: %1"_s.arg(o.refusedRows.size())));
+            QVERIFY(o.lines.contains(u"Ошибок: %1"_s.arg(o.result.Refused.size())));
             QVERIFY(o.lines.contains(
                 u"Импорт остановится на записи %1; из таблицы Person войдёт "
                 "записей: 3; ничего не получат таблицы: Document, "
                 "PrimaryInspection, PrimDiag, ScriningCard, MapDiag"_s.arg(person4)));
-            QCOMPARE(person(o.counts), u"Person 22/0/0/0"_s);
+            QCOMPARE(person(o.result.Tables), u"Person 22/0/0/0"_s);
             return;
         }
-        QCOMPARE(o.skipped, int(o.refusedRows.size()));
+        QCOMPARE(o.result.Result, ImportResultSkipped);
         QCOMPARE(scalar(persons).toInt(), 22);
         QCOMPARE(scalar(documents).toLongLong(), clean.at(6).NewRows - refusedDocuments);
         QCOMPARE(
@@ -357,7 +349,7 @@ private Q_SLOTS:
         QCOMPARE(
             scalar(u"SELECT COUNT(*) FROM IMPORTJOURNALREFUSED WHERE RUNGID = ?"_s, {lastRun()})
                 .toInt(),
-            o.refusedRows.size());
+            o.result.Refused.size());
         QVERIFY(QFile::exists(p)); // kept for the rows it could not bring
 
         // Mended: the same package again brings the rest, and is no repeat.
@@ -380,7 +372,7 @@ private Q_SLOTS:
         const Outcome dry = run(p, Policy::Ask, {}, true);
         QCOMPARE(dry.code, 1);
         QCOMPARE(tableDigest(*m_center), before);
-        for (const TImportTableCounts &c : dry.counts)
+        for (const TImportTableCounts &c : dry.result.Tables)
             QCOMPARE(c.Registrations, 0);
     }
 

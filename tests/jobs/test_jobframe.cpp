@@ -225,7 +225,8 @@ private Q_SLOTS:
         ScriptedJob job(TJobContext{window, stop.get_token()},
                         [&](ScriptedJob &j) { j.CopyRecords(source, dest, {}); });
         QCOMPARE(job.Run(), 2);
-        QCOMPARE(window.lines.last(), QStringLiteral("ОШИБКА!!! Прервано пользователем"));
+        QCOMPARE(job.Outcome().End, TJobOutcome::Cancelled);
+        QCOMPARE(job.Outcome().Error, StrConst::Interrupted);
         dest.Open();
         QCOMPARE(dest.RecordCount(), 3);
         QVERIFY(!source.Active());

@@ -68,8 +68,8 @@ class TestImExternal : public QObject
         std::unique_ptr<Databases> db;
         jobtest::RecordingWindow window;
         QStringList logged;
-        int result = 0;
-        int refused = 0;
+        int code = 0;
+        TSyncResult result;
     };
     std::map<QString, FirstRun> m_runs;
     FirstRun *m_run = nullptr;
@@ -107,16 +107,16 @@ class TestImExternal : public QObject
         });
     }
 
-    int sync(jobtest::RecordingWindow &w, int *refused = nullptr, const QString &stopOn = {})
+    int sync(jobtest::RecordingWindow &w, TSyncResult *result = nullptr, const QString &stopOn = {})
     {
         return jobtest::runJob(
             w, stopOn,
             [this](const TJobContext &context) {
                 return std::make_unique<TImExternalToServer>(context, *m_info, m_central->Db());
             },
-            [refused](TRplThread &job) {
-                if (refused)
-                    *refused = static_cast<TImExternalToServer &>(job).RefusedRows();
+            [result](TRplThread &job) {
+                if (result)
+                    *result = static_cast<TImExternalToServer &>(job).Result();
             });
     }
 
@@ -145,7 +145,7 @@ private Q_SLOTS:
         if (!first)
             return;
         QFile::remove(logPath());
-        m_run->result = sync(m_run->window, &m_run->refused);
+        m_run->code = sync(m_run->window, &m_run->result);
         m_run->logged = logged();
     }
     void cleanupTestCase()
@@ -159,8 +159,12 @@ private Q_SLOTS:
     // are written, and the run succeeds.
     void logLines()
     {
-        QCOMPARE(m_run->result, 1);
-        QCOMPARE(m_run->refused, 1);
+        QCOMPARE(m_run->code, 1);
+        QCOMPARE(m_run->result.End, TJobOutcome::Completed);
+        QCOMPARE(m_run->result.Tables,
+                 (QList<TTableRows>{{u"Region"_s, 4}, {u"HospType"_s, 2}, {u"Hospital"_s, 5}}));
+        QCOMPARE(m_run->result.Refused.size(), 1);
+        QCOMPARE(m_run->result.Refused[0].IDMU, 103);
         const QString title = u"Импорт внешних справочников из БД \"DidoZorer\""_s;
         QCOMPARE(m_run->window.caption, title);
         const QString expected =
@@ -233,7 +237,7 @@ private Q_SLOTS:
         TImExternalToServer job(w.Context(), *m_info, m_central->Db());
         QCOMPARE(job.Run(), 1);
         QCOMPARE(w.caption, u"Импорт внешних справочников из БД \"DidoZorer\""_s);
-        QCOMPARE(job.RefusedRows(), 1);
+        QCOMPARE(job.Result().Refused.size(), 1);
         QCOMPARE(tableDigest(m_central->Db()), before);
     }
 
@@ -241,32 +245,36 @@ private Q_SLOTS:
     void failures_data()
     {
         QTest::addColumn<QString>("stopOn");
-        QTest::addColumn<QString>("lastLine"); // a pattern
-        QTest::addColumn<QString>("mu");       // of the hospital written first
-        QTest::newRow("region without a name")
-            << QString() << R"((?s)ОШИБКА!!! \S.* \(запись: REGOKATO=99000000000\))"
-            << "СТАРОЕ ИМЯ";
+        QTest::addColumn<int>("end");
+        QTest::addColumn<QString>("error"); // a pattern
+        QTest::addColumn<QString>("mu");    // of the hospital written first
+        QTest::newRow("region without a name") << QString() << int(TJobOutcome::Failed)
+                                               << R"((?s)\S.* \(запись: REGOKATO=99000000000\))"
+                                               << "СТАРОЕ ИМЯ";
         QTest::newRow("cancel during the hospitals")
-            << u"Импорт данных в таблицу: Hospital"_s << "ОШИБКА!!! Прервано пользователем"
+            << u"Импорт данных в таблицу: Hospital"_s << int(TJobOutcome::Cancelled)
+            << "Прервано пользователем"
             << "ТАРСКАЯ ЦРБ";
     }
     void failures()
     {
         QFETCH_GLOBAL(QString, backend);
         QFETCH(QString, stopOn);
-        QFETCH(QString, lastLine);
+        QFETCH(int, end);
+        QFETCH(QString, error);
         QFETCH(QString, mu);
         Databases own(backend);
         use(own);
         if (stopOn.isEmpty())
             own.esvs.Exec(u"INSERT INTO ADRES VALUES (99, NULL, '99000000000  ', 1)"_s);
         jobtest::RecordingWindow w;
-        QCOMPARE(sync(w, nullptr, stopOn), 2);
-        QCOMPARE(w.lines.at(w.lines.size() - 2), kSep);
-        QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(lastLine))
-                     .match(w.lines.last())
+        TSyncResult result;
+        QCOMPARE(sync(w, &result, stopOn), 2);
+        QCOMPARE(int(result.End), end);
+        QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(error))
+                     .match(result.Error)
                      .hasMatch(),
-                 qPrintable(w.lines.last()));
+                 qPrintable(result.Error));
         // clang-format off
         QCOMPARE(own.central.Scalar(u"SELECT (SELECT COUNT(*) FROM REGION) || '/' || (SELECT COUNT(*) FROM HOSPITAL) "
                                     "|| '/' || MU FROM HOSPITAL WHERE IDMU = 100"_s).toString(), u"5/2/"_s + mu);
@@ -309,12 +317,13 @@ private Q_SLOTS:
                           .arg(mu, office));
         // clang-format on
         jobtest::RecordingWindow w;
-        int refused = 0;
-        QCOMPARE(sync(w, &refused), 1);
-        QCOMPARE(refused, 3);
-        QCOMPARE(w.lines.filter(u"IDMU = "_s),
-                 (QStringList{u"IDMU = 103"_s, u"IDMU = 1100"_s, u"IDMU = "_s + lastRefused}));
-        QVERIFY(w.lines.contains(u"603 записей"_s));
+        TSyncResult result;
+        QCOMPARE(sync(w, &result), 1);
+        QList<qint64> refused;
+        for (const TRefusedHospital &h : result.Refused)
+            refused << h.IDMU;
+        QCOMPARE(refused, (QList<qint64>{103, 1100, lastRefused.toLongLong()}));
+        QCOMPARE(result.Tables.last(), (TTableRows{u"Hospital"_s, 603}));
         QCOMPARE(own.central
                      .Scalar(u"SELECT COUNT(*) || '/' || MIN(MU) || '/' || MAX(MU) FROM "
                              "HOSPITAL WHERE IDMU >= 1000"_s)
