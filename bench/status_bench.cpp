@@ -12,6 +12,7 @@
 // Prints seconds (first run, then the median), the ratio to the floor and the peak memory.
 
 #include "benchsupport.h"
+#include "core/clock.h"
 #include "core/errors.h"
 #include "core/localzone.h"
 #include "core/strconst.h"
@@ -269,7 +270,7 @@ int main(int argc, char *argv[])
                       << QStringLiteral("PASSWORD=") + options.Password();
         center.Open();
         CreateSchema(center, SchemaKind::Central);
-        const QDateTime now = QDateTime::currentDateTime();
+        const QDateTime now = TClock::Now();
         QElapsedTimer made;
         made.start();
         fill(center, workstations, days, now);
@@ -298,7 +299,7 @@ int main(int argc, char *argv[])
         report("floor: workstations, one query", floor, floor.median);
         QList<TWorkstationState> states;
         const Timing read = measure(rounds, [&] {
-            states = ReadWorkstationStates(center, QDateTime::currentDateTime(), DefaultSilentDays);
+            states = ReadWorkstationStates(center, TClock::Now(), DefaultSilentDays);
         });
         report("state of every workstation", read, floor.median);
         const Timing shown = measure(rounds, [&] {

@@ -4,6 +4,8 @@
 // written into the hospital folder below the export folder, where the packages for the same
 // workstation go, and carried to the workstation with them.
 
+#include "core/clock.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -49,11 +51,10 @@ TScriptTarget ScriptTargetOf(TSIEDM &dm, int wstGID);
 // not at all. Returns the hospital folder. Throws Exception: "Невозможно создать папку" + CR +
 // path; a text outside code page 1251; a write failure.
 QString SaveScript(const QStringList &statement, const TScriptTarget &target,
-                   const QString &exportPath, const QDateTime &now = QDateTime::currentDateTime());
+                   const QString &exportPath, const QDateTime &now = TClock::Now());
 
 // The wizard's command: SaveScript (exportPath: the configured export folder), then the information
 // box "Файлы, готовые к отправке, находятся в папке: " + folder; an error goes to ShowError
 // instead. Returns whether the script was written.
 bool SaveScriptReporting(const QStringList &statement, const TScriptTarget &target,
-                         const QString &exportPath,
-                         const QDateTime &now = QDateTime::currentDateTime());
+                         const QString &exportPath, const QDateTime &now = TClock::Now());

@@ -2,6 +2,7 @@
 
 #include "admin/datasetgrid.h"
 #include "app/commonform.h"
+#include "core/clock.h"
 #include "engine/database.h"
 #include "engine/query.h"
 #include "import/importjournal.h"
@@ -98,7 +99,7 @@ TImportJournalForm::TImportJournalForm(TDatabase &center, QWidget *parent)
     m_refused->SetDataSource(m_runsSource.get());
 
     fillWorkstations();
-    const QDate today = QDate::currentDate();
+    const QDate today = TClock::Today();
     SetFilter(QVariant(), today.addMonths(-1), today);
     m_tables->Open();
     m_refused->Open();

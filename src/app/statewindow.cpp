@@ -3,6 +3,7 @@
 #include "app/commonform.h"
 #include "app/importjournalwindow.h"
 #include "app/personschart.h"
+#include "core/clock.h"
 #include "core/errors.h"
 #include "core/inifile.h"
 #include "status/personsperday.h"
@@ -123,7 +124,7 @@ QChart &TWorkstationStateForm::Chart() const
 
 void TWorkstationStateForm::Refresh()
 {
-    m_now = QDateTime::currentDateTime();
+    m_now = TClock::Now();
     m_model->SetStates(ReadWorkstationStates(m_center, m_now, seSilentDays->value()));
     const QString running = RunningImportLine(m_center);
     lblRunningImport->setText(running);
@@ -202,7 +203,7 @@ void TWorkstationStateForm::updateChart()
 void TWorkstationStateForm::OpenJournal(int wstGID)
 {
     TImportJournalForm journal(m_center, this);
-    const QDate today = QDate::currentDate();
+    const QDate today = TClock::Today();
     journal.SetFilter(wstGID, today.addDays(1 - m_chartDays), today);
     journal.exec();
 }

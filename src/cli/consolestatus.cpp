@@ -2,6 +2,7 @@
 
 #include "cli/terminal.h"
 #include "core/appinfo.h"
+#include "core/clock.h"
 #include "status/runningimport.h"
 #include "status/statetable.h"
 #include "status/workstationstate.h"
@@ -12,8 +13,7 @@
 int RunConsoleStatus(const TAppInfo &info, TDatabase &center, int silentDays, bool csv)
 {
     const int limit = silentDays >= 0 ? silentDays : SilentDaysSetting(info);
-    const QList<TWorkstationState> states =
-        ReadWorkstationStates(center, QDateTime::currentDateTime(), limit);
+    const QList<TWorkstationState> states = ReadWorkstationStates(center, TClock::Now(), limit);
     // An import running now heads the table (beside a machine's CSV, on the error stream).
     if (const QString running = RunningImportLine(center); !running.isEmpty())
         (csv ? ConsoleErr() : ConsoleOut()) << running << '\n';

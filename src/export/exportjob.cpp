@@ -1,6 +1,7 @@
 #include "export/exportjob.h"
 
 #include "core/appinfo.h"
+#include "core/clock.h"
 #include "core/paths.h"
 #include "core/strconst.h"
 #include "engine/database.h"
@@ -61,7 +62,7 @@ void TExServerToWorkstation::journaledExport()
     qint64 run = 0;
     try {
         journal.emplace(Center());
-        run = journal->Begin(m_wstGID, QDateTime::currentDateTime());
+        run = journal->Begin(m_wstGID, TClock::Now());
     } catch (const Exception &e) {
         Log(kJournalFailure + e.Message());
         journal.reset();
@@ -72,7 +73,7 @@ void TExServerToWorkstation::journaledExport()
         if (!journal)
             return;
         try {
-            journal->End(run, m_result, QDateTime::currentDateTime());
+            journal->End(run, m_result, TClock::Now());
         } catch (const Exception &e) {
             Log(kJournalFailure + e.Message());
         }
@@ -172,7 +173,7 @@ void TExServerToWorkstation::exportPackage()
 
     const TPackageNames names =
         ComposePackageNames(w, dm.sqlWstPick.FieldByName(QStringLiteral("WstName"))->AsString(),
-                            owner, Now(), Info().ExportPath);
+                            owner, TClock::Now(), Info().ExportPath);
 
     if (!QFileInfo(names.HospitalFolder).isDir() && !QDir().mkdir(names.HospitalFolder))
         throw ERplException(StrConst::CannotCreateFolder + StrConst::LineBreak +

@@ -3,7 +3,6 @@
 #include "export/exportjournal.h"
 #include "jobs/serverjob.h"
 
-#include <QDateTime>
 #include <QVariant>
 #include <optional>
 
@@ -30,8 +29,6 @@ public:
 
 protected:
     void PrepareWindow() override;
-    // The moment of the export that stamps the package names.
-    virtual QDateTime Now() const { return QDateTime::currentDateTime(); }
     void Execute() override;
 
 private:

@@ -1,5 +1,6 @@
 #include "import/importjournal.h"
 
+#include "core/clock.h"
 #include "core/errors.h"
 #include "engine/database.h"
 #include "engine/transaction.h"
@@ -115,7 +116,7 @@ std::optional<QDateTime> TImportJournal::LastSuccess(const QString &sha256)
 }
 
 TJournaledRun::TJournaledRun(TImportJournal &journal, const TImportPackageInfo &package)
-    : m_journal(journal), m_run(journal.Begin(package, QDateTime::currentDateTime()))
+    : m_journal(journal), m_run(journal.Begin(package, TClock::Now()))
 {
 }
 
@@ -124,8 +125,7 @@ void TJournaledRun::Finish(const TImportResult &result)
     if (m_finished)
         return;
     m_finished = true;
-    m_journal.End(m_run, result.Result, result.Error, result.Tables, QDateTime::currentDateTime(),
-                  result.Refused);
+    m_journal.End(m_run, result.Result, result.Error, result.Tables, TClock::Now(), result.Refused);
 }
 
 qint64 TImportResult::RowsWritten() const

@@ -2,6 +2,7 @@
 
 #include "import/registration.h"
 
+#include "core/clock.h"
 #include "core/errors.h"
 #include "engine/database.h"
 #include "engine/numbering.h"
@@ -235,7 +236,7 @@ void TOperatorRegistration::registerInTransaction(int w, int u)
     prepare(srv,
             QStringLiteral("insert into workstation values(:wstgid, :wstname, :wstrpldate, "
                            ":hspgid, :brggid)"),
-            {w, wstName, QDateTime(QDate::currentDate(), QTime(0, 0)), hspgid, brggid});
+            {w, wstName, QDateTime(TClock::Today(), QTime(0, 0)), hspgid, brggid});
     srv.ExecSQL();
     // Identifiers of the workstation's own making: what the centre numbers later passes them.
     MoveNumberingPast(m_center, QStringLiteral("WORKSTATION"), QStringLiteral("WSTGID"));

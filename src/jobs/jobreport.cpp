@@ -1,5 +1,6 @@
 #include "jobs/jobreport.h"
 
+#include "core/clock.h"
 #include "core/cp1251.h"
 #include "core/errors.h"
 #include "core/paths.h"
@@ -11,8 +12,7 @@ void WriteLogLines(QFile &file, const QStringList &messages)
 {
     // The Russian convention, unambiguous whatever the machine's locale.
     const QString stamp =
-        QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy hh:mm:ss")) +
-        StrConst::LogLineSeparator;
+        TClock::Now().toString(QStringLiteral("dd.MM.yyyy hh:mm:ss")) + StrConst::LogLineSeparator;
     QString lines;
     // One message, one line: each line of the file begins with its time stamp.
     for (const QString &message : messages)

@@ -6,6 +6,7 @@
 #include "admin/wizarddata.h"
 #include "app/importjournalwindow.h"
 #include "core/aliases.h"
+#include "core/clock.h"
 #include "core/strconst.h"
 #include "engine/database.h"
 #include "engine/query.h"
@@ -80,6 +81,8 @@ class TestReadableGrids : public QObject
 {
     Q_OBJECT
 
+    // The journal window shows the month up to today: the runs below lie in the one of this day.
+    TFixedClock m_clock{QDateTime(QDate(2024, 3, 15), QTime(12, 0))};
     QTemporaryDir m_dir;
     demo::Summary m_demo;
     std::unique_ptr<TAliasStore> m_aliases;
@@ -133,7 +136,7 @@ private Q_SLOTS:
         // Runs of the demo's workstations as an import records them: a package of each, one
         // refused with the database's own words.
         TImportJournal journal(*m_center);
-        const QDateTime start = QDateTime::currentDateTime().addDays(-1);
+        const QDateTime start = TClock::Now().addDays(-1);
         for (const int wst : {m_demo.hospitalWst, m_demo.brigadeWst}) {
             TImportPackageInfo p;
             p.WstGID = wst;

@@ -5,6 +5,7 @@
 #include "app/importjournalwindow.h"
 #include "app/personschart.h"
 #include "app/statewindow.h"
+#include "core/clock.h"
 #include "core/inifile.h"
 #include "statusview/statemodel.h"
 #include "workstationstates.h"
@@ -15,6 +16,7 @@
 #include <QChart>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateEdit>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QTableView>
@@ -25,6 +27,9 @@
 using namespace Qt::StringLiterals;
 
 namespace {
+
+// The moment the window takes for now, far from the day the tests run.
+const QDateTime kNow(QDate(2024, 3, 15), QTime(12, 0));
 
 QStringList shownStations(QTableView *grid)
 {
@@ -43,8 +48,9 @@ class TestStateWindow : public QObject
 private Q_SLOTS:
     void window()
     {
+        const TFixedClock clock(kNow);
         CentralDb c(u"SQLITE"_s);
-        workstationstates::fill(c, QDateTime::currentDateTime());
+        workstationstates::fill(c, kNow);
         QTemporaryDir dir;
         TIniFile ini(dir.filePath(u"zoru-admin.ini"_s));
         TWorkstationStateForm form(c.Db(), &ini);
@@ -84,6 +90,10 @@ private Q_SLOTS:
         QCOMPARE(barSets(), -1);
         grid->selectRow(0);
         QCOMPARE(barSets(), 1);
+        QCOMPARE(qobject_cast<QCategoryAxis *>(form.Chart().axes(Qt::Horizontal).value(0))
+                     ->categoriesLabels()
+                     .last(),
+                 u"15.03"_s);
         grid->selectionModel()->select(grid->model()->index(2, 0),
                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
         QCOMPARE(form.Chart().series().size(), 1);
@@ -93,10 +103,12 @@ private Q_SLOTS:
 
         // A double-click opens the import journal of that workstation.
         QVariant journalStation;
-        QTimer::singleShot(0, &form, [&journalStation] {
+        QDate journalTo;
+        QTimer::singleShot(0, &form, [&journalStation, &journalTo] {
             auto *journal = qobject_cast<TImportJournalForm *>(QApplication::activeModalWidget());
             if (journal) {
                 journalStation = journal->findChild<QComboBox *>(u"cbWorkstation"_s)->currentData();
+                journalTo = journal->findChild<QDateEdit *>(u"dtTo"_s)->date();
                 journal->reject();
             }
         });
@@ -105,6 +117,7 @@ private Q_SLOTS:
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
         QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
         QCOMPARE(journalStation, QVariant(2));
+        QCOMPARE(journalTo, kNow.date());
         form.accept();
         QCOMPARE(ini.ReadInteger(u"Settings"_s, u"SilentDays"_s, 0), 25);
     }
@@ -120,8 +133,9 @@ private Q_SLOTS:
     void layoutAfterSelection()
     {
         QFETCH(QSize, size);
+        const TFixedClock clock(kNow);
         CentralDb c(u"SQLITE"_s);
-        workstationstates::fill(c, QDateTime::currentDateTime());
+        workstationstates::fill(c, kNow);
         QTemporaryDir dir;
         TIniFile ini(dir.filePath(u"zoru-admin.ini"_s));
         QList<int> split;

@@ -1,5 +1,6 @@
 #include "centraldb.h"
 #include "core/appinfo.h"
+#include "core/clock.h"
 #include "core/cp1251.h"
 #include "core/strconst.h"
 #include "engine/paradox/paradoxtable.h"
@@ -23,14 +24,6 @@ namespace {
 
 const QDateTime kMoment(QDate(2005, 6, 1), QTime(9, 30, 0));
 const QString kStamp = QStringLiteral("20050601093000");
-
-// The export at a fixed moment, with a stop request on a chosen log line.
-class TestExport : public TExServerToWorkstation
-{
-public:
-    using TExServerToWorkstation::TExServerToWorkstation;
-    QDateTime Now() const override { return kMoment; }
-};
 
 using jobtest::RecordingWindow;
 
@@ -61,6 +54,8 @@ class TestExportJob : public QObject
 {
     Q_OBJECT
 
+    // Every export runs at the same moment, on whatever thread it runs.
+    TFixedClock m_clock{kMoment};
     QTemporaryDir m_program;
     TAliasStore m_aliases;
     std::unique_ptr<TAppInfo> m_info;
@@ -92,7 +87,8 @@ class TestExportJob : public QObject
         return jobtest::runJob(
             window, stopOn,
             [&](const TJobContext &context) {
-                return std::make_unique<TestExport>(context, *m_info, m_central->Db(), wstGID);
+                return std::make_unique<TExServerToWorkstation>(context, *m_info, m_central->Db(),
+                                                                wstGID);
             },
             [result](TRplThread &job) {
                 if (result)
@@ -448,7 +444,8 @@ private Q_SLOTS:
         QCOMPARE(value("WSTGID").toInt(), wst);
         QCOMPARE(value("RESULT").toString(), result);
         QCOMPARE(value("ERRORTEXT").toString(), error);
-        QVERIFY(!value("ENDTIME").isNull());
+        QCOMPARE(value("STARTTIME").toDateTime(), kMoment);
+        QCOMPARE(value("ENDTIME").toDateTime(), kMoment);
         QDirIterator archives(exportDir(), {QStringLiteral("*.s2w")}, QDir::Files,
                               QDirIterator::Subdirectories);
         if (error.isEmpty()) {
@@ -482,7 +479,7 @@ private Q_SLOTS:
     {
         AppInfo = nullptr;
         RecordingWindow w;
-        TestExport job(w.Context(), *m_info, m_central->Db(), 2);
+        TExServerToWorkstation job(w.Context(), *m_info, m_central->Db(), 2);
         const int code = job.Run();
         AppInfo = m_info.get();
         QCOMPARE(code, 1);

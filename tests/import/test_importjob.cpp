@@ -3,6 +3,7 @@
 
 #include "centraldb.h"
 #include "core/appinfo.h"
+#include "core/clock.h"
 #include "core/cp1251.h"
 #include "core/strconst.h"
 #include "engine/paradox/paradoxtable.h"
@@ -403,7 +404,7 @@ private Q_SLOTS:
             {"Region", {row({{"RegGID", 50}, {"RegName", "Новая область"}, {"RegOkato", "99"}})}},
             {"Brigade", {row({{"BrgGID", 80}, {"BrgName", "Бригада"}, {"CityGID", 100}})}},
             {"City", {row({{"CityLID", 1}, {"CitySoato", "9"}, {"WstGID", 7}, {"UserGID", 3}})}}});
-        const QVariantMap registered = row({{"SELECT WSTRPLDATE FROM WORKSTATION WHERE WSTGID = 7", QDate::currentDate()},
+        const QVariantMap registered = row({{"SELECT WSTRPLDATE FROM WORKSTATION WHERE WSTGID = 7", kNew.date()},
                                             {"SELECT USERNAME FROM OPERATOR WHERE WSTGID = 7", "ivanova"}});
         QVariantMap all = registered;
         all.insert(row({{"SELECT OFFICE FROM HOSPITAL WHERE HSPGID = 70", 1},
@@ -454,6 +455,7 @@ private Q_SLOTS:
         for (const auto &c : central)
             got << -int(count(c.table));
         RecordingWindow w;
+        const TFixedClock clock(kNew); // the day of registration
         QCOMPARE(merge(tables, w, edits), QString());
         for (int i = 0; i < 6; ++i)
             got[i] += int(count(central[i].table));

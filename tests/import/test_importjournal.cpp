@@ -1,4 +1,5 @@
 #include "centraldb.h"
+#include "core/clock.h"
 #include "core/errors.h"
 #include "engine/sqlscript.h"
 #include "import/importbatch.h"
@@ -99,12 +100,16 @@ private Q_SLOTS:
 
         qint64 killed = 0;
         {
+            const TFixedClock clock(kStart.addSecs(30));
             TImportJournal dying(c->Db());
             TJournaledRun run(dying, package(u"aa"_s));
             killed = run.RunGID();
         }
         const QString resultOf = u"SELECT RESULT FROM IMPORTJOURNAL WHERE RUNGID = ?"_s;
         QCOMPARE(c->Scalar(resultOf, {killed}).toString(), ImportResultUnfinished);
+        QCOMPARE(c->Scalar(u"SELECT STARTTIME FROM IMPORTJOURNAL WHERE RUNGID = ?"_s, {killed})
+                     .toDateTime(),
+                 kStart.addSecs(30));
 
         const qint64 run = journal.Begin(package(u"bb"_s), kStart);
         QVERIFY(run > killed);

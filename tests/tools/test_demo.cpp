@@ -448,7 +448,8 @@ void TestDemo::checkPackage(const QString &folder, const std::optional<testsuppo
     const bool newWorkstation = pg.has_value();
     QStringList args{QStringLiteral("--folder"),  folder,
                      QStringLiteral("--package"), QStringLiteral("300"),
-                     QStringLiteral("--seed"),    QStringLiteral("5")};
+                     QStringLiteral("--seed"),    QStringLiteral("5"),
+                     QStringLiteral("--now"),     QStringLiteral("2026-01-15T10:00:00")};
     if (pg)
         args << QStringLiteral("--password") << pg->password << QStringLiteral("--new-workstation");
     const Run r = runDemo(args);
@@ -456,7 +457,7 @@ void TestDemo::checkPackage(const QString &folder, const std::optional<testsuppo
     const QString first = r.out.trimmed();
     QCOMPARE(QFileInfo(first).absolutePath(),
              QDir(folder).absoluteFilePath(QStringLiteral("import")));
-    QVERIFY(first.endsWith(QStringLiteral(".w2s")));
+    QVERIFY2(first.endsWith(QStringLiteral("_20260115100000.w2s")), qPrintable(first));
     QTemporaryDir unpacked;
     QCOMPARE(UnpackArchive(qEnvironmentVariable("ZORU_PROGRAM_DIR"), unpacked.path(), first), 0);
     std::map<QString, PackageTable> t;
@@ -746,6 +747,8 @@ void TestDemo::badCommandLine_data()
         << QStringList{f, x, QStringLiteral("--postgres"), QStringLiteral("localhost:5432:zoru")};
     QTest::newRow("user without server")
         << QStringList{f, x, QStringLiteral("--user"), QStringLiteral("u")};
+    QTest::newRow("moment not a date")
+        << QStringList{f, x, QStringLiteral("--now"), QStringLiteral("2026-13-45T10:00:00")};
     QTest::newRow("stray argument") << QStringList{f, x, QStringLiteral("extra")};
 }
 

@@ -1,11 +1,14 @@
 // zoru-demo: makes a program folder ready to use — configuration, aliases, a central database
 // filled with demo rows and the ЕСВС database that goes with it.
 //
-//   zoru-demo --folder <program folder> [--scale N] [--seed S]
+//   zoru-demo --folder <program folder> [--scale N] [--seed S] [--now T]
 //             [--postgres host:port:dbname --user U --password P] [--force]
 //   (with --postgres the ЕСВС database goes into dbname_esvs on the same server)
 //   zoru-demo --folder <installation> --package <persons> [--new-workstation] [--seed S]
-//             [--password P]
+//             [--now T] [--password P]
+//
+// --now fixes the program's clock at a local time (2026-01-15T10:00:00): the same seed and moment
+// then give the same files byte for byte, package names and stamps included.
 //
 // The second form writes a package of a demo workstation (".w2s") into the installation's import
 // folder and prints the path of its first volume; the password of a central database on a
@@ -15,6 +18,7 @@
 // line, 3 when the folder (or the server database) already holds an installation and --force
 // was not given.
 
+#include "core/clock.h"
 #include "core/errors.h"
 #include "core/localzone.h"
 #include "core/russian.h"
@@ -25,6 +29,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTextStream>
+#include <optional>
 
 namespace {
 
@@ -153,8 +158,13 @@ int main(int argc, char *argv[])
     const QCommandLineOption newWstOption(
         QStringLiteral("new-workstation"),
         QStringLiteral("Пакет рабочей станции, оператора и ЛПУ, неизвестных центру."));
+    const QCommandLineOption nowOption(
+        QStringLiteral("now"),
+        QStringLiteral("Считать текущим этот момент местного времени, например "
+                       "2026-01-15T10:00:00 (те же файлы при том же моменте и начальном числе)."),
+        QStringLiteral("момент"));
     parser.addOptions({folderOption, scaleOption, seedOption, pgOption, userOption, passwordOption,
-                       forceOption, packageOption, newWstOption});
+                       forceOption, packageOption, newWstOption, nowOption});
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
@@ -165,6 +175,14 @@ int main(int argc, char *argv[])
 
     if (!parser.isSet(folderOption) || parser.value(folderOption).isEmpty())
         return usageError(QStringLiteral("Не указана папка программы (--folder)"));
+    std::optional<TFixedClock> fixedClock;
+    if (parser.isSet(nowOption)) {
+        const QDateTime now = QDateTime::fromString(parser.value(nowOption), Qt::ISODate);
+        if (!now.isValid())
+            return usageError(QStringLiteral("Неверный момент: %1 (нужно ГГГГ-ММ-ДДTчч:мм:сс)")
+                                  .arg(parser.value(nowOption)));
+        fixedClock.emplace(now);
+    }
     if (parser.isSet(packageOption))
         return makePackage(parser, folderOption, packageOption, newWstOption, seedOption,
                            passwordOption);

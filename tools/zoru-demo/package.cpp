@@ -1,5 +1,6 @@
 #include "package.h"
 
+#include "core/clock.h"
 #include "core/errors.h"
 #include "core/inifile.h"
 #include "core/paths.h"
@@ -868,6 +869,19 @@ void removeVolumes(const QString &first)
     }
 }
 
+// Gives the files of a folder the modification time `t`, which the archive keeps: the same
+// clock and seed then make the same package byte for byte.
+void stampFiles(const QString &folder, const QDateTime &t)
+{
+    for (const QFileInfo &fi : QDir(folder).entryInfoList(QDir::Files | QDir::Hidden)) {
+        QFile file(fi.absoluteFilePath());
+        if (!file.open(QIODevice::ReadWrite) ||
+            !file.setFileTime(t, QFileDevice::FileModificationTime))
+            throw EFileError(QStringLiteral("Не удалось установить время файла %1: %2")
+                                 .arg(file.fileName(), file.errorString()));
+    }
+}
+
 } // namespace
 
 const std::vector<QString> &PackageTableNames()
@@ -936,7 +950,7 @@ PackageSummary WritePackage(const PackageOptions &options)
     PackageSummary summary = Generator(central, options, work.Path()).Run();
 
     // Named as a workstation names its packages: its name and the moment, like the export.
-    QDateTime t = QDateTime::currentDateTime();
+    QDateTime t = TClock::Now();
     QString name, first;
     for (;;) {
         const QString stamp = t.toString(QStringLiteral("yyyyMMddHHmmss"));
@@ -950,6 +964,7 @@ PackageSummary WritePackage(const PackageOptions &options)
     const QString comment = QStringLiteral("%1_%2_от %3")
                                 .arg(summary.wstGID, 6, 10, QLatin1Char('0'))
                                 .arg(t.toString(QStringLiteral("yyyyMMddHHmmss")), summary.wstName);
+    stampFiles(work.Path(), t);
     int code = 1;
     try {
         code = PackFolder(appFolder, work.Path(), comment, name + WstToSrvExtension);

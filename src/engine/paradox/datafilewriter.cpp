@@ -2,6 +2,7 @@
 // Cyrillic"), then the records in key order in a chain of data blocks of the smallest size that
 // holds them.
 
+#include "core/clock.h"
 #include "core/cp1251.h"
 #include "engine/paradox/writing.h"
 
@@ -46,7 +47,7 @@ QByteArray dataHeader(const Records &r, const QByteArray &tableName, int blockCo
     if (headerSize > 0xFFFF)
         failSchema(r.path, QStringLiteral("описание полей слишком длинное"));
 
-    const std::uint32_t now = static_cast<std::uint32_t>(QDateTime::currentSecsSinceEpoch());
+    const std::uint32_t now = static_cast<std::uint32_t>(TClock::Now().toSecsSinceEpoch());
     QByteArray header(headerSize, '\0');
     char *h = header.data();
     putU16(h + 0x00, static_cast<std::uint32_t>(recordSize));
