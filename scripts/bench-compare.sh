@@ -14,19 +14,7 @@ new=$(cd "$2" && pwd)
 rounds=${3:-3}
 limit=${4:-10}
 
-scratch=$(mktemp -d /tmp/zoru-bench-compare.XXXXXX)
-chmod 755 "$scratch"
-cleanup() {
-    "$root/scripts/pg-test-server.sh" stop "$scratch/pg" || true
-    rm -rf "$scratch"
-}
-trap cleanup EXIT
-eval "$("$root/scripts/pg-test-server.sh" start "$scratch/pg")"
-server=$ZORU_TEST_PGHOST:$ZORU_TEST_PGPORT
-pg=(--user "$ZORU_TEST_PGUSER" --password "$ZORU_TEST_PGPASSWORD")
-PGPASSWORD=$ZORU_TEST_PGPASSWORD psql -q -h "$ZORU_TEST_PGHOST" -p "$ZORU_TEST_PGPORT" \
-    -U "$ZORU_TEST_PGUSER" -d postgres -c "CREATE DATABASE zoru_bench"
-export TZ=${ZORU_TEST_TZ:-Asia/Omsk} QT_QPA_PLATFORM=offscreen
+. "$root/scripts/bench-server.sh" zoru-bench-compare
 
 runs=(
     "paradox_bench"
@@ -43,11 +31,13 @@ runs=(
     "wizard_bench --postgres $server:zoru_bench ${pg[*]}"
 )
 
-# One line per ratio and run: <build> <run number> <ratio name> <value>.
+# One line per ratio and run: <build> <benchmark> <ratio name> <value>, tab-separated.
 results=$scratch/results
 : >"$results"
 for ((round = 1; round <= rounds; round++)); do
     for i in "${!runs[@]}"; do
+        label=${runs[$i]%% --postgres*}
+        [[ ${runs[$i]} == *--postgres* ]] && label+=" (pg)"
         for build in old new; do
             bin=$old
             [ $build = new ] && bin=$new
@@ -60,33 +50,40 @@ for ((round = 1; round <= rounds; round++)); do
                 exit 2
             fi
             grep -E '^ratio .+: [0-9][0-9.e+-]*$' "$log" |
-                sed -E "s/^ratio (.+): ([0-9.e+-]+)$/$build\t$i\t\1\t\2/" >>"$results"
+                sed -E "s/^ratio (.+): ([0-9.e+-]+)$/$build\t$label\t\1\t\2/" >>"$results"
         done
-        echo "round $round/$rounds: ${runs[$i]%% --postgres*}$([[ ${runs[$i]} == *--postgres* ]] &&
-            echo ' (PostgreSQL)')" >&2
+        echo "round $round/$rounds: $label" >&2
     done
 done
 
 # The median of each ratio per build, and the change.
-python3 - "$results" "$limit" "${runs[@]}" <<'EOF'
-import statistics, sys
-path, limit, runs = sys.argv[1], float(sys.argv[2]), sys.argv[3:]
-values = {}
-for line in open(path, encoding="utf-8"):
-    build, run, name, value = line.rstrip("\n").split("\t")
-    values.setdefault((int(run), name), {}).setdefault(build, []).append(float(value))
-worse = 0
-print(f"{'benchmark':<34} {'ratio':<44} {'old':>9} {'new':>9} {'change':>8}")
-for (run, name), by in sorted(values.items()):
-    o, n = statistics.median(by["old"]), statistics.median(by["new"])
-    change = (n / o - 1) * 100 if o else 0.0
-    mark = ""
-    if change > limit:
-        mark = "  <-- over the limit"
-        worse += 1
-    label = runs[run].split(" --user")[0].replace("--postgres ", "pg ")
-    label = label.split(" pg ")[0] + (" (pg)" if " pg " in label else "")
-    print(f"{label:<34} {name:<44} {o:>9.3g} {n:>9.3g} {change:>+7.1f}%{mark}")
-print(f"== {len(values)} ratios, {worse} worse than the old build's by more than {limit:g}%")
-sys.exit(1 if worse else 0)
-EOF
+sort -t$'\t' -k2,2 -k3,3 -k1,1 -k4,4g "$results" | awk -F'\t' -v limit="$limit" '
+function flush() {
+    if (n) median[key SUBSEP build] = n % 2 ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2
+    n = 0
+}
+{
+    k = $2 SUBSEP $3
+    if (k != key || $1 != build) {
+        flush()
+        if (k != key) order[++keys] = k
+        key = k
+        build = $1
+    }
+    v[++n] = $4
+}
+END {
+    flush()
+    printf "%-44s %-44s %9s %9s %8s\n", "benchmark", "ratio", "old", "new", "change"
+    for (i = 1; i <= keys; i++) {
+        split(order[i], part, SUBSEP)
+        o = median[order[i] SUBSEP "old"]
+        m = median[order[i] SUBSEP "new"]
+        change = o ? (m / o - 1) * 100 : 0
+        mark = change > limit ? "  <-- over the limit" : ""
+        worse += change > limit
+        printf "%-44s %-44s %9.3g %9.3g %+7.1f%%%s\n", part[1], part[2], o, m, change, mark
+    }
+    printf "== %d ratios, %d worse than the old build%ss by more than %g%%\n", keys, worse, "\047", limit
+    exit worse > 0
+}'

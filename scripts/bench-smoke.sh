@@ -23,21 +23,7 @@ fi
 cmake --build "$build" -j"$(nproc)"
 bin=$build/bin
 
-scratch=$(mktemp -d /tmp/zoru-bench-smoke.XXXXXX)
-chmod 755 "$scratch"
-cleanup() {
-    "$root/scripts/pg-test-server.sh" stop "$scratch/pg" || true
-    rm -rf "$scratch"
-}
-trap cleanup EXIT
-eval "$("$root/scripts/pg-test-server.sh" start "$scratch/pg")"
-server=$ZORU_TEST_PGHOST:$ZORU_TEST_PGPORT
-pg=(--user "$ZORU_TEST_PGUSER" --password "$ZORU_TEST_PGPASSWORD")
-# The scratch database of the benchmarks that take one (their demo is put into it).
-PGPASSWORD=$ZORU_TEST_PGPASSWORD psql -q -h "$ZORU_TEST_PGHOST" -p "$ZORU_TEST_PGPORT" \
-    -U "$ZORU_TEST_PGUSER" -d postgres -c "CREATE DATABASE zoru_bench"
-export TZ=${ZORU_TEST_TZ:-Asia/Omsk}
-export QT_QPA_PLATFORM=offscreen
+. "$root/scripts/bench-server.sh" zoru-bench-smoke
 
 untracked() { git -C "$root" status --porcelain --untracked-files=all | grep '^??' || true; }
 before=$(untracked)
@@ -60,7 +46,7 @@ smoke() {
     elif [ -n "$(ls -A "$cwd")" ]; then
         why="wrote into its current folder: $(ls -A "$cwd" | tr '\n' ' ')"
     fi
-    printf '%-18s %-52s %6.1f s  %s\n' "$name" "$*" "$(echo "$(date +%s.%N) - $t0" | bc)" \
+    printf '%-18s %-52s %6.1f s  %s\n' "$name" "$*" "$(awk "BEGIN { print $(date +%s.%N) - $t0 }")" \
         "${why:-ok}"
     grep -E '^ratio ' "$log" | sed 's/^/    /' || true
     if [ -n "$why" ]; then

@@ -8,13 +8,13 @@
 # compared as their SQL dumps, with checksums blanked).
 #   scripts/demo-compare.sh <old bin folder> <new bin folder> [scale]
 # A bin folder holds zoru-admin, zoru-arc and zoru-demo (a Release build's bin/). Needs faketime
-# (apt-get install faketime) and sqlite3 (to show how two central databases differ).
+# and sqlite3 (scripts/deps.sh installs them).
 set -euo pipefail
 [ $# -ge 2 ] || { echo "usage: $0 <old bin folder> <new bin folder> [scale]" >&2; exit 2; }
 old=$(cd "$1" && pwd)
 new=$(cd "$2" && pwd)
 scale=${3:-0.05}
-command -v faketime >/dev/null || { echo "faketime is needed: apt-get install faketime" >&2; exit 2; }
+command -v faketime >/dev/null || { echo "faketime is needed: scripts/deps.sh" >&2; exit 2; }
 
 work=$(mktemp -d /tmp/zoru-demo-compare.XXXXXX)
 # ZORU_KEEP=1 keeps the two sites for a look.
@@ -55,9 +55,10 @@ run_site() {
     # not reach them): an archive is compared by its comment and its entries' bytes, and a
     # package's checksum in a journal is blanked.
     while IFS= read -r -d '' f; do
+        # Read with the new build's archiver, the same for both sites.
         mkdir "$f.entries"
-        (cd "$f.entries" && unzip -q "$f")
-        unzip -zq "$f" >"$f.comment"
+        "$new/zoru-arc" x -y -o+ "$f" "$f.entries" >/dev/null
+        "$new/zoru-arc" cw "$f" "$f.comment"
         rm "$f"
     done < <(find "$out/site" -type f \( -name '*.s2w' -o -name '*.w2s' \) -print0)
     while IFS= read -r -d '' f; do

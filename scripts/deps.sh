@@ -4,6 +4,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config git
     sqlite3 # the stress run compares row counts
+    faketime # scripts/demo-compare.sh stops the clock
     qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql libgl-dev
     qt6-translations-l10n # Qt's own texts in Russian: standard dialogs, the command line parser
     qt6-charts-dev libqt6opengl6-dev # Qt Charts; its CMake package needs Qt OpenGL's
