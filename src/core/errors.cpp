@@ -17,6 +17,12 @@ void RethrowWithRow(const Exception &e, const QString &row)
     throw Exception(message);
 }
 
+QString ErrorMessage(const std::exception &e)
+{
+    const Exception *own = dynamic_cast<const Exception *>(&e);
+    return own ? own->Message() : QString::fromLocal8Bit(e.what());
+}
+
 QString OneLine(const QString &message)
 {
     if (!message.contains(QLatin1Char('\n')) && !message.contains(QLatin1Char('\r')))

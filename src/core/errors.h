@@ -20,6 +20,9 @@ private:
     std::string m_utf8;
 };
 
+// The message of any exception: an own one's Russian text, else what() in the local encoding.
+QString ErrorMessage(const std::exception &e);
+
 // Configuration errors (a required ini key missing or empty).
 class EAppInfoException : public Exception
 {

@@ -81,9 +81,9 @@ void TExServerToWorkstation::journaledExport()
     try {
         exportPackage();
     } catch (const std::exception &e) {
-        const Exception *own = dynamic_cast<const Exception *>(&e);
-        finish(Terminated() ? ExportResultCancelled : ExportResultFailed,
-               own ? own->Message() : QString::fromLocal8Bit(e.what()));
+        const QString error = ErrorMessage(e);
+        finish(EndOf(error) == TJobOutcome::Cancelled ? ExportResultCancelled : ExportResultFailed,
+               error);
         throw;
     }
     finish(ExportResultSucceeded, QString());

@@ -213,9 +213,9 @@ QString TImWorkstationToServer::importPackage()
     try {
         mergePackage(package, volumes);
     } catch (const std::exception &e) {
-        const Exception *own = dynamic_cast<const Exception *>(&e);
-        finish(Terminated() ? ImportResultCancelled : ImportResultFailed,
-               own ? own->Message() : QString::fromLocal8Bit(e.what()));
+        const QString error = ErrorMessage(e);
+        finish(EndOf(error) == TJobOutcome::Cancelled ? ImportResultCancelled : ImportResultFailed,
+               error);
         throw;
     }
     finish(skippedRows() > 0 ? ImportResultSkipped : ImportResultSucceeded, QString());

@@ -20,16 +20,6 @@ void addTally(TImportTableCounts &to, TImportTableCounts &from)
     from = TImportTableCounts{};
 }
 
-QString messageOf(const std::exception &e)
-{
-    const Exception *own = dynamic_cast<const Exception *>(&e);
-    return own ? own->Message() : QString::fromLocal8Bit(e.what());
-}
-
-} // namespace
-
-namespace {
-
 // A key part as a whole number; false when it is none.
 bool wholeNumber(const QVariant &value, qint64 &out)
 {
@@ -107,11 +97,11 @@ bool TMergeWalk::dryRunRow(TTable &wst, const std::function<bool()> &row)
         return counted;
     } catch (const std::exception &e) {
         // Only what the database refused is a problem of the package.
-        if (!m_center.IsRefusal(messageOf(e)) || m_report.Terminated())
+        if (!m_center.IsRefusal(ErrorMessage(e)) || m_report.Terminated())
             throw;
         savepoint.Rollback();
         m_walk.pendingTally = before;
-        addProblem(wst, messageOf(e));
+        addProblem(wst, ErrorMessage(e));
         return false;
     }
 }

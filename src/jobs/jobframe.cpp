@@ -52,8 +52,7 @@ void TRplThread::RunGuarded(const QString &title, const std::function<QString()>
         m_outcome.Completion = completion;
         SetReturnCode(1);
     } catch (const std::exception &e) {
-        failed(dynamic_cast<const Exception *>(&e) ? static_cast<const Exception &>(e).Message()
-                                                   : QString::fromLocal8Bit(e.what()));
+        failed(ErrorMessage(e));
     } catch (...) {
         failed(QString());
     }
@@ -64,9 +63,7 @@ void TRplThread::failed(QString message)
     // An error line always says something.
     if (message.trimmed().isEmpty())
         message = QStringLiteral("Неизвестная ошибка");
-    // A stop request, or the user's No to a question the job asked.
-    m_outcome.End = Terminated() || message == StrConst::Interrupted ? TJobOutcome::Cancelled
-                                                                     : TJobOutcome::Failed;
+    m_outcome.End = EndOf(message);
     m_outcome.Error = message;
     try {
         Log(StrConst::Separator);
@@ -74,6 +71,13 @@ void TRplThread::failed(QString message)
     } catch (...) {
         // The log itself failed; the outcome still says the job ended with an error.
     }
+}
+
+TJobOutcome::TEnd TRplThread::EndOf(const QString &error) const
+{
+    // A stop request, or the user's No to a question the job asked.
+    return Terminated() || error == StrConst::Interrupted ? TJobOutcome::Cancelled
+                                                          : TJobOutcome::Failed;
 }
 
 int TRplThread::CopyRecords(TDataSet &source, TDataSet &dest, const QString &keyFields,

@@ -89,6 +89,9 @@ protected:
                     const std::function<void()> &work);
     // The same for work that says how it completed: it returns the completion message.
     void RunGuarded(const QString &title, const std::function<QString()> &work);
+    // How an error with this message ends the run (Cancelled or Failed), as Outcome() will say;
+    // for a body that records its end before the frame does (a journal).
+    TJobOutcome::TEnd EndOf(const QString &error) const;
 
     // See CopyRecords (jobs/copyrecords.h).
     int CopyRecords(TDataSet &source, TDataSet &dest, const QString &keyFields,
