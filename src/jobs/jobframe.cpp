@@ -49,7 +49,6 @@ void TRplThread::RunGuarded(const QString &title, const std::function<QString()>
         Log(StrConst::Separator);
         Log(completion);
         m_outcome.End = TJobOutcome::Completed;
-        m_outcome.Completion = completion;
         SetReturnCode(1);
     } catch (const std::exception &e) {
         failed(ErrorMessage(e));

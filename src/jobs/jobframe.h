@@ -19,11 +19,10 @@ struct TJobOutcome
         NotRun,    // Run() was not called, or the body did not reach its frame
         Completed, // the work came to its end
         Failed,    // an error ended it (Error says which)
-        Cancelled  // a stop request ended it (Error: "Прервано пользователем")
+        Cancelled // a stop request or the user's No ended it ("Прервано пользователем")
     };
     TEnd End = NotRun;
-    QString Error;      // the message of the error line, without "ОШИБКА!!! "
-    QString Completion; // the completion message of a completed run
+    QString Error; // the message of the error line, without "ОШИБКА!!! "
 };
 
 // Rows a job wrote into one table.
